@@ -1,0 +1,35 @@
+# Two commands set everything up on a fresh Debian 12 machine: `make demo` and `make test`.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all bootstrap configure build test demo format check-windows clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+configure: bootstrap $(BUILD_DIR)/build.ninja
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@if [ -x scripts/check-windows.sh ]; then scripts/check-windows.sh; fi
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	scripts/demo.sh $(BUILD_DIR)
+
+check-windows: bootstrap
+	scripts/check-windows.sh
+
+format:
+	find src tests tools benchmarks \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR)

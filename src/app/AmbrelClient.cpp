@@ -1,0 +1,322 @@
+#include "app/AmbrelClient.h"
+
+#include "app/Housekeeping.h"
+#include "app/LaunchContext.h"
+#include "app/ShutDownDialog.h"
+#include "app/Tips.h"
+#include "app/TitleBar.h"
+#include "app/TrayProgramManager.h"
+#include "capture/TakePhoto.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/ReTakePhoto.h"
+#include "service/HttpCommunicationThread.h"
+#include "viewer/ViewPhoto.h"
+
+#include <cstdlib>
+#include <utility>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QPainter>
+#include <QVBoxLayout>
+
+// The resource bundle lives in a static library: pull it in explicitly.
+static void initAmbrelResources()
+{
+    Q_INIT_RESOURCE(ambrelclient);
+}
+
+namespace {
+
+AmbrelClient::ExitFunction s_exitFunction = nullptr;
+
+void exitNow(int status)
+{
+    if (s_exitFunction) {
+        s_exitFunction(status);
+        return;
+    }
+    // End at once: the worker thread is never stopped and the start-up objects are not torn down.
+    std::_Exit(status);
+}
+
+// The executable name another running copy of this program has.
+QString ownExecutableName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("AmbrelClient.exe");
+#else
+    return QStringLiteral("AmbrelClient");
+#endif
+}
+
+} // namespace
+
+AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainWindow(parent)
+{
+    initAmbrelResources();
+    setupUi();
+
+    const qint64 ownProcessId = QCoreApplication::applicationPid();
+    {
+        Housekeeping housekeeping;
+        housekeeping.endOtherCopy(ownExecutableName(), ownProcessId);
+        if (!housekeeping.isUpdaterRunning())
+            housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
+    }
+
+    qRegisterMetaType<QList<std::pair<QString, QString>>>("QList<std::pair<QString,QString>>");
+
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint);
+
+    const LaunchContext launch = LaunchContext::parse(argument);
+
+    m_trayManager = new TrayProgramManager();
+    connect(m_trayManager, SIGNAL(signalMaxInterface()), this, SLOT(maxInterface()));
+    connect(m_trayManager, SIGNAL(signalCloseInterface()), this, SLOT(closeInterface()));
+
+    const LaunchContext context = launch;
+    m_taskId = context.taskId;
+    const QString current = QDir::currentPath();
+    QDir saveTask(current + QStringLiteral("/save/") + m_taskId + QStringLiteral("/"));
+    if (!saveTask.exists())
+        saveTask.mkdir(saveTask.absolutePath());
+
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    HttpCommunicationThread::setTaskId(context.taskId);
+    HttpCommunicationThread::setToken(context.token);
+    HttpCommunicationThread::setUid(context.uid);
+    if (!worker->isRunning())
+        worker->start(QThread::InheritPriority);
+
+    const QString displayTitle = context.displayTitle();
+    for (const QString& folder : {QStringLiteral("/save/"), QStringLiteral("/image/")}) {
+        QDir dir(current + folder);
+        if (!dir.exists())
+            dir.mkdir(dir.absolutePath());
+    }
+
+    auto* layout = new QVBoxLayout();
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+    centralWidget()->setLayout(layout);
+
+    m_homePage = new HomePage(this);
+    m_titleBar = new TitleBar(this);
+    installEventFilter(m_titleBar);
+    m_tips = new Tips(this);
+    m_takePhoto = new TakePhoto(this);
+    m_homePage->setStyleSheet(QStringLiteral("#HomePage{background:rgba(255,255,255,1)}"));
+    m_reTakePhoto = new ReTakePhoto(this);
+    m_displayPhoto = new DisplayPhoto(this);
+    m_viewPhoto = new ViewPhoto(this);
+
+    connect(m_takePhoto, SIGNAL(finishPhoto()), this, SLOT(toDisplayPhotoUi()));
+    connect(m_homePage, SIGNAL(startPhoto()), m_takePhoto, SLOT(startPNG()));
+    connect(m_homePage, SIGNAL(startPhoto()), this, SLOT(toTakePhotoUi()));
+    connect(m_homePage, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
+    connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), m_viewPhoto,
+            SLOT(setPhotoPath(const QList<std::pair<QString, QString>>)));
+    connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), this,
+            SLOT(toViewPhotoUi()));
+    connect(m_displayPhoto, SIGNAL(toReMakeupPhoto()), this, SLOT(toReMakeupPhotoUi()));
+    connect(m_displayPhoto, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
+    connect(m_displayPhoto, SIGNAL(toTakePhoto()), m_takePhoto, SLOT(startPNG()));
+    connect(m_displayPhoto, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
+    connect(m_reTakePhoto, SIGNAL(toDisplayPhoto()), this, SLOT(reTakePhotoToDisplayPhotoUi()));
+    connect(m_reTakePhoto, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
+    connect(m_reTakePhoto, SIGNAL(toTakePhoto()), m_takePhoto, SLOT(startPNG()));
+    connect(m_reTakePhoto, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
+    connect(m_viewPhoto, SIGNAL(closeViewPhotoUi()), this, SLOT(closeViewPhoto()));
+    connect(worker, SIGNAL(message(const QString&)), this, SLOT(errorMessage(const QString&)));
+
+    layout->addWidget(m_titleBar);
+    layout->addWidget(m_homePage);
+    layout->addWidget(m_takePhoto);
+    layout->addWidget(m_reTakePhoto);
+    layout->addWidget(m_displayPhoto);
+    m_titleBar->show();
+    m_homePage->show();
+    m_tips->hide();
+    m_takePhoto->hide();
+    m_reTakePhoto->hide();
+    m_displayPhoto->hide();
+    m_viewPhoto->hide();
+
+    m_takePhoto->initTaskFolder(m_taskId);
+    m_displayPhoto->setTitle(displayTitle);
+    setWindowTitle(displayTitle);
+
+    m_shutDownDialog = new ShutDownDialog();
+    connect(m_shutDownDialog, SIGNAL(shutDownApplication()), this, SLOT(shutDownApplication()));
+    connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
+    m_shutDownDialog->setImageFolder(m_taskId);
+
+    if (HttpCommunicationThread::getPaperStatus())
+        toDisplayPhotoUi();
+}
+
+AmbrelClient::~AmbrelClient()
+{
+    delete m_trayManager;
+    m_trayManager = nullptr;
+    m_taskId.clear();
+}
+
+void AmbrelClient::setExitFunction(ExitFunction function)
+{
+    s_exitFunction = function;
+}
+
+void AmbrelClient::setupUi()
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("AmbrelClientClass"));
+    resize(860, 543);
+    setMinimumSize(860, 543);
+    setMaximumSize(860000, 33300);
+    setStyleSheet(QStringLiteral("border-color: rgb(255, 0, 0);"));
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralWidget"));
+    central->setStyleSheet(QString());
+    setCentralWidget(central);
+    setWindowTitle(QCoreApplication::translate("AmbrelClientClass", "AmbrelClient"));
+}
+
+void AmbrelClient::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    painter.setPen(QPen(QColor(0, 0, 0, 255), 1));
+    painter.drawRect(rect().adjusted(-1, -1, -1, -1));
+    painter.end();
+    QMainWindow::paintEvent(event);
+}
+
+void AmbrelClient::closeEvent(QCloseEvent* event)
+{
+    hide();
+    event->ignore();
+}
+
+void AmbrelClient::toShowTips()
+{
+    m_tips->setGeometry(0, 20, width(), height() - 20);
+    m_tips->show();
+}
+
+void AmbrelClient::toHideTips()
+{
+    m_tips->hide();
+}
+
+void AmbrelClient::closeViewPhoto()
+{
+    m_viewPhoto->hide();
+}
+
+void AmbrelClient::toTakePhotoUi()
+{
+    m_takePhoto->show();
+    m_homePage->hide();
+    m_displayPhoto->hide();
+    m_reTakePhoto->hide();
+    m_viewPhoto->hide();
+}
+
+void AmbrelClient::toDisplayPhotoUi()
+{
+    m_homePage->hide();
+    m_takePhoto->hide();
+    m_reTakePhoto->hide();
+    m_viewPhoto->hide();
+    m_displayPhoto->show();
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (m_shutDownDialog->checkPending())
+        m_shutDownDialog->exec();
+    m_displayPhoto->refreshDisplayUi();
+}
+
+void AmbrelClient::reTakePhotoToDisplayPhotoUi()
+{
+    m_homePage->hide();
+    m_takePhoto->hide();
+    m_reTakePhoto->hide();
+    m_viewPhoto->hide();
+    m_displayPhoto->show();
+    m_displayPhoto->refreshDisplayUi();
+}
+
+void AmbrelClient::toReMakeupPhotoUi()
+{
+    m_homePage->hide();
+    m_takePhoto->hide();
+    m_displayPhoto->hide();
+    m_viewPhoto->hide();
+    m_reTakePhoto->show();
+    m_reTakePhoto->reloadStudents();
+}
+
+void AmbrelClient::toViewPhotoUi()
+{
+    m_viewPhoto->setFixedWidth(width());
+    m_viewPhoto->setFixedHeight(height());
+    m_viewPhoto->show();
+}
+
+void AmbrelClient::toHomePageUi()
+{
+    m_homePage->show();
+    m_takePhoto->hide();
+    m_displayPhoto->hide();
+    m_reTakePhoto->hide();
+    m_viewPhoto->hide();
+}
+
+void AmbrelClient::toViewPhotoUi(QString studentId)
+{
+    m_viewPhoto->loadStudent(studentId);
+    toViewPhotoUi();
+}
+
+void AmbrelClient::maxInterface()
+{
+    show();
+    setWindowState(Qt::WindowActive);
+    activateWindow();
+}
+
+void AmbrelClient::closeInterface()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (m_shutDownDialog->checkPending()) {
+        m_shutDownDialog->exec();
+        return;
+    }
+    shutDownApplication();
+}
+
+void AmbrelClient::errorMessage(const QString& str)
+{
+    // Messages from the upload worker are not shown to the teacher.
+    Q_UNUSED(str)
+}
+
+void AmbrelClient::shutDownApplication()
+{
+    QApplication::setQuitOnLastWindowClosed(true);
+    m_titleBar->close();
+    m_homePage->close();
+    m_takePhoto->close();
+    m_reTakePhoto->close();
+    m_displayPhoto->close();
+    m_viewPhoto->close();
+    if (m_trayManager)
+        m_trayManager->deleteLater();
+    m_shutDownDialog->close();
+    QMainWindow::close();
+    exitNow(0);
+}

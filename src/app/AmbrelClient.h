@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QMainWindow>
+
+class DisplayPhoto;
+class HomePage;
+class ReTakePhoto;
+class ShutDownDialog;
+class TakePhoto;
+class Tips;
+class TitleBar;
+class TrayProgramManager;
+class ViewPhoto;
+
+// The one frameless main window: owns every page, shows exactly one of them at a time in answer to the pages'
+// signals, and decides what closing means (hide to the tray; quit only through the tray menu or the wait dialog).
+class AmbrelClient : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit AmbrelClient(const QByteArray& argument, QWidget* parent = nullptr);
+    ~AmbrelClient() override;
+
+    // How the process ends once shutDownApplication() has closed everything; tests replace the immediate exit.
+    using ExitFunction = void (*)(int);
+    static void setExitFunction(ExitFunction function);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+public slots:
+    void toShowTips();
+    void toHideTips();
+    void closeViewPhoto();
+    void toTakePhotoUi();
+    void toDisplayPhotoUi();
+    void reTakePhotoToDisplayPhotoUi();
+    void toReMakeupPhotoUi();
+    void toViewPhotoUi();
+    void toHomePageUi();
+    void toViewPhotoUi(QString studentId);
+    void maxInterface();
+    void closeInterface();
+    void errorMessage(const QString& str);
+    void shutDownApplication();
+
+private:
+    void setupUi();
+
+    Tips* m_tips = nullptr;
+    TitleBar* m_titleBar = nullptr;
+    HomePage* m_homePage = nullptr;
+    TakePhoto* m_takePhoto = nullptr;
+    ReTakePhoto* m_reTakePhoto = nullptr;
+    DisplayPhoto* m_displayPhoto = nullptr;
+    QString m_taskId;
+    ViewPhoto* m_viewPhoto = nullptr;
+    TrayProgramManager* m_trayManager = nullptr;
+    ShutDownDialog* m_shutDownDialog = nullptr;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The four values the program is started with, parsed once from the launch argument
+// (leading text + "//" + taskId + "_" + token + "_" + uid + "_" + title).
+struct LaunchContext
+{
+    QString taskId;
+    QString token;
+    QString uid;
+    QString taskTitle;
+
+    static LaunchContext parse(const QByteArray& argument);
+
+    // The title shown in the window: taskTitle without its last character.
+    QString displayTitle() const;
+};

@@ -1,0 +1,4 @@
+#include "app/Tips.h"
+
+Tips::Tips(QWidget* parent) : QWidget(parent) {}
+

@@ -1,0 +1,4 @@
+#include "app/TitleBar.h"
+
+TitleBar::TitleBar(QWidget* parent) : QWidget(parent) {}
+

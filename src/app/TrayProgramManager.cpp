@@ -1,0 +1,3 @@
+#include "app/TrayProgramManager.h"
+
+TrayProgramManager::TrayProgramManager(QObject* parent) : QObject(parent) {}

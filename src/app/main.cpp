@@ -1,0 +1,20 @@
+#include "app/AmbrelClient.h"
+#include "app/AppLog.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+
+    const QByteArray argument = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    // The argument carries the teacher's token: never log it in clear.
+    AppLog::append(AppLog::redactLaunchArgument(argument) + "\n");
+
+    auto* window = new AmbrelClient(argument);
+    window->show();
+    const int result = app.exec();
+    delete window;
+    return result;
+}

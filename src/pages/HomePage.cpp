@@ -1,0 +1,4 @@
+#include "pages/HomePage.h"
+
+HomePage::HomePage(QWidget* parent) : QWidget(parent) {}
+

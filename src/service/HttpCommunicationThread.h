@@ -1,0 +1,54 @@
+#pragma once
+
+#include "service/ServiceRecords.h"
+
+#include <QMap>
+#include <QString>
+#include <QThread>
+
+// The single upload worker, and the home of the service client's class-level state: the launch values, the upload
+// credentials and the image cache. The service calls are class-level so any page calls them without the worker.
+class HttpCommunicationThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    static HttpCommunicationThread* getInstance();
+
+    // Launch values, set once by the main window before the worker starts.
+    static void setTaskId(const QString& taskId);
+    static void setToken(const QString& token);
+    static void setUid(const QString& uid);
+    static QString getTaskId();
+
+    // The seven service calls.
+    static bool getUploadToken();
+    static void analyseAnswerImage(const QString& key);
+    static bool getPaperStatus();
+    static void getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount);
+    static void getReplenishStudents(QList<ReplenishStudent>& students);
+    static void getAnswerInfo(QString studentId, AnswerInfo* info);
+    static bool getPaperStatusWithPage(PaperStatusPage* page, int* state);
+
+    static void writeLog(const QString& first, const QString& second);
+
+    static QString uid;
+    static QString token;
+    static QString taskId;
+    static QString uploadToken;
+    static QString uploadDomain;
+    static QMap<QString, QString> imageCache;
+
+    ~HttpCommunicationThread() override;
+
+signals:
+    void message(const QString& message);
+
+protected:
+    void run() override;
+
+private:
+    explicit HttpCommunicationThread(QObject* parent = nullptr);
+
+    static HttpCommunicationThread* instance;
+};

@@ -1,0 +1,68 @@
+#include "TestUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+
+ScopedWorkingDirectory::ScopedWorkingDirectory() : m_previous(QDir::currentPath())
+{
+    if (m_dir.isValid())
+        QDir::setCurrent(m_dir.path());
+}
+
+ScopedWorkingDirectory::~ScopedWorkingDirectory()
+{
+    QDir::setCurrent(m_previous);
+}
+
+bool ScopedWorkingDirectory::isValid() const
+{
+    return m_dir.isValid();
+}
+
+QString ScopedWorkingDirectory::path() const
+{
+    return m_dir.path();
+}
+
+QString ScopedWorkingDirectory::filePath(const QString& relative) const
+{
+    return m_dir.filePath(relative);
+}
+
+namespace TestUtils {
+
+QImage makeTestImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / qMax(1, width - 1), y * 255 / qMax(1, height - 1), 128));
+    QPainter painter(&image);
+    const int s = qMax(1, qMin(width, height) / 8);
+    painter.fillRect(0, 0, s, s, Qt::red);
+    painter.fillRect(width - s, 0, s, s, Qt::green);
+    painter.fillRect(0, height - s, s, s, Qt::blue);
+    painter.fillRect(width - s, height - s, s, s, Qt::white);
+    return image;
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    return file.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+} // namespace TestUtils

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QTemporaryDir>
+
+// Runs a test inside a fresh temporary working folder and restores the previous one afterwards.
+class ScopedWorkingDirectory
+{
+public:
+    ScopedWorkingDirectory();
+    ~ScopedWorkingDirectory();
+
+    bool isValid() const;
+    QString path() const;
+    // An absolute path inside the folder.
+    QString filePath(const QString& relative) const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+namespace TestUtils {
+
+// A recognisable test picture: a gradient with a coloured square in each corner, so that rotations and offsets
+// can be told apart by the pixels.
+QImage makeTestImage(int width, int height);
+
+// Writes data to a file, creating the folders on the way. Returns false when it could not.
+bool writeFile(const QString& path, const QByteArray& data);
+
+QByteArray readFile(const QString& path);
+
+} // namespace TestUtils
