@@ -8,18 +8,6 @@ QString HttpCommunicationThread::taskId;
 QString HttpCommunicationThread::uploadToken;
 QString HttpCommunicationThread::uploadDomain;
 QMap<QString, QString> HttpCommunicationThread::imageCache;
-HttpCommunicationThread* HttpCommunicationThread::instance = nullptr;
-
-HttpCommunicationThread* HttpCommunicationThread::getInstance()
-{
-    if (!instance)
-        instance = new HttpCommunicationThread();
-    return instance;
-}
-
-HttpCommunicationThread::HttpCommunicationThread(QObject* parent) : QThread(parent) {}
-
-HttpCommunicationThread::~HttpCommunicationThread() = default;
 
 void HttpCommunicationThread::setTaskId(const QString& value)
 {
@@ -72,9 +60,3 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
 }
 
 void HttpCommunicationThread::writeLog(const QString&, const QString&) {}
-
-void HttpCommunicationThread::run()
-{
-    // The upload loop comes with the upload pipeline; until then the worker idles.
-    exec();
-}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Hands files over to the upload worker. The worker uploads and deletes every image it finds in the task's image
+// folder, so a file must never be visible there under its final name before it is complete: producers write under
+// a temporary name that the worker's filters do not match and rename it into place when done.
+namespace UploadFolder {
+
+// Writes data to folder/fileName atomically. An existing file of that name is replaced.
+bool placeBytes(const QString& folder, const QString& fileName, const QByteArray& data, QString* error = nullptr);
+
+// Copies source to folder/fileName atomically, streaming it (never loading it whole). An existing file of that
+// name is replaced; callers that must not overwrite check first.
+bool copyFile(const QString& source, const QString& folder, const QString& fileName, QString* error = nullptr);
+
+} // namespace UploadFolder
