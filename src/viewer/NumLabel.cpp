@@ -1,0 +1,21 @@
+#include "viewer/NumLabel.h"
+
+#include <QPainter>
+
+NumLabel::NumLabel(const QString& text, QWidget* parent) : QLabel(parent), text(text)
+{
+    setStyleSheet(QStringLiteral(
+        "background:rgba(0,0,0,1);border-radius:2px 2px 2px 6px;opacity:0.46409999999999996;height:18px;width:36px;"
+        "font-size:12px;font-family:Microsoft YaHei;font-weight:400;color:rgba(255,255,255,1);line-height:17px;"
+        "border-radius:2px 2px 2px 6px;background:rgba(0,0,0,118);"));
+    // The paint handler below draws the text only: let the style paint the badge behind it.
+    setAttribute(Qt::WA_StyledBackground, true);
+    resize(36, 18);
+}
+
+void NumLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(7, 0, 25, 17), Qt::AlignHCenter | Qt::AlignVCenter, text);
+}
