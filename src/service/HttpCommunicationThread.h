@@ -6,6 +6,8 @@
 #include <QString>
 #include <QThread>
 
+class CloudUploader;
+
 // The single upload worker, and the home of the service client's class-level state: the launch values, the upload
 // credentials and the image cache. The service calls are class-level so any page calls them without the worker.
 class HttpCommunicationThread : public QThread
@@ -51,4 +53,7 @@ private:
     explicit HttpCommunicationThread(QObject* parent = nullptr);
 
     static HttpCommunicationThread* instance;
+
+    // The worker's cloud client, created with the worker and living as long as it.
+    CloudUploader* m_cloudClient = nullptr;
 };

@@ -1,0 +1,133 @@
+#include "upload/CloudUploader.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpMultiPart>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include "app/Settings.h"
+
+namespace {
+
+struct GlobalState
+{
+    QUrl uploadUrl;
+};
+
+int s_clientCount = 0;
+GlobalState* s_global = nullptr;
+
+void globalInit()
+{
+    s_global = new GlobalState{QUrl(Settings::uploadHost())};
+}
+
+void globalCleanup()
+{
+    delete s_global;
+    s_global = nullptr;
+}
+
+// Counted on construction, so that the first client sets up and the last one tears down.
+void addClient()
+{
+    if (s_clientCount++ == 0)
+        globalInit();
+}
+
+void removeClient()
+{
+    if (--s_clientCount == 0)
+        globalCleanup();
+}
+
+QHttpPart textPart(const char* name, const QString& value)
+{
+    QHttpPart part;
+    const QByteArray disposition = QByteArray("form-data; name=\"") + name + QByteArray("\"");
+    part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
+    part.setBody(value.toUtf8());
+    return part;
+}
+
+// A quote or a line end in a file name would end the header value early; browsers escape them the same way.
+QByteArray headerSafe(const QString& fileName)
+{
+    QByteArray bytes = fileName.toUtf8();
+    bytes.replace('"', "%22");
+    bytes.replace('\r', "%0D");
+    bytes.replace('\n', "%0A");
+    return bytes;
+}
+
+} // namespace
+
+CloudUploader::CloudUploader(int timeoutMs) : m_timeoutMs(timeoutMs)
+{
+    addClient();
+    m_uploadUrl = s_global->uploadUrl;
+}
+
+CloudUploader::CloudUploader(const QUrl& uploadUrl, int timeoutMs) : m_uploadUrl(uploadUrl), m_timeoutMs(timeoutMs)
+{
+    addClient();
+}
+
+CloudUploader::~CloudUploader()
+{
+    m_manager.reset();
+    removeClient();
+}
+
+int CloudUploader::clientCount()
+{
+    return s_clientCount;
+}
+
+QUrl CloudUploader::globalUploadUrl()
+{
+    return s_global ? s_global->uploadUrl : QUrl();
+}
+
+QNetworkAccessManager* CloudUploader::manager()
+{
+    if (!m_manager)
+        m_manager = std::make_unique<QNetworkAccessManager>();
+    return m_manager.get();
+}
+
+int CloudUploader::putFile(const QString& uploadToken, const QString& key, const QString& localPath)
+{
+    QHttpMultiPart multiPart(QHttpMultiPart::FormDataType);
+    // The part reads the file as the request goes out: a large image is never held in memory whole.
+    auto* file = new QFile(localPath, &multiPart);
+    if (!file->open(QIODevice::ReadOnly))
+        return UploadLoop::FileUnreadable;
+
+    multiPart.append(textPart("token", uploadToken));
+    multiPart.append(textPart("key", key));
+    QHttpPart filePart;
+    const QByteArray disposition = QByteArray("form-data; name=\"file\"; filename=\"") +
+                                   headerSafe(QFileInfo(localPath).fileName()) + QByteArray("\"");
+    filePart.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
+    filePart.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/octet-stream"));
+    filePart.setBodyDevice(file);
+    multiPart.append(filePart);
+
+    QNetworkRequest request(m_uploadUrl);
+    request.setTransferTimeout(m_timeoutMs);
+    std::unique_ptr<QNetworkReply> reply(manager()->post(request, &multiPart));
+    if (!reply->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+
+    // The store's answer is the HTTP status, also when Qt reports it as an error (614 comes with
+    // UnknownServerError). No status at all: refused, dropped or timed out.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return status.isValid() ? status.toInt() : UploadLoop::NotStored;
+}
