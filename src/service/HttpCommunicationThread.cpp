@@ -1,6 +1,23 @@
 #include "service/HttpCommunicationThread.h"
 
-// Placeholder until the service client is built: every call reports "nothing there".
+#include "app/AppLog.h"
+#include "app/Settings.h"
+#include "service/BaseAPI.h"
+#include "service/RequestSigning.h"
+#include "service/SafeFileName.h"
+
+#include <cmath>
+#include <limits>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+// The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
+// re-entered by a timer while it waits: nothing here keeps state between the steps of a call except locals.
 
 QString HttpCommunicationThread::uid;
 QString HttpCommunicationThread::token;
@@ -8,6 +25,83 @@ QString HttpCommunicationThread::taskId;
 QString HttpCommunicationThread::uploadToken;
 QString HttpCommunicationThread::uploadDomain;
 QMap<QString, QString> HttpCommunicationThread::imageCache;
+
+namespace {
+
+const char TOKEN_PATH[] = "/qiniu/get/token";
+const char ANALYSE_PATH[] = "/collect_after_correct/analyse/answer_image";
+const char PAPER_STATUS_PATH[] = "/collect_after_correct/get/paper_status";
+const char ZERO_PROOFREAD_PATH[] = "/collect_after_correct/get/zero_proofread_status?";
+const char REPLENISH_PATH[] = "/collect_after_correct/get/replenish_students/with_fail_info_and_page?";
+const char ANSWER_INFO_PATH[] = "/collect_after_correct/get/answer_info";
+const char PAPER_STATUS_WITH_PAGE_PATH[] = "/collect_after_correct/get/paper_status/with_page?";
+
+QString endpoint(const char* path)
+{
+    return Settings::apiHost() + QLatin1String(path);
+}
+
+QString timestamp()
+{
+    return QString::number(RequestSigning::currentMSecs());
+}
+
+QString readText(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString() : QString();
+}
+
+// A whole JSON number; anything else (missing, text, fraction, out of range) reads as 0.
+int readInt(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    if (std::floor(number) != number || number < std::numeric_limits<int>::min() ||
+        number > std::numeric_limits<int>::max())
+        return 0;
+    return int(number);
+}
+
+QJsonObject readObject(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1String(key)).toObject();
+}
+
+QJsonArray readArray(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1String(key)).toArray();
+}
+
+QString indented(const QJsonObject& object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
+}
+
+void reportFailure(const QJsonObject& result)
+{
+    emit HttpCommunicationThread::getInstance()->message(readText(result, "desc"));
+}
+
+// Creates each missing level below the working directory in turn; returns the folder path ending in "/".
+QString prepareFolder(const QStringList& levels)
+{
+    QString path = QDir::currentPath();
+    for (const QString& level : levels) {
+        path += QLatin1Char('/') + level;
+        QDir().mkdir(path);
+    }
+    return path + QLatin1Char('/');
+}
+
+QString pageRange(const QJsonObject& image)
+{
+    return QString::number(readInt(image, "beginPage")) + QLatin1Char('-') + QString::number(readInt(image, "endPage"));
+}
+
+} // namespace
 
 void HttpCommunicationThread::setTaskId(const QString& value)
 {
@@ -31,32 +125,240 @@ QString HttpCommunicationThread::getTaskId()
 
 bool HttpCommunicationThread::getUploadToken()
 {
-    return false;
+    const QString t = timestamp();
+    BaseAPI api;
+    const QString url = endpoint(TOKEN_PATH);
+    const QString text = RequestSigning::tokenText(uid, token, t);
+    QJsonObject result;
+    api.post(url, text.toLocal8Bit(), result);
+    writeLog(url, text);
+
+    if (result.isEmpty())
+        return false;
+    if (readInt(result, "code") != 0) {
+        reportFailure(result);
+        return false;
+    }
+    const QJsonObject data = readObject(result, "data");
+    uploadToken = readText(data, "token");
+    uploadDomain = readText(data, "domain");
+    return true;
 }
 
-void HttpCommunicationThread::analyseAnswerImage(const QString&) {}
+void HttpCommunicationThread::analyseAnswerImage(const QString& key)
+{
+    const QString t = timestamp();
+    BaseAPI api;
+    const QString url = endpoint(ANALYSE_PATH);
+    const QString text = RequestSigning::analyseText(uid, token, taskId, uploadDomain + key, t);
+    QJsonObject result;
+    api.post(url, text.toLocal8Bit(), result);
+    writeLog(url, text);
+
+    if (result.isEmpty())
+        return;
+    // On success "data" is a boolean the client has no use for.
+    if (readInt(result, "code") != 0)
+        reportFailure(result);
+}
 
 bool HttpCommunicationThread::getPaperStatus()
 {
-    return false;
+    const QString t = timestamp();
+    BaseAPI api;
+    const QString url = endpoint(PAPER_STATUS_PATH);
+    const QString text = RequestSigning::taskText(uid, token, taskId, t);
+    QJsonObject result;
+    api.post(url, text.toLocal8Bit(), result);
+    writeLog(url, text);
+
+    if (result.isEmpty())
+        return false;
+    if (readInt(result, "code") != 0) {
+        reportFailure(result);
+        return false;
+    }
+    const QJsonObject data = readObject(result, "data");
+    const int uploaded = readInt(data, "uploadedImageCount");
+    const int failed = readInt(data, "analyseFailImageCount");
+    return uploaded != 0 && failed != uploaded;
 }
 
-void HttpCommunicationThread::getZeroProofreadStatus(int*, int*) {}
+void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount)
+{
+    const QString t = timestamp();
+    BaseAPI api;
+    const QString url = endpoint(ZERO_PROOFREAD_PATH);
+    QJsonObject result;
+    api.get(url + RequestSigning::taskText(uid, token, taskId, t), result);
+    writeLog(url, indented(result));
+
+    if (result.isEmpty())
+        return;
+    if (readInt(result, "code") != 0) {
+        reportFailure(result);
+        return;
+    }
+    const QJsonObject data = readObject(result, "data");
+    if (proofreadImageCount)
+        *proofreadImageCount = readInt(data, "proofreadImageCount");
+    if (totalImageCount)
+        *totalImageCount = readInt(data, "totalImageCount");
+}
 
 void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& students)
 {
+    prepareFolder({QStringLiteral("save"), QStringLiteral("UnCollectionInfo")});
     students.clear();
+
+    const QString t = timestamp();
+    BaseAPI api;
+    const QString url = endpoint(REPLENISH_PATH);
+    QJsonObject result;
+    api.get(url + RequestSigning::taskText(uid, token, taskId, t), result);
+    writeLog(url, indented(result));
+
+    if (result.isEmpty())
+        return;
+    if (readInt(result, "code") != 0) {
+        reportFailure(result);
+        return;
+    }
+    const QJsonArray list = readArray(readObject(result, "data"), "students");
+    for (const QJsonValue& entry : list) {
+        const QJsonObject object = entry.toObject();
+        ReplenishStudent student;
+        student.realName = readText(object, "realName");
+        const QJsonArray images = readArray(object, "images");
+        for (const QJsonValue& imageEntry : images) {
+            const QJsonObject image = imageEntry.toObject();
+            student.images.append(
+                {readText(image, "failReason"), readText(image, "proposals"), readText(image, "page")});
+        }
+        students.append(student);
+    }
 }
 
-void HttpCommunicationThread::getAnswerInfo(QString, AnswerInfo* info)
+void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
 {
+    // The student id comes from the service and names a folder: it must not lead out of the task folder.
+    const QString folder = prepareFolder({QStringLiteral("save"), taskId, SafeFileName::folderName(studentId)});
     info->images.clear();
+
+    const QString t = timestamp();
+    BaseAPI api;
+    const QString url = endpoint(ANSWER_INFO_PATH);
+    const QString text = RequestSigning::answerInfoText(uid, token, taskId, studentId, t);
+    QJsonObject result;
+    api.post(url, text.toLocal8Bit(), result);
+    writeLog(url, text);
+
+    if (result.isEmpty())
+        return;
+    if (readInt(result, "code") != 0) {
+        reportFailure(result);
+        return;
+    }
+    const QJsonObject data = readObject(result, "data");
+    info->studentName = readText(data, "studentName");
+    info->studentId = readText(data, "studentId");
+    const QJsonArray images = readArray(data, "images");
+    for (const QJsonValue& entry : images) {
+        const QString imageUrl = entry.isString() ? entry.toString() : QString();
+        if (imageUrl.isEmpty())
+            continue;
+        const QString path = folder + SafeFileName::fromUrl(imageUrl);
+        if (!QFile::exists(path))
+            api.download(imageUrl, path);
+        // The viewer shows this list: the student's pages in the service's order, captioned by their position.
+        if (QFile::exists(path))
+            info->images.append({path, QString::number(info->images.size() + 1)});
+    }
 }
 
-bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*)
+bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int* state)
 {
+    const QString folder = prepareFolder({QStringLiteral("save"), taskId});
     page->studentAnswers.clear();
-    return false;
+    page->analyseSuccessStudentCount = 0;
+    page->unAnalyseSuccessStudentCount = 0;
+
+    const QString t = timestamp();
+    BaseAPI api;
+    QJsonObject result;
+    api.get(endpoint(PAPER_STATUS_WITH_PAGE_PATH) + RequestSigning::taskText(uid, token, taskId, t), result);
+
+    if (result.isEmpty())
+        return false;
+    if (readInt(result, "code") != 0) {
+        if (state)
+            *state = ServiceError;
+        return true;
+    }
+    const QJsonObject data = readObject(result, "data");
+    page->unAnalyseSuccessStudentCount = readInt(data, "unAnalyseSuccessStudentCount");
+    page->analyseSuccessStudentCount = readInt(data, "analyseSuccessStudentCount");
+    if (state) {
+        const bool running = page->analyseSuccessStudentCount < 1 || page->unAnalyseSuccessStudentCount != 0;
+        *state = running ? AnalysisRunning : AnalysisComplete;
+    }
+
+    // Fetches url into the task folder unless present; returns the local path.
+    const auto fetch = [&api, &folder](const QString& imageUrl) {
+        const QString path = folder + SafeFileName::fromUrl(imageUrl);
+        if (!QFile::exists(path))
+            api.download(imageUrl, path);
+        return path;
+    };
+
+    const QJsonArray answers = readArray(data, "studentAnswers");
+    for (const QJsonValue& entry : answers) {
+        const QJsonObject object = entry.toObject();
+        StudentAnswer answer;
+        answer.warnDesc = readText(object, "warnDesc");
+        answer.studentName = readText(object, "studentName");
+        answer.studentId = readText(object, "studentId");
+        answer.scoreDesc = readText(object, "scoreDesc");
+
+        const QJsonArray images = readArray(object, "images");
+        for (const QJsonValue& imageEntry : images) {
+            const QJsonObject image = imageEntry.toObject();
+            const QString imageUrl = readText(image, "url");
+            const QString range = pageRange(image);
+            if (imageUrl.isEmpty()) {
+                answer.images.append({QString(), range});
+                continue;
+            }
+            const auto cached = imageCache.constFind(imageUrl);
+            if (cached != imageCache.constEnd()) {
+                answer.images.append({cached.value(), range});
+                continue;
+            }
+            const QString path = fetch(imageUrl);
+            answer.images.append({path, range});
+            // Only a file that is really there is remembered: a failed fetch is tried again on the next refresh.
+            if (QFile::exists(path))
+                imageCache.insert(imageUrl, path);
+        }
+
+        const QString thumb = readText(object, "thumbAnswerImageUrl");
+        if (!thumb.isEmpty()) {
+            const auto cached = imageCache.constFind(thumb);
+            answer.thumbPath = cached != imageCache.constEnd() ? cached.value() : fetch(thumb);
+        }
+        page->studentAnswers.append(answer);
+    }
+    return true;
 }
 
-void HttpCommunicationThread::writeLog(const QString&, const QString&) {}
+void HttpCommunicationThread::writeLog(const QString& first, const QString& second)
+{
+    // The teacher's token must not reach the log file. The exact value goes first, so a token holding "&" or
+    // white space is caught whole; then every other "token=" parameter.
+    const auto redact = [](QString text) {
+        if (!token.isEmpty())
+            text.replace(QStringLiteral("token=") + token, QStringLiteral("token=***"));
+        return AppLog::redactToken(text);
+    };
+    AppLog::append(redact(first).toLocal8Bit() + '\n' + redact(second).toLocal8Bit());
+}
