@@ -1,7 +1,231 @@
 #include "pages/DisplayPhoto.h"
 
-DisplayPhoto::DisplayPhoto(QWidget* parent) : QWidget(parent) {}
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QSpacerItem>
+#include <QTimer>
+#include <QVBoxLayout>
 
-void DisplayPhoto::refreshDisplayUi() {}
+#include "pages/DisplayPhotoFooter.h"
+#include "pages/DisplayPhotoHead.h"
+#include "pages/PageStyles.h"
+#include "pages/PhotoTableWidgetItem.h"
+#include "service/HttpCommunicationThread.h"
 
-void DisplayPhoto::setTitle(const QString&) {}
+namespace {
+
+constexpr int TileSize = 185;
+int loadingInterval = 100;
+
+QLabel* makeDot(QWidget* parent, const QString& objectName, const QString& colour, Qt::Alignment alignment)
+{
+    auto* dot = new QLabel(parent);
+    dot->setObjectName(objectName);
+    dot->setFixedWidth(30);
+    dot->setAlignment(alignment);
+    dot->setStyleSheet(QStringLiteral("font-size:100px;color:%1;").arg(colour));
+    return dot;
+}
+
+} // namespace
+
+int DisplayPhoto::loadingTick = 0;
+
+DisplayPhoto::DisplayPhoto(QWidget* parent) : QWidget(parent)
+{
+    setupUi();
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_StyledBackground);
+
+    loadingTimer = new QTimer();
+    loadingTimer->setInterval(loadingInterval);
+    connect(loadingTimer, SIGNAL(timeout()), this, SLOT(timeout()));
+    connect(m_head, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUI()));
+    connect(m_footer, SIGNAL(toReMakeupPhoto()), this, SLOT(toReMakeupPhotoUi()));
+    connect(m_head, SIGNAL(uploadPicStarted()), this, SLOT(toEmitUploadPicStarted()));
+    connect(m_footer, SIGNAL(refresh()), this, SLOT(refreshDisplayUi()));
+}
+
+DisplayPhoto::~DisplayPhoto()
+{
+    delete loadingTimer;
+}
+
+void DisplayPhoto::setupUi()
+{
+    setObjectName(QStringLiteral("DisplayPhoto"));
+    resize(860, 518);
+    setMinimumSize(860, 518);
+    setStyleSheet(QStringLiteral("border:0px;background:rgba(10,13,23,1);font-size:80px;color:white"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setObjectName(QStringLiteral("verticalLayout"));
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    m_head = new DisplayPhotoHead(this);
+    m_head->setObjectName(QStringLiteral("head"));
+    m_head->setMinimumSize(860, 45);
+    m_head->setMaximumHeight(45);
+    layout->addWidget(m_head);
+
+    auto* loadingRow = new QHBoxLayout();
+    loadingRow->setObjectName(QStringLiteral("horizontalLayout"));
+    loadingRow->setSpacing(0);
+    loadingRow->setContentsMargins(9, 0, 9, 9);
+    loadingRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    m_loadingText = new QLabel(QStringLiteral("加载中"), this);
+    m_loadingText->setObjectName(QStringLiteral("label"));
+    m_loadingText->setMinimumSize(0, 0);
+    m_loadingText->setAlignment(Qt::AlignCenter);
+    m_loadingText->setStyleSheet(
+        QStringLiteral("font-size:26px;font-family:'Microsoft YaHei';color:rgba(253,167,56,1);"));
+    loadingRow->addWidget(m_loadingText);
+    m_dots[0] = makeDot(this, QStringLiteral("label_2"), QStringLiteral("#B8860B"), Qt::AlignLeft | Qt::AlignVCenter);
+    m_dots[1] = makeDot(this, QStringLiteral("label_3"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
+    m_dots[2] = makeDot(this, QStringLiteral("label_4"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
+    for (QLabel* dot : m_dots)
+        loadingRow->addWidget(dot);
+    loadingRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addLayout(loadingRow);
+
+    m_listWidget = new QListWidget(this);
+    m_listWidget->setObjectName(QStringLiteral("listWidget"));
+    m_listWidget->setFocusPolicy(Qt::NoFocus);
+    m_listWidget->setContextMenuPolicy(Qt::NoContextMenu);
+    m_listWidget->setFrameShape(QFrame::NoFrame);
+    m_listWidget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_listWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_listWidget->setViewMode(QListView::ListMode);
+    m_listWidget->setFlow(QListView::LeftToRight);
+    m_listWidget->setWrapping(true);
+    m_listWidget->setResizeMode(QListView::Adjust);
+    m_listWidget->setSpacing(11);
+    m_listWidget->setDropIndicatorShown(false);
+    m_listWidget->setStyleSheet(QStringLiteral("QListWidget{background:rgba(10,13,23,1);border:0px;}"
+                                               "QListWidget::item:hover{background:rgb(10,13,23);}"
+                                               "QListWidget::item:selected{background:rgb(10,13,23);}"));
+    m_listWidget->verticalScrollBar()->setStyleSheet(PageStyles::listScrollBar());
+    layout->addWidget(m_listWidget);
+
+    m_footer = new DisplayPhotoFooter(this);
+    m_footer->setObjectName(QStringLiteral("footer"));
+    m_footer->setMinimumSize(860, 66);
+    m_footer->setMaximumHeight(66);
+    layout->addWidget(m_footer);
+
+    setLoadingShown(false);
+}
+
+void DisplayPhoto::setTitle(const QString& title)
+{
+    m_head->setTitle(title);
+}
+
+void DisplayPhoto::setLoadingInterval(int ms)
+{
+    loadingInterval = ms;
+}
+
+int DisplayPhoto::loadingTickCount()
+{
+    return loadingTick;
+}
+
+void DisplayPhoto::resetLoadingTick()
+{
+    loadingTick = 0;
+}
+
+void DisplayPhoto::refreshDisplayUi()
+{
+    // The fetch waits in a local event loop, so the header's import or the main window can ask again meanwhile.
+    // Running that request nested would rebuild the grid under the waiting one and fill the page record twice:
+    // remember it and run once more when the current refresh is done.
+    if (m_refreshing) {
+        m_refreshAgain = true;
+        return;
+    }
+    m_refreshing = true;
+    do {
+        m_refreshAgain = false;
+        refreshOnce();
+    } while (m_refreshAgain);
+    m_refreshing = false;
+}
+
+void DisplayPhoto::refreshOnce()
+{
+    m_listWidget->hide();
+    loadingTimer->start();
+    setLoadingShown(true);
+
+    HttpCommunicationThread::getPaperStatusWithPage(&paperStatusPage, &paperState);
+
+    if (paperState == AnalysisComplete)
+        m_footer->showAllCollected(paperStatusPage.analyseSuccessStudentCount);
+    else
+        m_footer->showPartlyCollected(paperStatusPage.analyseSuccessStudentCount,
+                                      paperStatusPage.unAnalyseSuccessStudentCount);
+
+    m_listWidget->setUpdatesEnabled(false);
+    while (m_listWidget->count() > 0) {
+        QWidget* tile = m_listWidget->itemWidget(m_listWidget->item(0));
+        delete m_listWidget->takeItem(0);
+        // The view only schedules its item widgets for deletion; a refresh inside a long-running loop would pile
+        // them up.
+        delete tile;
+    }
+    for (int n = 0; n < paperStatusPage.studentAnswers.size(); ++n) {
+        const StudentAnswer& answer = paperStatusPage.studentAnswers.at(n);
+        auto* item = new QListWidgetItem();
+        item->setSizeHint(QSize(TileSize, TileSize));
+        auto* tile = new PhotoTableWidgetItem(answer.thumbPath, answer.studentName, answer.scoreDesc, answer.warnDesc,
+                                              answer.images.size(), n, this);
+        m_listWidget->addItem(item);
+        m_listWidget->setItemWidget(item, tile);
+        connect(tile, SIGNAL(indexClicked(int)), this, SLOT(listWidgetClicked(int)));
+    }
+    m_listWidget->setUpdatesEnabled(true);
+
+    setLoadingShown(false);
+    m_listWidget->show();
+}
+
+void DisplayPhoto::setLoadingShown(bool shown)
+{
+    m_loadingText->setVisible(shown);
+    for (QLabel* dot : m_dots)
+        dot->setVisible(shown);
+}
+
+void DisplayPhoto::listWidgetClicked(int index)
+{
+    if (index < 0 || index >= paperStatusPage.studentAnswers.size())
+        return;
+    emit toViewPhoto(paperStatusPage.studentAnswers.at(index).images);
+}
+
+void DisplayPhoto::timeout()
+{
+    const int k = loadingTick % 6;
+    m_dots[k % 3]->setText(k < 3 ? QStringLiteral(".") : QStringLiteral(" "));
+    ++loadingTick;
+}
+
+void DisplayPhoto::toEmitUploadPicStarted()
+{
+    emit uploadPicStarted();
+}
+
+void DisplayPhoto::toReMakeupPhotoUi()
+{
+    emit toReMakeupPhoto();
+}
+
+void DisplayPhoto::toTakePhotoUI()
+{
+    emit toTakePhoto();
+}

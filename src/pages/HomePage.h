@@ -2,7 +2,8 @@
 
 #include <QWidget>
 
-// Placeholder: stands in with the members the main window uses until the real widget is built.
+// The start page: the set-up illustration, the three steps of the work, and the two ways to bring in answer
+// sheets (photograph them, or import files scanned elsewhere).
 class HomePage : public QWidget
 {
     Q_OBJECT
@@ -13,6 +14,15 @@ public:
 signals:
     void startPhoto();
     void uploadPicStarted();
-public slots:
+    void uploadPicFinished();
 
+public slots:
+    void uploadPng();
+    void startPhotoClicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void setupUi();
 };

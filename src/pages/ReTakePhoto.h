@@ -2,7 +2,16 @@
 
 #include <QWidget>
 
-// Placeholder: stands in with the members the main window uses until the real widget is built.
+#include <utility>
+
+#include "service/ServiceRecords.h"
+
+class DisplayPhotoFooterReTake;
+class DisplayPhotoHeadReTake;
+class QListWidget;
+
+// The re-take page: the students whose sheets the service could not analyse, with the problem pages, reasons and
+// proposals, so that the teacher fixes and photographs them again.
 class ReTakePhoto : public QWidget
 {
     Q_OBJECT
@@ -10,10 +19,24 @@ class ReTakePhoto : public QWidget
 public:
     explicit ReTakePhoto(QWidget* parent = nullptr);
     void reloadStudents();
+
 signals:
+    void uploadPicStarted();
     void toDisplayPhoto();
     void toTakePhoto();
-    void uploadPicStarted();
-public slots:
+    void toViewPhoto(const QList<std::pair<QString, QString>>);
 
+public slots:
+    void toEmitUploadPicStarted();
+    void itemClicked(int index);
+    void toDisplayPhotoUi();
+    void toTakePhotoUi();
+
+private:
+    void setupUi();
+
+    DisplayPhotoHeadReTake* m_head = nullptr;
+    DisplayPhotoFooterReTake* m_footer = nullptr;
+    QListWidget* m_listWidget = nullptr;
+    QList<ReplenishStudent> students;
 };

@@ -1,0 +1,62 @@
+#include "pages/DisplayPhotoHead.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "pages/ImageImport.h"
+#include "pages/PageStyles.h"
+
+DisplayPhotoHead::DisplayPhotoHead(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("DisplayPhotoHead"));
+    setFixedSize(860, 45);
+    // Type selector: the holding page renames the instance ("head").
+    setStyleSheet(QStringLiteral("DisplayPhotoHead{background:rgba(25,28,37,1);"
+                                 "border-bottom:1px solid rgba(37,40,49,1);}"));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setObjectName(QStringLiteral("horizontalLayout"));
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    PageStyles::addFixedSpacer(layout, 24);
+    m_title = new QLabel(QStringLiteral("TextLabel"), this);
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setStyleSheet(QStringLiteral("font-size:24px;font-family:'Microsoft YaHei';color:white;"
+                                          "background:transparent;border:0px;"));
+    layout->addWidget(m_title);
+    PageStyles::addExpandingSpacer(layout);
+    auto* upload =
+        PageStyles::makeButton(this, QStringLiteral("pushButton_2"), QSize(64, 28), PageStyles::outlinedButton());
+    upload->setText(QStringLiteral("上传"));
+    layout->addWidget(upload);
+    PageStyles::addFixedSpacer(layout, 15);
+    auto* takePhoto =
+        PageStyles::makeButton(this, QStringLiteral("takePhoto"), QSize(64, 28), PageStyles::filledButton());
+    takePhoto->setText(QStringLiteral("拍照"));
+    layout->addWidget(takePhoto);
+    PageStyles::addFixedSpacer(layout, 23);
+
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_StyledBackground);
+
+    connect(takePhoto, SIGNAL(clicked()), this, SLOT(slotTakePhoto()));
+    connect(upload, SIGNAL(clicked()), this, SLOT(uploadPng()));
+}
+
+void DisplayPhotoHead::setTitle(const QString& title)
+{
+    m_title->setText(title);
+}
+
+void DisplayPhotoHead::slotTakePhoto()
+{
+    emit toTakePhoto();
+}
+
+void DisplayPhotoHead::uploadPng()
+{
+    ImageImport::run(this, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
+    emit uploadPicStarted();
+}

@@ -1,0 +1,54 @@
+#include "pages/DisplayPhotoHeadReTake.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "pages/PageStyles.h"
+
+DisplayPhotoHeadReTake::DisplayPhotoHeadReTake(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("DisplayPhotoHeadReTake"));
+    setFixedSize(860, 45);
+    setStyleSheet(QStringLiteral("DisplayPhotoHeadReTake{background:rgba(25,28,37,1);"
+                                 "border-bottom:1px solid rgba(37,40,49,1);}"));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setObjectName(QStringLiteral("horizontalLayout"));
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    PageStyles::addFixedSpacer(layout, 24);
+    m_back = PageStyles::makeButton(this, QStringLiteral("back"), QSize(22, 19), PageStyles::iconButton());
+    m_back->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/return.png")));
+    m_back->setIconSize(QSize(22, 19));
+    layout->addWidget(m_back);
+    PageStyles::addExpandingSpacer(layout);
+    m_title = new QLabel(QStringLiteral("TextLabel"), this);
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setStyleSheet(QStringLiteral("font-size:18px;font-family:'Microsoft YaHei';color:rgba(221,221,221,1);"
+                                          "background:transparent;border:0px;"));
+    layout->addWidget(m_title);
+    PageStyles::addExpandingSpacer(layout);
+
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_StyledBackground);
+    m_back->hide();
+
+    connect(m_back, SIGNAL(clicked()), this, SLOT(slotBack()));
+}
+
+void DisplayPhotoHeadReTake::setTitle(const QString& title)
+{
+    m_title->setText(title);
+}
+
+void DisplayPhotoHeadReTake::showBack()
+{
+    m_back->show();
+}
+
+void DisplayPhotoHeadReTake::slotBack()
+{
+    emit back();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The image import shared by the home page and the two bars that offer "上传": the teacher picks files, they are
+// copied into the task's image folder for the upload worker, and only what went wrong is reported.
+namespace ImageImport {
+
+struct Result
+{
+    QStringList copied;
+    // Names already waiting in the folder (or chosen twice): the worker keys its queue by name, so they are skipped.
+    QStringList skipped;
+    QStringList failed;
+};
+
+// The task's image folder, the upload worker's queue: working folder + "/image/" + task id + "/".
+QString taskImageFolder();
+
+// Copies every path, in order, into folder under its last "/" piece. Each copy is atomic (the worker never sees a
+// half-written file); existing names are left untouched.
+Result copyIntoFolder(const QStringList& paths, const QString& folder);
+
+// The short message for the teacher, or an empty text when everything was copied.
+QString reportText(const Result& result);
+
+// The whole import: the open-files dialog with the given (already translated) caption and filter, the copy into
+// the task's image folder (created one level when missing) and one warning when anything was skipped or failed.
+Result run(QWidget* parent, const QString& caption, const QString& filter);
+
+} // namespace ImageImport

@@ -1,0 +1,63 @@
+#include "pages/PageStyles.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSpacerItem>
+
+namespace PageStyles {
+
+QString filledButton(int fontPx)
+{
+    return QStringLiteral("QPushButton{background:qlineargradient(x1:0,y1:1,x2:0,y2:0,stop:0 rgba(253,190,56,255),"
+                          "stop:1 rgba(253,167,56,255));border:0px;border-radius:4px;font-size:%1px;"
+                          "font-family:'Microsoft YaHei';color:white;}"
+                          "QPushButton:hover{background:rgba(253,198,86,255);}"
+                          "QPushButton:pressed{background:rgba(230,150,40,255);}")
+        .arg(fontPx);
+}
+
+QString outlinedButton()
+{
+    return QStringLiteral("QPushButton{border:2px solid rgba(253,174,56,1);border-radius:4px;font-size:14px;"
+                          "font-family:'Microsoft YaHei';color:rgba(253,167,56,1);background:transparent;}"
+                          "QPushButton:hover{background:rgba(253,174,56,0.12);}"
+                          "QPushButton:pressed{background:rgba(253,174,56,0.25);}");
+}
+
+QString iconButton()
+{
+    return QStringLiteral("QPushButton{border:0px;background:transparent;}"
+                          "QPushButton:disabled{background:transparent;}");
+}
+
+QString listScrollBar()
+{
+    return QStringLiteral("QScrollBar:vertical{width:16px;margin:0px 7px 0px 0px;background:rgba(10,13,23,1);"
+                          "border:0px;}"
+                          "QScrollBar::handle:vertical{width:8px;min-height:119px;max-height:119px;"
+                          "border-radius:4px;background:rgba(109,109,109,1);}"
+                          "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0px;border:0px;}"
+                          "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:transparent;}");
+}
+
+void addFixedSpacer(QHBoxLayout* layout, int width, int height)
+{
+    layout->addItem(new QSpacerItem(width, height, QSizePolicy::Fixed, QSizePolicy::Minimum));
+}
+
+void addExpandingSpacer(QHBoxLayout* layout, int width, int height)
+{
+    layout->addItem(new QSpacerItem(width, height, QSizePolicy::Expanding, QSizePolicy::Minimum));
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(objectName);
+    button->setFixedSize(size);
+    button->setStyleSheet(style);
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+} // namespace PageStyles

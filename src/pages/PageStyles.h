@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+class QHBoxLayout;
+class QPushButton;
+class QSize;
+class QWidget;
+
+// Looks shared by the workflow pages and their bars: the two button kinds, the list scroll bar, the spacers.
+namespace PageStyles {
+
+// The accent gradient button with white text.
+QString filledButton(int fontPx = 14);
+// The accent outline button with accent text.
+QString outlinedButton();
+// A button that shows only its icon.
+QString iconButton();
+// The slim dark vertical scroll bar of the tile grid and the re-take list.
+QString listScrollBar();
+
+// Form helpers: a spacer of the given size, fixed or expanding horizontally.
+void addFixedSpacer(QHBoxLayout* layout, int width, int height = 20);
+void addExpandingSpacer(QHBoxLayout* layout, int width = 40, int height = 20);
+QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style);
+
+} // namespace PageStyles

@@ -1,0 +1,105 @@
+#include "pages/PhotoTableWidgetItem.h"
+
+#include <QHBoxLayout>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QPixmap>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+#include "viewer/NumLabel.h"
+
+namespace {
+
+constexpr int TileSize = 185;
+constexpr int PhotoHeight = 135;
+
+QLabel* makeTextLabel(QWidget* parent, const QString& objectName, const QString& text, const QString& style)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setStyleSheet(style);
+    return label;
+}
+
+// Thumbnails come from the service under any name; the format is taken from the bytes, not the extension.
+QPixmap readThumbnail(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    if (!reader.canRead())
+        return {};
+    const QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    return QPixmap::fromImage(image.scaled(TileSize, PhotoHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+}
+
+} // namespace
+
+PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QString& studentName,
+                                           const QString& scoreDesc, const QString& warnDesc, int imageCount, int index,
+                                           QWidget* parent)
+    : QWidget(parent), index(index)
+{
+    setObjectName(QStringLiteral("PhotoTableWidgetItem"));
+    setFixedSize(TileSize, TileSize);
+    setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);"));
+    setCursor(Qt::PointingHandCursor);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setObjectName(QStringLiteral("verticalLayout"));
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    auto* photo = new QLabel(this);
+    photo->setObjectName(QStringLiteral("photo"));
+    photo->setFixedSize(TileSize, PhotoHeight);
+    photo->setStyleSheet(QStringLiteral("hover{background-color:rgb(255,255,0)}"));
+    photo->setContextMenuPolicy(Qt::NoContextMenu);
+    layout->addWidget(photo);
+
+    auto* textRow = new QHBoxLayout();
+    textRow->setObjectName(QStringLiteral("horizontalLayout"));
+    textRow->setSpacing(0);
+    auto* name = makeTextLabel(this, QStringLiteral("name"), QStringLiteral("Tex"),
+                               QStringLiteral("font-size:12px;font-family:'Microsoft YaHei';color:white;"
+                                              "margin-top:5px;"));
+    name->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    textRow->addWidget(name);
+    textRow->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    auto* score = makeTextLabel(this, QStringLiteral("score"), QStringLiteral("Text"),
+                                QStringLiteral("font-size:12px;font-family:'Microsoft YaHei';"
+                                               "color:rgba(253,167,56,1);margin-top:5px;"));
+    score->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    textRow->addWidget(score);
+    textRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addLayout(textRow);
+
+    auto* warning = makeTextLabel(this, QStringLiteral("label"), QString(),
+                                  QStringLiteral("font-size:12px;font-family:'Microsoft YaHei';"
+                                                 "color:rgba(253,167,56,1);"));
+    layout->addWidget(warning);
+
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+
+    name->setText(studentName);
+    auto* badge = new NumLabel(QString::number(imageCount) + QStringLiteral("张"), photo);
+    badge->setGeometry(154, 0, 36, 18);
+    if (!warnDesc.isEmpty())
+        warning->setText(warnDesc);
+    else
+        warning->hide();
+    score->setText(imageCount != 0 ? scoreDesc : QStringLiteral("识别中"));
+    const QPixmap thumbnail = readThumbnail(thumbPath);
+    if (!thumbnail.isNull())
+        photo->setPixmap(thumbnail);
+}
+
+void PhotoTableWidgetItem::mousePressEvent(QMouseEvent*)
+{
+    emit indexClicked(index);
+}
