@@ -1,5 +1,6 @@
 #include "app/AppLog.h"
 
+#include "app/LaunchContext.h"
 #include "app/Settings.h"
 
 #include <QDir>
@@ -41,7 +42,7 @@ QByteArray redactLaunchArgument(const QByteArray& argument)
     // The token is the second "_"-separated piece. Redact it even in arguments too short for the parser to take
     // it: a malformed argument may still carry a real token. An argument that is not percent-encoded is logged as
     // received apart from the token; an encoded one is logged decoded, since its "_" may be encoded too.
-    const QByteArray text = argument.contains('%') ? QByteArray::fromPercentEncoding(argument) : argument;
+    const QByteArray text = argument.contains('%') ? LaunchContext::percentDecode(argument) : argument;
     QList<QByteArray> pieces = text.split('_');
     if (pieces.size() < 2)
         return text;

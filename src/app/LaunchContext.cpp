@@ -2,11 +2,44 @@
 
 #include <QStringList>
 
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+QByteArray LaunchContext::percentDecode(const QByteArray& text)
+{
+    // Unlike QByteArray::fromPercentEncoding, a "%" not followed by two hex digits stays as it is: decoding it
+    // anyway would invent a byte and could swallow a following "_" separator.
+    QByteArray out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i) == '%' && i + 2 < text.size() && hexValue(text.at(i + 1)) >= 0 &&
+            hexValue(text.at(i + 2)) >= 0) {
+            out.append(char(hexValue(text.at(i + 1)) * 16 + hexValue(text.at(i + 2))));
+            i += 2;
+        } else {
+            out.append(text.at(i));
+        }
+    }
+    return out;
+}
+
 LaunchContext LaunchContext::parse(const QByteArray& argument)
 {
     LaunchContext context;
     // Only "%" escapes are decoded: a "+" in the argument stays a "+".
-    const QString text = QString::fromUtf8(QByteArray::fromPercentEncoding(argument, '%'));
+    const QString text = QString::fromUtf8(percentDecode(argument));
     const QStringList pieces = text.split(QLatin1Char('_'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     if (pieces.size() < 4)
         return context;

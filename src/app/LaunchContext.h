@@ -14,6 +14,9 @@ struct LaunchContext
 
     static LaunchContext parse(const QByteArray& argument);
 
+    // Decodes "%XX" escapes only; malformed escapes are kept literally.
+    static QByteArray percentDecode(const QByteArray& text);
+
     // The title shown in the window: taskTitle without its last character.
     QString displayTitle() const;
 };

@@ -1,0 +1,262 @@
+#include "app/AmbrelClient.h"
+#include "app/Settings.h"
+#include "capture/TakePhoto.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/ReTakePhoto.h"
+#include "viewer/ViewPhoto.h"
+
+#include "TestUtils.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+int s_exitStatus = -1;
+int s_exitCalls = 0;
+
+void recordExit(int status)
+{
+    s_exitStatus = status;
+    ++s_exitCalls;
+}
+
+struct Pages
+{
+    HomePage* home;
+    TakePhoto* capture;
+    ReTakePhoto* reTake;
+    DisplayPhoto* progress;
+    ViewPhoto* viewer;
+};
+
+Pages pagesOf(AmbrelClient& window)
+{
+    return {window.findChild<HomePage*>(), window.findChild<TakePhoto*>(), window.findChild<ReTakePhoto*>(),
+            window.findChild<DisplayPhoto*>(), window.findChild<ViewPhoto*>()};
+}
+
+// Which of home, capture, re-take and progress is visible, as one letter each (h, c, r, p), plus v for the viewer.
+QString visiblePages(AmbrelClient& window)
+{
+    const Pages pages = pagesOf(window);
+    QString visible;
+    if (pages.home->isVisible())
+        visible += 'h';
+    if (pages.capture->isVisible())
+        visible += 'c';
+    if (pages.reTake->isVisible())
+        visible += 'r';
+    if (pages.progress->isVisible())
+        visible += 'p';
+    if (pages.viewer->isVisible())
+        visible += 'v';
+    return visible;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void construction();
+    void foldersForEmptyArgument();
+    void pageSwitching_data();
+    void pageSwitching();
+    void viewerCoversTheWindow();
+    void closeHidesAndKeepsRunning();
+    void quitOnLastWindowClosed();
+    void closeInterfaceWithNothingPendingEnds();
+    void tipsOverlayPlacement();
+    void executableLogsRedactedArgument();
+};
+
+void TestMainWindow::initTestCase()
+{
+    // No service here: every call fails at once.
+    qputenv("AMBREL_API_HOST", "http://127.0.0.1:9");
+    qputenv("AMBREL_UPLOAD_HOST", "http://127.0.0.1:9/upload");
+    Settings::reload();
+    AmbrelClient::setExitFunction(recordExit);
+}
+
+void TestMainWindow::init()
+{
+    QApplication::setQuitOnLastWindowClosed(true);
+    s_exitStatus = -1;
+    s_exitCalls = 0;
+}
+
+void TestMainWindow::construction()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    QCOMPARE(window.objectName(), QStringLiteral("AmbrelClientClass"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Title"));
+    QCOMPARE(window.size(), QSize(860, 543));
+    QCOMPARE(window.minimumSize(), QSize(860, 543));
+    QCOMPARE(window.maximumSize(), QSize(860000, 33300));
+    QCOMPARE(int(window.windowFlags()), 0xE801);
+    QVERIFY(window.centralWidget());
+    QCOMPARE(window.centralWidget()->objectName(), QStringLiteral("centralWidget"));
+    // The task folder is made one level at a time before "save/" exists: only the second start creates it.
+    QVERIFY(QFileInfo(work.filePath("save")).isDir());
+    QVERIFY(QFileInfo(work.filePath("image")).isDir());
+    QVERIFY(!QFileInfo(work.filePath("save/T1")).exists());
+    {
+        AmbrelClient second("x//T1_tok_u9_Title/");
+        QVERIFY(QFileInfo(work.filePath("save/T1")).isDir());
+    }
+    QVERIFY(QMetaType::type("QList<std::pair<QString,QString>>") != QMetaType::UnknownType);
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(visiblePages(window), QStringLiteral("h"));
+    QCOMPARE(pagesOf(window).home->styleSheet(), QStringLiteral("#HomePage{background:rgba(255,255,255,1)}"));
+}
+
+void TestMainWindow::foldersForEmptyArgument()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window(QByteArray{});
+    QCOMPARE(window.windowTitle(), QString());
+    QVERIFY(QFileInfo(work.filePath("save")).isDir());
+    QVERIFY(QFileInfo(work.filePath("image")).isDir());
+    // Nothing but the two parent folders and, with an empty task id, nothing below save/.
+    QCOMPARE(QDir(work.filePath("save")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestMainWindow::pageSwitching_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<QString>("visible");
+
+    QTest::newRow("capture from home") << QByteArray() << QByteArray("toTakePhotoUi") << "c";
+    QTest::newRow("progress from home") << QByteArray() << QByteArray("toDisplayPhotoUi") << "p";
+    QTest::newRow("progress from re-take") << QByteArray("toReMakeupPhotoUi")
+                                           << QByteArray("reTakePhotoToDisplayPhotoUi") << "p";
+    QTest::newRow("re-take from progress") << QByteArray("toDisplayPhotoUi") << QByteArray("toReMakeupPhotoUi")
+                                           << "r";
+    QTest::newRow("home from capture") << QByteArray("toTakePhotoUi") << QByteArray("toHomePageUi") << "h";
+    QTest::newRow("viewer over progress") << QByteArray("toDisplayPhotoUi") << QByteArray("toViewPhotoUi") << "pv";
+    QTest::newRow("viewer closed") << QByteArray("toViewPhotoUi") << QByteArray("closeViewPhoto") << "h";
+    QTest::newRow("switching hides the viewer") << QByteArray("toViewPhotoUi") << QByteArray("toTakePhotoUi")
+                                                << "c";
+}
+
+void TestMainWindow::pageSwitching()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, slot);
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (!before.isEmpty())
+        QVERIFY(QMetaObject::invokeMethod(&window, before.constData()));
+    QVERIFY(QMetaObject::invokeMethod(&window, slot.constData()));
+    QTEST(visiblePages(window), "visible");
+}
+
+void TestMainWindow::viewerCoversTheWindow()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.resize(1000, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.toViewPhotoUi(QStringLiteral("s1"));
+    const ViewPhoto* viewer = pagesOf(window).viewer;
+    QVERIFY(viewer->isVisible());
+    QCOMPARE(viewer->minimumSize(), QSize(1000, 700));
+    QCOMPARE(viewer->maximumSize(), QSize(1000, 700));
+}
+
+void TestMainWindow::closeHidesAndKeepsRunning()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.close());
+    QVERIFY(window.isHidden());
+    QCOMPARE(s_exitCalls, 0);
+    window.maxInterface();
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen),
+             Qt::WindowNoState);
+}
+
+void TestMainWindow::quitOnLastWindowClosed()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    QVERIFY(QApplication::quitOnLastWindowClosed());
+    window.toTakePhotoUi();
+    QVERIFY(QApplication::quitOnLastWindowClosed());
+    window.toDisplayPhotoUi();
+    QVERIFY(!QApplication::quitOnLastWindowClosed());
+}
+
+void TestMainWindow::closeInterfaceWithNothingPendingEnds()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.closeInterface();
+    QCOMPARE(s_exitCalls, 1);
+    QCOMPARE(s_exitStatus, 0);
+    QVERIFY(QApplication::quitOnLastWindowClosed());
+}
+
+void TestMainWindow::tipsOverlayPlacement()
+{
+    ScopedWorkingDirectory work;
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.toShowTips();
+    QWidget* tips = nullptr;
+    for (QWidget* child : window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (QByteArray(child->metaObject()->className()) == "Tips")
+            tips = child;
+    QVERIFY(tips);
+    QVERIFY(tips->isVisible());
+    QCOMPARE(tips->geometry(), QRect(0, 20, window.width(), window.height() - 20));
+    window.toHideTips();
+    QVERIFY(tips->isHidden());
+}
+
+void TestMainWindow::executableLogsRedactedArgument()
+{
+    ScopedWorkingDirectory work;
+    const QString log = work.filePath("log/log.txt");
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("AMBREL_LOG_FILE", log);
+    env.insert("AMBREL_API_HOST", "http://127.0.0.1:9");
+    env.insert("AMBREL_UPLOAD_HOST", "http://127.0.0.1:9/upload");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    client.setProcessEnvironment(env);
+    client.setWorkingDirectory(work.path());
+    client.start(QStringLiteral(AMBREL_CLIENT_EXECUTABLE), {QStringLiteral("x//T1_secretToken_u9_Title/")});
+    QVERIFY(client.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(work.filePath("image")).isDir(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(work.filePath("save")).isDir(), 20000);
+    QCOMPARE(TestUtils::readFile(log), QByteArray("x//T1_***_u9_Title/\n"));
+    QCOMPARE(client.state(), QProcess::Running);
+    client.kill();
+    client.waitForFinished();
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
