@@ -16,9 +16,20 @@ QString signature(const QFileInfo& info)
            QString::number(info.lastModified().toMSecsSinceEpoch());
 }
 
-bool sameContentsStamp(const QFileInfo& a, const QFileInfo& b)
+// Size and modification time, read at once (QFileInfo fetches them lazily and would read them later).
+struct Stamp
 {
-    return a.exists() == b.exists() && a.size() == b.size() && a.lastModified() == b.lastModified();
+    qint64 size = -1;
+    qint64 modifiedMs = 0;
+    bool operator==(const Stamp& other) const { return size == other.size && modifiedMs == other.modifiedMs; }
+};
+
+Stamp stampOf(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return Stamp();
+    return Stamp{info.size(), info.lastModified().toMSecsSinceEpoch()};
 }
 
 } // namespace
@@ -32,8 +43,13 @@ UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleep
 UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, const QString& uid,
                        const QString& taskId, const Intervals& intervals)
     : m_service(service), m_uploader(uploader), m_clock(clock), m_sleeper(sleeper), m_uid(uid), m_taskId(taskId),
-      m_intervals(intervals)
+      m_intervals(intervals), m_removeFile([](const QString& path) { return QFile::remove(path); })
 {
+}
+
+void UploadLoop::setRemoveFile(std::function<bool(const QString&)> removeFile)
+{
+    m_removeFile = std::move(removeFile);
 }
 
 void UploadLoop::setKeepGoing(std::function<bool()> keepGoing)
@@ -161,21 +177,25 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QString& path)
         if (!before.exists() || !before.isReadable())
             return Outcome::LeavePass;
 
+        const Stamp sent = stampOf(path);
         const QString key = objectKey(m_uid, m_taskId, m_clock.currentMSecsSinceEpoch(), before.fileName());
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
 
         if (code == Stored || code == AlreadyStored) {
             m_backoffMs = 0;
-            const QFileInfo after(path);
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;
             // the file is sent again once it has settled.
-            if (!sameContentsStamp(before, after))
+            if (!(stampOf(path) == sent))
                 return Outcome::Skipped;
             m_service.analyseAnswerImage(key);
-            if (!QFile::remove(path) && QFileInfo::exists(path))
-                m_undeletable.insert(signature(after));
+            if (!m_removeFile(path) && QFileInfo::exists(path))
+                m_undeletable.insert(signature(QFileInfo(path)));
             return Outcome::Done;
         }
+
+        // Gone while it was being sent: the next pass lists the folder afresh.
+        if (!QFileInfo::exists(path))
+            return Outcome::LeavePass;
 
         if (code == TokenRefused) {
             // Refused again right after a fresh token: the service is not helping, do not hammer the store.
@@ -187,9 +207,9 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QString& path)
         }
 
         if (code == FileUnreadable) {
-            // Locked or gone since the look above: the store is not to blame, so no back-off. A vanished file
-            // ends the pass; one that cannot be opened waits for a later pass and the files behind it go on.
-            return QFileInfo::exists(path) ? Outcome::Skipped : Outcome::LeavePass;
+            // Locked since the look above: the store is not to blame, so no back-off. The file waits for a later
+            // pass and the files behind it go on.
+            return Outcome::Skipped;
         }
 
         refreshedAfterRefusal = false;

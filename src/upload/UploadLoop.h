@@ -76,6 +76,9 @@ public:
     // Production never stops; tests end the loop through this predicate (checked between steps).
     void setKeepGoing(std::function<bool()> keepGoing);
 
+    // Test seam: deleting a stored file (QFile::remove by default), so tests can make a file undeletable.
+    void setRemoveFile(std::function<bool(const QString&)> removeFile);
+
     // Credentials, then passes until keepGoing() turns false.
     void run();
 
@@ -114,6 +117,7 @@ private:
     QString m_taskId;
     Intervals m_intervals;
     std::function<bool()> m_keepGoing;
+    std::function<bool(const QString&)> m_removeFile;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
     // Files stored and announced that could not be deleted: path, size and modification time. Never sent again.
