@@ -315,7 +315,7 @@ void AmbrelClient::shutDownApplication()
     m_displayPhoto->close();
     m_viewPhoto->close();
     if (m_trayManager)
-        m_trayManager->deleteLater();
+        m_trayManager->close();
     m_shutDownDialog->close();
     QMainWindow::close();
     exitNow(0);

@@ -1,26 +1,100 @@
 #include "app/Housekeeping.h"
 
-bool Housekeeping::endOtherCopy(const QString&, qint64)
+#include "app/ProcessPlatform.h"
+
+namespace {
+
+ProcessPlatform* s_defaultPlatform = nullptr;
+
+ProcessPlatform& defaultPlatform()
 {
-    return false;
+    return s_defaultPlatform ? *s_defaultPlatform : ProcessPlatform::system();
+}
+
+QString toQString(const std::wstring& text)
+{
+    return QString::fromStdWString(text);
+}
+
+} // namespace
+
+Housekeeping::Housekeeping() : m_platform(defaultPlatform()) {}
+
+Housekeeping::Housekeeping(ProcessPlatform& platform) : m_platform(platform) {}
+
+void Housekeeping::setDefaultPlatform(ProcessPlatform* platform)
+{
+    s_defaultPlatform = platform;
+}
+
+bool Housekeeping::endOtherCopy(const QString& executableName, qint64 ownProcessId)
+{
+    const std::vector<ProcessEntry> entries = m_platform.processes();
+    // The list's first entry is the system's idle process, never a copy of ours.
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        const ProcessEntry& entry = entries[i];
+        if (!toQString(entry.name).contains(executableName, Qt::CaseSensitive))
+            continue;
+        if (static_cast<qint64>(entry.id) == ownProcessId)
+            continue;
+        m_platform.endProcess(entry.id);
+        break;
+    }
+    return true;
 }
 
 bool Housekeeping::isUpdaterRunning()
 {
-    return true;
+    const QString updater = toQString(m_platform.conventions().updaterName);
+    for (const ProcessEntry& entry : m_platform.processes()) {
+        if (toQString(entry.name).compare(updater, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 QString Housekeeping::updaterPath()
 {
-    return QString();
+    const QString configured = toQString(m_platform.conventions().configuredUpdaterPath);
+    if (!configured.startsWith(QLatin1String("./")))
+        return configured;
+    const QString directory = moduleDirectory();
+    if (directory.isEmpty())
+        return QString();
+    return cutToPathLimit(directory + configured);
 }
 
 QString Housekeeping::moduleDirectory()
 {
-    return QString();
+    const QString file = cutToPathLimit(toQString(m_platform.moduleFilePath()));
+    const int separator = file.lastIndexOf(QLatin1Char('/'));
+    if (separator < 0)
+        return QString();
+    return file.left(separator + 1);
 }
 
-bool Housekeeping::launchAsLoggedInUser(const QString&, const QString&)
+bool Housekeeping::launchAsLoggedInUser(const QString& program, const QString& workingDirectory)
 {
-    return false;
+    const ProcessConventions conventions = m_platform.conventions();
+    const QString shellName = toQString(conventions.shellProcessName);
+    const std::vector<ProcessEntry> entries = m_platform.processes();
+    const ProcessEntry* shell = nullptr;
+    if (!shellName.isEmpty()) {
+        // The updater runs on the logged-in user's desktop: without that user's shell there is nobody to run it for.
+        for (std::size_t i = 1; i < entries.size() && !shell; ++i) {
+            if (toQString(entries[i].name).compare(shellName, Qt::CaseInsensitive) == 0)
+                shell = &entries[i];
+        }
+        if (!shell)
+            return false;
+    }
+    return m_platform.startProcess(program.toStdWString(), workingDirectory.toStdWString(), shell);
+}
+
+QString Housekeeping::cutToPathLimit(const QString& path) const
+{
+    const std::size_t limit = m_platform.conventions().maxPath;
+    if (limit == 0 || static_cast<std::size_t>(path.size()) < limit)
+        return path;
+    return path.left(static_cast<int>(limit - 1));
 }

@@ -1,17 +1,22 @@
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 
-// Placeholder: stands in with the members the main window uses until the real widget is built.
-class Tips : public QWidget
+class QLabel;
+class QMovie;
+
+// The translucent overlay laid over the main window that plays the tips animation.
+class Tips : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit Tips(QWidget* parent = nullptr);
+    ~Tips() override;
 
-signals:
+    QMovie* movie() const { return m_movie; }
 
-public slots:
-
+private:
+    QLabel* m_label = nullptr;
+    QMovie* m_movie = nullptr;
 };

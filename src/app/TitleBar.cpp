@@ -1,4 +1,166 @@
 #include "app/TitleBar.h"
 
-TitleBar::TitleBar(QWidget* parent) : QWidget(parent) {}
+#include "app/WindowMove.h"
 
+#include <QApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+
+QIcon buttonIcon(const QString& name)
+{
+    const QPixmap pixmap(QStringLiteral(":/AmbrelClient/Resources/") + name);
+    return QIcon(pixmap.scaled(27, 24, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+}
+
+} // namespace
+
+TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
+{
+    setFixedHeight(24);
+
+    m_iconLabel = new QLabel(this);
+    m_whiteLabel = new QLabel(this);
+    m_textLabel = new QLabel(this);
+    m_spacerLabel = new QLabel(this);
+    m_minimizeButton = new QPushButton(this);
+    m_maximizeButton = new QPushButton(this);
+    m_closeButton = new QPushButton(this);
+
+    m_spacerLabel->setFixedWidth(10);
+    m_spacerLabel->setText(QStringLiteral("  "));
+    m_iconLabel->setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);"));
+    m_iconLabel->setPixmap(QPixmap(QStringLiteral(":/AmbrelClient/Resources/logo.bmp")));
+    m_textLabel->setText(QStringLiteral(" "));
+    m_whiteLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_whiteLabel->setFixedHeight(24);
+    m_minimizeButton->setFixedSize(27, 24);
+    m_maximizeButton->setFixedSize(27, 24);
+    m_closeButton->setFixedSize(27, 24);
+    m_whiteLabel->setObjectName(QStringLiteral("whiteLabel"));
+    m_minimizeButton->setObjectName(QStringLiteral("minimizeButton"));
+    m_maximizeButton->setObjectName(QStringLiteral("maximizeButton"));
+    m_closeButton->setObjectName(QStringLiteral("closeButton"));
+
+    m_maximizeButton->setIcon(buttonIcon(QStringLiteral("normal.ico")));
+    m_minimizeButton->setIcon(buttonIcon(QStringLiteral("min.png")));
+    m_closeButton->setIcon(buttonIcon(QStringLiteral("close.png")));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_spacerLabel);
+    layout->addWidget(m_iconLabel);
+    layout->addWidget(m_textLabel);
+    layout->addWidget(m_whiteLabel);
+    layout->addWidget(m_minimizeButton);
+    layout->addWidget(m_maximizeButton);
+    layout->addWidget(m_closeButton);
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    connect(m_minimizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
+    connect(m_maximizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
+    connect(m_closeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
+    setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);color:white;"));
+}
+
+bool TitleBar::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::WindowStateChange:
+        updateMaximize();
+        return true;
+    case QEvent::WindowTitleChange:
+        if (!widget)
+            updateMaximize();
+        return true;
+    case QEvent::WindowIconChange:
+        if (widget)
+            m_iconLabel->setPixmap(widget->windowIcon().pixmap(QSize(23, 11), QIcon::Normal, QIcon::Off));
+        else
+            updateMaximize();
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+void TitleBar::mousePressEvent(QMouseEvent* event)
+{
+    m_dragging = false;
+    if (WindowMove::releaseCapture()) {
+        QWidget* top = window();
+        if (top->isWindow() &&
+            !WindowMove::startSystemMove(top->windowHandle(), static_cast<std::uintptr_t>(top->winId()))) {
+            // No window manager to hand the move to: follow the mouse ourselves until the button is released.
+            m_dragging = true;
+            m_dragOffset = event->globalPos() - top->pos();
+        }
+    }
+    event->ignore();
+}
+
+void TitleBar::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_dragging || event->buttons() == Qt::NoButton) {
+        m_dragging = false;
+        event->ignore();
+        return;
+    }
+    window()->move(event->globalPos() - m_dragOffset);
+}
+
+void TitleBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_dragging = false;
+    event->ignore();
+}
+
+void TitleBar::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    Q_UNUSED(event)
+    emit m_maximizeButton->clicked(false);
+}
+
+void TitleBar::onClicked()
+{
+    auto* button = qobject_cast<QPushButton*>(sender());
+    QWidget* top = window();
+    if (!top->isWindow())
+        return;
+    if (button == m_minimizeButton) {
+        top->showMinimized();
+    } else if (button == m_maximizeButton) {
+        if (top->isMaximized()) {
+            m_maximizeButton->setIcon(buttonIcon(QStringLiteral("normal.ico")));
+            top->showNormal();
+        } else {
+            m_maximizeButton->setIcon(buttonIcon(QStringLiteral("max.png")));
+            top->showMaximized();
+        }
+    } else if (button == m_closeButton) {
+        top->close();
+    }
+}
+
+void TitleBar::updateMaximize()
+{
+    QWidget* top = window();
+    if (!top->isWindow())
+        return;
+    if (top->isMaximized()) {
+        m_maximizeButton->setToolTip(tr("Restore"));
+        m_maximizeButton->setProperty("maximizeProperty", QStringLiteral("restore"));
+    } else {
+        m_maximizeButton->setProperty("maximizeProperty", QStringLiteral("maximize"));
+        m_maximizeButton->setToolTip(tr("Maximize"));
+    }
+    // Style-sheet rules that depend on the property are only evaluated again when the style is set anew.
+    m_maximizeButton->setStyle(QApplication::style());
+}

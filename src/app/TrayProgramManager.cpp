@@ -1,3 +1,47 @@
 #include "app/TrayProgramManager.h"
 
-TrayProgramManager::TrayProgramManager(QObject* parent) : QObject(parent) {}
+#include <QAction>
+
+TrayProgramManager::TrayProgramManager(QWidget*) : QWidget(nullptr)
+{
+    m_trayIcon.setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/logo.bmp")));
+    m_trayIcon.setToolTip(QStringLiteral("岚栖"));
+    m_trayIcon.setVisible(true);
+    connect(&m_trayIcon, SIGNAL(activated(QSystemTrayIcon::ActivationReason)), this,
+            SLOT(slotActiveTary(QSystemTrayIcon::ActivationReason)));
+
+    m_quitAction = new QAction(QStringLiteral("退出"), this);
+    m_menu.addAction(m_quitAction);
+    connect(m_quitAction, SIGNAL(triggered(bool)), this, SLOT(slotEmitCloseInterfaceSignal()));
+    m_trayIcon.setContextMenu(&m_menu);
+}
+
+TrayProgramManager::~TrayProgramManager()
+{
+    m_trayIcon.hide();
+    delete m_quitAction;
+}
+
+void TrayProgramManager::slotActiveTary(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::DoubleClick:
+        emit signalMaxInterface();
+        break;
+    case QSystemTrayIcon::Unknown:
+    case QSystemTrayIcon::Context: // the icon opens its menu by itself
+    case QSystemTrayIcon::Trigger: // a single click does not restore the window
+    case QSystemTrayIcon::MiddleClick:
+        break;
+    }
+}
+
+void TrayProgramManager::slotEmitMaxInterfaceSignal()
+{
+    emit signalMaxInterface();
+}
+
+void TrayProgramManager::slotEmitCloseInterfaceSignal()
+{
+    emit signalCloseInterface();
+}

@@ -1,16 +1,35 @@
 #pragma once
 
-#include <QObject>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QWidget>
 
-// Placeholder: the tray icon comes with the shell's title bar and tray.
-class TrayProgramManager : public QObject
+class QAction;
+
+// The notification-area icon: a double-click brings the hidden main window back, its one menu item quits.
+// Never shown itself and without a parent: the main window deletes it.
+class TrayProgramManager : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit TrayProgramManager(QObject* parent = nullptr);
+    // The parent is ignored: the manager is not part of the main window's widget tree.
+    explicit TrayProgramManager(QWidget* parent = nullptr);
+    ~TrayProgramManager() override;
+
+    QSystemTrayIcon* trayIcon() { return &m_trayIcon; }
 
 signals:
     void signalMaxInterface();
     void signalCloseInterface();
+
+public slots:
+    void slotActiveTary(QSystemTrayIcon::ActivationReason reason);
+    void slotEmitMaxInterfaceSignal();
+    void slotEmitCloseInterfaceSignal();
+
+private:
+    QSystemTrayIcon m_trayIcon;
+    QMenu m_menu;
+    QAction* m_quitAction = nullptr;
 };

@@ -1,0 +1,14 @@
+#include "app/WindowMove.h"
+
+#include <QWindow>
+
+bool WindowMove::releaseCapture()
+{
+    // The window system ends Qt's implicit grab itself when it starts the move.
+    return true;
+}
+
+bool WindowMove::startSystemMove(QWindow* window, std::uintptr_t)
+{
+    return window && window->startSystemMove();
+}
