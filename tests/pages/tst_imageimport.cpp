@@ -1,0 +1,270 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "TestUtils.h"
+#include "pages/DisplayPhotoFooterReTake.h"
+#include "pages/DisplayPhotoHead.h"
+#include "pages/HomePage.h"
+#include "pages/ImageImport.h"
+#include "pages/PageFileDialog.h"
+#include "pages/PageMessageBox.h"
+#include "service/HttpCommunicationThread.h"
+
+namespace {
+
+const QString TaskId = QStringLiteral("task42");
+
+// The three places that offer the import, built by name so one data row covers each.
+QWidget* makeImporter(const QString& kind)
+{
+    if (kind == QLatin1String("home"))
+        return new HomePage();
+    if (kind == QLatin1String("progress header"))
+        return new DisplayPhotoHead();
+    return new DisplayPhotoFooterReTake();
+}
+
+void addImporterRows()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("home page") << QStringLiteral("home");
+    QTest::newRow("progress header") << QStringLiteral("progress header");
+    QTest::newRow("re-take footer") << QStringLiteral("re-take footer");
+}
+
+} // namespace
+
+class TestImageImport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void asksWithTheImportDialog_data() { addImporterRows(); }
+    void asksWithTheImportDialog();
+    void cancelledDialogStillAnnouncesTheUpload_data() { addImporterRows(); }
+    void cancelledDialogStillAnnouncesTheUpload();
+    void copiesEveryChosenExtension_data() { addImporterRows(); }
+    void copiesEveryChosenExtension();
+    void existingNameIsNotOverwrittenAndReported_data() { addImporterRows(); }
+    void existingNameIsNotOverwrittenAndReported();
+    void sameNameFromTwoFoldersCopiesTheFirst();
+    void unreadableSourceIsReportedAndTheRestCopied();
+    void createsTheMissingTaskFolderOneLevel();
+    void missingImageRootFailsEveryCopy();
+    void reportText_data();
+    void reportText();
+
+private:
+    QString source(const QString& relative, const QByteArray& bytes);
+    QString taskFolder() const { return m_dir->filePath(QStringLiteral("image/") + TaskId + QStringLiteral("/")); }
+
+    std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    QList<PageFileDialog::Request> m_requests;
+    QStringList m_nextPaths;
+    QStringList m_warnings;
+};
+
+void TestImageImport::init()
+{
+    m_dir = std::make_unique<ScopedWorkingDirectory>();
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir().mkdir(QStringLiteral("image")));
+    HttpCommunicationThread::setTaskId(TaskId);
+    m_requests.clear();
+    m_nextPaths.clear();
+    m_warnings.clear();
+    PageFileDialog::setChooser([this](const PageFileDialog::Request& request) {
+        m_requests << request;
+        return m_nextPaths;
+    });
+    PageMessageBox::setRecorder([this](const QString&, const QString& text) { m_warnings << text; });
+}
+
+void TestImageImport::cleanup()
+{
+    PageFileDialog::setChooser({});
+    PageMessageBox::setRecorder({});
+    m_dir.reset();
+}
+
+QString TestImageImport::source(const QString& relative, const QByteArray& bytes)
+{
+    const QString path = m_dir->filePath(QStringLiteral("scans/") + relative);
+    if (!TestUtils::writeFile(path, bytes))
+        return {};
+    return path;
+}
+
+void TestImageImport::asksWithTheImportDialog()
+{
+    QFETCH(QString, kind);
+    std::unique_ptr<QWidget> importer(makeImporter(kind));
+    QMetaObject::invokeMethod(importer.get(), "uploadPng");
+
+    QCOMPARE(m_requests.size(), 1);
+    QCOMPARE(m_requests.first().parent, importer.get());
+    QCOMPARE(m_requests.first().caption, QStringLiteral("选择图片"));
+    QCOMPARE(m_requests.first().directory, QStringLiteral("/home"));
+    QCOMPARE(m_requests.first().filter, QStringLiteral("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
+}
+
+void TestImageImport::cancelledDialogStillAnnouncesTheUpload()
+{
+    QFETCH(QString, kind);
+    std::unique_ptr<QWidget> importer(makeImporter(kind));
+    QSignalSpy started(importer.get(), SIGNAL(uploadPicStarted()));
+
+    QMetaObject::invokeMethod(importer.get(), "uploadPng");
+
+    QCOMPARE(started.count(), 1);
+    QVERIFY(QDir(taskFolder()).entryList(QDir::Files).isEmpty());
+    QVERIFY(m_warnings.isEmpty());
+}
+
+void TestImageImport::copiesEveryChosenExtension()
+{
+    QFETCH(QString, kind);
+    const QStringList names = {QStringLiteral("a.jpg"),     QStringLiteral("b.jpeg"), QStringLiteral("c.png"),
+                               QStringLiteral("d.bmp"),     QStringLiteral("e.gif"),  QStringLiteral("f.tif"),
+                               QStringLiteral("notes.txt"), QStringLiteral("NOEXT")};
+    for (const QString& name : names)
+        m_nextPaths << source(name, name.toUtf8() + " bytes");
+    std::unique_ptr<QWidget> importer(makeImporter(kind));
+    QSignalSpy started(importer.get(), SIGNAL(uploadPicStarted()));
+
+    QMetaObject::invokeMethod(importer.get(), "uploadPng");
+
+    QCOMPARE(started.count(), 1);
+    QStringList copied = QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden);
+    QStringList expected = names;
+    copied.sort();
+    expected.sort();
+    QCOMPARE(copied, expected);
+    for (const QString& name : names) {
+        QCOMPARE(TestUtils::readFile(taskFolder() + name), name.toUtf8() + " bytes");
+        QVERIFY2(QFileInfo::exists(m_dir->filePath(QStringLiteral("scans/") + name)), "the source stays in place");
+    }
+    QVERIFY2(m_warnings.isEmpty(), "a fully successful import is silent");
+}
+
+void TestImageImport::existingNameIsNotOverwrittenAndReported()
+{
+    QFETCH(QString, kind);
+    QVERIFY(QDir().mkdir(taskFolder()));
+    QVERIFY(TestUtils::writeFile(taskFolder() + QStringLiteral("page1.jpg"), "waiting for upload"));
+    m_nextPaths << source(QStringLiteral("page1.jpg"), "new scan") << source(QStringLiteral("page2.jpg"), "second");
+    std::unique_ptr<QWidget> importer(makeImporter(kind));
+    QSignalSpy started(importer.get(), SIGNAL(uploadPicStarted()));
+
+    QMetaObject::invokeMethod(importer.get(), "uploadPng");
+
+    QCOMPARE(started.count(), 1);
+    QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("page1.jpg")), QByteArray("waiting for upload"));
+    QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("page2.jpg")), QByteArray("second"));
+    QCOMPARE(m_warnings.size(), 1);
+    QVERIFY(m_warnings.first().contains(QStringLiteral("page1.jpg")));
+    QVERIFY(!m_warnings.first().contains(QStringLiteral("page2.jpg")));
+}
+
+void TestImageImport::sameNameFromTwoFoldersCopiesTheFirst()
+{
+    m_nextPaths << source(QStringLiteral("monday/sheet.jpg"), "monday")
+                << source(QStringLiteral("tuesday/sheet.jpg"), "tuesday");
+    HomePage page;
+
+    page.uploadPng();
+
+    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files), QStringList{QStringLiteral("sheet.jpg")});
+    QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("sheet.jpg")), QByteArray("monday"));
+    QCOMPARE(m_warnings.size(), 1);
+    QVERIFY(m_warnings.first().contains(QStringLiteral("sheet.jpg")));
+}
+
+void TestImageImport::unreadableSourceIsReportedAndTheRestCopied()
+{
+    m_nextPaths << m_dir->filePath(QStringLiteral("scans/gone.jpg")) << source(QStringLiteral("ok.jpg"), "ok");
+    DisplayPhotoHead head;
+    QSignalSpy started(&head, SIGNAL(uploadPicStarted()));
+
+    head.uploadPng();
+
+    QCOMPARE(started.count(), 1);
+    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("ok.jpg")});
+    QCOMPARE(m_warnings.size(), 1);
+    QVERIFY(m_warnings.first().contains(QStringLiteral("gone.jpg")));
+}
+
+void TestImageImport::createsTheMissingTaskFolderOneLevel()
+{
+    QVERIFY(!QFileInfo::exists(taskFolder()));
+    DisplayPhotoFooterReTake footer;
+
+    footer.uploadPng();
+
+    QVERIFY2(QFileInfo(taskFolder()).isDir(), "created even when the dialog was cancelled");
+}
+
+void TestImageImport::missingImageRootFailsEveryCopy()
+{
+    QVERIFY(QDir(m_dir->filePath(QStringLiteral("image"))).removeRecursively());
+    m_nextPaths << source(QStringLiteral("a.jpg"), "a");
+    HomePage page;
+    QSignalSpy started(&page, SIGNAL(uploadPicStarted()));
+
+    page.uploadPng();
+
+    QCOMPARE(started.count(), 1);
+    QVERIFY2(!QFileInfo::exists(taskFolder()), "only one level is created");
+    QCOMPARE(m_warnings.size(), 1);
+    QVERIFY(m_warnings.first().contains(QStringLiteral("a.jpg")));
+}
+
+void TestImageImport::reportText_data()
+{
+    QTest::addColumn<QStringList>("skipped");
+    QTest::addColumn<QStringList>("failed");
+    QTest::addColumn<QStringList>("mustContain");
+    QTest::addColumn<QStringList>("mustNotContain");
+
+    QTest::newRow("nothing went wrong") << QStringList() << QStringList() << QStringList() << QStringList();
+    QTest::newRow("one skipped") << QStringList{"a.jpg"} << QStringList()
+                                 << QStringList{"a.jpg", QStringLiteral("未重复导入")}
+                                 << QStringList{QStringLiteral("无法读取")};
+    QTest::newRow("one failed") << QStringList() << QStringList{"b.png"}
+                                << QStringList{"b.png", QStringLiteral("无法读取")}
+                                << QStringList{QStringLiteral("未重复导入")};
+    QStringList many;
+    for (int i = 1; i <= 12; ++i)
+        many << QStringLiteral("p%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+    QTest::newRow("long list is cut and counted")
+        << many << QStringList() << QStringList{"p01.jpg", "p08.jpg", QStringLiteral("等12张")}
+        << QStringList{"p09.jpg", "p12.jpg"};
+}
+
+void TestImageImport::reportText()
+{
+    QFETCH(QStringList, skipped);
+    QFETCH(QStringList, failed);
+    QFETCH(QStringList, mustContain);
+    QFETCH(QStringList, mustNotContain);
+    ImageImport::Result result;
+    result.skipped = skipped;
+    result.failed = failed;
+
+    const QString text = ImageImport::reportText(result);
+
+    QCOMPARE(text.isEmpty(), skipped.isEmpty() && failed.isEmpty());
+    for (const QString& part : mustContain)
+        QVERIFY2(text.contains(part), qPrintable(part));
+    for (const QString& part : mustNotContain)
+        QVERIFY2(!text.contains(part), qPrintable(part));
+}
+
+QTEST_MAIN(TestImageImport)
+#include "tst_imageimport.moc"
