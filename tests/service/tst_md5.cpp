@@ -78,7 +78,7 @@ void TestMD5::splitUpdates_data()
     QTest::addColumn<QList<int>>("pieces");
 
     QTest::newRow("two halves of a short text") << 14 << QList<int>{7, 7};
-    QTest::newRow("byte by byte across a block") << 70 << QList<int>(70, 1);
+    QTest::newRow("byte by byte across a block") << 70 << QVector<int>(70, 1).toList();
     QTest::newRow("first piece fills the block exactly") << 130 << QList<int>{64, 66};
     QTest::newRow("first piece one short of a block") << 130 << QList<int>{63, 1, 66};
     QTest::newRow("first piece one over a block") << 200 << QList<int>{65, 135};

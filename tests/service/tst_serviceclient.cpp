@@ -1,0 +1,796 @@
+#include "service/HttpCommunicationThread.h"
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "app/Settings.h"
+#include "service/BaseAPI.h"
+#include "service/RequestSigning.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+using Endpoint = ServiceEmulator::Endpoint;
+using Fault = ServiceEmulator::Fault;
+
+namespace {
+
+const qint64 CLOCK = 1700000000123;
+const char T[] = "1700000000123";
+
+QString md5Hex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+QString commonQuery()
+{
+    return QStringLiteral("userType=1&uid=teacher01&v=5.1.0&f=windows&t=%1&token=tok-42&s=%2")
+        .arg(T, md5Hex(QByteArray("7.3.2DesktopKorvex") + T + "teacher01"));
+}
+
+QJsonObject imageEntry(const QString& url, int begin = -1, int end = -1)
+{
+    QJsonObject image{{"url", url}};
+    if (begin >= 0)
+        image.insert("beginPage", begin);
+    if (end >= 0)
+        image.insert("endPage", end);
+    return image;
+}
+
+QJsonObject studentEntry(const QString& id, const QJsonArray& images, const QString& thumb)
+{
+    return QJsonObject{{"studentId", id},
+                       {"studentName", QStringLiteral("学生") + id},
+                       {"scoreDesc", "90分"},
+                       {"warnDesc", ""},
+                       {"thumbAnswerImageUrl", thumb},
+                       {"images", images}};
+}
+
+// Every file under the working directory, relative to it.
+QStringList allFiles()
+{
+    QStringList files;
+    QDirIterator it(QDir::currentPath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir::current().relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+QString refusedBase()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+} // namespace
+
+class TestServiceClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void requestTexts_data();
+    void requestTexts();
+    void paperStatus_data();
+    void paperStatus();
+    void nonZeroCodeIsReported_data();
+    void nonZeroCodeIsReported();
+    void unusableRepliesChangeNothing_data();
+    void unusableRepliesChangeNothing();
+    void missingCodeCountsAsSuccess();
+    void uploadTokenSetsCredentials();
+    void zeroProofreadFillsCounts();
+    void replenishStudentsParsed();
+
+    void pageStates_data();
+    void pageStates();
+    void pageStudentsAndDownloads();
+    void existingFileIsNotFetched();
+    void failedDownloadIsFetchedNextTime();
+    void hostileFileNamesStayInFolder_data();
+    void hostileFileNamesStayInFolder();
+
+    void answerInfoFillsImages();
+    void answerInfoHostileStudentId();
+
+    void logRedactsToken_data();
+    void logRedactsToken();
+    void logOfGetCallsHoldsReply();
+
+    void hungServiceTimesOut();
+    void nestedCallWhileWaiting();
+    void workerThreadCalls();
+    void simulatedTaskEndToEnd();
+
+private:
+    QString base() const { return m_emulator->baseUrl(); }
+    ServiceEmulator& server() { return m_emulator->server(); }
+    QString taskFolder() const { return QDir::currentPath() + QStringLiteral("/save/T7/"); }
+    QByteArray readLog() const { return TestUtils::readFile(Settings::logFile()); }
+
+    std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    std::unique_ptr<EmulatorFixture> m_emulator;
+};
+
+void TestServiceClient::init()
+{
+    m_dir = std::make_unique<ScopedWorkingDirectory>();
+    QVERIFY(m_dir->isValid());
+    qputenv("AMBREL_LOG_FILE", m_dir->filePath("log.txt").toLocal8Bit());
+    m_emulator = std::make_unique<EmulatorFixture>();
+    QVERIFY(m_emulator->isRunning());
+
+    HttpCommunicationThread::setTaskId("T7");
+    HttpCommunicationThread::setToken("tok-42");
+    HttpCommunicationThread::setUid("teacher01");
+    HttpCommunicationThread::uploadToken.clear();
+    HttpCommunicationThread::uploadDomain.clear();
+    HttpCommunicationThread::imageCache.clear();
+    RequestSigning::setClockForTesting([] { return CLOCK; });
+    BaseAPI::setTransferTimeout(30000);
+    BaseAPI::setInactivityTimeout(30000);
+}
+
+void TestServiceClient::cleanup()
+{
+    RequestSigning::setClockForTesting({});
+    m_emulator.reset();
+    m_dir.reset();
+}
+
+void TestServiceClient::requestTexts_data()
+{
+    QTest::addColumn<int>("endpoint");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("text");
+
+    const QString common = commonQuery();
+    QTest::newRow("upload token") << int(Endpoint::UploadToken) << "POST"
+                                  << "/qiniu/get/token" << common;
+    QTest::newRow("analyse") << int(Endpoint::Analyse) << "POST"
+                             << "/collect_after_correct/analyse/answer_image"
+                             << common +
+                                    "&taskId=T7&imageUrl=http://cdn.example/paper/origin/teacher01/T7/9.jpg&ts=" + T;
+    QTest::newRow("paper status") << int(Endpoint::PaperStatus) << "POST"
+                                  << "/collect_after_correct/get/paper_status"
+                                  << "taskId=T7&" + common;
+    QTest::newRow("zero proofread") << int(Endpoint::ZeroProofread) << "GET"
+                                    << "/collect_after_correct/get/zero_proofread_status"
+                                    << "taskId=T7&" + common;
+    QTest::newRow("replenish students") << int(Endpoint::ReplenishStudents) << "GET"
+                                        << "/collect_after_correct/get/replenish_students/with_fail_info_and_page"
+                                        << "taskId=T7&" + common;
+    QTest::newRow("answer info") << int(Endpoint::AnswerInfo) << "POST"
+                                 << "/collect_after_correct/get/answer_info"
+                                 << "taskId=T7&studentId=S1&" + common;
+    QTest::newRow("paper status with page") << int(Endpoint::PaperStatusWithPage) << "GET"
+                                            << "/collect_after_correct/get/paper_status/with_page"
+                                            << "taskId=T7&" + common;
+}
+
+void TestServiceClient::requestTexts()
+{
+    QFETCH(int, endpoint);
+    QFETCH(QString, method);
+    QFETCH(QString, path);
+    QFETCH(QString, text);
+
+    QSignalSpy messages(HttpCommunicationThread::getInstance(), &HttpCommunicationThread::message);
+    HttpCommunicationThread::uploadDomain = QStringLiteral("http://cdn.example/");
+    int proofread = -1, total = -1, state = -1;
+    QList<ReplenishStudent> students;
+    AnswerInfo info;
+    PaperStatusPage page;
+    switch (Endpoint(endpoint)) {
+    case Endpoint::UploadToken:
+        QVERIFY(HttpCommunicationThread::getUploadToken());
+        break;
+    case Endpoint::Analyse:
+        HttpCommunicationThread::analyseAnswerImage(QStringLiteral("paper/origin/teacher01/T7/9.jpg"));
+        break;
+    case Endpoint::PaperStatus:
+        HttpCommunicationThread::getPaperStatus();
+        break;
+    case Endpoint::ZeroProofread:
+        HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+        break;
+    case Endpoint::ReplenishStudents:
+        HttpCommunicationThread::getReplenishStudents(students);
+        break;
+    case Endpoint::AnswerInfo:
+        HttpCommunicationThread::getAnswerInfo(QStringLiteral("S1"), &info);
+        break;
+    default:
+        QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+        break;
+    }
+
+    const QList<ServiceEmulator::RequestRecord> records = server().requests(Endpoint(endpoint));
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.first().method, method);
+    QCOMPARE(records.first().path, path);
+    const QByteArray sent = method == QLatin1String("GET") ? records.first().query : records.first().body;
+    QCOMPARE(QString::fromLocal8Bit(sent), text);
+    // The emulator checks the signature and the token: a mismatch would come back as an error text.
+    if (Endpoint(endpoint) != Endpoint::AnswerInfo)
+        QCOMPARE(messages.count(), 0);
+    QCOMPARE(records.first().code, Endpoint(endpoint) == Endpoint::AnswerInfo ? records.first().code : 0);
+}
+
+void TestServiceClient::paperStatus_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("5 uploaded, 5 failed")
+        << QByteArray(R"({"code":0,"data":{"uploadedImageCount":5,"analyseFailImageCount":5}})") << false;
+    QTest::newRow("5 uploaded, 2 failed")
+        << QByteArray(R"({"code":0,"data":{"uploadedImageCount":5,"analyseFailImageCount":2}})") << true;
+    QTest::newRow("0 uploaded") << QByteArray(R"({"code":0,"data":{"uploadedImageCount":0,"analyseFailImageCount":0}})")
+                                << false;
+    QTest::newRow("no data") << QByteArray(R"({"code":0})") << false;
+    QTest::newRow("counts as text read as 0")
+        << QByteArray(R"({"code":0,"data":{"uploadedImageCount":"5","analyseFailImageCount":2}})") << false;
+}
+
+void TestServiceClient::paperStatus()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, expected);
+
+    server().setCannedBody(Endpoint::PaperStatus, body);
+    QCOMPARE(HttpCommunicationThread::getPaperStatus(), expected);
+}
+
+void TestServiceClient::nonZeroCodeIsReported_data()
+{
+    QTest::addColumn<int>("endpoint");
+    QTest::newRow("upload token") << int(Endpoint::UploadToken);
+    QTest::newRow("analyse") << int(Endpoint::Analyse);
+    QTest::newRow("paper status") << int(Endpoint::PaperStatus);
+    QTest::newRow("zero proofread") << int(Endpoint::ZeroProofread);
+    QTest::newRow("replenish students") << int(Endpoint::ReplenishStudents);
+    QTest::newRow("answer info") << int(Endpoint::AnswerInfo);
+    QTest::newRow("paper status with page") << int(Endpoint::PaperStatusWithPage);
+}
+
+void TestServiceClient::nonZeroCodeIsReported()
+{
+    QFETCH(int, endpoint);
+
+    server().addFault(Endpoint(endpoint), {Fault::CodeNonZero, 40001, -1});
+    QSignalSpy messages(HttpCommunicationThread::getInstance(), &HttpCommunicationThread::message);
+    HttpCommunicationThread::uploadToken = QStringLiteral("old-token");
+    HttpCommunicationThread::uploadDomain = QStringLiteral("http://old/");
+    int proofread = -1, total = -1, state = -1;
+    QList<ReplenishStudent> students{ReplenishStudent{QStringLiteral("stale"), {}}};
+    AnswerInfo info;
+    info.images.append({QStringLiteral("stale"), QStringLiteral("1")});
+    PaperStatusPage page;
+
+    switch (Endpoint(endpoint)) {
+    case Endpoint::UploadToken:
+        QVERIFY(!HttpCommunicationThread::getUploadToken());
+        QCOMPARE(HttpCommunicationThread::uploadToken, QStringLiteral("old-token"));
+        QCOMPARE(HttpCommunicationThread::uploadDomain, QStringLiteral("http://old/"));
+        break;
+    case Endpoint::Analyse:
+        HttpCommunicationThread::analyseAnswerImage(QStringLiteral("k.jpg"));
+        break;
+    case Endpoint::PaperStatus:
+        QVERIFY(!HttpCommunicationThread::getPaperStatus());
+        break;
+    case Endpoint::ZeroProofread:
+        HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+        QCOMPARE(proofread, -1);
+        QCOMPARE(total, -1);
+        break;
+    case Endpoint::ReplenishStudents:
+        HttpCommunicationThread::getReplenishStudents(students);
+        QVERIFY(students.isEmpty());
+        break;
+    case Endpoint::AnswerInfo:
+        HttpCommunicationThread::getAnswerInfo(QStringLiteral("S1"), &info);
+        QVERIFY(info.images.isEmpty());
+        break;
+    default:
+        // The progress page shows this state itself; no message.
+        QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+        QCOMPARE(state, int(ServiceError));
+        QCOMPARE(messages.count(), 0);
+        return;
+    }
+    QCOMPARE(messages.count(), 1);
+    const QString desc = messages.first().first().toString();
+    QVERIFY(!desc.isEmpty());
+    QVERIFY(desc.at(0).unicode() > 0x2e80); // the service's Chinese text, passed on as it is
+}
+
+void TestServiceClient::unusableRepliesChangeNothing_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("value");
+
+    QTest::newRow("not JSON") << int(Fault::NonJson) << 0;
+    QTest::newRow("empty body") << int(Fault::EmptyBody) << 0;
+    QTest::newRow("array") << int(Fault::JsonArray) << 0;
+    QTest::newRow("dropped connection") << int(Fault::Drop) << 0;
+    QTest::newRow("refused connection") << -1 << 0;
+}
+
+void TestServiceClient::unusableRepliesChangeNothing()
+{
+    QFETCH(int, fault);
+    QFETCH(int, value);
+
+    if (fault < 0) {
+        qputenv("AMBREL_API_HOST", refusedBase().toLatin1());
+        Settings::reload();
+    } else {
+        for (Endpoint e : {Endpoint::UploadToken, Endpoint::Analyse, Endpoint::PaperStatus, Endpoint::ZeroProofread,
+                           Endpoint::ReplenishStudents, Endpoint::AnswerInfo, Endpoint::PaperStatusWithPage})
+            server().addFault(e, {Fault::Kind(fault), value, -1});
+    }
+    QSignalSpy messages(HttpCommunicationThread::getInstance(), &HttpCommunicationThread::message);
+    HttpCommunicationThread::uploadToken = QStringLiteral("old-token");
+
+    QVERIFY(!HttpCommunicationThread::getUploadToken());
+    QCOMPARE(HttpCommunicationThread::uploadToken, QStringLiteral("old-token"));
+    HttpCommunicationThread::analyseAnswerImage(QStringLiteral("k.jpg"));
+    QVERIFY(!HttpCommunicationThread::getPaperStatus());
+    int proofread = -1, total = -1;
+    HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+    QCOMPARE(proofread, -1);
+    QCOMPARE(total, -1);
+    QList<ReplenishStudent> students{ReplenishStudent{QStringLiteral("stale"), {}}};
+    HttpCommunicationThread::getReplenishStudents(students);
+    QVERIFY(students.isEmpty());
+    AnswerInfo info;
+    HttpCommunicationThread::getAnswerInfo(QStringLiteral("S1"), &info);
+    QVERIFY(info.images.isEmpty());
+    QVERIFY(info.studentName.isEmpty());
+    PaperStatusPage page;
+    page.analyseSuccessStudentCount = 9;
+    int state = -1;
+    QVERIFY(!HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    QCOMPARE(state, -1);
+    QCOMPARE(page.analyseSuccessStudentCount, 0);
+    QVERIFY(page.studentAnswers.isEmpty());
+
+    QCOMPARE(messages.count(), 0);
+}
+
+void TestServiceClient::missingCodeCountsAsSuccess()
+{
+    server().setCannedData(Endpoint::PaperStatus, QJsonObject{{"uploadedImageCount", 5}, {"analyseFailImageCount", 2}});
+    server().addFault(Endpoint::PaperStatus, {Fault::CodeMissing, 0, -1});
+    server().setCannedData(Endpoint::ZeroProofread, QJsonObject{{"proofreadImageCount", 1}, {"totalImageCount", 4}});
+    server().addFault(Endpoint::ZeroProofread, {Fault::CodeMissing, 0, -1});
+
+    QVERIFY(HttpCommunicationThread::getPaperStatus());
+    int proofread = -1, total = -1;
+    HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+    QCOMPARE(proofread, 1);
+    QCOMPARE(total, 4);
+}
+
+void TestServiceClient::uploadTokenSetsCredentials()
+{
+    QVERIFY(HttpCommunicationThread::getUploadToken());
+    QCOMPARE(HttpCommunicationThread::uploadToken, server().currentUploadToken());
+    QCOMPARE(HttpCommunicationThread::uploadDomain, m_emulator->domain());
+    QVERIFY(!HttpCommunicationThread::uploadToken.isEmpty());
+
+    // A success without "data" still counts and empties both values.
+    server().setCannedBody(Endpoint::UploadToken, R"({"code":0})");
+    QVERIFY(HttpCommunicationThread::getUploadToken());
+    QCOMPARE(HttpCommunicationThread::uploadToken, QString());
+    QCOMPARE(HttpCommunicationThread::uploadDomain, QString());
+}
+
+void TestServiceClient::zeroProofreadFillsCounts()
+{
+    server().setCannedData(Endpoint::ZeroProofread, QJsonObject{{"proofreadImageCount", 3}, {"totalImageCount", 8}});
+    int proofread = -1, total = -1;
+    HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+    QCOMPARE(proofread, 3);
+    QCOMPARE(total, 8);
+}
+
+void TestServiceClient::replenishStudentsParsed()
+{
+    const QJsonArray images1{QJsonObject{{"failReason", "模糊"}, {"proposals", "重拍"}, {"page", "2"}},
+                             QJsonObject{{"failReason", "缺页"}, {"proposals", "补拍"}, {"page", 3}}};
+    const QJsonArray students{QJsonObject{{"realName", "张三"}, {"images", images1}},
+                              QJsonObject{{"realName", 7}, {"images", QJsonArray()}}};
+    server().setCannedData(Endpoint::ReplenishStudents, QJsonObject{{"students", students}});
+
+    QList<ReplenishStudent> list{ReplenishStudent{QStringLiteral("stale"), {}}};
+    HttpCommunicationThread::getReplenishStudents(list);
+
+    QVERIFY(QDir(QStringLiteral("save/UnCollectionInfo")).exists());
+    QCOMPARE(list.size(), 2);
+    QCOMPARE(list[0].realName, QStringLiteral("张三"));
+    QCOMPARE(list[0].images.size(), 2);
+    QCOMPARE(list[0].images[0].failReason, QStringLiteral("模糊"));
+    QCOMPARE(list[0].images[0].proposals, QStringLiteral("重拍"));
+    QCOMPARE(list[0].images[0].page, QStringLiteral("2"));
+    // A page sent as a number is not text: it reads as empty.
+    QCOMPARE(list[0].images[1].page, QString());
+    QCOMPARE(list[1].realName, QString());
+    QVERIFY(list[1].images.isEmpty());
+}
+
+void TestServiceClient::pageStates_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("analysed");
+    QTest::addColumn<int>("unanalysed");
+
+    QTest::newRow("10 analysed, 0 not: complete")
+        << QByteArray(R"({"code":0,"data":{"analyseSuccessStudentCount":10,"unAnalyseSuccessStudentCount":0}})")
+        << int(AnalysisComplete) << 10 << 0;
+    QTest::newRow("10 analysed, 1 not: running")
+        << QByteArray(R"({"code":0,"data":{"analyseSuccessStudentCount":10,"unAnalyseSuccessStudentCount":1}})")
+        << int(AnalysisRunning) << 10 << 1;
+    QTest::newRow("nothing analysed: running")
+        << QByteArray(R"({"code":0,"data":{"analyseSuccessStudentCount":0,"unAnalyseSuccessStudentCount":0}})")
+        << int(AnalysisRunning) << 0 << 0;
+    QTest::newRow("no data: running, no students") << QByteArray(R"({"code":0})") << int(AnalysisRunning) << 0 << 0;
+}
+
+void TestServiceClient::pageStates()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, state);
+    QFETCH(int, analysed);
+    QFETCH(int, unanalysed);
+
+    server().setCannedBody(Endpoint::PaperStatusWithPage, body);
+    PaperStatusPage page;
+    page.studentAnswers.append(StudentAnswer());
+    int got = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &got));
+    QCOMPARE(got, state);
+    QCOMPARE(page.analyseSuccessStudentCount, analysed);
+    QCOMPARE(page.unAnalyseSuccessStudentCount, unanalysed);
+    QVERIFY(page.studentAnswers.isEmpty());
+    QVERIFY(QDir(taskFolder()).exists());
+}
+
+void TestServiceClient::pageStudentsAndDownloads()
+{
+    server().addStaticFile(QStringLiteral("/a/b/c.png"), "page c");
+    server().addStaticFile(QStringLiteral("/shared.png"), "shared page");
+    server().addStaticFile(QStringLiteral("/thumbs/a.jpg"), "thumb a");
+    const QString shared = base() + QStringLiteral("/shared.png");
+    const QString cUrl = base() + QStringLiteral("/a/b/c.png?x=1/2");
+    const QJsonArray students{
+        studentEntry("S1", QJsonArray{imageEntry(cUrl, 3, 4), imageEntry(shared)}, base() + "/thumbs/a.jpg"),
+        // The second student's thumbnail is an image URL fetched already: the cached file serves.
+        studentEntry("S2", QJsonArray{imageEntry(shared, 1, 1)}, shared)};
+    server().setCannedData(Endpoint::PaperStatusWithPage, QJsonObject{{"analyseSuccessStudentCount", 2},
+                                                                      {"unAnalyseSuccessStudentCount", 0},
+                                                                      {"studentAnswers", students}});
+
+    PaperStatusPage page;
+    int state = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    QCOMPARE(state, int(AnalysisComplete));
+    QCOMPARE(page.studentAnswers.size(), 2);
+
+    const StudentAnswer& first = page.studentAnswers[0];
+    QCOMPARE(first.studentId, QStringLiteral("S1"));
+    QCOMPARE(first.studentName, QStringLiteral("学生S1"));
+    QCOMPARE(first.scoreDesc, QStringLiteral("90分"));
+    QCOMPARE(first.warnDesc, QString());
+    const PhotoPathList expectedFirst{{taskFolder() + "c.png", "3-4"}, {taskFolder() + "shared.png", "0-0"}};
+    QCOMPARE(first.images, expectedFirst);
+    QCOMPARE(first.thumbPath, taskFolder() + "a.jpg");
+
+    const StudentAnswer& second = page.studentAnswers[1];
+    const PhotoPathList expectedSecond{{taskFolder() + "shared.png", "1-1"}};
+    QCOMPARE(second.images, expectedSecond);
+    QCOMPARE(second.thumbPath, taskFolder() + "shared.png");
+
+    QCOMPARE(TestUtils::readFile(taskFolder() + "c.png"), QByteArray("page c"));
+    QCOMPARE(TestUtils::readFile(taskFolder() + "shared.png"), QByteArray("shared page"));
+    QCOMPARE(TestUtils::readFile(taskFolder() + "a.jpg"), QByteArray("thumb a"));
+    QCOMPARE(server().requestCount(QStringLiteral("/shared.png")), 1);
+    QCOMPARE(server().requestCount(QStringLiteral("/a/b/c.png")), 1);
+    // Images enter the cache, thumbnails do not.
+    QCOMPARE(HttpCommunicationThread::imageCache.keys(), (QStringList{cUrl, shared}));
+
+    // A second refresh takes everything from the cache and the disk.
+    const int filesBefore = server().requestCount(Endpoint::Files);
+    PaperStatusPage again;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&again, &state));
+    QCOMPARE(again.studentAnswers[0].images, expectedFirst);
+    QCOMPARE(server().requestCount(Endpoint::Files), filesBefore);
+}
+
+void TestServiceClient::existingFileIsNotFetched()
+{
+    QVERIFY(TestUtils::writeFile(taskFolder() + "old.png", "kept from an earlier run"));
+    server().addStaticFile(QStringLiteral("/img/old.png"), "fresh from the service");
+    const QString url = base() + QStringLiteral("/img/old.png");
+    server().setCannedData(
+        Endpoint::PaperStatusWithPage,
+        QJsonObject{{"studentAnswers", QJsonArray{studentEntry("S1", {imageEntry(url, 1, 2)}, "")}}});
+
+    PaperStatusPage page;
+    int state = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    QCOMPARE(page.studentAnswers.size(), 1);
+    QCOMPARE(page.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "old.png", "1-2"}}));
+    QCOMPARE(page.studentAnswers[0].thumbPath, QString());
+    QCOMPARE(server().requestCount(QStringLiteral("/img/old.png")), 0);
+    QCOMPARE(TestUtils::readFile(taskFolder() + "old.png"), QByteArray("kept from an earlier run"));
+    QCOMPARE(HttpCommunicationThread::imageCache.value(url), taskFolder() + "old.png");
+}
+
+void TestServiceClient::failedDownloadIsFetchedNextTime()
+{
+    server().addStaticFile(QStringLiteral("/img/p1.png"), QByteArray(100000, 'p'));
+    server().addStaticFile(QStringLiteral("/img/t1.png"), "thumb");
+    const QString url = base() + QStringLiteral("/img/p1.png");
+    server().setCannedData(Endpoint::PaperStatusWithPage,
+                           QJsonObject{{"studentAnswers", QJsonArray{studentEntry("S1", {imageEntry(url, 1, 1)},
+                                                                                  base() + "/img/t1.png")}}});
+    // The image transfer breaks off after its headers; then the thumbnail fails with a server error.
+    server().addFault(Endpoint::Files, {Fault::Drop, 0, 1});
+    server().addFault(Endpoint::Files, {Fault::HttpStatus, 503, 1});
+
+    PaperStatusPage page;
+    int state = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    // The path is recorded all the same, but nothing sits under it and nothing is remembered.
+    QCOMPARE(page.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "p1.png", "1-1"}}));
+    QCOMPARE(page.studentAnswers[0].thumbPath, taskFolder() + "t1.png");
+    QVERIFY(!QFile::exists(taskFolder() + "p1.png"));
+    QVERIFY(!QFile::exists(taskFolder() + "t1.png"));
+    QVERIFY(!HttpCommunicationThread::imageCache.contains(url));
+    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    PaperStatusPage again;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&again, &state));
+    QCOMPARE(TestUtils::readFile(taskFolder() + "p1.png"), QByteArray(100000, 'p'));
+    QCOMPARE(TestUtils::readFile(taskFolder() + "t1.png"), QByteArray("thumb"));
+    QCOMPARE(HttpCommunicationThread::imageCache.value(url), taskFolder() + "p1.png");
+}
+
+void TestServiceClient::hostileFileNamesStayInFolder_data()
+{
+    QTest::addColumn<QString>("tail");
+    QTest::addColumn<QString>("extension");
+
+    QTest::newRow("backslash climb") << "/x/..\\..\\evil.png"
+                                     << ".png";
+    QTest::newRow("last segment is dot-dot") << "/x/.."
+                                             << "";
+    QTest::newRow("empty last segment") << "/x/"
+                                        << "";
+    QTest::newRow("drive colon") << "/x/C:evil.jpg"
+                                 << ".jpg";
+    QTest::newRow("device name") << "/x/CON.png"
+                                 << ".png";
+    QTest::newRow("trailing dot") << "/x/evil.png."
+                                  << "";
+}
+
+void TestServiceClient::hostileFileNamesStayInFolder()
+{
+    QFETCH(QString, tail);
+    QFETCH(QString, extension);
+
+    const QString url = base() + tail;
+    // Served whichever way the server spells the path, so that a file is really written.
+    server().addStaticFile(QUrl(url).path(QUrl::FullyEncoded), "payload");
+    server().addStaticFile(QUrl(url).path(), "payload");
+    server().setCannedData(
+        Endpoint::PaperStatusWithPage,
+        QJsonObject{{"studentAnswers", QJsonArray{studentEntry("S1", {imageEntry(url, 1, 1)}, "")}}});
+
+    PaperStatusPage page;
+    int state = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    const QString expected = taskFolder() + md5Hex(url.toUtf8()) + extension;
+    QCOMPARE(page.studentAnswers[0].images.first().first, expected);
+    for (const QString& file : allFiles())
+        QVERIFY2(file == QLatin1String("log.txt") || file.startsWith(QLatin1String("save/T7/")), qPrintable(file));
+    if (server().requestCount(Endpoint::Files) > 0 && QFile::exists(expected))
+        QCOMPARE(TestUtils::readFile(expected), QByteArray("payload"));
+}
+
+void TestServiceClient::answerInfoFillsImages()
+{
+    server().addStaticFile(QStringLiteral("/ans/p1.jpg"), "one");
+    server().addStaticFile(QStringLiteral("/ans/p2.jpg"), "two");
+    const QJsonArray images{base() + "/ans/p1.jpg", base() + "/ans/p2.jpg?v=3"};
+    server().setCannedData(Endpoint::AnswerInfo,
+                           QJsonObject{{"studentId", "S1"}, {"studentName", "张三"}, {"images", images}});
+
+    AnswerInfo info;
+    info.images.append({QStringLiteral("stale"), QStringLiteral("9")});
+    HttpCommunicationThread::getAnswerInfo(QStringLiteral("S1"), &info);
+
+    const QString folder = taskFolder() + "S1/";
+    QCOMPARE(info.studentId, QStringLiteral("S1"));
+    QCOMPARE(info.studentName, QStringLiteral("张三"));
+    QCOMPARE(info.images, (PhotoPathList{{folder + "p1.jpg", "1"}, {folder + "p2.jpg", "2"}}));
+    QCOMPARE(TestUtils::readFile(folder + "p1.jpg"), QByteArray("one"));
+    QCOMPARE(TestUtils::readFile(folder + "p2.jpg"), QByteArray("two"));
+
+    // The folder is reused and only the missing page is fetched again.
+    QVERIFY(QFile::remove(folder + "p2.jpg"));
+    HttpCommunicationThread::getAnswerInfo(QStringLiteral("S1"), &info);
+    QCOMPARE(server().requestCount(QStringLiteral("/ans/p1.jpg")), 1);
+    QCOMPARE(server().requestCount(QStringLiteral("/ans/p2.jpg")), 2);
+    QCOMPARE(info.images.size(), 2);
+}
+
+void TestServiceClient::answerInfoHostileStudentId()
+{
+    server().addStaticFile(QStringLiteral("/ans/p1.jpg"), "one");
+    server().setCannedData(Endpoint::AnswerInfo,
+                           QJsonObject{{"studentId", "x"}, {"images", QJsonArray{base() + "/ans/p1.jpg"}}});
+
+    AnswerInfo info;
+    const QString hostile = QStringLiteral("../../escape");
+    HttpCommunicationThread::getAnswerInfo(hostile, &info);
+    const QString folder = taskFolder() + md5Hex(hostile.toUtf8()) + "/";
+    QCOMPARE(info.images, (PhotoPathList{{folder + "p1.jpg", "1"}}));
+    for (const QString& file : allFiles())
+        QVERIFY2(file == QLatin1String("log.txt") || file.startsWith(QLatin1String("save/T7/")), qPrintable(file));
+    QVERIFY(!QDir(m_dir->filePath("escape")).exists());
+}
+
+void TestServiceClient::logRedactsToken_data()
+{
+    QTest::addColumn<QString>("token");
+    QTest::newRow("plain token") << "tok-42";
+    QTest::newRow("token with separator and space") << "ab&cd ef";
+}
+
+void TestServiceClient::logRedactsToken()
+{
+    QFETCH(QString, token);
+
+    HttpCommunicationThread::setToken(token);
+    HttpCommunicationThread::getUploadToken();
+    HttpCommunicationThread::getPaperStatus();
+
+    const QString s = md5Hex(QByteArray("7.3.2DesktopKorvex") + T + "teacher01");
+    const QString common = QStringLiteral("userType=1&uid=teacher01&v=5.1.0&f=windows&t=%1&token=***&s=%2").arg(T, s);
+    // Entries follow each other without a line end after the second part.
+    const QString expected = base() + "/qiniu/get/token\n" + common + base() +
+                             "/collect_after_correct/get/paper_status\ntaskId=T7&" + common;
+    const QByteArray log = readLog();
+    QCOMPARE(QString::fromLocal8Bit(log), expected);
+    QVERIFY(!log.contains(token.toLocal8Bit()));
+}
+
+void TestServiceClient::logOfGetCallsHoldsReply()
+{
+    server().setCannedData(Endpoint::ZeroProofread, QJsonObject{{"proofreadImageCount", 3}, {"totalImageCount", 8}});
+    int proofread = 0, total = 0;
+    HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+
+    const QString log = QString::fromLocal8Bit(readLog());
+    const QString url = base() + QStringLiteral("/collect_after_correct/get/zero_proofread_status?");
+    QVERIFY2(log.startsWith(url + "\n{\n"), qPrintable(log));
+    QVERIFY(log.endsWith(QLatin1String("}\n")));
+    QVERIFY(log.contains(QLatin1String("        \"proofreadImageCount\": 3")));
+    QVERIFY(!log.contains(QLatin1String("tok-42")));
+
+    // The progress page's call writes nothing.
+    const QByteArray before = readLog();
+    PaperStatusPage page;
+    int state = 0;
+    HttpCommunicationThread::getPaperStatusWithPage(&page, &state);
+    QCOMPARE(readLog(), before);
+}
+
+void TestServiceClient::hungServiceTimesOut()
+{
+    server().setCannedData(Endpoint::PaperStatus, QJsonObject{{"uploadedImageCount", 5}, {"analyseFailImageCount", 2}});
+    server().addFault(Endpoint::PaperStatus, {Fault::Hang, 5000, 1});
+    BaseAPI::setTransferTimeout(300);
+
+    QVERIFY(!HttpCommunicationThread::getPaperStatus());
+    // The next poll gets through.
+    QVERIFY(HttpCommunicationThread::getPaperStatus());
+}
+
+void TestServiceClient::nestedCallWhileWaiting()
+{
+    server().setCannedData(Endpoint::PaperStatus, QJsonObject{{"uploadedImageCount", 5}, {"analyseFailImageCount", 2}});
+    server().addFault(Endpoint::PaperStatus, {Fault::Delay, 500, 1});
+    server().setCannedData(Endpoint::ZeroProofread, QJsonObject{{"proofreadImageCount", 2}, {"totalImageCount", 6}});
+
+    // A page timer fires while the start-up check is waiting for its reply.
+    int proofread = -1, total = -1;
+    bool innerDone = false;
+    QTimer::singleShot(50, this, [&] {
+        HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+        innerDone = true;
+    });
+    QVERIFY(HttpCommunicationThread::getPaperStatus());
+    QVERIFY(innerDone);
+    QCOMPARE(proofread, 2);
+    QCOMPARE(total, 6);
+}
+
+void TestServiceClient::workerThreadCalls()
+{
+    QSignalSpy messages(HttpCommunicationThread::getInstance(), &HttpCommunicationThread::message);
+    server().addFault(Endpoint::Analyse, {Fault::CodeNonZero, 0, 1});
+
+    bool gotToken = false;
+    QThread* thread = QThread::create([&gotToken] {
+        gotToken = HttpCommunicationThread::getUploadToken();
+        HttpCommunicationThread::analyseAnswerImage(QStringLiteral("paper/origin/teacher01/T7/5.jpg"));
+    });
+    thread->start();
+    QVERIFY(thread->wait(20000));
+    delete thread;
+
+    QVERIFY(gotToken);
+    QCOMPARE(HttpCommunicationThread::uploadDomain, m_emulator->domain());
+    const QList<ServiceEmulator::RequestRecord> analyse = server().requests(Endpoint::Analyse);
+    QCOMPARE(analyse.size(), 1);
+    QCOMPARE(analyse.first().params.value("imageUrl"), m_emulator->domain() + "paper/origin/teacher01/T7/5.jpg");
+    QCOMPARE(messages.count(), 1);
+}
+
+void TestServiceClient::simulatedTaskEndToEnd()
+{
+    // Two pages uploaded and announced as the worker would, then analysed by the service.
+    QVERIFY(HttpCommunicationThread::getUploadToken());
+    for (const QString& key :
+         {QStringLiteral("paper/origin/teacher01/T7/1.jpg"), QStringLiteral("paper/origin/teacher01/T7/2.jpg")}) {
+        QVERIFY(server().storeObject(key, "jpeg of " + key.toLatin1()));
+        HttpCommunicationThread::analyseAnswerImage(key);
+    }
+    server().finishAnalysis(QStringLiteral("T7"));
+    QVERIFY(HttpCommunicationThread::getPaperStatus());
+
+    PaperStatusPage page;
+    int state = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    QCOMPARE(state, int(AnalysisComplete));
+    QCOMPARE(page.studentAnswers.size(), 1);
+    const StudentAnswer& answer = page.studentAnswers.first();
+    QVERIFY(!answer.studentName.isEmpty());
+    QCOMPARE(answer.images.size(), 2);
+    QCOMPARE(TestUtils::readFile(answer.images[0].first), QByteArray("jpeg of paper/origin/teacher01/T7/1.jpg"));
+    QVERIFY(QFile::exists(answer.thumbPath));
+
+    AnswerInfo info;
+    HttpCommunicationThread::getAnswerInfo(answer.studentId, &info);
+    QCOMPARE(info.studentId, answer.studentId);
+    QCOMPARE(info.images.size(), 2);
+    QCOMPARE(TestUtils::readFile(info.images[1].first), QByteArray("jpeg of paper/origin/teacher01/T7/2.jpg"));
+}
+
+QTEST_GUILESS_MAIN(TestServiceClient)
+#include "tst_serviceclient.moc"
