@@ -1,0 +1,373 @@
+#include "viewer/MyLabel.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWheelEvent>
+
+#include "TestUtils.h"
+
+namespace {
+
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
+
+// Opens the label's protected state to the checks below.
+class ProbeLabel : public MyLabel
+{
+public:
+    using MyLabel::MyLabel;
+    double zoom() const { return scale; }
+    void setZoom(double value) { scale = value; }
+    int rotation() const { return angle; }
+    QPoint offset() const { return QPoint(offsetX, offsetY); }
+    bool isDragging() const { return dragging; }
+};
+
+void sendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButton button = Qt::LeftButton)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, pos, widget->mapToGlobal(pos), type == QEvent::MouseMove ? Qt::NoButton : button, held,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+void sendWheel(QWidget* widget, int delta)
+{
+    const QPoint pos(10, 10);
+    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+QImage grabbed(QWidget* widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The share of pixels whose colours differ clearly. The test picture is a gradient, so sampling one pixel off
+// changes a colour by two levels at most; the coloured corner squares make a wrong orientation or offset fail.
+double mismatchShare(const QImage& actual, const QImage& expected)
+{
+    if (actual.size() != expected.size())
+        return 1.0;
+    int bad = 0;
+    for (int y = 0; y < actual.height(); ++y) {
+        for (int x = 0; x < actual.width(); ++x) {
+            const QRgb a = actual.pixel(x, y);
+            const QRgb e = expected.pixel(x, y);
+            if (qAbs(qRed(a) - qRed(e)) > 12 || qAbs(qGreen(a) - qGreen(e)) > 12 || qAbs(qBlue(a) - qBlue(e)) > 12)
+                ++bad;
+        }
+    }
+    return double(bad) / (actual.width() * actual.height());
+}
+
+// What the label must show: the picture stretched to the label, then placed by the caller's arithmetic on the
+// background of an empty label.
+QImage composed(const QImage& background, const QImage& picture, QPoint topLeft)
+{
+    QImage result = background;
+    QPainter painter(&result);
+    painter.drawImage(topLeft, picture);
+    return result;
+}
+
+} // namespace
+
+class TestMyLabel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void rotationTurnsCounterClockwise_data();
+    void rotationTurnsCounterClockwise();
+    void zoomIsAdditiveWithFloor_data();
+    void zoomIsAdditiveWithFloor();
+    void zoomPaintsAboutCentre_data();
+    void zoomPaintsAboutCentre();
+    void wheelZooms_data();
+    void wheelZooms();
+    void dragMovesPaintedImage_data();
+    void dragMovesPaintedImage();
+    void moveWithoutPressDoesNotDrag();
+    void selectAndPresetResetZoomAndOffsetButKeepAngle_data();
+    void selectAndPresetResetZoomAndOffsetButKeepAngle();
+    void changedFileIsDecodedAgain_data();
+    void changedFileIsDecodedAgain();
+    void unreadableFileDrawsNothing_data();
+    void unreadableFileDrawsNothing();
+
+private:
+    QString writePicture(const QString& name, const QImage& image);
+
+    QTemporaryDir m_dir;
+    QImage m_picture;
+    QString m_picturePath;
+    QImage m_background;
+};
+
+QString TestMyLabel::writePicture(const QString& name, const QImage& image)
+{
+    const QString path = m_dir.filePath(name);
+    if (!image.save(path, "PNG"))
+        return QString();
+    return path;
+}
+
+void TestMyLabel::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_picture = TestUtils::makeTestImage(kWidth, kHeight);
+    m_picturePath = writePicture(QStringLiteral("picture.png"), m_picture);
+    QVERIFY(!m_picturePath.isEmpty());
+    MyLabel empty;
+    empty.resize(kWidth, kHeight);
+    m_background = grabbed(&empty);
+}
+
+void TestMyLabel::rotationTurnsCounterClockwise_data()
+{
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<int>("angle");
+    QTest::newRow("no press: upright") << 0 << 0;
+    QTest::newRow("one press: 270") << 1 << 270;
+    QTest::newRow("two presses: 180") << 2 << 180;
+    QTest::newRow("three presses: 90") << 3 << 90;
+    QTest::newRow("four presses: back to upright") << 4 << 0;
+}
+
+void TestMyLabel::rotationTurnsCounterClockwise()
+{
+    QFETCH(int, presses);
+    QFETCH(int, angle);
+    ProbeLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(m_picturePath);
+    for (int i = 0; i < presses; ++i)
+        label.OnXuanZhuan();
+    QCOMPARE(label.rotation(), angle);
+
+    // The stretched picture turned about the label's centre; a quarter turn of a 160 x 120 picture stands 120 x 160
+    // and is clipped above and below.
+    const QImage turned = m_picture.transformed(QTransform().rotate(angle));
+    const QPoint topLeft(kWidth / 2 - turned.width() / 2, kHeight / 2 - turned.height() / 2);
+    const QImage expected = composed(m_background, turned, topLeft);
+    QVERIFY2(mismatchShare(grabbed(&label), expected) < 0.02, "painted picture differs from the turned picture");
+}
+
+void TestMyLabel::zoomIsAdditiveWithFloor_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<double>("zoom");
+    QTest::newRow("one zoom in") << "+" << 1.4;
+    QTest::newRow("one zoom out") << "-" << 0.6;
+    QTest::newRow("two zoom outs") << "--" << 0.2;
+    QTest::newRow("three zoom outs reach the floor") << "---" << 0.04;
+    QTest::newRow("fourth zoom out stays on the floor") << "----" << 0.04;
+    QTest::newRow("zoom in from the floor") << "---+" << 0.44;
+    QTest::newRow("no way back to 1.0 by zooming") << "---+++" << 1.24;
+    QTest::newRow("no upper limit") << "++++++++++" << 5.0;
+}
+
+void TestMyLabel::zoomIsAdditiveWithFloor()
+{
+    QFETCH(QString, steps);
+    QFETCH(double, zoom);
+    ProbeLabel label;
+    label.OnSelectImage(m_picturePath);
+    for (const QChar step : steps) {
+        if (step == QLatin1Char('+'))
+            label.OnZoomInImage();
+        else
+            label.OnZoomOutImage();
+    }
+    QVERIFY2(qAbs(label.zoom() - zoom) < 1e-9, qPrintable(QString::number(label.zoom())));
+}
+
+void TestMyLabel::zoomPaintsAboutCentre_data()
+{
+    QTest::addColumn<double>("zoom");
+    QTest::newRow("zoomed in twice") << 1.8;
+    QTest::newRow("zoomed out once") << 0.6;
+    QTest::newRow("floor") << 0.04;
+    QTest::newRow("double size") << 2.0;
+}
+
+void TestMyLabel::zoomPaintsAboutCentre()
+{
+    QFETCH(double, zoom);
+    ProbeLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(m_picturePath);
+    label.setZoom(zoom);
+    const QImage grown = m_picture.scaled(qRound(kWidth * zoom), qRound(kHeight * zoom), Qt::IgnoreAspectRatio,
+                                          Qt::SmoothTransformation);
+    const QPoint topLeft(kWidth / 2 - grown.width() / 2, kHeight / 2 - grown.height() / 2);
+    QVERIFY(mismatchShare(grabbed(&label), composed(m_background, grown, topLeft)) < 0.02);
+}
+
+void TestMyLabel::wheelZooms_data()
+{
+    QTest::addColumn<QList<int>>("deltas");
+    QTest::addColumn<double>("zoom");
+    QTest::newRow("forward") << QList<int>{120} << 1.4;
+    QTest::newRow("backward") << QList<int>{-120} << 0.6;
+    QTest::newRow("zero counts as backward") << QList<int>{0} << 0.6;
+    QTest::newRow("backward to the floor") << QList<int>{-120, -120, -120, -120} << 0.04;
+    QTest::newRow("floor then forward") << QList<int>{-120, -120, -120, 120} << 0.44;
+}
+
+void TestMyLabel::wheelZooms()
+{
+    QFETCH(QList<int>, deltas);
+    QFETCH(double, zoom);
+    ProbeLabel label;
+    label.OnSelectImage(m_picturePath);
+    for (int delta : deltas)
+        sendWheel(&label, delta);
+    QVERIFY2(qAbs(label.zoom() - zoom) < 1e-9, qPrintable(QString::number(label.zoom())));
+}
+
+void TestMyLabel::dragMovesPaintedImage_data()
+{
+    QTest::addColumn<double>("zoom");
+    QTest::addColumn<QPoint>("move");
+    QTest::newRow("30 px right at zoom 2.0") << 2.0 << QPoint(30, 0);
+    QTest::newRow("30 px right at zoom 1.0") << 1.0 << QPoint(30, 0);
+    QTest::newRow("up and left at zoom 0.6") << 0.6 << QPoint(-12, -20);
+}
+
+void TestMyLabel::dragMovesPaintedImage()
+{
+    QFETCH(double, zoom);
+    QFETCH(QPoint, move);
+    ProbeLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(m_picturePath);
+    label.setZoom(zoom);
+
+    const QPoint start(70, 60);
+    sendMouse(&label, QEvent::MouseButtonPress, start);
+    QVERIFY(label.isDragging());
+    // Two steps: the offset adds up the moves since the last position.
+    sendMouse(&label, QEvent::MouseMove, start + move / 2);
+    sendMouse(&label, QEvent::MouseMove, start + move);
+    QCOMPARE(label.cursor().shape(), Qt::SizeAllCursor);
+    sendMouse(&label, QEvent::MouseButtonRelease, start + move);
+    QVERIFY(!label.isDragging());
+    QCOMPARE(label.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(label.offset(), move);
+
+    const QImage grown = m_picture.scaled(qRound(kWidth * zoom), qRound(kHeight * zoom), Qt::IgnoreAspectRatio,
+                                          Qt::SmoothTransformation);
+    const QPoint centred(kWidth / 2 - grown.width() / 2, kHeight / 2 - grown.height() / 2);
+    const QImage actual = grabbed(&label);
+    QVERIFY(mismatchShare(actual, composed(m_background, grown, centred + move)) < 0.02);
+    QVERIFY(mismatchShare(actual, composed(m_background, grown, centred)) > 0.05);
+}
+
+void TestMyLabel::moveWithoutPressDoesNotDrag()
+{
+    ProbeLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(m_picturePath);
+    sendMouse(&label, QEvent::MouseMove, QPoint(50, 50));
+    sendMouse(&label, QEvent::MouseButtonPress, QPoint(50, 50));
+    sendMouse(&label, QEvent::MouseButtonRelease, QPoint(50, 50));
+    sendMouse(&label, QEvent::MouseMove, QPoint(90, 80));
+    QCOMPARE(label.offset(), QPoint(0, 0));
+}
+
+void TestMyLabel::selectAndPresetResetZoomAndOffsetButKeepAngle_data()
+{
+    QTest::addColumn<bool>("preset");
+    QTest::newRow("select image") << false;
+    QTest::newRow("preset") << true;
+}
+
+void TestMyLabel::selectAndPresetResetZoomAndOffsetButKeepAngle()
+{
+    QFETCH(bool, preset);
+    ProbeLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(m_picturePath);
+    label.OnZoomInImage();
+    label.OnXuanZhuan();
+    sendMouse(&label, QEvent::MouseButtonPress, QPoint(10, 10));
+    sendMouse(&label, QEvent::MouseMove, QPoint(25, 30));
+    sendMouse(&label, QEvent::MouseButtonRelease, QPoint(25, 30));
+    QCOMPARE(label.offset(), QPoint(15, 20));
+    if (preset)
+        label.OnPresetImage();
+    else
+        label.OnSelectImage(m_picturePath);
+    QCOMPARE(label.zoom(), 1.0);
+    QCOMPARE(label.offset(), QPoint(0, 0));
+    QCOMPARE(label.rotation(), 270);
+}
+
+void TestMyLabel::changedFileIsDecodedAgain_data()
+{
+    QTest::addColumn<bool>("sameSize");
+    QTest::newRow("rewritten with another size") << false;
+    QTest::newRow("same size, newer time") << true;
+}
+
+void TestMyLabel::changedFileIsDecodedAgain()
+{
+    QFETCH(bool, sameSize);
+    const QString path = m_dir.filePath(QStringLiteral("changing.bmp"));
+    QVERIFY(m_picture.save(path, "BMP"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    file.close();
+
+    MyLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(path);
+    QVERIFY(mismatchShare(grabbed(&label), m_picture) < 0.02);
+
+    // A BMP of the same dimensions has the same byte size; otherwise change the dimensions.
+    QImage other = m_picture.mirrored(true, true);
+    if (!sameSize)
+        other = other.scaled(kWidth / 2, kHeight / 2);
+    const qint64 sizeBefore = QFileInfo(path).size();
+    QVERIFY(other.save(path, "BMP"));
+    QCOMPARE(QFileInfo(path).size() == sizeBefore, sameSize);
+    label.update();
+    const QImage expected = other.scaled(kWidth, kHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QVERIFY(mismatchShare(grabbed(&label), expected) < 0.02);
+}
+
+void TestMyLabel::unreadableFileDrawsNothing_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("missing file") << QByteArray() << false;
+    QTest::newRow("not an image") << QByteArray("plain text, no picture") << true;
+    QTest::newRow("empty file") << QByteArray() << true;
+}
+
+void TestMyLabel::unreadableFileDrawsNothing()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, exists);
+    const QString path = m_dir.filePath(QStringLiteral("broken.jpg"));
+    QFile::remove(path);
+    if (exists)
+        QVERIFY(TestUtils::writeFile(path, content));
+    MyLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(path);
+    label.OnZoomInImage();
+    QCOMPARE(grabbed(&label), m_background);
+}
+
+QTEST_MAIN(TestMyLabel)
+#include "tst_mylabel.moc"

@@ -1,0 +1,230 @@
+#include "viewer/SliderImageList.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QScroller>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "TestUtils.h"
+
+namespace {
+
+void writeImage(const QString& path, const char* format)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QVERIFY(TestUtils::makeTestImage(40, 30).save(path, format));
+}
+
+} // namespace
+
+class TestSliderImageList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void loadFolderListsJpegAndBmpByName_data();
+    void loadFolderListsJpegAndBmpByName();
+    void addImageAppendsAfterFolder();
+    void thumbnailsAreFiftyPixelsSquare();
+    void scrollingClampsAtEnds_data();
+    void scrollingClampsAtEnds();
+    void currentRowChangeEmitsPath();
+    void outOfRangeIndexEmitsNothing_data();
+    void outOfRangeIndexEmitsNothing();
+    void dragScrollsKinetically();
+};
+
+void TestSliderImageList::loadFolderListsJpegAndBmpByName_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("png is left out, case ignored")
+        << QStringList{"b.JPG", "a.bmp", "c.png"} << QStringList{"a.bmp", "b.JPG"};
+    QTest::newRow("sorted by name without regard to case")
+        << QStringList{"B.jpg", "a.jpg", "C.BMP", "{x}.jpg"} << QStringList{"a.jpg", "B.jpg", "C.BMP", "{x}.jpg"};
+    QTest::newRow("other extensions are skipped")
+        << QStringList{"a.jpeg", "b.gif", "c.jpg.tmp", "d.jpg"} << QStringList{"d.jpg"};
+    QTest::newRow("empty folder") << QStringList{} << QStringList{};
+}
+
+void TestSliderImageList::loadFolderListsJpegAndBmpByName()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, listed);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QStringLiteral("/preview/");
+    QDir().mkpath(folder);
+    for (const QString& name : present) {
+        const QString suffix = QFileInfo(name).suffix().toLower();
+        writeImage(folder + name, suffix == QLatin1String("bmp")   ? "BMP"
+                                  : suffix == QLatin1String("png") ? "PNG"
+                                                                   : "JPG");
+    }
+    // A folder whose name looks like an image is not a file.
+    QDir().mkpath(folder + QStringLiteral("z.jpg"));
+
+    SliderImageList strip;
+    strip.loadFolder(folder);
+    QStringList expected;
+    for (const QString& name : listed)
+        expected << folder + name;
+    QCOMPARE(strip.imageFiles(), expected);
+    QCOMPARE(strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->count(), listed.size());
+}
+
+void TestSliderImageList::addImageAppendsAfterFolder()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QStringLiteral("/");
+    writeImage(folder + QStringLiteral("old.jpg"), "JPG");
+    const QString added = dir.filePath(QStringLiteral("elsewhere/new.png"));
+    writeImage(added, "PNG");
+
+    SliderImageList strip;
+    strip.loadFolder(folder);
+    strip.addImage(added);
+    QCOMPARE(strip.imageFiles(), (QStringList{folder + QStringLiteral("old.jpg"), added}));
+    QCOMPARE(strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->count(), 2);
+}
+
+void TestSliderImageList::thumbnailsAreFiftyPixelsSquare()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("wide.jpg"));
+    QVERIFY(TestUtils::makeTestImage(400, 100).save(path));
+    SliderImageList strip;
+    strip.addImage(path);
+    auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    QCOMPARE(list->iconSize(), QSize(55, 60));
+    QCOMPARE(list->item(0)->icon().availableSizes(), QList<QSize>{QSize(50, 50)});
+}
+
+void TestSliderImageList::scrollingClampsAtEnds_data()
+{
+    QTest::addColumn<QString>("start"); // "min+N" or "max-N"
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("end");
+    QTest::newRow("left from 5 stops at the minimum") << "min+5"
+                                                      << "pushButton"
+                                                      << "min+0";
+    QTest::newRow("left from 10 reaches the minimum") << "min+10"
+                                                      << "pushButton"
+                                                      << "min+0";
+    QTest::newRow("left from 40 moves 10") << "min+40"
+                                           << "pushButton"
+                                           << "min+30";
+    QTest::newRow("right from max-5 stops at the maximum") << "max-5"
+                                                           << "pushButton_2"
+                                                           << "max-0";
+    QTest::newRow("right from 40 moves 10") << "min+40"
+                                            << "pushButton_2"
+                                            << "min+50";
+    QTest::newRow("right at the maximum stays") << "max-0"
+                                                << "pushButton_2"
+                                                << "max-0";
+}
+
+void TestSliderImageList::scrollingClampsAtEnds()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, button);
+    QFETCH(QString, end);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    writeImage(path, "JPG");
+    SliderImageList strip;
+    for (int i = 0; i < 40; ++i)
+        strip.addImage(path);
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    QScrollBar* bar = strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->horizontalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 100);
+    const auto resolve = [bar](const QString& spec) {
+        const int n = spec.mid(4).toInt();
+        return spec.startsWith(QLatin1String("min")) ? bar->minimum() + n : bar->maximum() - n;
+    };
+    bar->setValue(resolve(start));
+    QTest::mouseClick(strip.findChild<QPushButton*>(button), Qt::LeftButton);
+    QCOMPARE(bar->value(), resolve(end));
+}
+
+void TestSliderImageList::currentRowChangeEmitsPath()
+{
+    QTemporaryDir dir;
+    const QStringList paths{dir.filePath(QStringLiteral("a.jpg")), dir.filePath(QStringLiteral("b.jpg"))};
+    SliderImageList strip;
+    for (const QString& path : paths) {
+        writeImage(path, "JPG");
+        strip.addImage(path);
+    }
+    auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    QSignalSpy spy(&strip, &SliderImageList::displayImage);
+    list->setCurrentRow(1);
+    list->setCurrentRow(1); // the current thumbnail again: no change, nothing emitted
+    list->setCurrentRow(0);
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(0).at(0).toString(), paths.at(1));
+    QCOMPARE(spy.at(1).at(0).toString(), paths.at(0));
+}
+
+void TestSliderImageList::outOfRangeIndexEmitsNothing_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::newRow("no current row") << -1;
+    QTest::newRow("one past the end") << 1;
+}
+
+void TestSliderImageList::outOfRangeIndexEmitsNothing()
+{
+    QFETCH(int, index);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.jpg"));
+    writeImage(path, "JPG");
+    SliderImageList strip;
+    strip.addImage(path);
+    QSignalSpy spy(&strip, &SliderImageList::displayImage);
+    strip.listWidgetClicked(index);
+    QCOMPARE(spy.count(), 0);
+}
+
+void TestSliderImageList::dragScrollsKinetically()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.jpg"));
+    writeImage(path, "JPG");
+    SliderImageList strip;
+    for (int i = 0; i < 40; ++i)
+        strip.addImage(path);
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    QScrollBar* bar = list->horizontalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 100);
+    QVERIFY(QScroller::hasScroller(list->viewport()));
+
+    // Drag the strip to the left with the left button held: the list scrolls towards its end.
+    QWidget* viewport = list->viewport();
+    const auto send = [viewport](QEvent::Type type, QPoint pos, Qt::MouseButtons held) {
+        QMouseEvent event(type, pos, viewport->mapToGlobal(pos),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &event);
+    };
+    QPoint pos(viewport->width() - 20, viewport->height() / 2);
+    send(QEvent::MouseButtonPress, pos, Qt::LeftButton);
+    for (int i = 0; i < 12; ++i) {
+        QTest::qWait(15);
+        pos.rx() -= 25;
+        send(QEvent::MouseMove, pos, Qt::LeftButton);
+    }
+    send(QEvent::MouseButtonRelease, pos, Qt::NoButton);
+    QTRY_VERIFY(bar->value() > 100);
+}
+
+QTEST_MAIN(TestSliderImageList)
+#include "tst_sliderimagelist.moc"
