@@ -1,10 +1,270 @@
 #include "app/ShutDownDialog.h"
 
-ShutDownDialog::ShutDownDialog(QWidget* parent) : QDialog(parent) {}
+#include "service/HttpCommunicationThread.h"
 
-void ShutDownDialog::setImageFolder(const QString&) {}
+#include <algorithm>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kPollIntervalMs = 3000;
+
+const char kUploadTitle[] = "照片正在上传中";
+const char kUploadSubtitle[] = "照片数量越多需要的时间越长，上传过程中请不要关闭程序";
+const char kRecognitionTitle[] = "正在识别需要补拍学生名单";
+const char kRecognitionSubtitle[] = "正在拼命识别中，请给我一首歌的时间";
+const char kWait[] = "等待";
+const char kContinue[] = "继续拍照";
+const char kClose[] = "关闭窗口";
+
+QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& style, const QString& text)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(objectName));
+    label->setStyleSheet(style);
+    label->setText(text);
+    return label;
+}
+
+} // namespace
+
+ShutDownDialog::ShutDownDialog(QWidget* parent) : QDialog(parent)
+{
+    setupUi();
+    setWindowFlags(Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_StyledBackground);
+
+    m_timer.setInterval(kPollIntervalMs);
+    m_timer.setSingleShot(false);
+    connect(&m_timer, SIGNAL(timeout()), this, SLOT(timerTimeout()));
+    connect(waitButton, SIGNAL(clicked()), this, SLOT(wait()));
+    connect(continueButton, SIGNAL(clicked()), this, SLOT(toTakePicture()));
+}
+
+void ShutDownDialog::setupUi()
+{
+    setFixedSize(450, 260);
+    setStyleSheet(QStringLiteral("background:white;"));
+    setWindowTitle(QStringLiteral("Form"));
+
+    m_titleLabel = makeLabel(this, "titleLabel",
+                             QStringLiteral("font-family:\"Microsoft YaHei\";font-size:20px;font-weight:500;"
+                                            "color:rgba(51,51,51,1);"),
+                             QString::fromUtf8(kUploadTitle));
+    m_subtitleLabel = makeLabel(this, "subtitleLabel",
+                                QStringLiteral("font-family:\"Microsoft YaHei\";font-size:12px;font-weight:400;"
+                                               "color:rgba(51,51,51,1);"),
+                                QString::fromUtf8(kUploadSubtitle));
+
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("progressBar"));
+    m_progressBar->setMinimumSize(326, 7);
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(24);
+    m_progressBar->setStyleSheet(
+        QStringLiteral("QProgressBar{border:none;background:rgba(216,216,216,1);border-radius:8px;}"
+                       "QProgressBar::chunk{background:#FDA738;border-radius:8px;}"));
+
+    m_percentLabel = makeLabel(this, "percentLabel",
+                               QStringLiteral("font-family:\"Microsoft YaHei\";font-size:14px;font-weight:500;"
+                                              "color:rgba(253,167,56,1);"),
+                               QString());
+    m_percentLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_percentLabel->hide();
+    m_estimateLabel = makeLabel(this, "estimateLabel",
+                                QStringLiteral("font-family:\"Microsoft YaHei\";font-size:14px;font-weight:400;"
+                                               "color:rgba(255,82,82,1);"),
+                                QStringLiteral("预估剩余时间：3分钟"));
+    m_estimateLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    waitButton = new QPushButton(this);
+    waitButton->setObjectName(QStringLiteral("waitButton"));
+    waitButton->setFixedSize(85, 35);
+    waitButton->setStyleSheet(QStringLiteral("border:1px solid #FDA738;border-radius:4px;"
+                                             "color:rgba(253,167,56,1);font-size:14px;background:white;"));
+    waitButton->setText(QString::fromUtf8(kWait));
+    continueButton = new QPushButton(this);
+    continueButton->setObjectName(QStringLiteral("continueButton"));
+    continueButton->setFixedSize(85, 35);
+    continueButton->setStyleSheet(
+        QStringLiteral("background:qlineargradient(x1:0,y1:1,x2:0,y2:0,stop:0 rgba(253,190,56,255),"
+                       "stop:1 rgba(253,167,56,255));color:white;font-size:14px;"
+                       "border:1px solid #FDA738;border-radius:4px;"));
+    continueButton->setText(QString::fromUtf8(kContinue));
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setSpacing(0);
+    outer->setContentsMargins(32, 21, 32, 21);
+
+    auto* titleRow = new QHBoxLayout();
+    titleRow->addWidget(m_titleLabel);
+    titleRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    outer->addLayout(titleRow);
+
+    outer->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    outer->addWidget(m_subtitleLabel);
+    outer->addSpacing(12);
+    outer->addWidget(m_progressBar);
+    outer->addSpacing(8);
+    auto* labelRow = new QHBoxLayout();
+    labelRow->addWidget(m_percentLabel);
+    labelRow->addWidget(m_estimateLabel);
+    outer->addLayout(labelRow);
+    outer->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+
+    auto* buttonRow = new QHBoxLayout();
+    buttonRow->setSpacing(0);
+    buttonRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    buttonRow->addWidget(waitButton);
+    buttonRow->addItem(new QSpacerItem(18, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    buttonRow->addWidget(continueButton);
+    outer->addLayout(buttonRow);
+}
+
+void ShutDownDialog::setImageFolder(const QString& taskId)
+{
+    const QString path = QDir::currentPath() + QStringLiteral("/image/") + taskId + QStringLiteral("/");
+    imageFolder.setPath(path);
+    if (!imageFolder.exists())
+        QDir().mkdir(path);
+    m_hasImageFolder = true;
+    nameFilters << QStringLiteral("*.bmp") << QStringLiteral("*.jpg") << QStringLiteral("*.png");
+}
+
+int ShutDownDialog::countWaitingImages() const
+{
+    // Before the folder is known, "." would be counted: nothing waits.
+    if (!m_hasImageFolder)
+        return 0;
+    return imageFolder.entryList(nameFilters, QDir::Files | QDir::Readable, QDir::Name).size();
+}
 
 bool ShutDownDialog::checkPending()
 {
-    return false;
+    m_progressBar->setValue(0);
+    m_percentLabel->setText(QStringLiteral("0%"));
+    initialCount = countWaitingImages();
+    if (initialCount > 0) {
+        m_titleLabel->setText(QString::fromUtf8(kUploadTitle));
+        m_subtitleLabel->setText(QString::fromUtf8(kUploadSubtitle));
+        m_progressBar->setMaximum(initialCount);
+        waitButton->setText(QString::fromUtf8(kWait));
+        continueButton->setText(QString::fromUtf8(kContinue));
+        m_estimateLabel->setText(QStringLiteral("  "));
+        uploadPhase = true;
+        m_timer.start();
+        return true;
+    }
+
+    int proofread = 0;
+    int total = 0;
+    HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+    if (proofread == total)
+        return false;
+    uploadPhase = false;
+    showRecognitionTexts(QStringLiteral(" "));
+    m_timer.start();
+    return true;
+}
+
+void ShutDownDialog::timerTimeout()
+{
+    if (m_inTick)
+        return;
+    m_inTick = true;
+    if (uploadPhase) {
+        const int remaining = countWaitingImages();
+        if (remaining == 0) {
+            uploadPhase = false;
+            m_progressBar->setMaximum(100);
+            m_progressBar->setValue(0);
+            m_percentLabel->setText(QStringLiteral("0%"));
+            showRecognitionTexts(QStringLiteral("  "));
+        } else {
+            // Out of range when images were added while waiting: the bar then keeps its position.
+            m_progressBar->setValue(initialCount - remaining);
+            setPercentage((initialCount - remaining) * 100 / initialCount);
+        }
+    } else {
+        int proofread = 0;
+        int total = 0;
+        HttpCommunicationThread::getZeroProofreadStatus(&proofread, &total);
+        m_progressBar->setMaximum(total);
+        m_progressBar->setValue(proofread);
+        if (proofread == total) {
+            m_percentLabel->setText(QStringLiteral("100%"));
+            m_progressBar->setMaximum(1);
+            m_progressBar->setValue(1);
+            m_estimateLabel->setText(QStringLiteral("  "));
+            m_timer.stop();
+            m_inTick = false;
+            accept();
+            return;
+        }
+        // Without a total there is no share to show: keep what the label says.
+        if (total != 0)
+            m_percentLabel->setText(QString::number(proofread * 100 / total) + QLatin1Char('%'));
+    }
+    m_inTick = false;
+}
+
+void ShutDownDialog::setPercentage(int percent)
+{
+    m_percentLabel->setText(QString::number(std::clamp(percent, 0, 100)) + QLatin1Char('%'));
+}
+
+void ShutDownDialog::showRecognitionTexts(const QString& estimate)
+{
+    m_titleLabel->setText(QString::fromUtf8(kRecognitionTitle));
+    m_subtitleLabel->setText(QString::fromUtf8(kRecognitionSubtitle));
+    m_estimateLabel->setText(estimate);
+    waitButton->setText(QString::fromUtf8(kContinue));
+    continueButton->setText(QString::fromUtf8(kClose));
+}
+
+void ShutDownDialog::wait()
+{
+    if (uploadPhase)
+        return;
+    emit toHomePageUi();
+    accept();
+}
+
+void ShutDownDialog::toTakePicture()
+{
+    if (uploadPhase) {
+        emit toHomePageUi();
+        accept();
+        return;
+    }
+    m_timer.stop();
+    accept();
+    emit shutDownApplication();
+}
+
+void ShutDownDialog::timerStop()
+{
+    m_timer.stop();
+}
+
+void ShutDownDialog::setPollInterval(int milliseconds)
+{
+    m_timer.setInterval(milliseconds);
+}
+
+bool ShutDownDialog::isPolling() const
+{
+    return m_timer.isActive();
+}
+
+bool ShutDownDialog::isUploadPhase() const
+{
+    return uploadPhase;
 }

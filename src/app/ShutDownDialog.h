@@ -1,19 +1,66 @@
 #pragma once
 
 #include <QDialog>
+#include <QDir>
+#include <QStringList>
+#include <QTimer>
 
-// Placeholder: stands in with the members the main window uses until the real widget is built.
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// Makes the teacher wait until the task's image folder is empty (upload phase) and then until the service has
+// proofread every uploaded image (recognition phase), polling both every 3000 ms. Only the recognition phase
+// offers to end the program.
 class ShutDownDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     explicit ShutDownDialog(QWidget* parent = nullptr);
+
+    // The task's image folder below the working directory; created when missing.
     void setImageFolder(const QString& taskId);
+    // Starts over from the folder's content and the service's counts; true when something is left to wait for.
     bool checkPending();
+
+    // The poll interval; tests shorten it or drive timerTimeout() themselves.
+    void setPollInterval(int milliseconds);
+    bool isPolling() const;
+    bool isUploadPhase() const;
+
 signals:
+    void waitOperator();
     void shutDownApplication();
     void toHomePageUi();
-public slots:
 
+public slots:
+    void timerStop();
+    void timerTimeout();
+    void wait();
+    void toTakePicture();
+
+private:
+    void setupUi();
+    int countWaitingImages() const;
+    void showRecognitionTexts(const QString& estimate);
+    void setPercentage(int percent);
+
+    QLabel* m_titleLabel = nullptr;
+    QLabel* m_subtitleLabel = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_percentLabel = nullptr;
+    QLabel* m_estimateLabel = nullptr;
+    QPushButton* waitButton = nullptr;
+    QPushButton* continueButton = nullptr;
+
+    int initialCount = 0;
+    bool uploadPhase = false;
+    QTimer m_timer;
+    QDir imageFolder;
+    QStringList nameFilters;
+
+    bool m_hasImageFolder = false;
+    // A service call waits in a local event loop where the next tick can already arrive.
+    bool m_inTick = false;
 };

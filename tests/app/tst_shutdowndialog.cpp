@@ -1,0 +1,342 @@
+#include "app/ShutDownDialog.h"
+#include "service/HttpCommunicationThread.h"
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+
+#include <QJsonObject>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+const QString kTaskId = QStringLiteral("T1");
+
+QString label(const ShutDownDialog& dialog, const char* name)
+{
+    return dialog.findChild<QLabel*>(QLatin1String(name))->text();
+}
+
+QPushButton* button(const ShutDownDialog& dialog, const char* name)
+{
+    return dialog.findChild<QPushButton*>(QLatin1String(name));
+}
+
+QProgressBar* bar(const ShutDownDialog& dialog)
+{
+    return dialog.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+}
+
+void setCounts(EmulatorFixture& emulator, int proofread, int total)
+{
+    emulator->setCannedData(ServiceEmulator::Endpoint::ZeroProofread,
+                            QJsonObject{{"proofreadImageCount", proofread}, {"totalImageCount", total}});
+}
+
+} // namespace
+
+class TestShutDownDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void countsOnlyImageFiles();
+    void uploadPhaseFollowsTheFolder();
+    void imagesAddedWhileWaitingKeepThePercentageInRange();
+    void serviceCounts_data();
+    void serviceCounts();
+    void recognitionClosesItselfWhenAllAreProofread();
+    void execReturnsOnceTheServiceHasProofreadEverything();
+    void totalOfZeroKeepsThePreviousPercentage();
+    void buttons_data();
+    void buttons();
+    void hiddenDialogKeepsPolling();
+
+private:
+    QString imagePath(const QString& name) const;
+    void addImages(const QStringList& names);
+
+    ScopedWorkingDirectory* m_work = nullptr;
+    EmulatorFixture* m_emulator = nullptr;
+    ShutDownDialog* m_dialog = nullptr;
+};
+
+void TestShutDownDialog::initTestCase()
+{
+    HttpCommunicationThread::setTaskId(kTaskId);
+    HttpCommunicationThread::setToken(QStringLiteral("tok"));
+    HttpCommunicationThread::setUid(QStringLiteral("u9"));
+}
+
+void TestShutDownDialog::init()
+{
+    m_work = new ScopedWorkingDirectory();
+    QVERIFY(QDir().mkdir(m_work->filePath(QStringLiteral("image"))));
+    m_emulator = new EmulatorFixture();
+    QVERIFY(m_emulator->isRunning());
+    setCounts(*m_emulator, 0, 0);
+    m_dialog = new ShutDownDialog();
+    // Long enough never to fire by itself: the tests tick by hand.
+    m_dialog->setPollInterval(3600 * 1000);
+    m_dialog->setImageFolder(kTaskId);
+}
+
+void TestShutDownDialog::cleanup()
+{
+    delete m_dialog;
+    delete m_emulator;
+    delete m_work;
+}
+
+QString TestShutDownDialog::imagePath(const QString& name) const
+{
+    return m_work->filePath(QStringLiteral("image/") + kTaskId + QLatin1Char('/') + name);
+}
+
+void TestShutDownDialog::addImages(const QStringList& names)
+{
+    for (const QString& name : names)
+        QVERIFY(TestUtils::writeFile(imagePath(name), QByteArrayLiteral("image bytes")));
+}
+
+void TestShutDownDialog::countsOnlyImageFiles()
+{
+    QVERIFY(QFileInfo(m_work->filePath(QStringLiteral("image/T1"))).isDir());
+    addImages({"a.jpg", "b.PNG", "c.Bmp", "d.jpeg", "e.txt", ".f.jpg.part", "preview/g.jpg"});
+    QVERIFY(QDir().mkdir(imagePath(QStringLiteral("folder.jpg"))));
+
+    QVERIFY(m_dialog->checkPending());
+    QCOMPARE(bar(*m_dialog)->maximum(), 3);
+}
+
+void TestShutDownDialog::uploadPhaseFollowsTheFolder()
+{
+    addImages({"1.jpg", "2.jpg", "3.png"});
+
+    QVERIFY(m_dialog->checkPending());
+    QVERIFY(m_dialog->isUploadPhase());
+    QVERIFY(m_dialog->isPolling());
+    QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("照片正在上传中"));
+    QCOMPARE(label(*m_dialog, "subtitleLabel"), QStringLiteral("照片数量越多需要的时间越长，上传过程中请不要关闭程序"));
+    QCOMPARE(bar(*m_dialog)->value(), 0);
+    QCOMPARE(bar(*m_dialog)->maximum(), 3);
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("0%"));
+    QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral("  "));
+    QCOMPARE(button(*m_dialog, "waitButton")->text(), QStringLiteral("等待"));
+    QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("继续拍照"));
+    // The service is only asked once the folder is empty.
+    QCOMPARE(m_emulator->server().requestCount(ServiceEmulator::Endpoint::ZeroProofread), 0);
+
+    QVERIFY(QFile::remove(imagePath(QStringLiteral("1.jpg"))));
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("33%"));
+    QCOMPARE(bar(*m_dialog)->value(), 1);
+
+    QVERIFY(QFile::remove(imagePath(QStringLiteral("2.jpg"))));
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("66%"));
+
+    QVERIFY(QFile::remove(imagePath(QStringLiteral("3.png"))));
+    m_dialog->timerTimeout();
+    QVERIFY(!m_dialog->isUploadPhase());
+    QVERIFY(m_dialog->isPolling());
+    QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("正在识别需要补拍学生名单"));
+    QCOMPARE(label(*m_dialog, "subtitleLabel"), QStringLiteral("正在拼命识别中，请给我一首歌的时间"));
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("0%"));
+    QCOMPARE(bar(*m_dialog)->maximum(), 100);
+    QCOMPARE(bar(*m_dialog)->value(), 0);
+    QCOMPARE(button(*m_dialog, "waitButton")->text(), QStringLiteral("继续拍照"));
+    QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("关闭窗口"));
+}
+
+void TestShutDownDialog::imagesAddedWhileWaitingKeepThePercentageInRange()
+{
+    addImages({"1.jpg", "2.jpg"});
+    QVERIFY(m_dialog->checkPending());
+    QVERIFY(QFile::remove(imagePath(QStringLiteral("1.jpg"))));
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("50%"));
+    QCOMPARE(bar(*m_dialog)->value(), 1);
+
+    // Three new images: more waiting than at the start.
+    addImages({"3.jpg", "4.jpg", "5.jpg"});
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("0%"));
+    QCOMPARE(bar(*m_dialog)->value(), 1);
+    QVERIFY(m_dialog->isUploadPhase());
+}
+
+void TestShutDownDialog::serviceCounts_data()
+{
+    QTest::addColumn<int>("proofread");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<bool>("serviceFails");
+    QTest::addColumn<bool>("pending");
+
+    QTest::newRow("everything proofread") << 5 << 5 << false << false;
+    QTest::newRow("nothing uploaded") << 0 << 0 << false << false;
+    QTest::newRow("two of five proofread") << 2 << 5 << false << true;
+    QTest::newRow("service unreachable counts as done") << 2 << 5 << true << false;
+}
+
+void TestShutDownDialog::serviceCounts()
+{
+    QFETCH(int, proofread);
+    QFETCH(int, total);
+    QFETCH(bool, serviceFails);
+    QFETCH(bool, pending);
+
+    setCounts(*m_emulator, proofread, total);
+    if (serviceFails)
+        m_emulator->server().addFault(ServiceEmulator::Endpoint::ZeroProofread, {ServiceEmulator::Fault::NonJson});
+
+    QCOMPARE(m_dialog->checkPending(), pending);
+    QCOMPARE(m_emulator->server().requestCount(ServiceEmulator::Endpoint::ZeroProofread), 1);
+    QCOMPARE(m_dialog->isPolling(), pending);
+    if (pending) {
+        QVERIFY(!m_dialog->isUploadPhase());
+        QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("正在识别需要补拍学生名单"));
+        QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral(" "));
+        QCOMPARE(button(*m_dialog, "waitButton")->text(), QStringLiteral("继续拍照"));
+        QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("关闭窗口"));
+    } else {
+        // Nothing to wait for: the texts are left as they were.
+        QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("照片正在上传中"));
+        QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("继续拍照"));
+    }
+}
+
+void TestShutDownDialog::recognitionClosesItselfWhenAllAreProofread()
+{
+    setCounts(*m_emulator, 2, 5);
+    QVERIFY(m_dialog->checkPending());
+    m_dialog->show();
+    QSignalSpy accepted(m_dialog, &QDialog::accepted);
+
+    setCounts(*m_emulator, 3, 5);
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("60%"));
+    QCOMPARE(bar(*m_dialog)->maximum(), 5);
+    QCOMPARE(bar(*m_dialog)->value(), 3);
+    QCOMPARE(accepted.count(), 0);
+
+    setCounts(*m_emulator, 5, 5);
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("100%"));
+    QCOMPARE(bar(*m_dialog)->maximum(), 1);
+    QCOMPARE(bar(*m_dialog)->value(), 1);
+    QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral("  "));
+    QVERIFY(!m_dialog->isPolling());
+    QCOMPARE(accepted.count(), 1);
+    QVERIFY(m_dialog->isHidden());
+}
+
+void TestShutDownDialog::execReturnsOnceTheServiceHasProofreadEverything()
+{
+    setCounts(*m_emulator, 2, 5);
+    QVERIFY(m_dialog->checkPending());
+    m_dialog->setPollInterval(20);
+    QSignalSpy shutDown(m_dialog, &ShutDownDialog::shutDownApplication);
+    QSignalSpy home(m_dialog, &ShutDownDialog::toHomePageUi);
+    QTimer::singleShot(100, this, [this] { setCounts(*m_emulator, 5, 5); });
+    // A safety net so a fault cannot hang the test: it would show as Rejected.
+    QTimer::singleShot(10000, m_dialog, &QDialog::reject);
+
+    QCOMPARE(m_dialog->exec(), int(QDialog::Accepted));
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("100%"));
+    QCOMPARE(shutDown.count(), 0);
+    QCOMPARE(home.count(), 0);
+}
+
+void TestShutDownDialog::totalOfZeroKeepsThePreviousPercentage()
+{
+    setCounts(*m_emulator, 2, 5);
+    QVERIFY(m_dialog->checkPending());
+    setCounts(*m_emulator, 4, 5);
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("80%"));
+
+    setCounts(*m_emulator, 4, 0);
+    m_dialog->timerTimeout();
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("80%"));
+    QVERIFY(m_dialog->isPolling());
+    QCOMPARE(m_dialog->result(), int(QDialog::Rejected));
+}
+
+void TestShutDownDialog::buttons_data()
+{
+    QTest::addColumn<bool>("uploading");
+    QTest::addColumn<QString>("buttonName");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<bool>("stillPolling");
+
+    QTest::newRow("upload: 等待 changes nothing") << true << "waitButton" << QStringList{} << true;
+    QTest::newRow("upload: 继续拍照 goes home, polling goes on")
+        << true << "continueButton" << QStringList{"home", "finished"} << true;
+    QTest::newRow("recognition: 继续拍照 goes home, polling goes on")
+        << false << "waitButton" << QStringList{"home", "finished"} << true;
+    QTest::newRow("recognition: 关闭窗口 closes, then shuts down")
+        << false << "continueButton" << QStringList{"finished", "shutdown"} << false;
+}
+
+void TestShutDownDialog::buttons()
+{
+    QFETCH(bool, uploading);
+    QFETCH(QString, buttonName);
+    QFETCH(QStringList, events);
+    QFETCH(bool, stillPolling);
+
+    if (uploading)
+        addImages({"1.jpg", "2.jpg", "3.jpg"});
+    else
+        setCounts(*m_emulator, 2, 5);
+    QVERIFY(m_dialog->checkPending());
+    m_dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+
+    QStringList seen;
+    connect(m_dialog, &ShutDownDialog::toHomePageUi, this, [&seen] { seen << "home"; });
+    connect(m_dialog, &ShutDownDialog::shutDownApplication, this, [&seen] { seen << "shutdown"; });
+    connect(m_dialog, &QDialog::finished, this, [&seen](int result) {
+        QCOMPARE(result, int(QDialog::Accepted));
+        seen << "finished";
+    });
+    const QString title = label(*m_dialog, "titleLabel");
+    const QString otherButton = button(*m_dialog, "waitButton")->text();
+
+    QTest::mouseClick(button(*m_dialog, buttonName.toLatin1().constData()), Qt::LeftButton);
+    QCOMPARE(seen, events);
+    QCOMPARE(m_dialog->isVisible(), events.isEmpty());
+    QCOMPARE(m_dialog->isPolling(), stillPolling);
+    QCOMPARE(label(*m_dialog, "titleLabel"), title);
+    QCOMPARE(button(*m_dialog, "waitButton")->text(), otherButton);
+}
+
+void TestShutDownDialog::hiddenDialogKeepsPolling()
+{
+    addImages({"1.jpg"});
+    QVERIFY(m_dialog->checkPending());
+    m_dialog->setPollInterval(20);
+    m_dialog->show();
+    QTest::mouseClick(button(*m_dialog, "continueButton"), Qt::LeftButton);
+    QVERIFY(m_dialog->isHidden());
+
+    // Closed with "继续拍照", the dialog still notices the folder emptying and then the proofreading finishing.
+    setCounts(*m_emulator, 1, 2);
+    QVERIFY(QFile::remove(imagePath(QStringLiteral("1.jpg"))));
+    QTRY_VERIFY(!m_dialog->isUploadPhase());
+    QTRY_VERIFY(m_emulator->server().requestCount(ServiceEmulator::Endpoint::ZeroProofread) > 0);
+    QVERIFY(m_dialog->isPolling());
+    setCounts(*m_emulator, 2, 2);
+    QTRY_VERIFY(!m_dialog->isPolling());
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("100%"));
+}
+
+QTEST_MAIN(TestShutDownDialog)
+#include "tst_shutdowndialog.moc"
