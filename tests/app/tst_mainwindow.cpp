@@ -8,10 +8,12 @@
 #include "viewer/ViewPhoto.h"
 
 #include "FakeProcessPlatform.h"
+#include "EmulatorFixture.h"
 #include "TestUtils.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
@@ -80,6 +82,8 @@ private slots:
     void closeInterfaceWithNothingPendingEnds();
     void tipsOverlayPlacement();
     void executableLogsRedactedArgument();
+    void firstPageFollowsPaperStatus_data();
+    void firstPageFollowsPaperStatus();
 };
 
 void TestMainWindow::initTestCase()
@@ -263,6 +267,35 @@ void TestMainWindow::executableLogsRedactedArgument()
     QCOMPARE(client.state(), QProcess::Running);
     client.kill();
     client.waitForFinished();
+}
+
+void TestMainWindow::firstPageFollowsPaperStatus_data()
+{
+    QTest::addColumn<int>("uploaded");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<QString>("visible");
+    QTest::newRow("uploads, some analysed") << 5 << 2 << "p";
+    QTest::newRow("uploads, all failed") << 5 << 5 << "h";
+    QTest::newRow("nothing uploaded") << 0 << 0 << "h";
+}
+
+void TestMainWindow::firstPageFollowsPaperStatus()
+{
+    QFETCH(int, uploaded);
+    QFETCH(int, failed);
+    ScopedWorkingDirectory work;
+    EmulatorFixture emulator;
+    QVERIFY(emulator.isRunning());
+    emulator->setCannedData(ServiceEmulator::Endpoint::PaperStatus,
+                            QJsonObject{{"uploadedImageCount", uploaded}, {"analyseFailImageCount", failed}});
+    // Everything proofread: the wait dialog has nothing to wait for.
+    emulator->setCannedData(ServiceEmulator::Endpoint::ZeroProofread,
+                            QJsonObject{{"proofreadImageCount", uploaded}, {"totalImageCount", uploaded}});
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTEST(visiblePages(window), "visible");
+    QVERIFY(emulator->requestCount(ServiceEmulator::Endpoint::PaperStatus) >= 1);
 }
 
 QTEST_MAIN(TestMainWindow)
