@@ -319,11 +319,12 @@ bool ServiceEmulator::Private::applyTiming(const QList<Fault>& list, httplib::Re
     }
     for (const Fault& f : list) {
         if (f.kind == Fault::Hang || f.kind == Fault::Drop) {
+            // Logged on arrival, so that a test can see the exchange is being held.
+            record.status = 0;
+            appendLog(record);
             if (f.kind == Fault::Hang)
                 sleepFor(f.value);
             dropConnection(res);
-            record.status = 0;
-            appendLog(record);
             return false;
         }
     }
@@ -680,7 +681,7 @@ void ServiceEmulator::Private::handleGet(const httplib::Request& req, httplib::R
 {
     for (const ApiRoute& route : kApiRoutes) {
         if (req.path == route.path) {
-            handleApi(route.endpoint, true, req, res);
+            handleApi(route.endpoint, route.get, req, res);
             return;
         }
     }
@@ -691,7 +692,7 @@ void ServiceEmulator::Private::handlePost(const httplib::Request& req, httplib::
 {
     for (const ApiRoute& route : kApiRoutes) {
         if (req.path == route.path) {
-            handleApi(route.endpoint, false, req, res);
+            handleApi(route.endpoint, route.get, req, res);
             return;
         }
     }
