@@ -1,7 +1,506 @@
 #include "capture/TakePhoto.h"
 
-TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent) {}
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QIcon>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QThread>
+#include <QUuid>
+#include <QVBoxLayout>
+#include <QVector>
 
-void TakePhoto::startPNG() {}
+#include "capture/CameraComponent.h"
+#include "capture/CaptureMessages.h"
+#include "upload/UploadFolder.h"
+#include "viewer/CircleButton.h"
+#include "viewer/SliderImageList.h"
 
-void TakePhoto::initTaskFolder(const QString&) {}
+namespace {
+
+constexpr int kCameraVendorId = 0x0EDC;
+constexpr int kCameraProductId = 0x2003;
+constexpr qint64 kTakeGuardMs = 1000;
+constexpr int kStripHeight = 70;
+
+// Shared by the page and the still callback, which is a plain function; touched on the GUI thread only.
+struct CaptureState
+{
+    QPointer<TakePhoto> page;
+    bool cameraOpen = false;
+    qint64 lastTriggerTime = 0;
+    int capturedCount = 0;
+    QString currentDir;
+    QString taskFolder;
+    std::function<qint64()> clock;
+};
+
+CaptureState& capture()
+{
+    static CaptureState s;
+    return s;
+}
+
+qint64 nowMs()
+{
+    return capture().clock ? capture().clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+QString imageFolder()
+{
+    return capture().currentDir + QStringLiteral("/image/") + capture().taskFolder + QLatin1Char('/');
+}
+
+QString previewFolder()
+{
+    return imageFolder() + QStringLiteral("preview/");
+}
+
+QVector<ResolutionEntry> queryResolutions(int index, int list)
+{
+    int count = 0;
+    hQuerySupportResolutionAndFormat(index, list, nullptr, &count);
+    QVector<ResolutionEntry> entries(qMax(0, count));
+    if (count > 0) {
+        hQuerySupportResolutionAndFormat(index, list, entries.data(), &count);
+        entries.resize(qBound(0, count, entries.size()));
+    }
+    return entries;
+}
+
+QString noCameraText()
+{
+    return QStringLiteral("系统没有检测到摄像头，可能的原因如下\n"
+                          "  1、USB线插口松动：请插紧后重新打开本程序再试\n"
+                          "  2、USB口供电不足：可尝试换一个USB口（台式电脑建议使用机箱后USB口），重新打开本程序再试\n"
+                          "  3、以上方法仍不能解决问题，请重启电脑再试");
+}
+
+QIcon resourceIcon(const char* name)
+{
+    return QIcon(QStringLiteral(":/AmbrelClient/Resources/") + QLatin1String(name));
+}
+
+QSpacerItem* hSpacer(int width, QSizePolicy::Policy policy = QSizePolicy::Fixed)
+{
+    return new QSpacerItem(width, 20, policy, QSizePolicy::Minimum);
+}
+
+QSpacerItem* vSpacer(int height = 40)
+{
+    return new QSpacerItem(20, height, QSizePolicy::Minimum, QSizePolicy::Expanding);
+}
+
+} // namespace
+
+TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
+{
+    setupUi();
+    capture().page = this;
+    showingStill = false;
+    imageHeight = 400;
+    imageWidth = 315;
+    label_4->hide();
+    fullScreen = false;
+    pushButton->setFixedSize(98, 46);
+    pushButton->setIcon(resourceIcon("allscreen.png"));
+    pushButton->setIconSize(QSize(98, 46));
+
+    setStyleSheet(QStringLiteral("background-color:rgba(10,13,23,1)"));
+    setAttribute(Qt::WA_StyledBackground, true);
+    capture().currentDir = QDir::currentPath();
+
+    connect(finishButton, SIGNAL(clicked()), this, SLOT(finishButtonClicked()));
+    connect(pushButton, SIGNAL(clicked()), this, SLOT(quanPing()));
+    pushButton->setFocusPolicy(Qt::NoFocus);
+    finishButton->setFocusPolicy(Qt::NoFocus);
+
+    enumerateDevices();
+
+    connect(circle, SIGNAL(clicked()), this, SLOT(take()));
+    connect(sliderImageList, SIGNAL(displayImage(const QString&)), this, SLOT(displayImage(const QString&)));
+
+    setWindowFlags(Qt::FramelessWindowHint);
+}
+
+TakePhoto::~TakePhoto()
+{
+    // A still that arrives later must not reach a page that is gone.
+    if (capture().page == this)
+        capture().page = nullptr;
+}
+
+void TakePhoto::setupUi()
+{
+    setObjectName(QStringLiteral("TakePhotoUI"));
+    resize(860, 518);
+    setMinimumSize(860, 518);
+    setMaximumSize(86000, 51800);
+    setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);"));
+
+    gridLayout = new QGridLayout(this);
+    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    gridLayout->setHorizontalSpacing(0);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+
+    gridLayout->addItem(hSpacer(25), 0, 0);
+
+    auto* buttonColumn = new QVBoxLayout();
+    pushButton = new QPushButton(this);
+    pushButton->setObjectName(QStringLiteral("pushButton"));
+    pushButton->setStyleSheet(QStringLiteral("border:none;background:transparent;"));
+    buttonColumn->addWidget(pushButton);
+    buttonColumn->addItem(vSpacer());
+    gridLayout->addLayout(buttonColumn, 0, 1);
+
+    gridLayout->addItem(hSpacer(110, QSizePolicy::Expanding), 0, 2);
+
+    verticalLayout_5 = new QVBoxLayout();
+    verticalLayout_5->setObjectName(QStringLiteral("verticalLayout_5"));
+    verticalLayout_5->setContentsMargins(0, -1, -1, -1);
+    label_4 = new QLabel(this);
+    label_4->setObjectName(QStringLiteral("label_4"));
+    label_4->setStyleSheet(QStringLiteral("background:white;"));
+    label = new QLabel(this);
+    label->setObjectName(QStringLiteral("label"));
+    label->setMinimumSize(315, 400);
+    label->setStyleSheet(QStringLiteral("background:white;"));
+    verticalLayout_5->addWidget(label_4);
+    verticalLayout_5->addWidget(label);
+    gridLayout->addLayout(verticalLayout_5, 0, 3);
+
+    verticalLayout_4 = new QVBoxLayout();
+    verticalLayout_4->setObjectName(QStringLiteral("verticalLayout_4"));
+    gridLayout->addLayout(verticalLayout_4, 0, 4);
+
+    gridLayout->addItem(hSpacer(124, QSizePolicy::Expanding), 0, 5);
+
+    verticalLayout_2 = new QVBoxLayout();
+    verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    verticalLayout_2->addItem(vSpacer());
+    label_2 = new QLabel(this);
+    label_2->setObjectName(QStringLiteral("label_2"));
+    label_2->setFixedSize(78, 78);
+    label_2->setAlignment(Qt::AlignCenter);
+    label_2->setStyleSheet(
+        QStringLiteral("font-size:60px;color:rgba(215,215,215,1);font-family:Microsoft YaHei;background:transparent;"));
+    label_2->setText(QStringLiteral("0"));
+    verticalLayout_2->addWidget(label_2);
+    label_3 = new QLabel(this);
+    label_3->setObjectName(QStringLiteral("label_3"));
+    label_3->setFixedSize(78, 22);
+    label_3->setAlignment(Qt::AlignCenter);
+    label_3->setStyleSheet(
+        QStringLiteral("font-size:16px;color:rgba(215,215,215,1);font-family:Microsoft YaHei;background:transparent;"));
+    label_3->setText(QStringLiteral("已拍"));
+    verticalLayout_2->addWidget(label_3);
+    verticalLayout_2->addItem(vSpacer(20));
+    circle = new CircleButton(this);
+    circle->setObjectName(QStringLiteral("circle"));
+    circle->setFixedSize(78, 78);
+    circle->setIconSize(QSize(90, 78));
+    circle->setStyleSheet(QStringLiteral("border:none;background:transparent;"));
+    verticalLayout_2->addWidget(circle);
+    verticalLayout_2->addItem(vSpacer(20));
+    finishButton = new QPushButton(this);
+    finishButton->setObjectName(QStringLiteral("finishButton"));
+    finishButton->setFixedSize(78, 28);
+    finishButton->setIcon(resourceIcon("finish.png"));
+    finishButton->setIconSize(QSize(98, 28));
+    finishButton->setStyleSheet(QStringLiteral("border:none;background:transparent;"));
+    verticalLayout_2->addWidget(finishButton);
+    verticalLayout_2->addItem(vSpacer());
+    gridLayout->addLayout(verticalLayout_2, 0, 6);
+
+    gridLayout->addItem(hSpacer(39), 0, 7);
+
+    sliderImageList = new SliderImageList(this);
+    sliderImageList->setObjectName(QStringLiteral("sliderImageList"));
+    sliderImageList->setFixedHeight(kStripHeight);
+    sliderImageList->setMinimumWidth(860);
+    sliderImageList->setStyleSheet(QStringLiteral("background:rgba(25,28,37,1);border:1px solid rgb(25,28,37);"));
+    gridLayout->addWidget(sliderImageList, 1, 0, 1, 8);
+}
+
+void TakePhoto::enumerateDevices()
+{
+    deviceIndex = -1;
+    devices.clear();
+    const int count = hEnumVideoDevice();
+    for (int i = 0; i < count; ++i) {
+        int vendor = 0;
+        int product = 0;
+        hGetVideoDeviceVIDPID(i, &vendor, &product);
+        DeviceEntry entry{i, false};
+        if (vendor == kCameraVendorId && product == kCameraProductId) {
+            entry.matched = true;
+            deviceIndex = i;
+        }
+        devices.append(entry);
+    }
+}
+
+void TakePhoto::initTaskFolder(const QString& taskId)
+{
+    capture().taskFolder = taskId;
+    const QString folder = imageFolder();
+    const QString preview = previewFolder();
+    QDir().mkpath(folder);
+    QDir().mkpath(preview);
+    // Earlier photographs of the task that are still waiting for upload get a preview too.
+    const QStringList names = QDir(folder).entryList(QDir::Files);
+    for (const QString& name : names) {
+        if (!QFileInfo::exists(preview + name))
+            UploadFolder::copyFile(folder + name, preview, name);
+    }
+    sliderImageList->loadFolder(preview);
+}
+
+void TakePhoto::startPNG()
+{
+    for (const DeviceEntry& entry : qAsConst(devices)) {
+        if (entry.matched) {
+            deviceIndex = entry.index;
+            break;
+        }
+    }
+    if (deviceIndex < 0) {
+        CaptureMessages::information(QStringLiteral("提示信息"), noCameraText());
+        return;
+    }
+    if (capture().cameraOpen)
+        return;
+
+    queryResolutions(deviceIndex, 0);
+    firstMode = {2048, 1536, 0};
+    secondMode = {0, 0, 0};
+    for (const ResolutionEntry& entry : queryResolutions(deviceIndex, 1)) {
+        if (entry.format == 0 && entry.width > secondMode.width) {
+            secondMode.width = entry.width;
+            if (entry.height > secondMode.height)
+                secondMode.height = entry.height;
+        }
+    }
+
+    CameraOpenParams params{};
+    params.videoWidth = firstMode.width;
+    params.videoHeight = firstMode.height;
+    params.videoFormat = firstMode.format;
+    params.bufferCount = 3;
+    params.mirror = 0;
+    params.preview = 1;
+    params.stillWidth = secondMode.width;
+    params.stillHeight = secondMode.height;
+    params.stillFormat = secondMode.format;
+    params.rotation = 0;
+    params.stillsEnabled = 1;
+    params.stillCallback = &TakePhoto::onStillCaptured;
+    if (hOpenCameraDevice(deviceIndex, params)) {
+        hSetVideoWindow(deviceIndex, label->winId());
+        hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
+        hPlay(deviceIndex);
+        capture().cameraOpen = true;
+    } else {
+        hFreeVideoDevice();
+        capture().cameraOpen = false;
+    }
+}
+
+void TakePhoto::stopPNG()
+{
+    if (!capture().cameraOpen)
+        return;
+    hStop(deviceIndex);
+    hSetVideoWindow(deviceIndex, 0);
+    hCloseCameraDevice(deviceIndex);
+    capture().cameraOpen = false;
+}
+
+void TakePhoto::take()
+{
+    if (showingStill) {
+        showingStill = false;
+        label_4->hide();
+        pushButton->show();
+        label->show();
+        return;
+    }
+    const qint64 now = nowMs();
+    if (now - capture().lastTriggerTime < kTakeGuardMs)
+        return;
+    capture().lastTriggerTime = now;
+    if (capture().cameraOpen)
+        hStillTrigger(deviceIndex);
+}
+
+void TakePhoto::onStillCaptured(unsigned char* data, int length)
+{
+    // The bytes belong to the camera only for the duration of this call.
+    QByteArray jpeg = (data && length > 0) ? QByteArray(reinterpret_cast<const char*>(data), length) : QByteArray();
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    if (QThread::currentThread() == app->thread()) {
+        handleStill(jpeg);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app, [jpeg] { handleStill(jpeg); }, Qt::QueuedConnection);
+}
+
+void TakePhoto::handleStill(const QByteArray& jpeg)
+{
+    TakePhoto* page = capture().page;
+    if (!page)
+        return;
+    page->circle->setPressedLook(true);
+    if (capture().cameraOpen && !jpeg.isEmpty())
+        page->saveStill(jpeg);
+    page->circle->setPressedLook(false);
+}
+
+void TakePhoto::saveStill(const QByteArray& jpeg)
+{
+    // Both copies appear under their final names only when complete: the upload worker takes every image it
+    // finds in the folder.
+    const QString folder = imageFolder();
+    const QString preview = previewFolder();
+    QDir().mkpath(preview);
+    const QString uploadName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
+    const QString previewName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
+    // Count only what reached the upload folder, and show only thumbnails that exist.
+    if (UploadFolder::placeBytes(folder, uploadName, jpeg)) {
+        ++capture().capturedCount;
+        label_2->setText(QString::number(capture().capturedCount));
+    }
+    if (UploadFolder::placeBytes(preview, previewName, jpeg))
+        sliderImageList->addImage(preview + previewName);
+}
+
+void TakePhoto::displayImage(const QString& filePath)
+{
+    const QImage image(filePath);
+    // A file that does not load (deleted, not an image) leaves the view as it is.
+    if (image.isNull() || image.height() <= 0)
+        return;
+    showingStill = true;
+    imageHeight = image.height();
+    imageWidth = image.width();
+    const int height = label->height();
+    label_4->setFixedHeight(height);
+    label_4->setFixedWidth(height * imageWidth / imageHeight);
+    label_4->setPixmap(QPixmap::fromImage(
+        image.scaled(label_4->width(), label_4->height(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    label_4->setScaledContents(true);
+    label->hide();
+    pushButton->show();
+    label_4->show();
+}
+
+void TakePhoto::quanPing()
+{
+    if (fullScreen)
+        leaveFullScreen();
+    else
+        enterFullScreen();
+}
+
+void TakePhoto::enterFullScreen()
+{
+    finishButton->hide();
+    sliderImageList->hide();
+    fullScreen = true;
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    pushButton->setFixedSize(130, 46);
+    pushButton->setIcon(resourceIcon("esc.png"));
+    pushButton->setIconSize(QSize(130, 46));
+    showFullScreen();
+}
+
+void TakePhoto::leaveFullScreen()
+{
+    fullScreen = false;
+    sliderImageList->show();
+    circle->show();
+    finishButton->show();
+    pushButton->setFixedSize(98, 46);
+    pushButton->setIcon(resourceIcon("allscreen.png"));
+    pushButton->setIconSize(QSize(98, 46));
+    // Without the window flag the page returns into its parent.
+    setWindowFlags(Qt::FramelessWindowHint);
+    showNormal();
+}
+
+void TakePhoto::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+        leaveFullScreen();
+}
+
+void TakePhoto::finishButtonClicked()
+{
+    emit finishPhoto();
+}
+
+void TakePhoto::mousePressEvent(QMouseEvent* event)
+{
+    if (fullScreen && (event->button() == Qt::LeftButton || event->button() == Qt::RightButton))
+        take();
+}
+
+void TakePhoto::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (imageWidth == 0 || imageHeight == 0)
+        return;
+    const int h = height() - (fullScreen ? 0 : kStripHeight);
+    if (h <= 0)
+        return;
+    label_4->setFixedHeight(h);
+    label->setFixedHeight(h);
+    label->setFixedWidth(h * 4 / 3);
+    // The video rectangle follows only an open device.
+    if (capture().cameraOpen && deviceIndex >= 0)
+        hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
+    label_4->setFixedWidth(h * imageWidth / imageHeight);
+}
+
+void TakePhoto::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+}
+
+void TakePhoto::setClock(std::function<qint64()> clock)
+{
+    capture().clock = std::move(clock);
+}
+
+int TakePhoto::capturedCount()
+{
+    return capture().capturedCount;
+}
+
+bool TakePhoto::cameraOpen()
+{
+    return capture().cameraOpen;
+}
+
+void TakePhoto::resetProcessState()
+{
+    hFreeVideoDevice();
+    CaptureState& s = capture();
+    s.cameraOpen = false;
+    s.lastTriggerTime = 0;
+    s.capturedCount = 0;
+    s.taskFolder.clear();
+    s.clock = nullptr;
+}
