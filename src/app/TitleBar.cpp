@@ -81,9 +81,12 @@ bool TitleBar::eventFilter(QObject* watched, QEvent* event)
             updateMaximize();
         return true;
     case QEvent::WindowIconChange:
-        if (widget)
-            m_iconLabel->setPixmap(widget->windowIcon().pixmap(QSize(23, 11), QIcon::Normal, QIcon::Off));
-        else
+        if (widget) {
+            // Showing the window announces its icon too; without one the logo stays rather than a blank label.
+            const QIcon icon = widget->windowIcon();
+            if (!icon.isNull())
+                m_iconLabel->setPixmap(icon.pixmap(QSize(23, 11), QIcon::Normal, QIcon::Off));
+        } else
             updateMaximize();
         return true;
     default:
