@@ -127,7 +127,11 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     }
 
     // The store's answer is the HTTP status, also when Qt reports it as an error (614 comes with
-    // UnknownServerError). No status at all: refused, dropped or timed out.
+    // UnknownServerError). Errors below ContentAccessDenied are the network's own (refused, closed early, timed
+    // out): whatever status line may have arrived, the exchange did not complete, so the file counts as not stored
+    // and is sent again rather than deleted on a half answer.
+    if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
+        return UploadLoop::NotStored;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     return status.isValid() ? status.toInt() : UploadLoop::NotStored;
 }

@@ -1,0 +1,91 @@
+#include <QDir>
+#include <QFileInfo>
+#include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/CloudUploader.h"
+#include "upload/UploadFolder.h"
+
+// The single worker as the main window runs it, and the cloud client's life cycle. A process of its own: the
+// worker, once created, lives until the process ends.
+
+using Endpoint = ServiceEmulator::Endpoint;
+
+namespace {
+
+const QString kUid = QStringLiteral("u7");
+const QString kTask = QStringLiteral("t42");
+
+QByteArray patternBytes(int size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) & 0xff);
+    return bytes;
+}
+
+} // namespace
+
+class TestUploadThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void clientCountGuardsGlobalState();
+    void workerThreadEndToEnd();
+};
+
+void TestUploadThread::clientCountGuardsGlobalState()
+{
+    ScopedWorkingDirectory cwd;
+    EmulatorFixture emulator;
+    // Runs before the worker exists, so no client is alive yet.
+    QCOMPARE(CloudUploader::clientCount(), 0);
+    QVERIFY(CloudUploader::globalUploadUrl().isEmpty());
+    {
+        CloudUploader first;
+        QCOMPARE(CloudUploader::globalUploadUrl(), QUrl(emulator.uploadUrl()));
+        {
+            CloudUploader second(QUrl(QStringLiteral("http://127.0.0.1:1/")));
+            QCOMPARE(CloudUploader::clientCount(), 2);
+        }
+        // One client gone: the process-wide state stays for the other.
+        QCOMPARE(CloudUploader::clientCount(), 1);
+        QCOMPARE(CloudUploader::globalUploadUrl(), QUrl(emulator.uploadUrl()));
+    }
+    QCOMPARE(CloudUploader::clientCount(), 0);
+    QVERIFY(CloudUploader::globalUploadUrl().isEmpty());
+}
+
+void TestUploadThread::workerThreadEndToEnd()
+{
+    ScopedWorkingDirectory cwd;
+    EmulatorFixture emulator;
+    HttpCommunicationThread::setTaskId(kTask);
+    HttpCommunicationThread::setToken(QStringLiteral("teacher-token"));
+    HttpCommunicationThread::setUid(kUid);
+    QVERIFY(QDir().mkpath(QDir::currentPath() + "/image"));
+
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    QCOMPARE(HttpCommunicationThread::getInstance(), worker);
+    worker->start();
+
+    const QString folder = QDir::currentPath() + "/image/" + kTask + "/";
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder).isDir(), 5000);
+    const QByteArray jpeg = patternBytes(50000, 3);
+    QVERIFY(UploadFolder::placeBytes(folder, "{a1b2}.jpg", jpeg));
+
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 1, 10000);
+    QVERIFY(emulator->objectBytes(emulator->storedKeys()[0]) == jpeg);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->requestCount(Endpoint::Analyse), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder + "{a1b2}.jpg"), 5000);
+    QCOMPARE(emulator->counts(kTask).uploaded, 1);
+
+    worker->requestInterruption();
+    QVERIFY(worker->wait(10000));
+}
+
+QTEST_GUILESS_MAIN(TestUploadThread)
+#include "tst_uploadthread.moc"

@@ -1,0 +1,494 @@
+#include <atomic>
+#include <thread>
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/CloudUploader.h"
+#include "upload/UploadFolder.h"
+#include "upload/UploadLoop.h"
+
+// The upload worker against the in-process emulator over loopback HTTP: the real cloud client and the real token
+// and analyse calls, with short intervals so nothing waits for seconds.
+
+Q_DECLARE_METATYPE(ServiceEmulator::Fault)
+
+using Endpoint = ServiceEmulator::Endpoint;
+using Fault = ServiceEmulator::Fault;
+
+namespace {
+
+const QString kUid = QStringLiteral("u7");
+const QString kTask = QStringLiteral("t42");
+
+// Real time; remembers its last reading, or answers a fixed value when one is set.
+class RecordingClock : public UploadLoop::Clock
+{
+public:
+    qint64 fixed = 0;
+    qint64 lastReading = 0;
+    qint64 currentMSecsSinceEpoch() override
+    {
+        lastReading = fixed ? fixed : QDateTime::currentMSecsSinceEpoch();
+        return lastReading;
+    }
+};
+
+class RecordingSleeper : public UploadLoop::Sleeper
+{
+public:
+    QList<int> sleeps;
+    void sleep(int ms) override
+    {
+        sleeps << ms;
+        QThread::msleep(static_cast<unsigned long>(ms));
+    }
+};
+
+class ServiceCalls : public UploadLoop::Service
+{
+public:
+    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
+    void analyseAnswerImage(const QString& key) override { HttpCommunicationThread::analyseAnswerImage(key); }
+    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
+};
+
+// The real client, noting which clock reading each attempt carried and which file it sent.
+class WatchedUploader : public UploadLoop::Uploader
+{
+public:
+    WatchedUploader(const QUrl& url, RecordingClock& clock, int timeoutMs) : m_client(url, timeoutMs), m_clock(clock) {}
+    QList<qint64> readings;
+    QStringList files;
+    std::function<void(const QString&)> before;
+    int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override
+    {
+        readings << m_clock.lastReading;
+        files << QFileInfo(localPath).fileName();
+        if (before)
+            before(localPath);
+        return m_client.putFile(uploadToken, key, localPath);
+    }
+
+private:
+    CloudUploader m_client;
+    RecordingClock& m_clock;
+};
+
+UploadLoop::Intervals shortIntervals()
+{
+    UploadLoop::Intervals i;
+    i.credentialsRetryMs = 20;
+    i.idlePauseMs = 10;
+    i.backoffInitialMs = 10;
+    i.backoffMaxMs = 80;
+    i.settleMs = 0;
+    return i;
+}
+
+struct Rig
+{
+    explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000)
+        : uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
+          loop(service, uploader, clock, sleeper, kUid, kTask, intervals)
+    {
+        HttpCommunicationThread::setTaskId(kTask);
+        HttpCommunicationThread::setToken(QStringLiteral("teacher-token"));
+        HttpCommunicationThread::setUid(kUid);
+        HttpCommunicationThread::uploadToken.clear();
+        HttpCommunicationThread::uploadDomain.clear();
+        QDir().mkpath(loop.folder());
+    }
+
+    QString path(const QString& name) const { return loop.folder() + name; }
+    bool write(const QString& name, const QByteArray& bytes) { return TestUtils::writeFile(path(name), bytes); }
+    void runPasses(int passes)
+    {
+        QVERIFY(loop.acquireCredentials());
+        for (int i = 0; i < passes; ++i)
+            loop.runPass();
+    }
+    QStringList announcedUrls()
+    {
+        QStringList urls;
+        for (const auto& r : emulator->requests(Endpoint::Analyse))
+            urls << r.params.value(QStringLiteral("imageUrl"));
+        return urls;
+    }
+    QStringList folderFiles() const { return QDir(loop.folder()).entryList(QDir::Files | QDir::Hidden); }
+
+    ScopedWorkingDirectory cwd;
+    EmulatorFixture emulator;
+    RecordingClock clock;
+    RecordingSleeper sleeper;
+    ServiceCalls service;
+    WatchedUploader uploader;
+    UploadLoop loop;
+};
+
+QByteArray patternBytes(int size, char seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 31 + seed) & 0xff);
+    return bytes;
+}
+
+} // namespace
+
+class TestUploadWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void edgeCases_data();
+    void edgeCases();
+    void nameOrderAndClockPerAttempt();
+    void alreadyStoredIsAnnouncedAndDeleted();
+    void serviceDownAtStartUp_data();
+    void serviceDownAtStartUp();
+    void tokenRefusedOnce();
+    void growingFileArrivesComplete();
+    void failingStoreRecovers_data();
+    void failingStoreRecovers();
+    void vanishedFileDoesNotBlock();
+    void undeletableFileUploadedOnce();
+    void multipartBody_data();
+    void multipartBody();
+    void storeCodes_data();
+    void storeCodes();
+};
+
+void TestUploadWorker::edgeCases_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("uploaded");
+    QTest::addColumn<QString>("extension");
+
+    QTest::newRow("scan.JPG keyed .JPG") << QStringList{"scan.JPG"} << QStringList{"scan.JPG"} << "JPG";
+    QTest::newRow("jpeg, gif, tif and no extension never touched")
+        << QStringList{"a.jpeg", "a.gif", "a.tif", "noextension"} << QStringList() << QString();
+    QTest::newRow("report.final.png keyed .png")
+        << QStringList{"report.final.png"} << QStringList{"report.final.png"} << "png";
+}
+
+void TestUploadWorker::edgeCases()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, uploaded);
+    QFETCH(QString, extension);
+
+    Rig rig;
+    QVERIFY(rig.emulator.isRunning());
+    for (const QString& f : files)
+        QVERIFY(rig.write(f, "bytes of " + f.toUtf8()));
+
+    rig.runPasses(2);
+
+    const QStringList keys = rig.emulator->storedKeys();
+    QCOMPARE(keys.size(), uploaded.size());
+    QCOMPARE(rig.emulator->uploads().size(), uploaded.size());
+    for (int i = 0; i < uploaded.size(); ++i) {
+        QVERIFY2(QRegularExpression(QStringLiteral("^paper/origin/u7/t42/\\d{13}\\.") + extension + "$")
+                     .match(keys[i])
+                     .hasMatch(),
+                 qPrintable(keys[i]));
+        QCOMPARE(rig.emulator->objectBytes(keys[i]), "bytes of " + uploaded[i].toUtf8());
+        QCOMPARE(rig.announcedUrls().value(i), rig.emulator.domain() + keys[i]);
+        QVERIFY(!QFileInfo::exists(rig.path(uploaded[i])));
+    }
+    QCOMPARE(rig.announcedUrls().size(), uploaded.size());
+    for (const QString& f : files)
+        QCOMPARE(QFileInfo::exists(rig.path(f)), !uploaded.contains(f));
+}
+
+void TestUploadWorker::nameOrderAndClockPerAttempt()
+{
+    Rig rig;
+    QVERIFY(rig.write("b.png", "second"));
+    QVERIFY(rig.write("a.jpg", "first"));
+
+    rig.runPasses(1);
+
+    const QStringList keys = rig.emulator->storedKeys();
+    QCOMPARE(keys.size(), 2);
+    QCOMPARE(rig.uploader.files, (QStringList{"a.jpg", "b.png"}));
+    QCOMPARE(rig.emulator->objectBytes(keys[0]), QByteArray("first"));
+    QCOMPARE(rig.emulator->objectBytes(keys[1]), QByteArray("second"));
+    QCOMPARE(keys[0], UploadLoop::objectKey(kUid, kTask, rig.uploader.readings[0], "a.jpg"));
+    QCOMPARE(keys[1], UploadLoop::objectKey(kUid, kTask, rig.uploader.readings[1], "b.png"));
+    // The first image was announced before the second was sent.
+    const auto log = rig.emulator->requestLog();
+    QStringList order;
+    for (const auto& r : log)
+        if (r.endpoint == Endpoint::Upload || r.endpoint == Endpoint::Analyse)
+            order << ServiceEmulator::endpointName(r.endpoint);
+    QCOMPARE(order, (QStringList{"upload", "analyse", "upload", "analyse"}));
+}
+
+void TestUploadWorker::alreadyStoredIsAnnouncedAndDeleted()
+{
+    Rig rig;
+    rig.clock.fixed = 1700000000123;
+    const QString key = UploadLoop::objectKey(kUid, kTask, rig.clock.fixed, "sheet.jpg");
+    QVERIFY(rig.emulator->storeObject(key, "stored earlier"));
+    QVERIFY(rig.write("sheet.jpg", "this attempt"));
+
+    rig.runPasses(1);
+
+    QCOMPARE(rig.emulator->uploads().size(), 1);
+    QCOMPARE(rig.emulator->uploads()[0].status, 614);
+    QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + key});
+    QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
+    QVERIFY(rig.sleeper.sleeps.isEmpty());
+}
+
+void TestUploadWorker::serviceDownAtStartUp_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("connection dropped") << Fault{Fault::Drop, 0, 3};
+    QTest::newRow("service answers an error code") << Fault{Fault::CodeNonZero, 1001, 3};
+    QTest::newRow("reply is not JSON") << Fault{Fault::NonJson, 0, 3};
+}
+
+void TestUploadWorker::serviceDownAtStartUp()
+{
+    QFETCH(Fault, fault);
+    Rig rig;
+    QVERIFY(rig.write("sheet.jpg", "x"));
+    rig.emulator->addFault(Endpoint::UploadToken, fault);
+
+    rig.runPasses(1);
+
+    QCOMPARE(rig.sleeper.sleeps, (QList<int>{20, 20, 20}));
+    QStringList order;
+    for (const auto& r : rig.emulator->requestLog())
+        if (r.endpoint == Endpoint::Upload || r.endpoint == Endpoint::UploadToken)
+            order << ServiceEmulator::endpointName(r.endpoint);
+    // No upload before the first good token call, the first one right after it.
+    QCOMPARE(order, (QStringList{"token", "token", "token", "token", "upload"}));
+    QCOMPARE(rig.emulator->uploads()[0].token, rig.emulator->currentUploadToken());
+    QCOMPARE(rig.emulator->storedKeys().size(), 1);
+}
+
+void TestUploadWorker::tokenRefusedOnce()
+{
+    Rig rig;
+    QVERIFY(rig.write("sheet.jpg", "x"));
+    QVERIFY(rig.loop.acquireCredentials());
+    // The token the worker holds has expired meanwhile.
+    rig.emulator->revokeUploadTokens();
+    rig.emulator->clearRequestLog();
+
+    rig.loop.runPass();
+
+    QStringList order;
+    for (const auto& r : rig.emulator->requestLog())
+        order << ServiceEmulator::endpointName(r.endpoint) + ":" + QString::number(r.status);
+    QCOMPARE(order, (QStringList{"upload:401", "token:200", "upload:200", "analyse:200"}));
+    QVERIFY(rig.sleeper.sleeps.isEmpty());
+    QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
+}
+
+void TestUploadWorker::growingFileArrivesComplete()
+{
+    UploadLoop::Intervals intervals = shortIntervals();
+    intervals.settleMs = 400;
+    Rig rig(intervals);
+    const QString path = rig.path("slow.jpg");
+    QByteArray written;
+    std::atomic<bool> writerDone{false};
+    // A producer that ignores the atomic hand-over: it writes straight under the final name, a chunk every 60 ms.
+    std::thread writer([&] {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        for (int i = 0; i < 15; ++i) {
+            const QByteArray chunk = patternBytes(32 * 1024, char(i));
+            file.write(chunk);
+            file.flush();
+            written += chunk;
+            QThread::msleep(60);
+        }
+        file.close();
+        writerDone = true;
+    });
+    QTRY_VERIFY(QFileInfo::exists(path));
+
+    QVERIFY(rig.loop.acquireCredentials());
+    QElapsedTimer timer;
+    timer.start();
+    while (rig.emulator->storedKeys().isEmpty() && timer.elapsed() < 10000) {
+        rig.loop.runPass();
+        QThread::msleep(static_cast<unsigned long>(rig.loop.nextPassDelayMs()));
+    }
+    writer.join();
+
+    QVERIFY(writerDone);
+    QCOMPARE(rig.emulator->storedKeys().size(), 1);
+    QCOMPARE(rig.emulator->objectBytes(rig.emulator->storedKeys()[0]).size(), written.size());
+    QVERIFY(rig.emulator->objectBytes(rig.emulator->storedKeys()[0]) == written);
+    QCOMPARE(rig.announcedUrls().size(), 1);
+    QVERIFY(!QFileInfo::exists(path));
+}
+
+void TestUploadWorker::failingStoreRecovers_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("store answers 503") << Fault{Fault::HttpStatus, 503, 5};
+    QTest::newRow("connection dropped") << Fault{Fault::Drop, 0, 5};
+    QTest::newRow("no answer within the timeout") << Fault{Fault::Hang, 2000, 5};
+}
+
+void TestUploadWorker::failingStoreRecovers()
+{
+    QFETCH(Fault, fault);
+    Rig rig(shortIntervals(), 200);
+    for (const char* f : {"1.jpg", "2.jpg", "3.jpg"})
+        QVERIFY(rig.write(f, QByteArray("image ") + f));
+    rig.emulator->addFault(Endpoint::Upload, fault);
+
+    rig.runPasses(1);
+
+    // Pauses grow between the failed attempts; then every file arrives, each announced exactly once.
+    QCOMPARE(rig.sleeper.sleeps, (QList<int>{10, 20, 40, 80, 80}));
+    const QStringList keys = rig.emulator->storedKeys();
+    QCOMPARE(keys.size(), 3);
+    QCOMPARE(rig.emulator->objectBytes(keys[2]), QByteArray("image 3.jpg"));
+    QStringList announced = rig.announcedUrls();
+    QCOMPARE(announced.size(), 3);
+    announced.removeDuplicates();
+    QCOMPARE(announced.size(), 3);
+    QVERIFY(rig.folderFiles().isEmpty());
+}
+
+void TestUploadWorker::vanishedFileDoesNotBlock()
+{
+    Rig rig;
+    for (const char* f : {"a.jpg", "b.jpg", "c.jpg"})
+        QVERIFY(rig.write(f, f));
+    // b.jpg is taken away by someone else while a.jpg is being sent.
+    rig.uploader.before = [&](const QString& path) {
+        if (path.endsWith("a.jpg"))
+            QFile::remove(rig.path("b.jpg"));
+    };
+
+    rig.runPasses(2);
+
+    QCOMPARE(rig.uploader.files, (QStringList{"a.jpg", "c.jpg"}));
+    QCOMPARE(rig.emulator->storedKeys().size(), 2);
+    QVERIFY(rig.folderFiles().isEmpty());
+}
+
+void TestUploadWorker::undeletableFileUploadedOnce()
+{
+    Rig rig;
+    QVERIFY(rig.write("stuck.png", "stuck"));
+    rig.loop.setRemoveFile([](const QString&) { return false; });
+
+    rig.runPasses(5);
+
+    QCOMPARE(rig.emulator->storedKeys().size(), 1);
+    QCOMPARE(rig.announcedUrls().size(), 1);
+    QVERIFY(QFileInfo::exists(rig.path("stuck.png")));
+}
+
+void TestUploadWorker::multipartBody_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("size");
+    QTest::newRow("20 MB photograph") << "large.jpg" << 20 * 1024 * 1024;
+    QTest::newRow("empty file") << "empty.png" << 0;
+    QTest::newRow("non-ASCII name with spaces") << QString::fromUtf8("答题卡 第1页.jpg") << 1000;
+}
+
+void TestUploadWorker::multipartBody()
+{
+    QFETCH(QString, fileName);
+    QFETCH(int, size);
+
+    Rig rig;
+    QVERIFY(HttpCommunicationThread::getUploadToken());
+    const QByteArray bytes = patternBytes(size, 7);
+    QVERIFY(rig.write(fileName, bytes));
+    const QString key = QStringLiteral("paper/origin/u7/t42/1.jpg");
+
+    CloudUploader client(QUrl(rig.emulator.uploadUrl()));
+    QCOMPARE(client.putFile(HttpCommunicationThread::uploadToken, key, rig.path(fileName)), 200);
+
+    const auto uploads = rig.emulator->uploads();
+    QCOMPARE(uploads.size(), 1);
+    const auto& upload = uploads[0];
+    QVERIFY(upload.contentType.startsWith("multipart/form-data; boundary="));
+    QCOMPARE(upload.parts.size(), 3);
+    QCOMPARE(upload.parts[0].name, QStringLiteral("token"));
+    QCOMPARE(upload.parts[1].name, QStringLiteral("key"));
+    QCOMPARE(upload.parts[2].name, QStringLiteral("file"));
+    QVERIFY(upload.parts[0].fileName.isEmpty());
+    QCOMPARE(upload.parts[2].fileName, fileName);
+    QCOMPARE(upload.parts[2].contentType, QStringLiteral("application/octet-stream"));
+    QCOMPARE(upload.parts[2].size, qint64(size));
+    QCOMPARE(upload.token, HttpCommunicationThread::uploadToken);
+    QCOMPARE(upload.key, key);
+    QVERIFY(rig.emulator->objectBytes(key) == bytes);
+    // Uploading does not consume the local file: deleting it is the worker's decision.
+    QVERIFY(QFileInfo::exists(rig.path(fileName)));
+}
+
+void TestUploadWorker::storeCodes_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("stored") << "ok" << 200;
+    QTest::newRow("key exists") << "exists" << 614;
+    QTest::newRow("token refused") << "badtoken" << 401;
+    QTest::newRow("server error") << "500" << 500;
+    QTest::newRow("connection dropped") << "drop" << int(UploadLoop::NotStored);
+    QTest::newRow("timeout") << "hang" << int(UploadLoop::NotStored);
+    QTest::newRow("store not running") << "down" << int(UploadLoop::NotStored);
+    QTest::newRow("local file missing") << "nofile" << int(UploadLoop::FileUnreadable);
+}
+
+void TestUploadWorker::storeCodes()
+{
+    QFETCH(QString, situation);
+    QFETCH(int, expected);
+
+    Rig rig;
+    QVERIFY(HttpCommunicationThread::getUploadToken());
+    QString token = HttpCommunicationThread::uploadToken;
+    const QString key = QStringLiteral("paper/origin/u7/t42/2.jpg");
+    QVERIFY(rig.write("s.jpg", "x"));
+    if (situation == "exists")
+        QVERIFY(rig.emulator->storeObject(key, "y"));
+    else if (situation == "badtoken")
+        token = "forged";
+    else if (situation == "500")
+        rig.emulator->addFault(Endpoint::Upload, Fault{Fault::HttpStatus, 500, 1});
+    else if (situation == "drop")
+        rig.emulator->addFault(Endpoint::Upload, Fault{Fault::Drop, 0, 1});
+    else if (situation == "hang")
+        rig.emulator->addFault(Endpoint::Upload, Fault{Fault::Hang, 3000, 1});
+    else if (situation == "down")
+        rig.emulator->stop();
+    else if (situation == "nofile")
+        QVERIFY(QFile::remove(rig.path("s.jpg")));
+
+    CloudUploader client(QUrl(rig.emulator.uploadUrl()), 300);
+    QCOMPARE(client.putFile(token, key, rig.path("s.jpg")), expected);
+    if (situation != "down")
+        QCOMPARE(rig.emulator->hasObject(key), expected == 200 || situation == "exists");
+}
+
+QTEST_GUILESS_MAIN(TestUploadWorker)
+#include "tst_uploadworker.moc"
