@@ -1,7 +1,350 @@
 #include "viewer/ViewPhoto.h"
 
-ViewPhoto::ViewPhoto(QWidget* parent) : QWidget(parent) {}
+#include <algorithm>
 
-void ViewPhoto::setPhotoPath(const QList<std::pair<QString, QString>>) {}
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QImage>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
 
-void ViewPhoto::loadStudent(const QString&) {}
+#include "app/MyMessageBox.h"
+#include "service/HttpCommunicationThread.h"
+#include "service/ServiceRecords.h"
+#include "viewer/MyLabel.h"
+#include "viewer/ViewPhotoHead.h"
+
+namespace {
+
+const char kFirstPageHint[] = "已经是第一张图片";
+const char kLastPageHint[] = "已经是最后一张图片";
+const char kArrowStyle[] = "background-color:RGBA(0,0,0,100);border:0px";
+
+constexpr int kNormalBottomSpace = 40;
+constexpr int kFullScreenBottomSpace = 86;
+// Room left for the tool bar, the warning strip and the caption around the
+// image.
+constexpr int kNormalChrome = 160;
+constexpr int kFullScreenChrome = 20;
+
+QSize pixelSize(const QString& path)
+{
+    // The header is enough for the size; decoding the whole page only happens
+    // when the header says nothing.
+    QImageReader reader(path);
+    const QSize headerSize = reader.size();
+    if (headerSize.isValid())
+        return headerSize;
+    const QImage image(path);
+    return image.isNull() ? QSize(0, 0) : image.size();
+}
+
+QPushButton* makeArrowButton(QWidget* parent, const char* name, const QString& iconPath)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setIcon(QIcon(iconPath));
+    button->setIconSize(QSize(20, 36));
+    button->setStyleSheet(QLatin1String(kArrowStyle));
+    button->setCursor(Qt::PointingHandCursor);
+    // Keys belong to the viewer (Escape leaves full screen), so the buttons never
+    // take the focus.
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+} // namespace
+
+ViewPhoto::ViewPhoto(QWidget* parent) : QWidget(parent)
+{
+    setupUi();
+
+    hintBox = new MyMessageBox(this);
+    hintBox->hide();
+
+    connect(pushButton, &QPushButton::clicked, this, &ViewPhoto::exitQuanPing);
+    connect(widget, &ViewPhotoHead::fangda, label, &MyLabel::OnZoomInImage);
+    connect(widget, &ViewPhotoHead::suoxiao, label, &MyLabel::OnZoomOutImage);
+    connect(widget, &ViewPhotoHead::xuanzhuan, label, &MyLabel::OnXuanZhuan);
+    connect(widget, &ViewPhotoHead::close, this, &ViewPhoto::closeViewPhoto);
+    connect(widget, &ViewPhotoHead::quanping, this, &ViewPhoto::quanPing);
+    connect(leftButton, &QPushButton::clicked, this, &ViewPhoto::leftToViewPhoto);
+    connect(rightButton, &QPushButton::clicked, this, &ViewPhoto::rightToViewPhoto);
+
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_StyledBackground);
+    setFocusPolicy(Qt::StrongFocus);
+    label_4->show();
+    m_bottomSpacer->changeSize(20, kNormalBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    pushButton->hide();
+}
+
+void ViewPhoto::setupUi()
+{
+    setObjectName(QStringLiteral("ViewPhoto"));
+    resize(860, 542);
+    setMinimumSize(860, 542);
+    setStyleSheet(QStringLiteral("background-color:RGBA(0,0,0,100);border:0px"));
+
+    const QString resources = QStringLiteral(":/AmbrelClient/Resources/");
+
+    auto* columns = new QHBoxLayout(this);
+    columns->setObjectName(QStringLiteral("horizontalLayout"));
+    columns->setSpacing(0);
+    columns->setContentsMargins(0, 0, 0, 0);
+
+    // Left column: the full-screen exit button above, the previous-page arrow in
+    // the middle.
+    columns->addItem(new QSpacerItem(30, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    m_leftColumn = new QVBoxLayout();
+    m_leftColumn->setObjectName(QStringLiteral("verticalLayout"));
+    m_leftColumn->setSpacing(0);
+    m_leftColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    pushButton = new QPushButton(this);
+    pushButton->setObjectName(QStringLiteral("pushButton"));
+    pushButton->setFixedSize(130, 46);
+    pushButton->setIcon(QIcon(resources + QStringLiteral("esc.png")));
+    pushButton->setIconSize(QSize(130, 46));
+    pushButton->setCursor(Qt::PointingHandCursor);
+    pushButton->setFocusPolicy(Qt::NoFocus);
+    m_leftColumn->addWidget(pushButton);
+    m_leftColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    auto* leftRow = new QHBoxLayout();
+    leftRow->setSpacing(0);
+    leftRow->addItem(new QSpacerItem(25, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    leftButton = makeArrowButton(this, "leftButton", resources + QStringLiteral("left.png"));
+    leftButton->setMaximumSize(20, 36);
+    leftRow->addWidget(leftButton);
+    leftRow->addItem(new QSpacerItem(85, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    m_leftColumn->addLayout(leftRow);
+    m_leftColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    m_bottomSpacer = new QSpacerItem(20, kNormalBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    m_leftColumn->addItem(m_bottomSpacer);
+    columns->addLayout(m_leftColumn);
+
+    // Middle column: tool bar, warning strip, the image, its page-range caption.
+    columns->addItem(new QSpacerItem(30, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    auto* middle = new QVBoxLayout();
+    middle->setObjectName(QStringLiteral("verticalLayout_2"));
+    middle->setSpacing(0);
+    middle->addItem(new QSpacerItem(20, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    widget = new ViewPhotoHead(this);
+    widget->setObjectName(QStringLiteral("widget"));
+    widget->setMinimumSize(315, 45);
+    widget->setFixedHeight(45);
+    middle->addWidget(widget);
+    label_4 = new QLabel(this);
+    label_4->setObjectName(QStringLiteral("label_4"));
+    label_4->setMinimumSize(315, 23);
+    label_4->setFixedHeight(23);
+    label_4->setStyleSheet(QStringLiteral("font-size:12px;font-family:\"Microsoft YaHei\";"
+                                          "color:rgba(229,143,33,1);background:rgba(255,227,192,1);"));
+    label_4->setTextFormat(Qt::RichText);
+    label_4->setText(QStringLiteral("<img src=\"%1shibai.png\" height=\"14\" "
+                                    "style=\"vertical-align:middle\">")
+                         .arg(resources));
+    middle->addWidget(label_4);
+    label = new MyLabel(this);
+    label->setObjectName(QStringLiteral("label"));
+    label->setMinimumSize(315, 360);
+    middle->addWidget(label);
+    label_2 = new QLabel(this);
+    label_2->setObjectName(QStringLiteral("label_2"));
+    label_2->setFixedHeight(20);
+    label_2->setAlignment(Qt::AlignCenter);
+    label_2->setStyleSheet(QStringLiteral("font-size:12px;color:white;background:transparent;"));
+    middle->addWidget(label_2);
+    middle->addItem(new QSpacerItem(20, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    columns->addLayout(middle);
+
+    // Right column: the next-page arrow, centred vertically.
+    columns->addItem(new QSpacerItem(60, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    columns->addItem(new QSpacerItem(55, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    auto* right = new QVBoxLayout();
+    right->setObjectName(QStringLiteral("verticalLayout_3"));
+    right->setSpacing(0);
+    right->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    rightButton = makeArrowButton(this, "rightButton", resources + QStringLiteral("right.png"));
+    rightButton->setFixedSize(20, 36);
+    right->addWidget(rightButton);
+    right->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    columns->addLayout(right);
+    columns->addItem(new QSpacerItem(55, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+}
+
+void ViewPhoto::showPage(int index)
+{
+    const std::pair<QString, QString>& page = pages.at(index);
+    const QSize size = pixelSize(page.first);
+    imageWidth = size.width();
+    imageHeight = size.height();
+    label->OnSelectImage(page.first);
+    label->setScaledContents(true);
+    label_2->setText(page.second);
+}
+
+void ViewPhoto::setPhotoPath(const QList<std::pair<QString, QString>> list)
+{
+    label_4->hide();
+    pages = list;
+    if (pages.isEmpty())
+        return;
+    currentIndex = 0;
+    showPage(0);
+}
+
+void ViewPhoto::loadStudent(const QString& id)
+{
+    label_4->hide();
+    studentId = id;
+    AnswerInfo info;
+    HttpCommunicationThread::getAnswerInfo(id, &info);
+    pages = info.images;
+    if (pages.isEmpty())
+        return;
+    currentIndex = 0;
+    showPage(0);
+}
+
+void ViewPhoto::leftToViewPhoto()
+{
+    const int n = pages.size();
+    if (n == 0)
+        return;
+    if (n == 1) {
+        showHint(QString::fromUtf8(kFirstPageHint));
+        return;
+    }
+    if (currentIndex == 0) {
+        // Showing the first page again resets its zoom and offset.
+        showHint(QString::fromUtf8(kFirstPageHint));
+        showPage(0);
+        return;
+    }
+    --currentIndex;
+    showPage(currentIndex);
+}
+
+void ViewPhoto::rightToViewPhoto()
+{
+    const int n = pages.size();
+    if (n == 0)
+        return;
+    if (n == 1) {
+        showHint(QString::fromUtf8(kLastPageHint));
+        return;
+    }
+    if (currentIndex >= n - 1) {
+        showHint(QString::fromUtf8(kLastPageHint));
+        currentIndex = n - 1;
+        showPage(currentIndex);
+        return;
+    }
+    ++currentIndex;
+    showPage(currentIndex);
+}
+
+void ViewPhoto::showHint(const QString& text)
+{
+    hintBox->setGeometry(width() / 2 - 123, height() / 2 - 27, 246, 54);
+    hintBox->setText(text);
+    hintBox->show();
+    hintBox->raise();
+}
+
+void ViewPhoto::closeViewPhoto()
+{
+    emit closeViewPhotoUi();
+}
+
+void ViewPhoto::quanPing()
+{
+    if (viewMode == 1)
+        enterFullScreen();
+    else
+        leaveFullScreen();
+}
+
+void ViewPhoto::enterFullScreen()
+{
+    savedGeometry = geometry();
+    m_savedMinimumSize = minimumSize();
+    m_savedMaximumSize = maximumSize();
+    widget->hide();
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setMinimumSize(860, 542);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    pushButton->show();
+    m_bottomSpacer->changeSize(20, kFullScreenBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    m_leftColumn->invalidate();
+    viewMode = 0;
+    showFullScreen();
+    // As a window of its own the viewer must hold the focus for Escape to reach
+    // it.
+    activateWindow();
+    setFocus();
+}
+
+void ViewPhoto::leaveFullScreen()
+{
+    setWindowFlags(Qt::SubWindow | Qt::FramelessWindowHint);
+    showNormal();
+    viewMode = 1;
+    pushButton->hide();
+    m_bottomSpacer->changeSize(20, kNormalBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    m_leftColumn->invalidate();
+    setMinimumSize(m_savedMinimumSize);
+    setMaximumSize(m_savedMaximumSize);
+    setGeometry(savedGeometry);
+    widget->show();
+}
+
+void ViewPhoto::exitQuanPing()
+{
+    // In the normal view there is nothing to leave, and no saved geometry to
+    // return to.
+    if (viewMode == 1)
+        return;
+    leaveFullScreen();
+}
+
+void ViewPhoto::slotCurrentSize(int width, int height)
+{
+    setFixedHeight(height);
+    setFixedWidth(width);
+}
+
+void ViewPhoto::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (imageWidth == 0 || imageHeight == 0)
+        return;
+    const int chrome = viewMode == 1 ? kNormalChrome : kFullScreenChrome;
+    const int labelHeight = std::max(0, height() - chrome);
+    const qint64 labelWidth = qint64(labelHeight) * imageWidth / imageHeight;
+    label->setFixedHeight(labelHeight);
+    const int fixedWidth = int(std::min<qint64>(labelWidth, QWIDGETSIZE_MAX));
+    label->setFixedWidth(fixedWidth);
+    widget->setFixedWidth(fixedWidth);
+    label_4->setFixedWidth(fixedWidth);
+}
+
+void ViewPhoto::keyPressEvent(QKeyEvent* event)
+{
+    hintBox->hide();
+    if (viewMode == 0 && event->key() == Qt::Key_Escape) {
+        exitQuanPing();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ViewPhoto::mousePressEvent(QMouseEvent* event)
+{
+    hintBox->hide();
+    QWidget::mousePressEvent(event);
+}
