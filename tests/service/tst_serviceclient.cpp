@@ -49,7 +49,7 @@ QJsonObject imageEntry(const QString& url, int begin = -1, int end = -1)
 QJsonObject studentEntry(const QString& id, const QJsonArray& images, const QString& thumb)
 {
     return QJsonObject{{"studentId", id},
-                       {"studentName", QStringLiteral("学生") + id},
+                       {"studentName", QString(QStringLiteral("学生") + id)},
                        {"scoreDesc", "90分"},
                        {"warnDesc", ""},
                        {"thumbAnswerImageUrl", thumb},
@@ -195,6 +195,7 @@ void TestServiceClient::requestTexts()
 
     QSignalSpy messages(HttpCommunicationThread::getInstance(), &HttpCommunicationThread::message);
     HttpCommunicationThread::uploadDomain = QStringLiteral("http://cdn.example/");
+    server().setCannedData(Endpoint::AnswerInfo, QJsonObject{{"studentId", "S1"}, {"images", QJsonArray()}});
     int proofread = -1, total = -1, state = -1;
     QList<ReplenishStudent> students;
     AnswerInfo info;
@@ -230,9 +231,8 @@ void TestServiceClient::requestTexts()
     const QByteArray sent = method == QLatin1String("GET") ? records.first().query : records.first().body;
     QCOMPARE(QString::fromLocal8Bit(sent), text);
     // The emulator checks the signature and the token: a mismatch would come back as an error text.
-    if (Endpoint(endpoint) != Endpoint::AnswerInfo)
-        QCOMPARE(messages.count(), 0);
-    QCOMPARE(records.first().code, Endpoint(endpoint) == Endpoint::AnswerInfo ? records.first().code : 0);
+    QCOMPARE(records.first().code, 0);
+    QCOMPARE(messages.count(), 0);
 }
 
 void TestServiceClient::paperStatus_data()
@@ -551,14 +551,12 @@ void TestServiceClient::existingFileIsNotFetched()
 void TestServiceClient::failedDownloadIsFetchedNextTime()
 {
     server().addStaticFile(QStringLiteral("/img/p1.png"), QByteArray(100000, 'p'));
-    server().addStaticFile(QStringLiteral("/img/t1.png"), "thumb");
     const QString url = base() + QStringLiteral("/img/p1.png");
     server().setCannedData(Endpoint::PaperStatusWithPage,
                            QJsonObject{{"studentAnswers", QJsonArray{studentEntry("S1", {imageEntry(url, 1, 1)},
                                                                                   base() + "/img/t1.png")}}});
-    // The image transfer breaks off after its headers; then the thumbnail fails with a server error.
+    // The image transfer breaks off after its headers; the thumbnail is not there yet (404).
     server().addFault(Endpoint::Files, {Fault::Drop, 0, 1});
-    server().addFault(Endpoint::Files, {Fault::HttpStatus, 503, 1});
 
     PaperStatusPage page;
     int state = -1;
@@ -571,6 +569,7 @@ void TestServiceClient::failedDownloadIsFetchedNextTime()
     QVERIFY(!HttpCommunicationThread::imageCache.contains(url));
     QCOMPARE(QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
+    server().addStaticFile(QStringLiteral("/img/t1.png"), "thumb");
     PaperStatusPage again;
     QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&again, &state));
     QCOMPARE(TestUtils::readFile(taskFolder() + "p1.png"), QByteArray(100000, 'p'));
@@ -606,6 +605,7 @@ void TestServiceClient::hostileFileNamesStayInFolder()
     // Served whichever way the server spells the path, so that a file is really written.
     server().addStaticFile(QUrl(url).path(QUrl::FullyEncoded), "payload");
     server().addStaticFile(QUrl(url).path(), "payload");
+    server().addStaticFile(QUrl(url).adjusted(QUrl::NormalizePathSegments).path(), "payload");
     server().setCannedData(
         Endpoint::PaperStatusWithPage,
         QJsonObject{{"studentAnswers", QJsonArray{studentEntry("S1", {imageEntry(url, 1, 1)}, "")}}});
@@ -617,15 +617,14 @@ void TestServiceClient::hostileFileNamesStayInFolder()
     QCOMPARE(page.studentAnswers[0].images.first().first, expected);
     for (const QString& file : allFiles())
         QVERIFY2(file == QLatin1String("log.txt") || file.startsWith(QLatin1String("save/T7/")), qPrintable(file));
-    if (server().requestCount(Endpoint::Files) > 0 && QFile::exists(expected))
-        QCOMPARE(TestUtils::readFile(expected), QByteArray("payload"));
+    QCOMPARE(TestUtils::readFile(expected), QByteArray("payload"));
 }
 
 void TestServiceClient::answerInfoFillsImages()
 {
     server().addStaticFile(QStringLiteral("/ans/p1.jpg"), "one");
     server().addStaticFile(QStringLiteral("/ans/p2.jpg"), "two");
-    const QJsonArray images{base() + "/ans/p1.jpg", base() + "/ans/p2.jpg?v=3"};
+    const QJsonArray images{QString(base() + "/ans/p1.jpg"), QString(base() + "/ans/p2.jpg?v=3")};
     server().setCannedData(Endpoint::AnswerInfo,
                            QJsonObject{{"studentId", "S1"}, {"studentName", "张三"}, {"images", images}});
 
@@ -652,7 +651,7 @@ void TestServiceClient::answerInfoHostileStudentId()
 {
     server().addStaticFile(QStringLiteral("/ans/p1.jpg"), "one");
     server().setCannedData(Endpoint::AnswerInfo,
-                           QJsonObject{{"studentId", "x"}, {"images", QJsonArray{base() + "/ans/p1.jpg"}}});
+                           QJsonObject{{"studentId", "x"}, {"images", QJsonArray{QString(base() + "/ans/p1.jpg")}}});
 
     AnswerInfo info;
     const QString hostile = QStringLiteral("../../escape");
