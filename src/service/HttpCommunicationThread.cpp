@@ -241,6 +241,8 @@ void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& stud
 
 void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
 {
+    if (!info)
+        return;
     // The student id comes from the service and names a folder: it must not lead out of the task folder.
     const QString folder = prepareFolder({QStringLiteral("save"), taskId, SafeFileName::folderName(studentId)});
     info->images.clear();
@@ -278,6 +280,8 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
 
 bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int* state)
 {
+    if (!page)
+        return false;
     const QString folder = prepareFolder({QStringLiteral("save"), taskId});
     page->studentAnswers.clear();
     page->analyseSuccessStudentCount = 0;
