@@ -90,10 +90,13 @@ void SliderImageList::setupUi()
 
 void SliderImageList::appendThumbnail(const QString& filePath)
 {
-    const QImage thumbnail = QImage(filePath).scaled(50, 50, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(thumbnail)), QString());
+    // A file that does not decode still gets its cell, so that rows and files stay in step.
+    const QImage image(filePath);
+    QIcon icon;
+    if (!image.isNull())
+        icon = QIcon(QPixmap::fromImage(image.scaled(50, 50, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
     listWidget->setIconSize(QSize(55, 60));
-    listWidget->addItem(item);
+    listWidget->addItem(new QListWidgetItem(icon, QString()));
 }
 
 void SliderImageList::loadFolder(const QString& folder)

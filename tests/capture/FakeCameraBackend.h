@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVector>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "capture/CameraBackend.h"
+#include "capture/VirtualCameraBackend.h"
+
+// A camera backend for the capture tests: devices with any ids and resolution lists, live frames and stills from
+// the simulated camera unless a test fixes the still's bytes, and a record of what the component asked for.
+class FakeCameraBackend : public CameraBackend
+{
+public:
+    struct Device
+    {
+        int vendorId;
+        int productId;
+    };
+
+    // Shared with the test, since the component owns the backend.
+    struct Record
+    {
+        std::mutex mutex;
+        QVector<int> openedIndexes;
+        CameraOpenParams lastParams{};
+        std::atomic<int> stillsCaptured{0};
+    };
+
+    explicit FakeCameraBackend(QVector<Device> devices)
+        : m_devices(std::move(devices)), m_record(std::make_shared<Record>())
+    {
+    }
+
+    std::shared_ptr<Record> record() const { return m_record; }
+    void setResolutions(int list, QVector<ResolutionEntry> entries) { m_lists[list == 0 ? 0 : 1] = std::move(entries); }
+    // Stills return these bytes instead of a photograph of the simulated sheet (an empty array is a still of length 0).
+    void setStillBytes(const QByteArray& bytes)
+    {
+        m_fixedStill = true;
+        m_stillBytes = bytes;
+    }
+    void setFailOpen(bool fail) { m_failOpen = fail; }
+
+    int deviceCount() override { return m_devices.size(); }
+
+    bool deviceIds(int index, int* vendorId, int* productId) override
+    {
+        if (index < 0 || index >= m_devices.size())
+            return false;
+        *vendorId = m_devices.at(index).vendorId;
+        *productId = m_devices.at(index).productId;
+        return true;
+    }
+
+    QVector<ResolutionEntry> resolutions(int index, int list) override
+    {
+        if (index < 0 || index >= m_devices.size())
+            return {};
+        if (!m_lists[list == 0 ? 0 : 1].isEmpty())
+            return m_lists[list == 0 ? 0 : 1];
+        return VirtualCameraBackend().resolutions(0, list);
+    }
+
+    std::unique_ptr<CameraStream> open(int index, const CameraOpenParams& params) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_record->mutex);
+            m_record->openedIndexes.append(index);
+            m_record->lastParams = params;
+        }
+        if (m_failOpen || index < 0 || index >= m_devices.size())
+            return nullptr;
+        return std::make_unique<Stream>(VirtualCameraBackend().open(0, params), m_record, m_fixedStill, m_stillBytes);
+    }
+
+private:
+    class Stream : public CameraStream
+    {
+    public:
+        Stream(std::unique_ptr<CameraStream> inner, std::shared_ptr<Record> record, bool fixed, QByteArray bytes)
+            : m_inner(std::move(inner)), m_record(std::move(record)), m_fixed(fixed), m_bytes(std::move(bytes))
+        {
+        }
+        bool start() override { return m_inner->start(); }
+        void stop() override { m_inner->stop(); }
+        bool nextFrame(QImage* frame, QSize size, int timeoutMs) override
+        {
+            return m_inner->nextFrame(frame, size, timeoutMs);
+        }
+        QByteArray captureStill() override
+        {
+            ++m_record->stillsCaptured;
+            return m_fixed ? m_bytes : m_inner->captureStill();
+        }
+
+    private:
+        std::unique_ptr<CameraStream> m_inner;
+        std::shared_ptr<Record> m_record;
+        bool m_fixed;
+        QByteArray m_bytes;
+    };
+
+    QVector<Device> m_devices;
+    QVector<ResolutionEntry> m_lists[2];
+    std::shared_ptr<Record> m_record;
+    bool m_fixedStill = false;
+    QByteArray m_stillBytes;
+    bool m_failOpen = false;
+};

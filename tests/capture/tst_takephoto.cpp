@@ -1,0 +1,609 @@
+#include "capture/TakePhoto.h"
+
+#include <memory>
+#include <thread>
+
+#include <QBuffer>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "FakeCameraBackend.h"
+#include "TestUtils.h"
+#include "capture/CameraComponent.h"
+#include "capture/CaptureMessages.h"
+#include "capture/VideoOverlay.h"
+#include "viewer/CircleButton.h"
+#include "viewer/SliderImageList.h"
+
+namespace {
+
+const QString kTask = QStringLiteral("task-42");
+constexpr int kCamera = 0x0EDC;
+constexpr int kCameraProduct = 0x2003;
+
+QStringList jpegsIn(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+}
+
+QByteArray jpegBytes(int width, int height)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    TestUtils::makeTestImage(width, height).save(&buffer, "JPG");
+    return bytes;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(FakeCameraBackend::Device)
+Q_DECLARE_METATYPE(ResolutionEntry)
+
+namespace {
+
+struct Box
+{
+    QString title;
+    QString text;
+};
+
+} // namespace
+
+class TestTakePhoto : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void formHasItsParts();
+    void enumerationPicksTheDocumentCamera_data();
+    void enumerationPicksTheDocumentCamera();
+    void startUsesFirstMatchingDevice();
+    void noCameraShowsInformationEachTime_data();
+    void noCameraShowsInformationEachTime();
+    void openFailureIsSilentAndRetried();
+    void stillModeIsWidestMjpegMode_data();
+    void stillModeIsWidestMjpegMode();
+    void liveVideoFillsTheLabel();
+    void stillLandsCompleteInBothFolders();
+    void takeGuardAllowsOnePerSecond_data();
+    void takeGuardAllowsOnePerSecond();
+    void counterCountsThisRunWhileStripShowsTask();
+    void initCopiesWithoutOverwriting();
+    void takeWhileStillShownOnlyReturnsToVideo();
+    void emptyOrLateStillSavesNothing_data();
+    void emptyOrLateStillSavesNothing();
+    void stillFromAnotherThreadIsSavedOnGuiThread();
+    void displayImageSizesToAspect_data();
+    void displayImageSizesToAspect();
+    void displayImageOfUnreadableFileKeepsLiveVideo();
+    void fullScreenInAndOut_data();
+    void fullScreenInAndOut();
+    void clicksTakeOnlyInFullScreen_data();
+    void clicksTakeOnlyInFullScreen();
+    void resizeFitsVideoToHeight();
+    void finishButtonAsksForProgress();
+
+private:
+    std::shared_ptr<FakeCameraBackend::Record> installBackend(QVector<FakeCameraBackend::Device> devices,
+                                                              const QByteArray* stillBytes = nullptr);
+    QString imageFolder() const { return m_dir->filePath(QStringLiteral("image/") + kTask); }
+    QString previewFolder() const { return imageFolder() + QStringLiteral("/preview"); }
+
+    std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    QList<Box> m_boxes;
+    qint64 m_now = 0;
+};
+
+void TestTakePhoto::initTestCase()
+{
+    Q_INIT_RESOURCE(ambrelclient);
+    CaptureMessages::setRecorder([this](const QString& title, const QString& text) { m_boxes.append({title, text}); });
+}
+
+void TestTakePhoto::init()
+{
+    m_dir = std::make_unique<ScopedWorkingDirectory>();
+    QVERIFY(m_dir->isValid());
+    m_boxes.clear();
+    TakePhoto::resetProcessState();
+    m_now = 1'700'000'000'000;
+    TakePhoto::setClock([this] { return m_now; });
+    CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
+}
+
+void TestTakePhoto::cleanup()
+{
+    TakePhoto::resetProcessState();
+    m_dir.reset();
+}
+
+std::shared_ptr<FakeCameraBackend::Record> TestTakePhoto::installBackend(QVector<FakeCameraBackend::Device> devices,
+                                                                         const QByteArray* stillBytes)
+{
+    auto backend = std::make_unique<FakeCameraBackend>(std::move(devices));
+    if (stillBytes)
+        backend->setStillBytes(*stillBytes);
+    auto record = backend->record();
+    CameraComponent::setBackend(std::move(backend));
+    return record;
+}
+
+void TestTakePhoto::formHasItsParts()
+{
+    TakePhoto page;
+    QCOMPARE(page.objectName(), QStringLiteral("TakePhotoUI"));
+    QCOMPARE(page.minimumSize(), QSize(860, 518));
+    QVERIFY(page.findChild<QPushButton*>(QStringLiteral("pushButton")));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("pushButton"))->size(), QSize(98, 46));
+    QVERIFY(page.findChild<QLabel*>(QStringLiteral("label_4"))->isHidden());
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label"))->minimumSize(), QSize(315, 400));
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("0"));
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_3"))->text(), QStringLiteral("已拍"));
+    QCOMPARE(page.findChild<CircleButton*>(QStringLiteral("circle"))->size(), QSize(78, 78));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("finishButton"))->size(), QSize(78, 28));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("finishButton"))->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(page.findChild<SliderImageList*>(QStringLiteral("sliderImageList"))->height(), 70);
+}
+
+void TestTakePhoto::enumerationPicksTheDocumentCamera_data()
+{
+    QTest::addColumn<QVector<FakeCameraBackend::Device>>("devices");
+    QTest::addColumn<int>("index");
+    QTest::newRow("no device") << QVector<FakeCameraBackend::Device>{} << -1;
+    QTest::newRow("the camera alone") << QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}} << 0;
+    QTest::newRow("webcam before the camera")
+        << QVector<FakeCameraBackend::Device>{{0x046D, 0x0825}, {kCamera, kCameraProduct}} << 1;
+    QTest::newRow("same vendor, other product") << QVector<FakeCameraBackend::Device>{{kCamera, 0x2004}} << -1;
+    QTest::newRow("same product, other vendor") << QVector<FakeCameraBackend::Device>{{0x0EDD, kCameraProduct}} << -1;
+    QTest::newRow("two cameras: the last wins")
+        << QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}, {0x046D, 0x0825}, {kCamera, kCameraProduct}}
+        << 2;
+}
+
+void TestTakePhoto::enumerationPicksTheDocumentCamera()
+{
+    QFETCH(QVector<FakeCameraBackend::Device>, devices);
+    QFETCH(int, index);
+    installBackend(devices);
+    TakePhoto page;
+    QCOMPARE(page.currentDeviceIndex(), index);
+}
+
+void TestTakePhoto::startUsesFirstMatchingDevice()
+{
+    auto record = installBackend({{0x046D, 0x0825}, {kCamera, kCameraProduct}, {kCamera, kCameraProduct}});
+    TakePhoto page;
+    QCOMPARE(page.currentDeviceIndex(), 2);
+    page.startPNG();
+    QCOMPARE(page.currentDeviceIndex(), 1);
+    QVERIFY(TakePhoto::cameraOpen());
+    QCOMPARE(record->openedIndexes, QVector<int>{1});
+    // The open block: first mode fixed, the still callback is the page's.
+    QCOMPARE(record->lastParams.videoWidth, 2048);
+    QCOMPARE(record->lastParams.videoHeight, 1536);
+    QCOMPARE(record->lastParams.videoFormat, 0);
+    QCOMPARE(record->lastParams.bufferCount, 3);
+    QCOMPARE(record->lastParams.preview, 1);
+    QCOMPARE(record->lastParams.stillsEnabled, 1);
+    QVERIFY(record->lastParams.stillCallback == &TakePhoto::onStillCaptured);
+    // Open already: later starts do nothing.
+    page.startPNG();
+    QCOMPARE(record->openedIndexes, QVector<int>{1});
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestTakePhoto::noCameraShowsInformationEachTime_data()
+{
+    QTest::addColumn<QVector<FakeCameraBackend::Device>>("devices");
+    QTest::newRow("no device at all") << QVector<FakeCameraBackend::Device>{};
+    QTest::newRow("only a webcam") << QVector<FakeCameraBackend::Device>{{0x046D, 0x0825}};
+}
+
+void TestTakePhoto::noCameraShowsInformationEachTime()
+{
+    QFETCH(QVector<FakeCameraBackend::Device>, devices);
+    auto record = installBackend(devices);
+    TakePhoto page;
+    page.startPNG();
+    page.startPNG();
+    QCOMPARE(m_boxes.size(), 2);
+    QCOMPARE(m_boxes.at(0).title, QStringLiteral("提示信息"));
+    const QStringList lines = m_boxes.at(0).text.split(QLatin1Char('\n'));
+    QCOMPARE(
+        lines,
+        (QStringList{
+            QStringLiteral("系统没有检测到摄像头，可能的原因如下"),
+            QStringLiteral("  1、USB线插口松动：请插紧后重新打开本程序再试"),
+            QStringLiteral("  2、USB口供电不足：可尝试换一个USB口（台式电脑建议使用机箱后USB口），重新打开本程序再试"),
+            QStringLiteral("  3、以上方法仍不能解决问题，请重启电脑再试"),
+        }));
+    QVERIFY(record->openedIndexes.isEmpty());
+    QVERIFY(!TakePhoto::cameraOpen());
+}
+
+void TestTakePhoto::openFailureIsSilentAndRetried()
+{
+    auto backend = std::make_unique<FakeCameraBackend>(QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}});
+    backend->setFailOpen(true);
+    auto record = backend->record();
+    CameraComponent::setBackend(std::move(backend));
+    TakePhoto page;
+    page.startPNG();
+    page.startPNG();
+    QVERIFY(!TakePhoto::cameraOpen());
+    QCOMPARE(record->openedIndexes, (QVector<int>{0, 0}));
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestTakePhoto::stillModeIsWidestMjpegMode_data()
+{
+    QTest::addColumn<QVector<ResolutionEntry>>("list");
+    QTest::addColumn<QSize>("mode");
+    QTest::newRow("widest MJPEG mode, YUYV ignored")
+        << QVector<ResolutionEntry>{{0, 1280, 960}, {1, 3264, 2448}, {0, 2048, 1536}, {0, 1600, 1200}}
+        << QSize(2048, 1536);
+    QTest::newRow("height only grows with a wider mode")
+        << QVector<ResolutionEntry>{{0, 1600, 1200}, {0, 2048, 1000}, {0, 1920, 1440}} << QSize(2048, 1200);
+    QTest::newRow("no MJPEG mode") << QVector<ResolutionEntry>{{1, 640, 480}} << QSize(0, 0);
+}
+
+void TestTakePhoto::stillModeIsWidestMjpegMode()
+{
+    QFETCH(QVector<ResolutionEntry>, list);
+    QFETCH(QSize, mode);
+    auto backend = std::make_unique<FakeCameraBackend>(QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}});
+    backend->setResolutions(1, list);
+    auto record = backend->record();
+    CameraComponent::setBackend(std::move(backend));
+    TakePhoto page;
+    page.startPNG();
+    QCOMPARE(QSize(page.stillMode().width, page.stillMode().height), mode);
+    QCOMPARE(page.stillMode().format, 0);
+    QCOMPARE(QSize(record->lastParams.stillWidth, record->lastParams.stillHeight), mode);
+}
+
+void TestTakePhoto::liveVideoFillsTheLabel()
+{
+    TakePhoto page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    page.startPNG();
+    auto* label = page.findChild<QLabel*>(QStringLiteral("label"));
+    auto* video = label->findChild<VideoOverlay*>();
+    QVERIFY(video);
+    QCOMPARE(video->geometry(), QRect(QPoint(0, 0), label->size()));
+    QTRY_VERIFY(video->framesShown() >= 2);
+}
+
+void TestTakePhoto::stillLandsCompleteInBothFolders()
+{
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    page.take();
+    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+
+    const QStringList uploads = jpegsIn(imageFolder());
+    const QStringList previews = jpegsIn(previewFolder());
+    QCOMPARE(uploads.size(), 1);
+    QCOMPARE(previews.size(), 1);
+    const QRegularExpression braced(
+        QStringLiteral("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}\\.jpg$"));
+    QVERIFY2(braced.match(uploads.first()).hasMatch(), qPrintable(uploads.first()));
+    QVERIFY2(braced.match(previews.first()).hasMatch(), qPrintable(previews.first()));
+    QVERIFY(uploads.first() != previews.first());
+    // Nothing but the finished files: no temporary names left behind.
+    QCOMPARE(QDir(imageFolder()).entryList(QDir::Files), uploads);
+    QCOMPARE(QDir(previewFolder()).entryList(QDir::Files), previews);
+
+    const QByteArray upload = TestUtils::readFile(imageFolder() + QLatin1Char('/') + uploads.first());
+    QCOMPARE(TestUtils::readFile(previewFolder() + QLatin1Char('/') + previews.first()), upload);
+    QVERIFY(upload.endsWith("\xFF\xD9"));
+    QCOMPARE(QImage::fromData(upload, "JPG").size(), QSize(2048, 1536));
+
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("1"));
+    auto* strip = page.findChild<SliderImageList*>();
+    QCOMPARE(strip->imageFiles(), QStringList{previewFolder() + QLatin1Char('/') + previews.first()});
+}
+
+void TestTakePhoto::takeGuardAllowsOnePerSecond_data()
+{
+    QTest::addColumn<QList<qint64>>("pressTimes");
+    QTest::addColumn<int>("photos");
+    QTest::newRow("second press after 999 ms is ignored") << QList<qint64>{0, 999} << 1;
+    QTest::newRow("second press after 1000 ms takes another") << QList<qint64>{0, 1000} << 2;
+    QTest::newRow("clock going back is ignored") << QList<qint64>{5000, 4000} << 1;
+    QTest::newRow("ignored press does not move the guard") << QList<qint64>{0, 600, 1000} << 2;
+    QTest::newRow("rapid presses") << QList<qint64>{0, 100, 200, 1100, 1200, 2100} << 3;
+}
+
+void TestTakePhoto::takeGuardAllowsOnePerSecond()
+{
+    QFETCH(QList<qint64>, pressTimes);
+    QFETCH(int, photos);
+    auto record = installBackend({{kCamera, kCameraProduct}});
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    const qint64 start = m_now;
+    for (qint64 t : pressTimes) {
+        m_now = start + t;
+        page.take();
+    }
+    QTRY_COMPARE(TakePhoto::capturedCount(), photos);
+    QCOMPARE(jpegsIn(imageFolder()).size(), photos);
+    // Stills are served in order on one thread: one more still proves no further trigger was pending.
+    m_now += 10'000;
+    page.take();
+    QTRY_COMPARE(TakePhoto::capturedCount(), photos + 1);
+    QCOMPARE(record->stillsCaptured.load(), photos + 1);
+}
+
+void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
+{
+    // An earlier run left two previews, and one photograph still waiting for upload without a preview.
+    QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/a-old.jpg"), jpegBytes(40, 30)));
+    QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/b-old.jpg"), jpegBytes(40, 30)));
+    QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/c-waiting.jpg"), jpegBytes(40, 30)));
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    auto* strip = page.findChild<SliderImageList*>();
+    QCOMPARE(strip->imageFiles().size(), 3);
+    QVERIFY(QFile::exists(previewFolder() + QStringLiteral("/c-waiting.jpg")));
+    auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
+    QCOMPARE(counter->text(), QStringLiteral("0"));
+
+    page.startPNG();
+    page.take();
+    QTRY_COMPARE(counter->text(), QStringLiteral("1"));
+    m_now += 1000;
+    page.take();
+    QTRY_COMPARE(counter->text(), QStringLiteral("2"));
+    QCOMPARE(strip->imageFiles().size(), 5);
+    QCOMPARE(strip->findChild<QListWidget*>()->count(), 5);
+}
+
+void TestTakePhoto::initCopiesWithoutOverwriting()
+{
+    QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/same.jpg"), "new content"));
+    QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/same.jpg"), "kept content"));
+    QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/other.bmp"), "copied"));
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    QCOMPARE(TestUtils::readFile(previewFolder() + QStringLiteral("/same.jpg")), QByteArray("kept content"));
+    QCOMPARE(TestUtils::readFile(previewFolder() + QStringLiteral("/other.bmp")), QByteArray("copied"));
+    // The originals stay for the upload worker.
+    QVERIFY(QFile::exists(imageFolder() + QStringLiteral("/other.bmp")));
+}
+
+void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
+{
+    const QString stored = m_dir->filePath(QStringLiteral("stored.jpg"));
+    QVERIFY(TestUtils::writeFile(stored, jpegBytes(300, 400)));
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    auto* still = page.findChild<QLabel*>(QStringLiteral("label_4"));
+    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
+    page.displayImage(stored);
+    QVERIFY(!still->isHidden());
+    QVERIFY(live->isHidden());
+
+    page.take();
+    QVERIFY(still->isHidden());
+    QVERIFY(!live->isHidden());
+    // That press took nothing and did not start the guard: a press right after it takes a photograph.
+    m_now += 1;
+    page.take();
+    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QCOMPARE(jpegsIn(imageFolder()).size(), 1);
+}
+
+void TestTakePhoto::emptyOrLateStillSavesNothing_data()
+{
+    QTest::addColumn<bool>("cameraOpen");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("still of length 0") << true << QByteArray();
+    QTest::newRow("still while the camera is closed") << false << jpegBytes(64, 48);
+}
+
+void TestTakePhoto::emptyOrLateStillSavesNothing()
+{
+    QFETCH(bool, cameraOpen);
+    QFETCH(QByteArray, bytes);
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    if (cameraOpen) {
+        page.startPNG();
+        QVERIFY(TakePhoto::cameraOpen());
+    }
+    TakePhoto::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
+    QCoreApplication::processEvents();
+    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QVERIFY(jpegsIn(imageFolder()).isEmpty());
+    QVERIFY(jpegsIn(previewFolder()).isEmpty());
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("0"));
+}
+
+void TestTakePhoto::stillFromAnotherThreadIsSavedOnGuiThread()
+{
+    // The camera's still of length 0 through the whole chain first, then a real one from a foreign thread.
+    const QByteArray empty;
+    auto record = installBackend({{kCamera, kCameraProduct}}, &empty);
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    page.take();
+    QTRY_COMPARE(record->stillsCaptured.load(), 1);
+
+    QByteArray bytes = jpegBytes(64, 48);
+    std::thread camera(
+        [&bytes] { TakePhoto::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()); });
+    camera.join();
+    // Handed over, not yet done: the work waits for the GUI thread.
+    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    const QStringList uploads = jpegsIn(imageFolder());
+    QCOMPARE(uploads.size(), 1);
+    QCOMPARE(TestUtils::readFile(imageFolder() + QLatin1Char('/') + uploads.first()), bytes);
+}
+
+void TestTakePhoto::displayImageSizesToAspect_data()
+{
+    QTest::addColumn<QSize>("imageSize");
+    QTest::newRow("portrait sheet") << QSize(300, 400);
+    QTest::newRow("landscape photo") << QSize(2048, 1536);
+    QTest::newRow("odd size") << QSize(333, 217);
+}
+
+void TestTakePhoto::displayImageSizesToAspect()
+{
+    QFETCH(QSize, imageSize);
+    const QString path = m_dir->filePath(QStringLiteral("shown.jpg"));
+    QVERIFY(TestUtils::writeFile(path, jpegBytes(imageSize.width(), imageSize.height())));
+    TakePhoto page;
+    page.resize(1000, 700);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    auto* still = page.findChild<QLabel*>(QStringLiteral("label_4"));
+    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
+    const int h = live->height();
+    page.displayImage(path);
+    QCOMPARE(still->height(), h);
+    QCOMPARE(still->width(), h * imageSize.width() / imageSize.height());
+    QVERIFY(still->hasScaledContents());
+    QVERIFY(!still->pixmap(Qt::ReturnByValue).isNull());
+    // A later resize keeps the shown image's proportions.
+    page.resize(1200, 800);
+    QTRY_COMPARE(still->height(), 730);
+    QCOMPARE(still->width(), 730 * imageSize.width() / imageSize.height());
+}
+
+void TestTakePhoto::displayImageOfUnreadableFileKeepsLiveVideo()
+{
+    const QString broken = m_dir->filePath(QStringLiteral("broken.jpg"));
+    QVERIFY(TestUtils::writeFile(broken, "no picture here"));
+    TakePhoto page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    page.displayImage(broken);
+    page.displayImage(m_dir->filePath(QStringLiteral("missing.jpg")));
+    QVERIFY(page.findChild<QLabel*>(QStringLiteral("label_4"))->isHidden());
+    QVERIFY(!page.findChild<QLabel*>(QStringLiteral("label"))->isHidden());
+    // The page still resizes without trouble afterwards.
+    page.resize(900, 600);
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label"))->height(), 530);
+}
+
+void TestTakePhoto::fullScreenInAndOut_data()
+{
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("leave with the button") << false;
+    QTest::newRow("leave with Escape") << true;
+}
+
+void TestTakePhoto::fullScreenInAndOut()
+{
+    QFETCH(bool, byEscape);
+    QWidget mainWindow;
+    mainWindow.resize(1000, 700);
+    auto* page = new TakePhoto(&mainWindow);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    auto* toggle = page->findChild<QPushButton*>(QStringLiteral("pushButton"));
+    auto* finish = page->findChild<QPushButton*>(QStringLiteral("finishButton"));
+    auto* strip = page->findChild<SliderImageList*>();
+
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    QVERIFY(page->isWindow());
+    QVERIFY(page->windowState() & Qt::WindowFullScreen);
+    QVERIFY(page->windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(finish->isHidden());
+    QVERIFY(strip->isHidden());
+    QCOMPARE(toggle->size(), QSize(130, 46));
+
+    // Other keys do nothing.
+    QTest::keyClick(page, Qt::Key_A);
+    QVERIFY(page->isWindow());
+
+    if (byEscape)
+        QTest::keyClick(page, Qt::Key_Escape);
+    else
+        QTest::mouseClick(toggle, Qt::LeftButton);
+    QVERIFY(!page->isWindow());
+    QCOMPARE(page->parentWidget(), &mainWindow);
+    QVERIFY(!(page->windowState() & Qt::WindowFullScreen));
+    QVERIFY(!finish->isHidden());
+    QVERIFY(!strip->isHidden());
+    QCOMPARE(toggle->size(), QSize(98, 46));
+
+    // Escape outside full screen leaves the page where it is.
+    QTest::keyClick(page, Qt::Key_Escape);
+    QVERIFY(!page->isWindow());
+}
+
+void TestTakePhoto::clicksTakeOnlyInFullScreen_data()
+{
+    QTest::addColumn<bool>("full");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("photos");
+    QTest::newRow("left click in full screen") << true << int(Qt::LeftButton) << 1;
+    QTest::newRow("right click in full screen") << true << int(Qt::RightButton) << 1;
+    QTest::newRow("middle click in full screen") << true << int(Qt::MiddleButton) << 0;
+    QTest::newRow("left click in the page") << false << int(Qt::LeftButton) << 0;
+}
+
+void TestTakePhoto::clicksTakeOnlyInFullScreen()
+{
+    QFETCH(bool, full);
+    QFETCH(int, button);
+    QFETCH(int, photos);
+    auto record = installBackend({{kCamera, kCameraProduct}});
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    if (full)
+        page.quanPing();
+    QTest::mouseClick(&page, Qt::MouseButton(button), Qt::NoModifier, QPoint(5, 300));
+    // One sure photograph afterwards: all earlier triggers have been served by then.
+    m_now += 5000;
+    page.take();
+    QTRY_COMPARE(TakePhoto::capturedCount(), photos + 1);
+    QCOMPARE(record->stillsCaptured.load(), photos + 1);
+}
+
+void TestTakePhoto::resizeFitsVideoToHeight()
+{
+    TakePhoto page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    page.startPNG();
+    page.resize(1100, 730);
+    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
+    QCOMPARE(live->height(), 660);
+    QCOMPARE(live->width(), 880);
+    auto* video = live->findChild<VideoOverlay*>();
+    QVERIFY(video);
+    QCOMPARE(video->geometry(), QRect(0, 0, 880, 660));
+}
+
+void TestTakePhoto::finishButtonAsksForProgress()
+{
+    TakePhoto page;
+    QSignalSpy spy(&page, SIGNAL(finishPhoto()));
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("finishButton")), Qt::LeftButton);
+    QCOMPARE(spy.count(), 1);
+}
+
+QTEST_MAIN(TestTakePhoto)
+#include "tst_takephoto.moc"
