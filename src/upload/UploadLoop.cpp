@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 namespace {
 
@@ -33,6 +34,21 @@ Stamp stampOf(const QString& path)
 }
 
 } // namespace
+
+qint64 UploadLoop::SystemClock::currentMSecsSinceEpoch()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+void UploadLoop::ThreadSleeper::sleep(int ms)
+{
+    QThread* thread = QThread::currentThread();
+    while (ms > 0 && !thread->isInterruptionRequested()) {
+        const int slice = std::min(ms, 100);
+        QThread::msleep(static_cast<unsigned long>(slice));
+        ms -= slice;
+    }
+}
 
 UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, const QString& uid,
                        const QString& taskId)

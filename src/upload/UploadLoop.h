@@ -26,6 +26,20 @@ public:
         virtual void sleep(int ms) = 0;
     };
 
+    // The real ones: the wall clock, and a blocking sleep of the calling thread in short slices, so that a stop
+    // request (QThread::requestInterruption, used by tests) is seen promptly.
+    class SystemClock : public Clock
+    {
+    public:
+        qint64 currentMSecsSinceEpoch() override;
+    };
+
+    class ThreadSleeper : public Sleeper
+    {
+    public:
+        void sleep(int ms) override;
+    };
+
     // The object store: takes an upload token, an object key and a local file, returns the store's code.
     class Uploader
     {

@@ -1,0 +1,258 @@
+#include <atomic>
+#include <functional>
+
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSet>
+#include <QThread>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/CloudUploader.h"
+#include "upload/UploadFolder.h"
+#include "upload/UploadLoop.h"
+
+// The upload worker's cost and speed against the in-process emulator on loopback, with the production intervals:
+// CPU of an idle worker, throughput of a full folder, and the delay from a file's arrival to its arrival at the
+// store. Each benchmark runs once (the scenarios take seconds) and reports its figures as counters.
+
+namespace {
+
+const QString kUid = QStringLiteral("bench");
+const QString kTask = QStringLiteral("task1");
+
+class ServiceCalls : public UploadLoop::Service
+{
+public:
+    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
+    void analyseAnswerImage(const QString& key) override { HttpCommunicationThread::analyseAnswerImage(key); }
+    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
+};
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of the given threads of this process (from /proc), to subtract the emulator's share.
+double threadsCpuSeconds(const QSet<QString>& tids)
+{
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    double total = 0;
+    for (const QString& tid : tids) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // Fields after the command name in parentheses: utime and stime are the 12th and 13th.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            total += (fields[11].toDouble() + fields[12].toDouble()) / tick;
+    }
+    return total;
+}
+
+QSet<QString> threadIds()
+{
+    const QStringList list = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    return QSet<QString>(list.begin(), list.end());
+}
+
+// The worker's loop on a thread of its own, wired like the real worker. Reports its own CPU time when it ends.
+class LoopThread : public QThread
+{
+public:
+    explicit LoopThread(const QUrl& uploadUrl) : m_uploadUrl(uploadUrl) {}
+    std::atomic<double> cpuSeconds{0};
+
+protected:
+    void run() override
+    {
+        UploadLoop::SystemClock clock;
+        UploadLoop::ThreadSleeper sleeper;
+        ServiceCalls service;
+        CloudUploader client(m_uploadUrl);
+        UploadLoop loop(service, client, clock, sleeper, kUid, kTask);
+        loop.setKeepGoing([this] { return !isInterruptionRequested(); });
+        const double start = threadCpuSeconds();
+        loop.run();
+        cpuSeconds = threadCpuSeconds() - start;
+    }
+
+private:
+    QUrl m_uploadUrl;
+};
+
+struct Setup
+{
+    Setup()
+    {
+        HttpCommunicationThread::setTaskId(kTask);
+        HttpCommunicationThread::setToken(QStringLiteral("bench-token"));
+        HttpCommunicationThread::setUid(kUid);
+        QDir().mkpath(folder());
+    }
+    static QString folder() { return QDir::currentPath() + QStringLiteral("/image/") + kTask + QLatin1Char('/'); }
+
+    ScopedWorkingDirectory cwd;
+};
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 2)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(static_cast<unsigned long>(pollMs));
+    }
+    return true;
+}
+
+void BM_IdleWorkerCpu(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Setup setup;
+        EmulatorFixture emulator;
+        LoopThread worker{QUrl(emulator.uploadUrl())};
+        worker.start();
+        QThread::msleep(10000);
+        worker.requestInterruption();
+        worker.wait();
+        state.counters["worker_cpu_ms_per_10s"] = worker.cpuSeconds * 1000.0;
+        state.counters["core_percent"] = worker.cpuSeconds / 10.0 * 100.0;
+        state.counters["token_calls"] = emulator->requestCount(ServiceEmulator::Endpoint::UploadToken);
+    }
+}
+
+void BM_Throughput200x200KB(benchmark::State& state)
+{
+    const int count = 200;
+    const QByteArray image = QByteArray(200 * 1024, 'j');
+    for (auto _ : state) {
+        Setup setup;
+        const QSet<QString> before = threadIds();
+        EmulatorFixture emulator;
+        QSet<QString> emulatorThreads = threadIds();
+        emulatorThreads.subtract(before);
+
+        // A folder that filled up while the worker was busy: every file is older than the settle guard.
+        for (int i = 0; i < count; ++i) {
+            const QString name = QStringLiteral("{%1}.jpg").arg(i, 4, 10, QLatin1Char('0'));
+            UploadFolder::placeBytes(Setup::folder(), name, image);
+            QFile file(Setup::folder() + name);
+            file.open(QIODevice::ReadWrite);
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
+        }
+
+        const double processBefore = processCpuSeconds();
+        const double emulatorBefore = threadsCpuSeconds(emulatorThreads);
+        QElapsedTimer timer;
+        timer.start();
+        LoopThread worker{QUrl(emulator.uploadUrl())};
+        worker.start();
+        const bool done =
+            waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::Analyse) >= count; }, 120000, 20);
+        const double seconds = timer.elapsed() / 1000.0;
+        const double clientCpu =
+            (processCpuSeconds() - processBefore) - (threadsCpuSeconds(emulatorThreads) - emulatorBefore);
+        worker.requestInterruption();
+        worker.wait();
+        if (!done) {
+            state.SkipWithError("not every image arrived");
+            break;
+        }
+        state.counters["images_per_s"] = count / seconds;
+        state.counters["client_cpu_ms_per_image"] = clientCpu * 1000.0 / count;
+        state.counters["worker_thread_cpu_ms_per_image"] = worker.cpuSeconds * 1000.0 / count;
+        state.counters["stored"] = emulator->storedKeys().size();
+        // Where the time goes: from the store's answer to the announcement, and from the announcement to the next
+        // upload's arrival (the store's timestamps, in ms).
+        qint64 uploadToAnalyse = 0;
+        qint64 analyseToUpload = 0;
+        int pairs = 0;
+        const auto log = emulator->requestLog();
+        for (int i = 1; i + 1 < log.size(); ++i) {
+            if (log[i].endpoint == ServiceEmulator::Endpoint::Analyse &&
+                log[i - 1].endpoint == ServiceEmulator::Endpoint::Upload &&
+                log[i + 1].endpoint == ServiceEmulator::Endpoint::Upload) {
+                uploadToAnalyse += log[i].receivedMs - log[i - 1].receivedMs;
+                analyseToUpload += log[i + 1].receivedMs - log[i].receivedMs;
+                ++pairs;
+            }
+        }
+        if (pairs > 0) {
+            state.counters["ms_upload_to_analyse"] = double(uploadToAnalyse) / pairs;
+            state.counters["ms_analyse_to_next_upload"] = double(analyseToUpload) / pairs;
+        }
+    }
+}
+
+void BM_RenameToArrivalLatency(benchmark::State& state)
+{
+    const int rounds = 5;
+    const QByteArray image = QByteArray(200 * 1024, 'p');
+    for (auto _ : state) {
+        Setup setup;
+        EmulatorFixture emulator;
+        LoopThread worker{QUrl(emulator.uploadUrl())};
+        worker.start();
+        waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::UploadToken) > 0; }, 10000);
+        double total = 0;
+        double worst = 0;
+        for (int i = 0; i < rounds; ++i) {
+            // Land at different points of the idle pause.
+            QThread::msleep(static_cast<unsigned long>(300 + 97 * i));
+            QElapsedTimer timer;
+            timer.start();
+            UploadFolder::placeBytes(Setup::folder(), QStringLiteral("{%1}.jpg").arg(i), image);
+            if (!waitUntil([&] { return emulator->storedKeys().size() > i; }, 10000, 1)) {
+                state.SkipWithError("image did not arrive");
+                break;
+            }
+            const double ms = double(timer.nsecsElapsed()) / 1e6;
+            total += ms;
+            worst = std::max(worst, ms);
+        }
+        worker.requestInterruption();
+        worker.wait();
+        state.counters["mean_latency_ms"] = total / rounds;
+        state.counters["max_latency_ms"] = worst;
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_IdleWorkerCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Throughput200x200KB)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RenameToArrivalLatency)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv)
+{
+    qputenv("AMBREL_LOG_FILE", QDir::temp().filePath(QStringLiteral("bench_upload.log")).toUtf8());
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
