@@ -396,7 +396,7 @@ void TestBaseAPI::nestedCallWhileWaitingCompletesBoth()
     (*m_emulator)->addStaticFile(QStringLiteral("/outer.json"), R"({"which":"outer"})", "application/json");
     (*m_emulator)->addStaticFile(QStringLiteral("/inner.json"), R"({"which":"inner"})", "application/json");
     // Only the first request (the outer one) is held back.
-    (*m_emulator)->addFault(ServiceEmulator::Endpoint::Files, {ServiceEmulator::Fault::Delay, 500, 1});
+    (*m_emulator)->addFault(ServiceEmulator::Endpoint::Files, {ServiceEmulator::Fault::Delay, 1000, 1});
     const QString base = m_emulator->baseUrl();
 
     QStringList order;

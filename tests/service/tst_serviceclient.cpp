@@ -118,6 +118,7 @@ private slots:
     void nestedCallWhileWaiting();
     void workerThreadCalls();
     void simulatedTaskEndToEnd();
+    void seededDemoTaskHasUploads();
 
 private:
     QString base() const { return m_emulator->baseUrl(); }
@@ -723,7 +724,7 @@ void TestServiceClient::hungServiceTimesOut()
 void TestServiceClient::nestedCallWhileWaiting()
 {
     server().setCannedData(Endpoint::PaperStatus, QJsonObject{{"uploadedImageCount", 5}, {"analyseFailImageCount", 2}});
-    server().addFault(Endpoint::PaperStatus, {Fault::Delay, 500, 1});
+    server().addFault(Endpoint::PaperStatus, {Fault::Delay, 1000, 1});
     server().setCannedData(Endpoint::ZeroProofread, QJsonObject{{"proofreadImageCount", 2}, {"totalImageCount", 6}});
 
     // A page timer fires while the start-up check is waiting for its reply.
@@ -789,6 +790,27 @@ void TestServiceClient::simulatedTaskEndToEnd()
     QCOMPARE(info.studentId, answer.studentId);
     QCOMPARE(info.images.size(), 2);
     QCOMPARE(TestUtils::readFile(info.images[1].first), QByteArray("jpeg of paper/origin/teacher01/T7/2.jpg"));
+}
+
+void TestServiceClient::seededDemoTaskHasUploads()
+{
+    // The demo task: the start-up check must send the teacher to the progress page.
+    server().seedDemo(QStringLiteral("T7"), QStringLiteral("teacher01"));
+    QVERIFY(HttpCommunicationThread::getPaperStatus());
+
+    PaperStatusPage page;
+    int state = -1;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+    QCOMPARE(page.studentAnswers.size(), server().counts(QStringLiteral("T7")).analysedStudents);
+    QVERIFY(!page.studentAnswers.isEmpty());
+    for (const StudentAnswer& answer : page.studentAnswers) {
+        QVERIFY(QFile::exists(answer.thumbPath));
+        for (const auto& image : answer.images)
+            QVERIFY2(QFile::exists(image.first), qPrintable(image.first));
+    }
+    QList<ReplenishStudent> failed;
+    HttpCommunicationThread::getReplenishStudents(failed);
+    QCOMPARE(failed.size(), server().counts(QStringLiteral("T7")).failedStudents);
 }
 
 QTEST_GUILESS_MAIN(TestServiceClient)
