@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -26,15 +27,13 @@ const char kArrowStyle[] = "background-color:RGBA(0,0,0,100);border:0px";
 
 constexpr int kNormalBottomSpace = 40;
 constexpr int kFullScreenBottomSpace = 86;
-// Room left for the tool bar, the warning strip and the caption around the
-// image.
+// Room left for the tool bar, the warning strip and the caption around the image.
 constexpr int kNormalChrome = 160;
 constexpr int kFullScreenChrome = 20;
 
 QSize pixelSize(const QString& path)
 {
-    // The header is enough for the size; decoding the whole page only happens
-    // when the header says nothing.
+    // The header is enough for the size; decoding the whole page only happens when the header says nothing.
     QImageReader reader(path);
     const QSize headerSize = reader.size();
     if (headerSize.isValid())
@@ -51,8 +50,7 @@ QPushButton* makeArrowButton(QWidget* parent, const char* name, const QString& i
     button->setIconSize(QSize(20, 36));
     button->setStyleSheet(QLatin1String(kArrowStyle));
     button->setCursor(Qt::PointingHandCursor);
-    // Keys belong to the viewer (Escape leaves full screen), so the buttons never
-    // take the focus.
+    // Keys belong to the viewer (Escape leaves full screen), so the buttons never take the focus.
     button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
@@ -97,8 +95,7 @@ void ViewPhoto::setupUi()
     columns->setSpacing(0);
     columns->setContentsMargins(0, 0, 0, 0);
 
-    // Left column: the full-screen exit button above, the previous-page arrow in
-    // the middle.
+    // Left column: the full-screen exit button above, the previous-page arrow in the middle.
     columns->addItem(new QSpacerItem(30, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
     m_leftColumn = new QVBoxLayout();
     m_leftColumn->setObjectName(QStringLiteral("verticalLayout"));
@@ -271,6 +268,7 @@ void ViewPhoto::quanPing()
 
 void ViewPhoto::enterFullScreen()
 {
+    const QRect screenRect = screen()->geometry();
     savedGeometry = geometry();
     m_savedMinimumSize = minimumSize();
     m_savedMaximumSize = maximumSize();
@@ -282,9 +280,10 @@ void ViewPhoto::enterFullScreen()
     m_bottomSpacer->changeSize(20, kFullScreenBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
     m_leftColumn->invalidate();
     viewMode = 0;
+    // Without a window manager a full-screen request changes nothing: cover the screen ourselves first.
+    setGeometry(screenRect);
     showFullScreen();
-    // As a window of its own the viewer must hold the focus for Escape to reach
-    // it.
+    // As a window of its own the viewer must hold the focus for Escape to reach it.
     activateWindow();
     setFocus();
 }
@@ -305,8 +304,7 @@ void ViewPhoto::leaveFullScreen()
 
 void ViewPhoto::exitQuanPing()
 {
-    // In the normal view there is nothing to leave, and no saved geometry to
-    // return to.
+    // In the normal view there is nothing to leave, and no saved geometry to return to.
     if (viewMode == 1)
         return;
     leaveFullScreen();

@@ -14,9 +14,8 @@ class QSpacerItem;
 class QVBoxLayout;
 class ViewPhotoHead;
 
-// The large photo viewer laid over the main window: one student's pages one at
-// a time, with paging, zoom, rotation, dragging (in the image label) and a
-// full-screen mode of its own.
+// The large photo viewer laid over the main window: one student's pages one at a time, with paging, zoom, rotation,
+// dragging (in the image label) and a full-screen mode of its own.
 class ViewPhoto : public QWidget
 {
     Q_OBJECT
@@ -70,8 +69,7 @@ private:
     QVBoxLayout* m_leftColumn = nullptr;
     QSpacerItem* m_bottomSpacer = nullptr;
 
-    // The main window fixes the viewer's size; full screen lifts those limits and
-    // leaving puts them back.
+    // The main window fixes the viewer's size; full screen lifts those limits and leaving puts them back.
     QSize m_savedMinimumSize;
     QSize m_savedMaximumSize;
 };
