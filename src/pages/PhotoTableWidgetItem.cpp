@@ -15,11 +15,22 @@ namespace {
 constexpr int TileSize = 185;
 constexpr int PhotoHeight = 135;
 
-QLabel* makeTextLabel(QWidget* parent, const QString& objectName, const QString& text, const QString& style)
+// One sheet for the whole tile: a refresh builds dozens of tiles, and every separate sheet is parsed and matched
+// on its own.
+const QString TileStyle =
+    QStringLiteral("PhotoTableWidgetItem{background:rgba(10,13,23,1);}"
+                   "QLabel#photo{background:rgba(10,13,23,1);}"
+                   "QLabel#name{font-size:12px;font-family:'Microsoft YaHei';color:white;margin-top:5px;"
+                   "background:rgba(10,13,23,1);}"
+                   "QLabel#score{font-size:12px;font-family:'Microsoft YaHei';color:rgba(253,167,56,1);margin-top:5px;"
+                   "background:rgba(10,13,23,1);}"
+                   "QLabel#label{font-size:12px;font-family:'Microsoft YaHei';color:rgba(253,167,56,1);"
+                   "background:rgba(10,13,23,1);}");
+
+QLabel* makeTextLabel(QWidget* parent, const QString& objectName, const QString& text)
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(objectName);
-    label->setStyleSheet(style);
     return label;
 }
 
@@ -47,7 +58,7 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
 {
     setObjectName(QStringLiteral("PhotoTableWidgetItem"));
     setFixedSize(TileSize, TileSize);
-    setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);"));
+    setStyleSheet(TileStyle);
     setCursor(Qt::PointingHandCursor);
 
     auto* layout = new QVBoxLayout(this);
@@ -58,30 +69,23 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
     auto* photo = new QLabel(this);
     photo->setObjectName(QStringLiteral("photo"));
     photo->setFixedSize(TileSize, PhotoHeight);
-    photo->setStyleSheet(QStringLiteral("hover{background-color:rgb(255,255,0)}"));
     photo->setContextMenuPolicy(Qt::NoContextMenu);
     layout->addWidget(photo);
 
     auto* textRow = new QHBoxLayout();
     textRow->setObjectName(QStringLiteral("horizontalLayout"));
     textRow->setSpacing(0);
-    auto* name = makeTextLabel(this, QStringLiteral("name"), QStringLiteral("Tex"),
-                               QStringLiteral("font-size:12px;font-family:'Microsoft YaHei';color:white;"
-                                              "margin-top:5px;"));
+    auto* name = makeTextLabel(this, QStringLiteral("name"), QStringLiteral("Tex"));
     name->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     textRow->addWidget(name);
     textRow->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
-    auto* score = makeTextLabel(this, QStringLiteral("score"), QStringLiteral("Text"),
-                                QStringLiteral("font-size:12px;font-family:'Microsoft YaHei';"
-                                               "color:rgba(253,167,56,1);margin-top:5px;"));
+    auto* score = makeTextLabel(this, QStringLiteral("score"), QStringLiteral("Text"));
     score->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     textRow->addWidget(score);
     textRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     layout->addLayout(textRow);
 
-    auto* warning = makeTextLabel(this, QStringLiteral("label"), QString(),
-                                  QStringLiteral("font-size:12px;font-family:'Microsoft YaHei';"
-                                                 "color:rgba(253,167,56,1);"));
+    auto* warning = makeTextLabel(this, QStringLiteral("label"), QString());
     layout->addWidget(warning);
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
