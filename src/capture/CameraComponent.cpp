@@ -164,6 +164,20 @@ void closeAll()
         closeSession(state().sessions.begin()->first);
 }
 
+// Stream threads draw and decode with the toolkit, which must not vanish under them: stop every device while the
+// application object still exists.
+void closeAllBeforeApplicationEnds()
+{
+    static bool registered = false;
+    if (registered || !QCoreApplication::instance())
+        return;
+    registered = true;
+    qAddPostRoutine([] {
+        closeAll();
+        registered = false;
+    });
+}
+
 } // namespace
 
 namespace CameraComponent {
@@ -220,6 +234,7 @@ int hOpenCameraDevice(int index, CameraOpenParams params)
     s->stream = std::move(stream);
     s->params = params;
     state().sessions[index] = s;
+    closeAllBeforeApplicationEnds();
     return 1;
 }
 
