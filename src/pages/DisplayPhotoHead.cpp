@@ -10,7 +10,10 @@
 DisplayPhotoHead::DisplayPhotoHead(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("DisplayPhotoHead"));
-    setFixedSize(860, 45);
+    // Fixed in height only: the window can be maximised, and the bar must run the full width.
+    resize(860, 45);
+    setMinimumWidth(860);
+    setFixedHeight(45);
     // Type selector: the holding page renames the instance ("head").
     setStyleSheet(QStringLiteral("DisplayPhotoHead{background:rgba(25,28,37,1);"
                                  "border-bottom:1px solid rgba(37,40,49,1);}"));

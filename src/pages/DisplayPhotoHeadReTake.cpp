@@ -9,7 +9,10 @@
 DisplayPhotoHeadReTake::DisplayPhotoHeadReTake(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("DisplayPhotoHeadReTake"));
-    setFixedSize(860, 45);
+    // Fixed in height only: the window can be maximised, and the bar must run the full width.
+    resize(860, 45);
+    setMinimumWidth(860);
+    setFixedHeight(45);
     setStyleSheet(QStringLiteral("DisplayPhotoHeadReTake{background:rgba(25,28,37,1);"
                                  "border-bottom:1px solid rgba(37,40,49,1);}"));
 
