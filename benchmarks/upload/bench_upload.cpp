@@ -241,8 +241,38 @@ void BM_RenameToArrivalLatency(benchmark::State& state)
     }
 }
 
+// The two round trips of one image on their own, to compare with the worker's time per image.
+void BM_StoreRoundTrip200KB(benchmark::State& state)
+{
+    Setup setup;
+    EmulatorFixture emulator;
+    HttpCommunicationThread::getUploadToken();
+    const QString path = Setup::folder() + QStringLiteral("one.jpg");
+    UploadFolder::placeBytes(Setup::folder(), QStringLiteral("one.jpg"), QByteArray(200 * 1024, 's'));
+    CloudUploader client(QUrl(emulator.uploadUrl()));
+    qint64 serial = 0;
+    for (auto _ : state) {
+        const QString key = QStringLiteral("paper/origin/bench/task1/%1.jpg").arg(++serial);
+        if (client.putFile(HttpCommunicationThread::uploadToken, key, path) != 200) {
+            state.SkipWithError("upload failed");
+            break;
+        }
+    }
+}
+
+void BM_AnalyseRoundTrip(benchmark::State& state)
+{
+    Setup setup;
+    EmulatorFixture emulator;
+    HttpCommunicationThread::getUploadToken();
+    for (auto _ : state)
+        HttpCommunicationThread::analyseAnswerImage(QStringLiteral("paper/origin/bench/task1/1.jpg"));
+}
+
 } // namespace
 
+BENCHMARK(BM_StoreRoundTrip200KB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
+BENCHMARK(BM_AnalyseRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 BENCHMARK(BM_IdleWorkerCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Throughput200x200KB)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenameToArrivalLatency)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
