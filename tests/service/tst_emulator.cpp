@@ -83,6 +83,7 @@ class TestEmulator : public QObject
 private slots:
     void fixturePointsSettingsAtServer();
     void stopRightAfterStart();
+    void givenPortInUseIsRefused();
     void endpointsAnswerTheirFields_data();
     void endpointsAnswerTheirFields();
     void wrongMethodIsRefused_data();
@@ -139,6 +140,22 @@ void TestEmulator::stopRightAfterStart()
         QVERIFY(!emulator.isRunning());
     }
     QVERIFY2(timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestEmulator::givenPortInUseIsRefused()
+{
+    ServiceEmulator first;
+    QVERIFY(first.start());
+    ServiceEmulator::Options options;
+    options.port = first.port();
+    ServiceEmulator second(options);
+    QVERIFY(!second.start());
+    QVERIFY(!second.isRunning());
+    first.stop();
+    // Once the port is free again, the same options succeed.
+    ServiceEmulator third(options);
+    QVERIFY(third.start());
+    QCOMPARE(third.port(), options.port);
 }
 
 void TestEmulator::endpointsAnswerTheirFields_data()

@@ -737,6 +737,11 @@ ServiceEmulator::ServiceEmulator(const Options& options) : d(std::make_unique<Pr
     // Hung exchanges and the client's keep-alive connections each hold a worker: more than the default few.
     d->server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     d->server.set_keep_alive_timeout(2);
+    // The library's default adds SO_REUSEPORT, which would let two emulators share a port given with --port.
+    d->server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    });
     d->server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { d->handleGet(req, res); });
     d->server.Post(R"(/upload/?|/)",
                    [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
