@@ -3,6 +3,7 @@
 #include "app/ProcessPlatform.h"
 
 #include <set>
+#include <string>
 
 // A process table held in memory, with Windows' names and limits unless a test changes them.
 class FakeProcessPlatform : public ProcessPlatform
@@ -29,6 +30,7 @@ public:
 
     bool endProcess(std::uint32_t id) override
     {
+        calls.push_back("end " + std::to_string(id));
         openAttempts.push_back(id);
         if (unopenable.count(id))
             return false;
@@ -41,6 +43,7 @@ public:
     bool startProcess(const std::wstring& application, const std::wstring& workingDirectory,
                       const ProcessEntry* shellProcess) override
     {
+        calls.push_back("start");
         starts.push_back(
             Start{application, workingDirectory, shellProcess != nullptr, shellProcess ? shellProcess->id : 0});
         return startable.count(application) > 0;
@@ -57,4 +60,6 @@ public:
     std::vector<std::uint32_t> openAttempts;
     std::vector<std::uint32_t> ended;
     std::vector<Start> starts;
+    // "end <id>" and "start", in the order they happened.
+    std::vector<std::string> calls;
 };

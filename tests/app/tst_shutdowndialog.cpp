@@ -1,4 +1,6 @@
+#include "app/MyMessageBox.h"
 #include "app/ShutDownDialog.h"
+#include "app/Tips.h"
 #include "service/HttpCommunicationThread.h"
 
 #include "EmulatorFixture.h"
@@ -6,6 +8,7 @@
 
 #include <QJsonObject>
 #include <QLabel>
+#include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
@@ -57,6 +60,8 @@ private slots:
     void buttons_data();
     void buttons();
     void hiddenDialogKeepsPolling();
+    void tipsOverlayPlaysOverItsParent();
+    void hintBoxShowsItsText();
 
 private:
     QString imagePath(const QString& name) const;
@@ -69,6 +74,7 @@ private:
 
 void TestShutDownDialog::initTestCase()
 {
+    Q_INIT_RESOURCE(ambrelclient);
     HttpCommunicationThread::setTaskId(kTaskId);
     HttpCommunicationThread::setToken(QStringLiteral("tok"));
     HttpCommunicationThread::setUid(QStringLiteral("u9"));
@@ -336,6 +342,38 @@ void TestShutDownDialog::hiddenDialogKeepsPolling()
     setCounts(*m_emulator, 2, 2);
     QTRY_VERIFY(!m_dialog->isPolling());
     QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("100%"));
+}
+
+void TestShutDownDialog::tipsOverlayPlaysOverItsParent()
+{
+    QWidget window;
+    window.resize(860, 543);
+    auto* tips = new Tips(&window);
+    // Frameless and nothing else: a child laid over the window, not a window of its own.
+    QVERIFY(!tips->isWindow());
+    QCOMPARE(tips->parentWidget(), &window);
+
+    QMovie* movie = tips->movie();
+    QVERIFY(movie->isValid());
+    QVERIFY(movie->frameCount() > 1);
+    // Plays from construction on, shown or not.
+    QCOMPARE(movie->state(), QMovie::Running);
+    auto* label = tips->findChild<QLabel*>();
+    QCOMPARE(label->movie(), movie);
+    QVERIFY(label->text().isEmpty());
+    const int frame = movie->currentFrameNumber();
+    QTRY_VERIFY(movie->currentFrameNumber() != frame);
+}
+
+void TestShutDownDialog::hintBoxShowsItsText()
+{
+    QWidget viewer;
+    MyMessageBox box(&viewer);
+    QCOMPARE(box.size(), QSize(246, 54));
+    QCOMPARE(box.text(), QStringLiteral("已经是第一张图片"));
+    box.setText(QStringLiteral("已经是最后一张图片"));
+    QCOMPARE(box.findChild<QLabel*>(QStringLiteral("textLabel"))->text(), QStringLiteral("已经是最后一张图片"));
+    QVERIFY(!box.findChild<QLabel*>(QStringLiteral("iconLabel"))->pixmap(Qt::ReturnByValue).isNull());
 }
 
 QTEST_MAIN(TestShutDownDialog)
