@@ -127,7 +127,7 @@ public:
     QString uploadUrl() const; // baseUrl() + "/upload"
     QString domain() const;    // the uploadDomain handed out: baseUrl() + "/files/" unless overridden
     QString storageDir() const;
-    const Options& options() const;
+    const Options& options() const; // as constructed, plus later set* changes; read it from the controlling thread
 
     // Settings that tests may change at any time.
     void setAcceptedToken(const QString& token);
