@@ -256,6 +256,9 @@ void TestEmulator::signatureAndToken_data()
 
 void TestEmulator::signatureAndToken()
 {
+    // md5sum of "7.3.2DesktopKorvex1700000000123teacher01", computed outside this program.
+    QCOMPARE(ServiceEmulator::signatureFor("1700000000123", "teacher01"), QString("5f8f22420d18dc8a45546d8d2bd68dd3"));
+
     QFETCH(Endpoint, endpoint);
     QFETCH(QByteArray, text);
     QFETCH(QString, acceptedToken);

@@ -1,12 +1,11 @@
 #include "EmulatorHttp.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QHttpMultiPart>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QSignalSpy>
-
-#include "ServiceEmulator.h"
 
 namespace {
 
@@ -33,8 +32,10 @@ namespace EmulatorHttp {
 QByteArray commonQuery(const QByteArray& uid, const QByteArray& token, qint64 t)
 {
     const QByteArray time = QByteArray::number(t);
-    return "userType=1&uid=" + uid + "&v=5.1.0&f=windows&t=" + time + "&token=" + token +
-           "&s=" + ServiceEmulator::signatureFor(time, uid).toLatin1();
+    // Signed here, independently of the emulator's own check.
+    const QByteArray signature =
+        QCryptographicHash::hash("7.3.2DesktopKorvex" + time + uid, QCryptographicHash::Md5).toHex();
+    return "userType=1&uid=" + uid + "&v=5.1.0&f=windows&t=" + time + "&token=" + token + "&s=" + signature;
 }
 
 Reply get(const QString& url, int transferTimeoutMs, int waitMs)
