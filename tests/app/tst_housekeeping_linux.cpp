@@ -46,6 +46,7 @@ private slots:
     void processList_data();
     void processList();
     void ownFolderFromTheSelfLink();
+    void findsItselfInTheRealProc();
     void endsTheFirstOtherCopyWithSigterm();
     void refusesIdsThatSignalProcessGroups_data();
     void refusesIdsThatSignalProcessGroups();
@@ -97,6 +98,22 @@ void TestHousekeepingLinux::ownFolderFromTheSelfLink()
 
     ProcessPlatformLinux nothing(proc.root() + QStringLiteral("/missing"));
     QCOMPARE(Housekeeping(nothing).updaterPath(), QString());
+}
+
+void TestHousekeepingLinux::findsItselfInTheRealProc()
+{
+    // This test's name is longer than the kernel keeps: the whole name comes from the exe link.
+    const QString ownName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QVERIFY(ownName.size() > 15);
+    ProcessPlatformLinux platform;
+    QString found;
+    for (const ProcessEntry& entry : platform.processes()) {
+        if (qint64(entry.id) == QCoreApplication::applicationPid())
+            found = QString::fromStdWString(entry.name);
+    }
+    QCOMPARE(found, ownName);
+    Housekeeping housekeeping(platform);
+    QCOMPARE(housekeeping.moduleDirectory(), QFileInfo(QCoreApplication::applicationFilePath()).path() + '/');
 }
 
 void TestHousekeepingLinux::endsTheFirstOtherCopyWithSigterm()
