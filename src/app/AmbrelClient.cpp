@@ -121,8 +121,7 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     connect(m_homePage, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
     connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), m_viewPhoto,
             SLOT(setPhotoPath(const QList<std::pair<QString, QString>>)));
-    connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), this,
-            SLOT(toViewPhotoUi()));
+    connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), this, SLOT(toViewPhotoUi()));
     connect(m_displayPhoto, SIGNAL(toReMakeupPhoto()), this, SLOT(toReMakeupPhotoUi()));
     connect(m_displayPhoto, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
     connect(m_displayPhoto, SIGNAL(toTakePhoto()), m_takePhoto, SLOT(startPNG()));

@@ -49,8 +49,8 @@ void TestAppLog::redactLaunchArgument_data()
     QTest::addColumn<QByteArray>("argument");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("plain") << QByteArray("x//T1_tok_u9_Title/") << QByteArray("x//T1_***_u9_Title/");
-    QTest::newRow("token equal to another piece") << QByteArray("x//T1_u9_u9_Title/")
-                                                  << QByteArray("x//T1_***_u9_Title/");
+    QTest::newRow("token equal to another piece")
+        << QByteArray("x//T1_u9_u9_Title/") << QByteArray("x//T1_***_u9_Title/");
     QTest::newRow("percent-encoded") << QByteArray("x%2F%2FT1%5Fsecret%5Fu9%5FTitle")
                                      << QByteArray("x//T1_***_u9_Title");
     QTest::newRow("short argument still redacted") << QByteArray("x//T1_secret") << QByteArray("x//T1_***");

@@ -35,26 +35,25 @@ void TestLaunchContext::parse_data()
                                                          << "tok"
                                                          << "u9"
                                                          << "MyTask!";
-    QTest::newRow("chinese title")
-        << QByteArray("x//T1_tok_u9_%E6%9C%9F%E4%B8%AD%E8%80%83%E8%AF%95%21") << "T1"
-        << "tok"
-        << "u9" << QString::fromUtf8("期中考试!");
+    QTest::newRow("chinese title") << QByteArray("x//T1_tok_u9_%E6%9C%9F%E4%B8%AD%E8%80%83%E8%AF%95%21") << "T1"
+                                   << "tok"
+                                   << "u9" << QString::fromUtf8("期中考试!");
     QTest::newRow("plus stays plus") << QByteArray("x//T1_a+b_u9_1+1=2!") << "T1"
                                      << "a+b"
                                      << "u9"
                                      << "1+1=2!";
     QTest::newRow("three pieces leave everything empty") << QByteArray("x//T1_tok_u9") << ""
-                                                          << ""
-                                                          << ""
-                                                          << "";
+                                                         << ""
+                                                         << ""
+                                                         << "";
     QTest::newRow("double // sets only token and uid") << QByteArray("a//b//T1_tok_u9_Title/") << ""
-                                                        << "tok"
-                                                        << "u9"
-                                                        << "";
+                                                       << "tok"
+                                                       << "u9"
+                                                       << "";
     QTest::newRow("no // sets only token and uid") << QByteArray("T1_tok_u9_Title/") << ""
-                                                    << "tok"
-                                                    << "u9"
-                                                    << "";
+                                                   << "tok"
+                                                   << "u9"
+                                                   << "";
     QTest::newRow("empty pieces are kept") << QByteArray("x//T1___Title/") << "T1"
                                            << ""
                                            << ""
