@@ -74,6 +74,10 @@ int main(int argc, char* argv[])
          QStringLiteral("n")},
         {QStringLiteral("fail-every"), QStringLiteral("Every n-th announced image fails; 0: none (default: 5)."),
          QStringLiteral("n")},
+        {QStringLiteral("analyse-per-step"), QStringLiteral("Waiting images analysed per step (default: 1)."),
+         QStringLiteral("n")},
+        {QStringLiteral("proofread-per-step"), QStringLiteral("Analysed images proofread per step (default: 1)."),
+         QStringLiteral("n")},
         {QStringLiteral("warn-every"), QStringLiteral("Every n-th student gets a warning; 0: none (default: 3)."),
          QStringLiteral("n")},
         {QStringLiteral("fault"),
@@ -99,8 +103,10 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--step-ms needs a number of milliseconds"));
     if (!readInt(parser, QStringLiteral("pages-per-student"), 1, &options.pagesPerStudent) ||
         !readInt(parser, QStringLiteral("fail-every"), 0, &options.failEvery) ||
-        !readInt(parser, QStringLiteral("warn-every"), 0, &options.warnEvery))
-        return fail(QStringLiteral("--pages-per-student, --fail-every and --warn-every need whole numbers"));
+        !readInt(parser, QStringLiteral("warn-every"), 0, &options.warnEvery) ||
+        !readInt(parser, QStringLiteral("analyse-per-step"), 1, &options.analysePerStep) ||
+        !readInt(parser, QStringLiteral("proofread-per-step"), 1, &options.proofreadPerStep))
+        return fail(QStringLiteral("a simulation option is not a whole number in its range (see --help)"));
 
     QList<QPair<ServiceEmulator::Endpoint, ServiceEmulator::Fault>> faults;
     for (const QString& spec : parser.values(QStringLiteral("fault"))) {
