@@ -1,10 +1,13 @@
 #include "pages/PhotoTableWidgetItem.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -35,18 +38,40 @@ QLabel* makeTextLabel(QWidget* parent, const QString& objectName, const QString&
 }
 
 // Thumbnails come from the service under any name; the format is taken from the bytes, not the extension.
-QPixmap readThumbnail(const QString& path)
+QPixmap decodeThumbnail(const QString& path)
 {
-    if (path.isEmpty())
-        return {};
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     if (!reader.canRead())
         return {};
-    const QImage image = reader.read();
+    // Decoding straight at the tile's size lets the JPEG decoder skip most of the work.
+    reader.setScaledSize(QSize(TileSize, PhotoHeight));
+    QImage image = reader.read();
     if (image.isNull())
         return {};
-    return QPixmap::fromImage(image.scaled(TileSize, PhotoHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    if (image.size() != QSize(TileSize, PhotoHeight))
+        image = image.scaled(TileSize, PhotoHeight, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    return QPixmap::fromImage(image);
+}
+
+// Every refresh rebuilds all tiles from the same files: keep the decoded thumbnails, keyed by the file's identity
+// (path, size and modification time), so that a changed file is read again.
+QPixmap readThumbnail(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return {};
+    const QString key =
+        QStringLiteral("tile-thumb:%1:%2:%3").arg(path).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
+    pixmap = decodeThumbnail(path);
+    if (!pixmap.isNull())
+        QPixmapCache::insert(key, pixmap);
+    return pixmap;
 }
 
 } // namespace

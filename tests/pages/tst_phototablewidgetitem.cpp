@@ -22,6 +22,7 @@ private slots:
     void thumbnailIsReadByContent();
     void unusableThumbnailLeavesThePhotoEmpty_data();
     void unusableThumbnailLeavesThePhotoEmpty();
+    void replacedThumbnailIsReadAgain();
     void anyPressEmitsTheIndex_data();
     void anyPressEmitsTheIndex();
 
@@ -133,6 +134,27 @@ void TestPhotoTableWidgetItem::unusableThumbnailLeavesThePhotoEmpty()
     PhotoTableWidgetItem tile(path, QStringLiteral("王五"), QStringLiteral("70分"), QString(), 1, 0);
 
     QVERIFY(tile.findChild<QLabel*>(QStringLiteral("photo"))->pixmap(Qt::ReturnByValue).isNull());
+}
+
+void TestPhotoTableWidgetItem::replacedThumbnailIsReadAgain()
+{
+    const QString path = m_dir->filePath(QStringLiteral("thumb.png"));
+    auto write = [&](const QColor& colour, int width) {
+        QImage image(width, 100, QImage::Format_RGB32);
+        image.fill(colour);
+        return image.save(path, "PNG");
+    };
+    auto shownColour = [&] {
+        PhotoTableWidgetItem tile(path, QStringLiteral("甲"), QStringLiteral("1分"), QString(), 1, 0);
+        return QColor(
+            tile.findChild<QLabel*>(QStringLiteral("photo"))->pixmap(Qt::ReturnByValue).toImage().pixel(90, 60));
+    };
+    QVERIFY(write(Qt::red, 200));
+    QCOMPARE(shownColour(), QColor(Qt::red));
+
+    QVERIFY(write(Qt::blue, 240));
+
+    QCOMPARE(shownColour(), QColor(Qt::blue));
 }
 
 void TestPhotoTableWidgetItem::anyPressEmitsTheIndex_data()
