@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -65,6 +66,7 @@ private slots:
     void footerFollowsThePaperState_data();
     void footerFollowsThePaperState();
     void tilesShowTheStudents();
+    void thumbnailSharingAPageUrlUsesTheCachedPage();
     void twoRefreshesShowEachTileOnce();
     void clickingATileEmitsThatStudentsPages_data();
     void clickingATileEmitsThatStudentsPages();
@@ -208,6 +210,28 @@ void TestDisplayPhoto::tilesShowTheStudents()
         QCOMPARE(thumb.size(), QSize(185, 135));
     }
     QCOMPARE(tileText(shown.at(1), "label"), QStringLiteral("第1页缺页"));
+}
+
+void TestDisplayPhoto::thumbnailSharingAPageUrlUsesTheCachedPage()
+{
+    const QString prefix = nextPrefix();
+    QJsonObject data = PageTestData::paperStatus(*m_emulator, prefix,
+                                                 {{QStringLiteral("甲"), QStringLiteral("1分"), QString(), 2}}, 1, 0);
+    // The service names the first page itself as the thumbnail: that URL is in the image cache by then.
+    QJsonArray answers = data.value("studentAnswers").toArray();
+    QJsonObject answer = answers.first().toObject();
+    answer.insert("thumbAnswerImageUrl", answer.value("images").toArray().first().toObject().value("url"));
+    answers.replace(0, answer);
+    data.insert("studentAnswers", answers);
+    m_emulator->server().setCannedData(Endpoint::PaperStatusWithPage, data);
+    DisplayPhoto page;
+    page.show();
+
+    page.refreshDisplayUi();
+
+    const QList<PhotoTableWidgetItem*> shown = tiles(page.findChild<QListWidget*>(QStringLiteral("listWidget")));
+    QCOMPARE(shown.size(), 1);
+    QVERIFY(!shown.first()->findChild<QLabel*>(QStringLiteral("photo"))->pixmap(Qt::ReturnByValue).isNull());
 }
 
 void TestDisplayPhoto::twoRefreshesShowEachTileOnce()
