@@ -2,6 +2,10 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# CI builds treat warnings as errors.
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DAMBREL_WERROR=ON
+endif
 
 .PHONY: all bootstrap configure build test demo format check-windows clean
 
