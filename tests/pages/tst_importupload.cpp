@@ -15,14 +15,6 @@ namespace {
 
 const QString TaskId = QStringLiteral("import-task");
 
-QByteArray patternBytes(int size, int seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + seed + i / 4096) & 0xff);
-    return bytes;
-}
-
 } // namespace
 
 class TestImportUpload : public QObject
@@ -45,8 +37,9 @@ void TestImportUpload::largeImportIsUploadedWhole()
     HttpCommunicationThread::getInstance()->start();
 
     // Two scans of 20 MB and one small page, imported while the worker is already passing over the folder.
-    const QList<QByteArray> contents = {patternBytes(20 * 1024 * 1024, 1), patternBytes(20 * 1024 * 1024, 2),
-                                        patternBytes(300 * 1024, 3)};
+    const QList<QByteArray> contents = {TestUtils::patternBytes(20 * 1024 * 1024, 1),
+                                        TestUtils::patternBytes(20 * 1024 * 1024, 2),
+                                        TestUtils::patternBytes(300 * 1024, 3)};
     QStringList paths;
     for (int i = 0; i < contents.size(); ++i) {
         paths << dir.filePath(QStringLiteral("scans/sheet%1.jpg").arg(i));

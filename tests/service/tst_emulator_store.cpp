@@ -4,13 +4,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "EmulatorFixture.h"
+#include "TestUtils.h"
 #include "EmulatorHttp.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
@@ -23,15 +23,6 @@ const qint64 kT = 1700000000123;
 QJsonObject parse(const QByteArray& body)
 {
     return QJsonDocument::fromJson(body).object();
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (char& c : data)
-        c = char(generator.bounded(256));
-    return data;
 }
 
 // Calls an endpoint the way the client does and returns the reply object.
@@ -113,7 +104,7 @@ void TestEmulatorStore::uploadStoresAndServes()
     const QString token = fetchUploadToken(emulator);
     QVERIFY(!token.isEmpty());
     QCOMPARE(token, emulator->currentUploadToken());
-    const QByteArray content = randomBytes(70000, 1);
+    const QByteArray content = TestUtils::patternBytes(70000, 1);
     const QByteArray key = "paper/origin/teacher01/task-1/1700000000001.JPG";
     const EmulatorHttp::Reply reply =
         EmulatorHttp::upload(emulator.baseUrl() + path, token.toUtf8(), key, "scan.JPG", content);
@@ -245,7 +236,7 @@ void TestEmulatorStore::largeUploadArrivesIntact()
 {
     EmulatorFixture emulator;
     const QByteArray token = fetchUploadToken(emulator).toUtf8();
-    const QByteArray content = randomBytes(20 * 1024 * 1024, 7);
+    const QByteArray content = TestUtils::patternBytes(20 * 1024 * 1024, 7);
     QCOMPARE(EmulatorHttp::upload(emulator.uploadUrl(), token, "big/1.bmp", "1.bmp", content).status, 200);
     QCOMPARE(emulator->uploads().last().parts.last().size, qint64(content.size()));
     QVERIFY(emulator->objectBytes("big/1.bmp") == content);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QRandomGenerator>
 
 ScopedWorkingDirectory::ScopedWorkingDirectory() : m_previous(QDir::currentPath())
 {
@@ -63,6 +64,15 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+QByteArray patternBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& c : bytes)
+        c = char(generator.bounded(256));
+    return bytes;
 }
 
 } // namespace TestUtils

@@ -32,4 +32,8 @@ bool writeFile(const QString& path, const QByteArray& data);
 
 QByteArray readFile(const QString& path);
 
+// Deterministic, non-repeating content for upload and copy tests: the same seed gives the same bytes, and no
+// block repeats, so a chunk sent twice or out of place shows up in a byte comparison.
+QByteArray patternBytes(int size, quint32 seed = 0);
+
 } // namespace TestUtils

@@ -8,18 +8,6 @@
 
 // The hand-over into the upload folder: the complete file under its final name, nothing else left behind.
 
-namespace {
-
-QByteArray patternBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 131 + 7) & 0xff);
-    return bytes;
-}
-
-} // namespace
-
 class TestUploadFolder : public QObject
 {
     Q_OBJECT
@@ -40,7 +28,7 @@ void TestUploadFolder::placeBytes_data()
     QTest::newRow("new file") << QByteArray() << QByteArray("jpeg bytes");
     QTest::newRow("replaces a longer file") << QByteArray(5000, 'o') << QByteArray("short");
     QTest::newRow("empty image") << QByteArray() << QByteArray("");
-    QTest::newRow("4 MB still") << QByteArray() << patternBytes(4 * 1024 * 1024);
+    QTest::newRow("4 MB still") << QByteArray() << TestUtils::patternBytes(4 * 1024 * 1024);
 }
 
 void TestUploadFolder::placeBytes()
@@ -77,7 +65,7 @@ void TestUploadFolder::copyFile()
     ScopedWorkingDirectory cwd;
     const QString folder = cwd.filePath("image/t1/");
     QVERIFY(QDir().mkpath(folder));
-    const QByteArray bytes = patternBytes(size);
+    const QByteArray bytes = TestUtils::patternBytes(size);
     QVERIFY(TestUtils::writeFile(cwd.filePath("scans/page 1.JPG"), bytes));
     if (targetExists)
         QVERIFY(TestUtils::writeFile(folder + "page 1.JPG", "old"));

@@ -18,14 +18,6 @@ namespace {
 const QString kUid = QStringLiteral("u7");
 const QString kTask = QStringLiteral("t42");
 
-QByteArray patternBytes(int size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + seed) & 0xff);
-    return bytes;
-}
-
 } // namespace
 
 class TestUploadThread : public QObject
@@ -74,7 +66,7 @@ void TestUploadThread::workerThreadEndToEnd()
 
     const QString folder = QDir::currentPath() + "/image/" + kTask + "/";
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder).isDir(), 5000);
-    const QByteArray jpeg = patternBytes(50000, 3);
+    const QByteArray jpeg = TestUtils::patternBytes(50000, 3);
     QVERIFY(UploadFolder::placeBytes(folder, "{a1b2}.jpg", jpeg));
 
     QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 1, 10000);

@@ -136,14 +136,6 @@ struct Rig
     UploadLoop loop;
 };
 
-QByteArray patternBytes(int size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + seed) & 0xff);
-    return bytes;
-}
-
 } // namespace
 
 class TestUploadWorker : public QObject
@@ -314,7 +306,7 @@ void TestUploadWorker::growingFileArrivesComplete()
         if (!file.open(QIODevice::WriteOnly))
             return;
         for (int i = 0; i < 15; ++i) {
-            const QByteArray chunk = patternBytes(32 * 1024, char(i));
+            const QByteArray chunk = TestUtils::patternBytes(32 * 1024, quint32(i));
             file.write(chunk);
             file.flush();
             written += chunk;
@@ -419,7 +411,7 @@ void TestUploadWorker::multipartBody()
 
     Rig rig;
     QVERIFY(HttpCommunicationThread::getUploadToken());
-    const QByteArray bytes = patternBytes(size, 7);
+    const QByteArray bytes = TestUtils::patternBytes(size, 7);
     QVERIFY(rig.write(fileName, bytes));
     const QString key = QStringLiteral("paper/origin/u7/t42/1.jpg");
 
