@@ -8,18 +8,7 @@
 
 DisplayPhotoHeadReTake::DisplayPhotoHeadReTake(QWidget* parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("DisplayPhotoHeadReTake"));
-    // Fixed in height only: the window can be maximised, and the bar must run the full width.
-    resize(860, 45);
-    setMinimumWidth(860);
-    setFixedHeight(45);
-    setStyleSheet(QStringLiteral("DisplayPhotoHeadReTake{background:rgba(25,28,37,1);"
-                                 "border-bottom:1px solid rgba(37,40,49,1);}"));
-
-    auto* layout = new QHBoxLayout(this);
-    layout->setObjectName(QStringLiteral("horizontalLayout"));
-    layout->setSpacing(0);
-    layout->setContentsMargins(0, 0, 0, 0);
+    QHBoxLayout* layout = PageStyles::setUpHeaderBar(this, QStringLiteral("DisplayPhotoHeadReTake"));
 
     PageStyles::addFixedSpacer(layout, 24);
     m_back = PageStyles::makeButton(this, QStringLiteral("back"), QSize(22, 19), PageStyles::iconButton());

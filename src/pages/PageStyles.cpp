@@ -50,6 +50,23 @@ void addExpandingSpacer(QHBoxLayout* layout, int width, int height)
     layout->addItem(new QSpacerItem(width, height, QSizePolicy::Expanding, QSizePolicy::Minimum));
 }
 
+QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className)
+{
+    bar->setObjectName(className);
+    // Fixed in height only: the window can be maximised, and the bar must run the full width.
+    bar->resize(860, 45);
+    bar->setMinimumWidth(860);
+    bar->setFixedHeight(45);
+    bar->setStyleSheet(className + QStringLiteral("{background:rgba(25,28,37,1);"
+                                                  "border-bottom:1px solid rgba(37,40,49,1);}"));
+
+    auto* layout = new QHBoxLayout(bar);
+    layout->setObjectName(QStringLiteral("horizontalLayout"));
+    layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return layout;
+}
+
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style)
 {
     auto* button = new QPushButton(parent);

@@ -24,4 +24,8 @@ void addFixedSpacer(QHBoxLayout* layout, int width, int height = 20);
 void addExpandingSpacer(QHBoxLayout* layout, int width = 40, int height = 20);
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style);
 
+// The frame of a page header: 45 high, at least 860 wide, the bar colour with its bottom line (the style keys on
+// the class name, since the holding page renames the instance), and the empty horizontal layout to fill.
+QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className);
+
 } // namespace PageStyles

@@ -96,6 +96,39 @@ QString prepareFolder(const QStringList& levels)
     return path + QLatin1Char('/');
 }
 
+// POSTs a signed text to path, logs the URL and the text whatever the outcome, and returns the reply.
+QJsonObject postLogged(BaseAPI& api, const char* path, const QString& text)
+{
+    const QString url = endpoint(path);
+    QJsonObject result;
+    api.post(url, text.toLocal8Bit(), result);
+    HttpCommunicationThread::writeLog(url, text);
+    return result;
+}
+
+// GETs path (ending in "?") with a signed query, logs the URL without the query and the reply as indented JSON.
+QJsonObject getLogged(BaseAPI& api, const char* path, const QString& query)
+{
+    const QString url = endpoint(path);
+    QJsonObject result;
+    api.get(url + query, result);
+    HttpCommunicationThread::writeLog(url, indented(result));
+    return result;
+}
+
+// A reply the call may use: not empty and with a "code" of 0 (missing reads as 0). A non-zero code is reported
+// through the worker's message signal; an empty reply (no answer, not JSON) is reported to nobody.
+bool accepted(const QJsonObject& result)
+{
+    if (result.isEmpty())
+        return false;
+    if (readInt(result, "code") != 0) {
+        reportFailure(result);
+        return false;
+    }
+    return true;
+}
+
 QString pageRange(const QJsonObject& image)
 {
     return QString::number(readInt(image, "beginPage")) + QLatin1Char('-') + QString::number(readInt(image, "endPage"));
@@ -125,20 +158,10 @@ QString HttpCommunicationThread::getTaskId()
 
 bool HttpCommunicationThread::getUploadToken()
 {
-    const QString t = timestamp();
     BaseAPI api;
-    const QString url = endpoint(TOKEN_PATH);
-    const QString text = RequestSigning::tokenText(uid, token, t);
-    QJsonObject result;
-    api.post(url, text.toLocal8Bit(), result);
-    writeLog(url, text);
-
-    if (result.isEmpty())
+    const QJsonObject result = postLogged(api, TOKEN_PATH, RequestSigning::tokenText(uid, token, timestamp()));
+    if (!accepted(result))
         return false;
-    if (readInt(result, "code") != 0) {
-        reportFailure(result);
-        return false;
-    }
     const QJsonObject data = readObject(result, "data");
     uploadToken = readText(data, "token");
     uploadDomain = readText(data, "domain");
@@ -147,37 +170,19 @@ bool HttpCommunicationThread::getUploadToken()
 
 void HttpCommunicationThread::analyseAnswerImage(const QString& key)
 {
-    const QString t = timestamp();
     BaseAPI api;
-    const QString url = endpoint(ANALYSE_PATH);
-    const QString text = RequestSigning::analyseText(uid, token, taskId, uploadDomain + key, t);
-    QJsonObject result;
-    api.post(url, text.toLocal8Bit(), result);
-    writeLog(url, text);
-
-    if (result.isEmpty())
-        return;
+    const QString text = RequestSigning::analyseText(uid, token, taskId, uploadDomain + key, timestamp());
     // On success "data" is a boolean the client has no use for.
-    if (readInt(result, "code") != 0)
-        reportFailure(result);
+    accepted(postLogged(api, ANALYSE_PATH, text));
 }
 
 bool HttpCommunicationThread::getPaperStatus()
 {
-    const QString t = timestamp();
     BaseAPI api;
-    const QString url = endpoint(PAPER_STATUS_PATH);
-    const QString text = RequestSigning::taskText(uid, token, taskId, t);
-    QJsonObject result;
-    api.post(url, text.toLocal8Bit(), result);
-    writeLog(url, text);
-
-    if (result.isEmpty())
+    const QJsonObject result =
+        postLogged(api, PAPER_STATUS_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
+    if (!accepted(result))
         return false;
-    if (readInt(result, "code") != 0) {
-        reportFailure(result);
-        return false;
-    }
     const QJsonObject data = readObject(result, "data");
     const int uploaded = readInt(data, "uploadedImageCount");
     const int failed = readInt(data, "analyseFailImageCount");
@@ -186,19 +191,11 @@ bool HttpCommunicationThread::getPaperStatus()
 
 void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount)
 {
-    const QString t = timestamp();
     BaseAPI api;
-    const QString url = endpoint(ZERO_PROOFREAD_PATH);
-    QJsonObject result;
-    api.get(url + RequestSigning::taskText(uid, token, taskId, t), result);
-    writeLog(url, indented(result));
-
-    if (result.isEmpty())
+    const QJsonObject result =
+        getLogged(api, ZERO_PROOFREAD_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
+    if (!accepted(result))
         return;
-    if (readInt(result, "code") != 0) {
-        reportFailure(result);
-        return;
-    }
     const QJsonObject data = readObject(result, "data");
     if (proofreadImageCount)
         *proofreadImageCount = readInt(data, "proofreadImageCount");
@@ -211,19 +208,11 @@ void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& stud
     prepareFolder({QStringLiteral("save"), QStringLiteral("UnCollectionInfo")});
     students.clear();
 
-    const QString t = timestamp();
     BaseAPI api;
-    const QString url = endpoint(REPLENISH_PATH);
-    QJsonObject result;
-    api.get(url + RequestSigning::taskText(uid, token, taskId, t), result);
-    writeLog(url, indented(result));
-
-    if (result.isEmpty())
+    const QJsonObject result =
+        getLogged(api, REPLENISH_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
+    if (!accepted(result))
         return;
-    if (readInt(result, "code") != 0) {
-        reportFailure(result);
-        return;
-    }
     const QJsonArray list = readArray(readObject(result, "data"), "students");
     for (const QJsonValue& entry : list) {
         const QJsonObject object = entry.toObject();
@@ -247,20 +236,11 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
     const QString folder = prepareFolder({QStringLiteral("save"), taskId, SafeFileName::folderName(studentId)});
     info->images.clear();
 
-    const QString t = timestamp();
     BaseAPI api;
-    const QString url = endpoint(ANSWER_INFO_PATH);
-    const QString text = RequestSigning::answerInfoText(uid, token, taskId, studentId, t);
-    QJsonObject result;
-    api.post(url, text.toLocal8Bit(), result);
-    writeLog(url, text);
-
-    if (result.isEmpty())
+    const QJsonObject result =
+        postLogged(api, ANSWER_INFO_PATH, RequestSigning::answerInfoText(uid, token, taskId, studentId, timestamp()));
+    if (!accepted(result))
         return;
-    if (readInt(result, "code") != 0) {
-        reportFailure(result);
-        return;
-    }
     const QJsonObject data = readObject(result, "data");
     info->studentName = readText(data, "studentName");
     info->studentId = readText(data, "studentId");
@@ -287,10 +267,9 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     page->analyseSuccessStudentCount = 0;
     page->unAnalyseSuccessStudentCount = 0;
 
-    const QString t = timestamp();
     BaseAPI api;
     QJsonObject result;
-    api.get(endpoint(PAPER_STATUS_WITH_PAGE_PATH) + RequestSigning::taskText(uid, token, taskId, t), result);
+    api.get(endpoint(PAPER_STATUS_WITH_PAGE_PATH) + RequestSigning::taskText(uid, token, taskId, timestamp()), result);
 
     if (result.isEmpty())
         return false;
