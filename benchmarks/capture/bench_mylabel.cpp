@@ -8,7 +8,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
-#include "viewer/MyLabel.h"
+#include "widgets/MyLabel.h"
 
 namespace {
 

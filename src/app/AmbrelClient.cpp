@@ -1,7 +1,7 @@
 #include "app/AmbrelClient.h"
 
 #include "app/Housekeeping.h"
-#include "app/LaunchContext.h"
+#include "core/LaunchContext.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
 #include "app/TitleBar.h"

@@ -1,5 +1,5 @@
 #include "app/AmbrelClient.h"
-#include "app/AppLog.h"
+#include "core/AppLog.h"
 
 #include <QApplication>
 

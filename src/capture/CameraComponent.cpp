@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "capture/CameraBackend.h"
 #include "capture/VideoOverlay.h"
 #include "capture/VirtualCameraBackend.h"

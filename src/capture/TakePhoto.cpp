@@ -22,8 +22,8 @@
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
 #include "upload/UploadFolder.h"
-#include "viewer/CircleButton.h"
-#include "viewer/SliderImageList.h"
+#include "widgets/CircleButton.h"
+#include "widgets/SliderImageList.h"
 
 namespace {
 

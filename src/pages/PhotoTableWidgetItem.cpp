@@ -11,7 +11,7 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-#include "viewer/NumLabel.h"
+#include "widgets/NumLabel.h"
 
 namespace {
 

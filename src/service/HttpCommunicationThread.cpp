@@ -1,7 +1,7 @@
 #include "service/HttpCommunicationThread.h"
 
-#include "app/AppLog.h"
-#include "app/Settings.h"
+#include "core/AppLog.h"
+#include "core/Settings.h"
 #include "service/BaseAPI.h"
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"

@@ -8,7 +8,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-#include "app/MyMessageBox.h"
+#include "widgets/MyMessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "service/ServiceRecords.h"
-#include "viewer/MyLabel.h"
+#include "widgets/MyLabel.h"
 #include "viewer/ViewPhotoHead.h"
 
 namespace {

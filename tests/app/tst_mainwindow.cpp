@@ -1,6 +1,6 @@
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "capture/TakePhoto.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"

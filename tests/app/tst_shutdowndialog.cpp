@@ -1,4 +1,4 @@
-#include "app/MyMessageBox.h"
+#include "widgets/MyMessageBox.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
 #include "service/HttpCommunicationThread.h"

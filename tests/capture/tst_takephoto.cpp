@@ -17,8 +17,8 @@
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
 #include "capture/VideoOverlay.h"
-#include "viewer/CircleButton.h"
-#include "viewer/SliderImageList.h"
+#include "widgets/CircleButton.h"
+#include "widgets/SliderImageList.h"
 
 namespace {
 

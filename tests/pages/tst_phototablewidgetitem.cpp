@@ -6,7 +6,7 @@
 
 #include "TestUtils.h"
 #include "pages/PhotoTableWidgetItem.h"
-#include "viewer/NumLabel.h"
+#include "widgets/NumLabel.h"
 
 class TestPhotoTableWidgetItem : public QObject
 {

@@ -6,7 +6,7 @@
 
 #include "EmulatorFixture.h"
 #include "EmulatorHttp.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;

@@ -2,7 +2,7 @@
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
-#include "app/Settings.h"
+#include "core/Settings.h"
 #include "service/BaseAPI.h"
 #include "service/RequestSigning.h"
 

@@ -1,6 +1,6 @@
 #include "EmulatorFixture.h"
 
-#include "app/Settings.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QTest>
 
 #include "TestUtils.h"
-#include "app/MyMessageBox.h"
-#include "viewer/MyLabel.h"
+#include "widgets/MyMessageBox.h"
+#include "widgets/MyLabel.h"
 #include "viewer/ViewPhotoHead.h"
 
 using PageList = QList<std::pair<QString, QString>>;

@@ -8,9 +8,9 @@
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
-#include "app/MyMessageBox.h"
+#include "widgets/MyMessageBox.h"
 #include "service/HttpCommunicationThread.h"
-#include "viewer/MyLabel.h"
+#include "widgets/MyLabel.h"
 
 namespace {
 

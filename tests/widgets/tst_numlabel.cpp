@@ -1,4 +1,4 @@
-#include "viewer/NumLabel.h"
+#include "widgets/NumLabel.h"
 
 #include <QTest>
 

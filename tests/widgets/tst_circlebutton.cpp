@@ -1,4 +1,4 @@
-#include "viewer/CircleButton.h"
+#include "widgets/CircleButton.h"
 
 #include <QSignalSpy>
 #include <QTest>

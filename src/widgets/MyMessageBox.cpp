@@ -1,4 +1,4 @@
-#include "app/MyMessageBox.h"
+#include "widgets/MyMessageBox.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "viewer/MyLabel.h"
+#include "widgets/MyLabel.h"
 
 #include <QFileInfo>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
-#include "app/AppLog.h"
+#include "core/AppLog.h"
 
-#include "app/LaunchContext.h"
-#include "app/Settings.h"
+#include "core/LaunchContext.h"
+#include "core/Settings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "viewer/SliderImageList.h"
+#include "widgets/SliderImageList.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "app/AppLog.h"
-#include "app/Settings.h"
+#include "core/AppLog.h"
+#include "core/Settings.h"
 
 #include "TestUtils.h"
 

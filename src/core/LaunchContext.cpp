@@ -1,4 +1,4 @@
-#include "app/LaunchContext.h"
+#include "core/LaunchContext.h"
 
 #include <QStringList>
 
