@@ -2,6 +2,11 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# ccache, where installed, makes rebuilds in other checkouts of the tree cheap.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+CMAKE_FLAGS += -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+export CCACHE_BASEDIR ?= $(CURDIR)
+endif
 # CI builds treat warnings as errors.
 ifeq ($(CI),true)
 CMAKE_FLAGS += -DAMBREL_WERROR=ON

@@ -5,11 +5,14 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ make pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+    libqt5sql5-sqlite qttranslations5-l10n qt5-image-formats-plugins
     libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev
     libbenchmark-dev
     fonts-wqy-microhei
     xvfb xauth x11-utils trayer imagemagick
-    g++-mingw-w64-x86-64
+    g++-mingw-w64-x86-64 wine64
+    clang libclang-rt-14-dev
+    lintian desktop-file-utils dpkg-dev xdotool ccache
 )
 
 missing=()

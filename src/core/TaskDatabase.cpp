@@ -1,0 +1,195 @@
+#include "core/TaskDatabase.h"
+
+#include <functional>
+#include <vector>
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QVariant>
+
+#include "core/AppLog.h"
+
+namespace {
+
+QAtomicInteger<quint64> connectionCounter;
+
+// One step per schema version: step i brings a database from version i to version i + 1. Append, never edit.
+const std::vector<std::vector<const char*>>& migrations()
+{
+    static const std::vector<std::vector<const char*>> steps = {
+        // 0 -> 1: the database itself; the tables follow in later steps.
+        {"CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL)"},
+    };
+    return steps;
+}
+
+void logLine(const QString& text)
+{
+    AppLog::append((QStringLiteral("task database: ") + text + QLatin1Char('\n')).toUtf8());
+}
+
+} // namespace
+
+TaskDatabase::TaskDatabase() = default;
+
+TaskDatabase::~TaskDatabase()
+{
+    close();
+}
+
+QString TaskDatabase::pathForTask(const QString& taskId)
+{
+    return QStringLiteral("save/") + taskId + QLatin1Char('/') + QLatin1String(FileName);
+}
+
+int TaskDatabase::currentSchemaVersion()
+{
+    return static_cast<int>(migrations().size());
+}
+
+bool TaskDatabase::isOpen() const
+{
+    return !m_connectionName.isEmpty() && QSqlDatabase::database(m_connectionName, false).isOpen();
+}
+
+QString TaskDatabase::filePath() const
+{
+    return m_filePath;
+}
+
+QSqlDatabase TaskDatabase::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+bool TaskDatabase::exec(QSqlQuery& query, const char* what) const
+{
+    if (query.exec()) {
+        return true;
+    }
+    logLine(QStringLiteral("%1 failed: %2").arg(QLatin1String(what), query.lastError().text()));
+    return false;
+}
+
+bool TaskDatabase::open(const QString& filePath)
+{
+    close();
+    const QFileInfo info(filePath);
+    if (!QDir().mkpath(info.absolutePath())) {
+        logLine(QStringLiteral("cannot create %1").arg(info.absolutePath()));
+        return false;
+    }
+    if (openFile(filePath) && migrate()) {
+        return true;
+    }
+    // Unreadable or not a database: keep it aside for inspection and start with an empty one.
+    close();
+    const QString aside = filePath + QStringLiteral(".broken-") + QString::number(QDateTime::currentMSecsSinceEpoch());
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (QFile::exists(filePath + suffix) && !QFile::rename(filePath + suffix, aside + suffix)) {
+            QFile::remove(filePath + suffix);
+        }
+    }
+    logLine(QStringLiteral("%1 was unreadable and is made anew").arg(filePath));
+    if (openFile(filePath) && migrate()) {
+        return true;
+    }
+    close();
+    return false;
+}
+
+bool TaskDatabase::openFile(const QString& filePath)
+{
+    m_filePath = filePath;
+    m_connectionName = QStringLiteral("task-%1-%2")
+                           .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()))
+                           .arg(connectionCounter.fetchAndAddRelaxed(1));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+    db.setDatabaseName(filePath);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open()) {
+        logLine(QStringLiteral("cannot open %1: %2").arg(filePath, db.lastError().text()));
+        return false;
+    }
+    QSqlQuery pragma(db);
+    // WAL: readers on other threads never block the worker's writes; NORMAL sync is durable across a crash of
+    // the program (only a power loss may drop the last transactions).
+    if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+        !pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))) {
+        logLine(QStringLiteral("cannot set up %1: %2").arg(filePath, pragma.lastError().text()));
+        return false;
+    }
+    return true;
+}
+
+int TaskDatabase::schemaVersion() const
+{
+    QSqlQuery query(database());
+    if (!query.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'schema_version'")) || !query.next()) {
+        return 0;
+    }
+    return query.value(0).toInt();
+}
+
+bool TaskDatabase::migrate()
+{
+    QSqlDatabase db = database();
+    QSqlQuery probe(db);
+    // Reading the schema fails on a file that is not a database.
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        logLine(QStringLiteral("%1 is not a database: %2").arg(m_filePath, probe.lastError().text()));
+        return false;
+    }
+    const int stored = schemaVersion();
+    const int target = currentSchemaVersion();
+    if (stored > target) {
+        logLine(
+            QStringLiteral("%1 has schema %2, newer than this program's %3").arg(m_filePath).arg(stored).arg(target));
+        return false;
+    }
+    for (int version = stored; version < target; ++version) {
+        if (!db.transaction()) {
+            logLine(QStringLiteral("cannot begin migration: %1").arg(db.lastError().text()));
+            return false;
+        }
+        bool ok = true;
+        for (const char* statement : migrations()[static_cast<size_t>(version)]) {
+            QSqlQuery step(db);
+            if (!step.exec(QLatin1String(statement))) {
+                logLine(QStringLiteral("migration to %1 failed: %2").arg(version + 1).arg(step.lastError().text()));
+                ok = false;
+                break;
+            }
+        }
+        QSqlQuery mark(db);
+        mark.prepare(QStringLiteral("INSERT OR REPLACE INTO meta (name, value) VALUES ('schema_version', ?)"));
+        mark.addBindValue(QString::number(version + 1));
+        if (!ok || !mark.exec() || !db.commit()) {
+            db.rollback();
+            return false;
+        }
+    }
+    return true;
+}
+
+void TaskDatabase::close()
+{
+    if (m_connectionName.isEmpty()) {
+        return;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isValid()) {
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+    m_connectionName.clear();
+}

@@ -1,0 +1,52 @@
+#include "core/TaskDatabase.h"
+
+#include "TestUtils.h"
+
+#include <QSqlQuery>
+#include <QtTest>
+
+class TestTaskDatabase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void opensWhateverLiesThere_data();
+    void opensWhateverLiesThere();
+};
+
+void TestTaskDatabase::opensWhateverLiesThere_data()
+{
+    QTest::addColumn<QByteArray>("existing");
+    QTest::addColumn<bool>("keptAside");
+    QTest::newRow("no file") << QByteArray() << false;
+    QTest::newRow("garbage bytes") << QByteArray(4096, 'x') << true;
+    QTest::newRow("truncated header") << QByteArray("SQLite format 3\0\x10", 18) << true;
+}
+
+// Whatever lies at the path, open() ends with a migrated database; a file that was not one is kept aside.
+void TestTaskDatabase::opensWhateverLiesThere()
+{
+    QFETCH(QByteArray, existing);
+    QFETCH(bool, keptAside);
+    ScopedWorkingDirectory dir;
+    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    if (!existing.isNull()) {
+        QVERIFY(TestUtils::writeFile(path, existing));
+    }
+    {
+        TaskDatabase db;
+        QVERIFY(db.open(path));
+        QCOMPARE(db.schemaVersion(), TaskDatabase::currentSchemaVersion());
+    }
+    const QStringList aside = QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")});
+    QCOMPARE(aside.isEmpty(), !keptAside);
+
+    // A second open on another connection finds the version stored and migrates nothing.
+    TaskDatabase again;
+    QVERIFY(again.open(path));
+    QCOMPARE(again.schemaVersion(), TaskDatabase::currentSchemaVersion());
+    QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}), aside);
+}
+
+QTEST_GUILESS_MAIN(TestTaskDatabase)
+#include "tst_taskdatabase.moc"
