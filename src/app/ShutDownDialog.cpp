@@ -1,6 +1,8 @@
 #include "app/ShutDownDialog.h"
 
 #include "service/HttpCommunicationThread.h"
+#include "upload/UploadLedger.h"
+#include "upload/UploadLoop.h"
 
 #include <algorithm>
 
@@ -128,6 +130,8 @@ void ShutDownDialog::setupUi()
     outer->addLayout(buttonRow);
 }
 
+ShutDownDialog::~ShutDownDialog() = default;
+
 void ShutDownDialog::setImageFolder(const QString& taskId)
 {
     const QString path = QDir::currentPath() + QStringLiteral("/image/") + taskId + QStringLiteral("/");
@@ -135,15 +139,22 @@ void ShutDownDialog::setImageFolder(const QString& taskId)
     if (!imageFolder.exists())
         QDir().mkdir(path);
     m_hasImageFolder = true;
-    nameFilters << QStringLiteral("*.bmp") << QStringLiteral("*.jpg") << QStringLiteral("*.png");
+    m_taskId = taskId;
+    nameFilters << QStringLiteral("*.bmp") << QStringLiteral("*.jpg") << QStringLiteral("*.jpeg")
+                << QStringLiteral("*.png");
 }
 
-int ShutDownDialog::countWaitingImages() const
+int ShutDownDialog::countWaitingImages()
 {
     // Before the folder is known, "." would be counted: nothing waits.
     if (!m_hasImageFolder)
         return 0;
-    return imageFolder.entryList(nameFilters, QDir::Files | QDir::Readable, QDir::Name).size();
+    if (!m_ledger) {
+        m_ledger = std::make_unique<UploadLedger>();
+        m_ledger->openForTask(m_taskId);
+    }
+    // What the worker has still to do, as it counts it.
+    return UploadLoop::waitingImages(imageFolder.path(), *m_ledger);
 }
 
 bool ShutDownDialog::checkPending()

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <memory>
+
 #include <QDialog>
 #include <QDir>
 #include <QStringList>
 #include <QTimer>
 
 class QLabel;
+class UploadLedger;
 class QProgressBar;
 class QPushButton;
 
@@ -18,6 +21,7 @@ class ShutDownDialog : public QDialog
 
 public:
     explicit ShutDownDialog(QWidget* parent = nullptr);
+    ~ShutDownDialog() override;
 
     // The task's image folder below the working directory; created when missing.
     void setImageFolder(const QString& taskId);
@@ -42,7 +46,7 @@ public slots:
 
 private:
     void setupUi();
-    int countWaitingImages() const;
+    int countWaitingImages();
     void showRecognitionTexts(const QString& estimate);
     void setPercentage(int percent);
 
@@ -61,6 +65,10 @@ private:
     QStringList nameFilters;
 
     bool m_hasImageFolder = false;
+    QString m_taskId;
+    // The dialog's own connection to the task database, opened on first count: announced images whose file could
+    // not be deleted are no longer waiting.
+    std::unique_ptr<UploadLedger> m_ledger;
     // A service call waits in a local event loop where the next tick can already arrive.
     bool m_inTick = false;
 };

@@ -26,6 +26,12 @@ const std::vector<std::vector<const char*>>& migrations()
     static const std::vector<std::vector<const char*>> steps = {
         // 0 -> 1: the database itself; the tables follow in later steps.
         {"CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL)"},
+        // The upload ledger: one row per image of the task's image folder, known by its name, size and
+        // modification time; the object key it is sent under (recorded before sending) and how far it got
+        // (0 sent, 1 stored, 2 announced).
+        {"CREATE TABLE IF NOT EXISTS upload_image (id INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER NOT NULL, "
+         "modified_ms INTEGER NOT NULL, object_key TEXT NOT NULL, key_ms INTEGER NOT NULL, state INTEGER NOT NULL, "
+         "UNIQUE (name, size, modified_ms))"},
     };
     return steps;
 }
@@ -147,17 +153,27 @@ bool TaskDatabase::migrate()
         logLine(QStringLiteral("%1 is not a database: %2").arg(m_filePath, probe.lastError().text()));
         return false;
     }
-    const int stored = schemaVersion();
+    probe.finish();
     const int target = currentSchemaVersion();
-    if (stored > target) {
-        logLine(
-            QStringLiteral("%1 has schema %2, newer than this program's %3").arg(m_filePath).arg(stored).arg(target));
-        return false;
-    }
-    for (int version = stored; version < target; ++version) {
-        if (!db.transaction()) {
-            logLine(QStringLiteral("cannot begin migration: %1").arg(db.lastError().text()));
+    // Each step in a write transaction taken before the version is read, so that two threads opening the same new
+    // file at once migrate it one after the other instead of the second failing and taking the file for broken.
+    for (;;) {
+        QSqlQuery begin(db);
+        if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            logLine(QStringLiteral("cannot begin migration: %1").arg(begin.lastError().text()));
             return false;
+        }
+        const int version = schemaVersion();
+        if (version >= target) {
+            QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+            if (version > target) {
+                logLine(QStringLiteral("%1 has schema %2, newer than this program's %3")
+                            .arg(m_filePath)
+                            .arg(version)
+                            .arg(target));
+                return false;
+            }
+            return true;
         }
         bool ok = true;
         for (const char* statement : migrations()[static_cast<size_t>(version)]) {
@@ -171,12 +187,11 @@ bool TaskDatabase::migrate()
         QSqlQuery mark(db);
         mark.prepare(QStringLiteral("INSERT OR REPLACE INTO meta (name, value) VALUES ('schema_version', ?)"));
         mark.addBindValue(QString::number(version + 1));
-        if (!ok || !mark.exec() || !db.commit()) {
-            db.rollback();
+        if (!ok || !mark.exec() || !QSqlQuery(db).exec(QStringLiteral("COMMIT"))) {
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             return false;
         }
     }
-    return true;
 }
 
 void TaskDatabase::close()

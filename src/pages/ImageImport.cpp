@@ -1,7 +1,13 @@
 #include "pages/ImageImport.h"
 
+#include <algorithm>
+
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
 
 #include "pages/PageFileDialog.h"
 #include "pages/PageMessageBox.h"
@@ -22,6 +28,131 @@ QString listNames(const QStringList& names)
     return text;
 }
 
+// The upload worker takes these as they are; every other image is converted to PNG on import.
+const QStringList kTakenAsTheyAre = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+                                     QStringLiteral("bmp")};
+
+enum class Placed
+{
+    Copied,
+    Duplicate,
+    Failed,
+};
+
+bool sameBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes;
+}
+
+bool sameFiles(const QString& first, const QString& second)
+{
+    QFile a(first);
+    QFile b(second);
+    if (a.size() != b.size() || !a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly))
+        return false;
+    while (!a.atEnd()) {
+        if (a.read(1 << 20) != b.read(1 << 20))
+            return false;
+    }
+    return true;
+}
+
+// "sheet1.jpg", then "sheet1 (2).jpg", "sheet1 (3).jpg"...
+QString candidateName(const QString& name, int n)
+{
+    if (n == 1)
+        return name;
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = QStringLiteral(" (%1)").arg(n);
+    if (dot > 0)
+        return name.left(dot) + suffix + name.mid(dot);
+    return name + suffix;
+}
+
+// A taken name holding the same bytes is this image already waiting; one holding other bytes is another sheet
+// with the same name, which goes in under the first free name.
+template <typename Same, typename Write>
+Placed place(const QString& folder, const QString& name, Same same, Write write, QString* placedName)
+{
+    for (int n = 1;; ++n) {
+        const QString candidate = candidateName(name, n);
+        const QString target = folder + candidate;
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
+            if (same(target))
+                return Placed::Duplicate;
+            continue;
+        }
+        *placedName = candidate;
+        return write(candidate) ? Placed::Copied : Placed::Failed;
+    }
+}
+
+struct Outcome
+{
+    Placed placed;
+    QString name;
+};
+
+Outcome placeFile(const QString& folder, const QString& name, const QString& source)
+{
+    Outcome outcome{Placed::Failed, name};
+    outcome.placed = place(
+        folder, name, [&](const QString& target) { return sameFiles(target, source); },
+        [&](const QString& candidate) { return UploadFolder::copyFile(source, folder, candidate); }, &outcome.name);
+    return outcome;
+}
+
+Outcome placeBytes(const QString& folder, const QString& name, const QByteArray& bytes)
+{
+    Outcome outcome{Placed::Failed, name};
+    outcome.placed = place(
+        folder, name, [&](const QString& target) { return sameBytes(target, bytes); },
+        [&](const QString& candidate) { return UploadFolder::placeBytes(folder, candidate, bytes); }, &outcome.name);
+    return outcome;
+}
+
+void record(const Outcome& outcome, const QString& chosenName, ImageImport::Result* result)
+{
+    switch (outcome.placed) {
+    case Placed::Copied:
+        result->copied << outcome.name;
+        break;
+    case Placed::Duplicate:
+        result->skipped << chosenName;
+        break;
+    case Placed::Failed:
+        result->failed << chosenName;
+        break;
+    }
+}
+
+// The image as PNG files: every page of a multi-page file (a scanner's TIFF), the first frame of anything else
+// (an animated GIF's frames are not pages).
+QList<QByteArray> pngPages(const QString& path, bool* readable)
+{
+    QList<QByteArray> pages;
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const bool multiPage = reader.format() == "tiff";
+    const int count = multiPage ? std::max(1, reader.imageCount()) : 1;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && !reader.jumpToImage(i))
+            break;
+        const QImage image = reader.read();
+        if (image.isNull())
+            break;
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG"))
+            break;
+        pages << png;
+    }
+    *readable = !pages.isEmpty();
+    return pages;
+}
+
 } // namespace
 
 namespace ImageImport {
@@ -40,14 +171,24 @@ Result copyIntoFolder(const QStringList& paths, const QString& folder)
             result.failed << path;
             continue;
         }
-        if (QFileInfo::exists(folder + name)) {
-            result.skipped << name;
+        const QString extension = QFileInfo(name).suffix().toLower();
+        if (kTakenAsTheyAre.contains(extension)) {
+            record(placeFile(folder, name, path), name, &result);
             continue;
         }
-        if (UploadFolder::copyFile(path, folder, name))
-            result.copied << name;
-        else
+        bool readable = false;
+        const QList<QByteArray> pages = pngPages(path, &readable);
+        if (!readable) {
             result.failed << name;
+            continue;
+        }
+        const int dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString base = dot > 0 ? name.left(dot) : name;
+        for (int i = 0; i < pages.size(); ++i) {
+            const QString pageName =
+                base + (pages.size() > 1 ? QStringLiteral("-%1").arg(i + 1) : QString()) + QStringLiteral(".png");
+            record(placeBytes(folder, pageName, pages.at(i)), pageName, &result);
+        }
     }
     return result;
 }

@@ -11,8 +11,9 @@ namespace ImageImport {
 
 struct Result
 {
+    // Names placed in the folder (a taken name gets a free one: "sheet1 (2).jpg").
     QStringList copied;
-    // Names already waiting in the folder (or chosen twice): the worker keys its queue by name, so they are skipped.
+    // Images already waiting in the folder with the same bytes (or chosen twice): not imported again.
     QStringList skipped;
     QStringList failed;
 };
@@ -21,7 +22,9 @@ struct Result
 QString taskImageFolder();
 
 // Copies every path, in order, into folder under its last "/" piece. Each copy is atomic (the worker never sees a
-// half-written file); existing names are left untouched.
+// half-written file); existing files are left untouched. JPEG, PNG and BMP files are copied as they are; any other
+// image (GIF, every page of a TIFF, ...) is converted to PNG, since the store takes only those; a file that cannot
+// be read as an image is reported as failed.
 Result copyIntoFolder(const QStringList& paths, const QString& folder);
 
 // The short message for the teacher, or an empty text when everything was copied.

@@ -76,11 +76,18 @@ void BaseAPI::post(QString url, const QByteArray& body, QJsonObject& result)
     result = waitForJson(pending);
 }
 
+int BaseAPI::lastHttpStatus() const
+{
+    return m_lastHttpStatus;
+}
+
 QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
 {
+    m_lastHttpStatus = 0;
     // A timed-out reply carries whatever arrived before the abort; it must not count as an answer.
     if (!waitForFinished(pending, s_transferTimeout, false))
         return QJsonObject();
+    m_lastHttpStatus = pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // The service may percent-encode its whole reply; "+" stays as it is.
     const QByteArray decoded = QByteArray::fromPercentEncoding(pending->readAll());
     return QJsonDocument::fromJson(decoded).object();

@@ -24,6 +24,8 @@ public:
     // The reply's top-level JSON object after percent-decoding, or an empty object on any failure.
     void get(QString url, QJsonObject& result);
     void post(QString url, const QByteArray& body, QJsonObject& result);
+    // The HTTP status of the last get or post, 0 when none arrived.
+    int lastHttpStatus() const;
     // Stores the body at filePath only when the whole reply arrived with a 2xx status; otherwise filePath is left
     // as it was, so a later attempt fetches it again.
     void download(QString url, QString filePath);
@@ -50,4 +52,5 @@ private:
     QNetworkReply* reply;
     QFile* file;
     bool m_downloadOk = false;
+    int m_lastHttpStatus = 0;
 };

@@ -168,12 +168,15 @@ bool HttpCommunicationThread::getUploadToken()
     return true;
 }
 
-void HttpCommunicationThread::analyseAnswerImage(const QString& key)
+bool HttpCommunicationThread::analyseAnswerImage(const QString& key)
 {
     BaseAPI api;
     const QString text = RequestSigning::analyseText(uid, token, taskId, uploadDomain + key, timestamp());
-    // On success "data" is a boolean the client has no use for.
-    accepted(postLogged(api, ANALYSE_PATH, text));
+    // On success "data" is a boolean the client has no use for. A JSON body behind an error status (a proxy's
+    // answer) is not the service taking the image.
+    const QJsonObject result = postLogged(api, ANALYSE_PATH, text);
+    const int status = api.lastHttpStatus();
+    return accepted(result) && status >= 200 && status < 300;
 }
 
 bool HttpCommunicationThread::getPaperStatus()

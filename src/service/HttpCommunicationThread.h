@@ -25,7 +25,8 @@ public:
 
     // The seven service calls.
     static bool getUploadToken();
-    static void analyseAnswerImage(const QString& key);
+    // True only when the service took it: HTTP 2xx, a JSON object, "code" absent or 0.
+    static bool analyseAnswerImage(const QString& key);
     static bool getPaperStatus();
     static void getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount);
     static void getReplenishStudents(QList<ReplenishStudent>& students);

@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpMultiPart>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -133,5 +136,15 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
         return UploadLoop::NotStored;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    return status.isValid() ? status.toInt() : UploadLoop::NotStored;
+    if (!status.isValid())
+        return UploadLoop::NotStored;
+    // The form upload answers {"hash":...,"key":...}. A 200 that does not name our key came from something else
+    // (a captive portal, a proxy's page) and stored nothing.
+    if (status.toInt() == UploadLoop::Stored) {
+        const QJsonObject body = QJsonDocument::fromJson(reply->readAll()).object();
+        const QJsonValue storedKey = body.value(QStringLiteral("key"));
+        if (!storedKey.isString() || storedKey.toString() != key)
+            return UploadLoop::Unconfirmed;
+    }
+    return status.toInt();
 }

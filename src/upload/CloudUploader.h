@@ -31,7 +31,8 @@ public:
     CloudUploader& operator=(const CloudUploader&) = delete;
 
     // Blocks the calling thread (spinning a local event loop) until the store answers. Returns the HTTP status,
-    // UploadLoop::NotStored on a network error or timeout, UploadLoop::FileUnreadable when the file cannot be opened.
+    // UploadLoop::NotStored on a network error or timeout, UploadLoop::FileUnreadable when the file cannot be opened,
+    // UploadLoop::Unconfirmed for a 200 whose body does not name the key.
     int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override;
 
     static int clientCount();

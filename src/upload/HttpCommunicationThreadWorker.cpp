@@ -1,6 +1,7 @@
 #include "service/HttpCommunicationThread.h"
 
 #include "upload/CloudUploader.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
 // The worker side of HttpCommunicationThread: the single instance, its life cycle and the upload loop.
@@ -11,7 +12,7 @@ class ServiceCalls : public UploadLoop::Service
 {
 public:
     bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
-    void analyseAnswerImage(const QString& key) override { HttpCommunicationThread::analyseAnswerImage(key); }
+    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
     QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
 };
 
@@ -40,8 +41,11 @@ void HttpCommunicationThread::run()
     UploadLoop::SystemClock clock;
     UploadLoop::ThreadSleeper sleeper;
     ServiceCalls service;
+    // The worker's own connection to the task database, opened and closed on this thread.
+    UploadLedger ledger;
+    ledger.openForTask(taskId);
     // The launch values were set before start and do not change afterwards.
-    UploadLoop loop(service, *m_cloudClient, clock, sleeper, uid, taskId);
+    UploadLoop loop(service, *m_cloudClient, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
     loop.run();
 }

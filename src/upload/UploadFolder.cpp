@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <QtEndian>
 
 namespace {
 
@@ -74,6 +75,38 @@ bool copyFile(const QString& source, const QString& folder, const QString& fileN
         return false;
     }
     return commit(target, error);
+}
+
+QFileInfoList listImages(const QString& folder)
+{
+    // Without QDir::Hidden hidden files are left out; without QDir::System so are FIFOs, sockets and devices; name
+    // filters match without regard to case.
+    return QDir(folder).entryInfoList(
+        {QStringLiteral("*.bmp"), QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.png")},
+        QDir::Files | QDir::Readable | QDir::NoSymLinks, QDir::Name);
+}
+
+bool isWholeImage(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    const QByteArray head = file.read(8);
+    if (head.startsWith("\xFF\xD8")) {
+        if (size < 4 || !file.seek(size - 2))
+            return false;
+        return file.read(2) == QByteArray("\xFF\xD9", 2);
+    }
+    if (head == QByteArray("\x89PNG\r\n\x1A\n", 8)) {
+        static const QByteArray iend("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+        if (size < 8 + 12 || !file.seek(size - 12))
+            return false;
+        return file.read(12) == iend;
+    }
+    if (head.startsWith("BM") && head.size() >= 6)
+        return qFromLittleEndian<quint32>(head.constData() + 2) == quint64(size);
+    return false;
 }
 
 } // namespace UploadFolder

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFileInfoList>
 #include <QString>
 
 // Hands files over to the upload worker. The worker uploads and deletes every image it finds in the task's image
@@ -14,5 +15,13 @@ bool placeBytes(const QString& folder, const QString& fileName, const QByteArray
 // Copies source to folder/fileName atomically, streaming it (never loading it whole). An existing file of that
 // name is replaced; callers that must not overwrite check first.
 bool copyFile(const QString& source, const QString& folder, const QString& fileName, QString* error = nullptr);
+
+// The images waiting in folder, as the worker sees them: regular files (never symbolic links) named *.bmp, *.jpg,
+// *.jpeg or *.png in any letter case, readable and not hidden, sorted by name.
+QFileInfoList listImages(const QString& folder);
+
+// Whether the file holds a whole image, judged by its bytes whatever its name: a JPEG ends with its end-of-image
+// marker, a PNG with its IEND chunk, a BMP is as long as its header says. Anything else counts as not whole.
+bool isWholeImage(const QString& path);
 
 } // namespace UploadFolder

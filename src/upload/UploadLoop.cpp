@@ -8,13 +8,21 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include "core/AppLog.h"
+#include "upload/UploadFolder.h"
+
 namespace {
 
-// A file's identity for the loop's memory: the same path with other contents is another file.
-QString signature(const QFileInfo& info)
+// A file's identity in the ledger: the same name with other contents is another image.
+UploadLedger::Identity identityOf(const QFileInfo& info)
 {
-    return info.absoluteFilePath() + QLatin1Char('\n') + QString::number(info.size()) + QLatin1Char('\n') +
-           QString::number(info.lastModified().toMSecsSinceEpoch());
+    return UploadLedger::Identity{info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
+QString signature(const UploadLedger::Identity& image)
+{
+    return image.name + QLatin1Char('\n') + QString::number(image.size) + QLatin1Char('\n') +
+           QString::number(image.modifiedMs);
 }
 
 // Size and modification time, read at once (QFileInfo fetches them lazily and would read them later).
@@ -50,16 +58,16 @@ void UploadLoop::ThreadSleeper::sleep(int ms)
     }
 }
 
-UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, const QString& uid,
-                       const QString& taskId)
-    : UploadLoop(service, uploader, clock, sleeper, uid, taskId, Intervals())
+UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+                       const QString& uid, const QString& taskId)
+    : UploadLoop(service, uploader, clock, sleeper, ledger, uid, taskId, Intervals())
 {
 }
 
-UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, const QString& uid,
-                       const QString& taskId, const Intervals& intervals)
-    : m_service(service), m_uploader(uploader), m_clock(clock), m_sleeper(sleeper), m_uid(uid), m_taskId(taskId),
-      m_intervals(intervals), m_removeFile([](const QString& path) { return QFile::remove(path); })
+UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+                       const QString& uid, const QString& taskId, const Intervals& intervals)
+    : m_service(service), m_uploader(uploader), m_clock(clock), m_sleeper(sleeper), m_ledger(ledger), m_uid(uid),
+      m_taskId(taskId), m_intervals(intervals), m_removeFile([](const QString& path) { return QFile::remove(path); })
 {
 }
 
@@ -117,19 +125,43 @@ int UploadLoop::nextPassDelayMs() const
     return m_nextPassDelayMs;
 }
 
+int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger)
+{
+    int waiting = 0;
+    for (const QFileInfo& info : UploadFolder::listImages(folder)) {
+        if (info.size() > 0 && ledger.find(identityOf(info)).state != UploadLedger::State::Announced)
+            ++waiting;
+    }
+    return waiting;
+}
+
+qint64 UploadLoop::nextKeyMs()
+{
+    // Seeded from the ledger, so that a clock set back between two runs does not reuse an earlier run's key.
+    if (m_lastKeyMs < 0)
+        m_lastKeyMs = m_ledger.highestKeyMs();
+    m_lastKeyMs = std::max(m_clock.currentMSecsSinceEpoch(), m_lastKeyMs + 1);
+    return m_lastKeyMs;
+}
+
+void UploadLoop::logOnce(const QString& path, const QString& text)
+{
+    const QString entry = path + QLatin1Char('\n') + text;
+    if (m_logged.contains(entry))
+        return;
+    m_logged.insert(entry);
+    AppLog::append((QStringLiteral("upload: ") + text + QStringLiteral(": ") + path + QLatin1Char('\n')).toUtf8());
+}
+
 int UploadLoop::runPass()
 {
     const QString path = folder();
-    QDir dir(path);
-    if (!dir.exists())
+    if (!QDir(path).exists())
         QDir().mkdir(path);
 
-    // Without QDir::Hidden hidden files are left out, and name filters match without regard to case.
-    const QFileInfoList entries =
-        dir.entryInfoList({QStringLiteral("*.bmp"), QStringLiteral("*.jpg"), QStringLiteral("*.png")},
-                          QDir::Files | QDir::Readable, QDir::Name);
+    const QFileInfoList entries = UploadFolder::listImages(path);
 
-    int stored = 0;
+    int announced = 0;
     qint64 soonestSettle = -1;
     QSet<QString> listed;
     for (const QFileInfo& entry : entries) {
@@ -139,32 +171,52 @@ int UploadLoop::runPass()
         const QFileInfo info(entry.absoluteFilePath());
         if (!info.exists() || !info.isReadable())
             break; // gone or locked since the listing: the next pass lists the folder afresh
-        const QString sig = signature(info);
-        listed.insert(sig);
-        if (m_undeletable.contains(sig))
+        // Replaced by a link since the listing: never follow it out of the folder.
+        if (info.isSymLink() || !info.isFile())
             continue;
-
-        // A file still being written by a producer that does not use the atomic hand-over keeps changing its
-        // modification time; take it only once it has been left alone for a while.
-        const qint64 now = m_clock.currentMSecsSinceEpoch();
-        const qint64 age = now - info.lastModified().toMSecsSinceEpoch();
-        qint64 wait = 0;
-        if (age < 0) {
-            // Time stamp in the future (clock skew, a copy that kept its time): settle on our own clock instead.
-            const qint64 first = m_firstSeen.value(sig, now);
-            m_firstSeen.insert(sig, first);
-            wait = m_intervals.settleMs - (now - first);
-        } else {
-            wait = m_intervals.settleMs - age;
+        if (info.size() == 0) {
+            logOnce(info.absoluteFilePath(), QStringLiteral("empty file left in place"));
+            continue;
         }
-        if (wait > 0) {
-            soonestSettle = soonestSettle < 0 ? wait : std::min(soonestSettle, wait);
+        const UploadLedger::Identity image = identityOf(info);
+        const UploadLedger::Entry known = m_ledger.find(image);
+        listed.insert(signature(image));
+
+        if (known.state == UploadLedger::State::Announced) {
+            removeAnnounced(info.absoluteFilePath());
+            continue;
+        }
+        if (known.state == UploadLedger::State::Stored) {
+            if (announceAndDelete(info.absoluteFilePath(), image, known.key) == Outcome::Done)
+                ++announced;
             continue;
         }
 
-        const Outcome outcome = uploadOne(info.absoluteFilePath());
+        // Not sent yet: a whole image goes at once; one that is not whole may still be being written by a producer
+        // that does not use the atomic hand-over, so it waits until it has been left alone for a while.
+        if (known.state == UploadLedger::State::Unknown && !UploadFolder::isWholeImage(info.absoluteFilePath())) {
+            const qint64 now = m_clock.currentMSecsSinceEpoch();
+            const qint64 age = now - image.modifiedMs;
+            qint64 wait = 0;
+            if (age < 0) {
+                // Time stamp in the future (clock skew, a copy that kept its time): settle on our own clock.
+                const qint64 first = m_firstSeen.value(signature(image), now);
+                m_firstSeen.insert(signature(image), first);
+                wait = m_intervals.settleMs - (now - first);
+            } else {
+                wait = m_intervals.settleMs - age;
+            }
+            if (wait > 0) {
+                soonestSettle = soonestSettle < 0 ? wait : std::min(soonestSettle, wait);
+                continue;
+            }
+            logOnce(info.absoluteFilePath(),
+                    QStringLiteral("not a whole image, sent as it is after staying unchanged"));
+        }
+
+        const Outcome outcome = uploadOne(info, image, known);
         if (outcome == Outcome::Done)
-            ++stored;
+            ++announced;
         else if (outcome == Outcome::LeavePass)
             break;
     }
@@ -176,38 +228,66 @@ int UploadLoop::runPass()
             it = m_firstSeen.erase(it);
     }
 
-    if (stored > 0)
+    if (announced > 0)
         m_nextPassDelayMs = 0;
     else if (soonestSettle > 0)
         m_nextPassDelayMs = static_cast<int>(std::min<qint64>(soonestSettle, m_intervals.idlePauseMs));
     else
         m_nextPassDelayMs = m_intervals.idlePauseMs;
-    return stored;
+    return announced;
 }
 
-UploadLoop::Outcome UploadLoop::uploadOne(const QString& path)
+UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLedger::Identity& image,
+                                          UploadLedger::Entry entry)
 {
+    const QString path = info.absoluteFilePath();
+    const Stamp listedStamp{image.size, image.modifiedMs};
+    // The key is recorded before the first byte leaves, so that after a crash the same file goes again under the
+    // same key. A file known as sent may already be in the store under its key: a 614 then proves it is ours.
+    QString key = entry.key;
+    bool mayBeStored = entry.state == UploadLedger::State::Sent;
+    if (!mayBeStored) {
+        const qint64 ms = nextKeyMs();
+        key = objectKey(m_uid, m_taskId, ms, image.name);
+        m_ledger.recordSending(image, key, ms);
+    }
+
     bool refreshedAfterRefusal = false;
+    bool foreignAgain = false;
     while (keepGoing()) {
         const QFileInfo before(path);
         if (!before.exists() || !before.isReadable())
             return Outcome::LeavePass;
+        // Changed since it was listed: it is another image now, judged afresh by the next pass.
+        if (!(stampOf(path) == listedStamp))
+            return Outcome::Skipped;
 
-        const Stamp sent = stampOf(path);
-        const QString key = objectKey(m_uid, m_taskId, m_clock.currentMSecsSinceEpoch(), before.fileName());
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
 
-        if (code == Stored || code == AlreadyStored) {
-            m_backoffMs = 0;
+        if (code == Stored || (code == AlreadyStored && mayBeStored)) {
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;
-            // the file is sent again once it has settled.
-            if (!(stampOf(path) == sent))
+            // the file is judged again as the new image it now is.
+            if (!(stampOf(path) == listedStamp))
                 return Outcome::Skipped;
-            m_service.analyseAnswerImage(key);
-            if (!m_removeFile(path) && QFileInfo::exists(path))
-                m_undeletable.insert(signature(QFileInfo(path)));
-            return Outcome::Done;
+            m_ledger.markStored(image);
+            return announceAndDelete(path, image, key);
         }
+
+        if (code == AlreadyStored) {
+            // Another object already has this key (a clock set back, another copy of the program): ours was not
+            // stored. Send again under a fresh key, pausing only if that happens twice in a row.
+            logOnce(path, QStringLiteral("key %1 taken by another object, sent under a fresh key").arg(key));
+            if (foreignAgain)
+                backOff();
+            foreignAgain = true;
+            const qint64 ms = nextKeyMs();
+            key = objectKey(m_uid, m_taskId, ms, image.name);
+            m_ledger.recordSending(image, key, ms);
+            continue;
+        }
+        foreignAgain = false;
+        // Whatever the answer, the store may hold this key from now on (a reply lost after the object was written).
+        mayBeStored = true;
 
         // Gone while it was being sent: the next pass lists the folder afresh.
         if (!QFileInfo::exists(path))
@@ -232,6 +312,30 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QString& path)
         backOff();
     }
     return Outcome::LeavePass;
+}
+
+UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const UploadLedger::Identity& image,
+                                                  const QString& key)
+{
+    // Until the service took the announcement the file stays: the next pass announces the same key again, without
+    // sending the file again. The files behind it go on meanwhile.
+    if (!m_service.analyseAnswerImage(key)) {
+        backOff();
+        return Outcome::Skipped;
+    }
+    m_backoffMs = 0;
+    m_ledger.markAnnounced(image);
+    removeAnnounced(path);
+    return Outcome::Done;
+}
+
+bool UploadLoop::removeAnnounced(const QString& path)
+{
+    if (m_removeFile(path) || !QFileInfo::exists(path))
+        return true;
+    // Announced already: it is only ever deleted, tried again on every pass.
+    logOnce(path, QStringLiteral("announced image cannot be deleted"));
+    return false;
 }
 
 void UploadLoop::backOff()

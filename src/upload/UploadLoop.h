@@ -2,13 +2,18 @@
 
 #include <functional>
 
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QString>
 
+#include "upload/UploadLedger.h"
+
 // The upload worker's loop: fetch the upload credentials, then empty the task's image folder into the object store
-// pass after pass, announcing each stored image to the service and deleting it locally. Clock, sleep, the store
-// and the two service calls are injected so the loop can be driven fast by tests; the worker wires the real ones.
+// pass after pass, announcing each stored image to the service and deleting it locally. Clock, sleep, the store,
+// the two service calls and the ledger are injected so the loop can be driven fast by tests; the worker wires the
+// real ones. The ledger records each image's key before it is sent and each step it passes, so a restart resumes
+// where the last run stopped: nothing is stored twice, announced twice or deleted before the service took it.
 class UploadLoop
 {
 public:
@@ -54,7 +59,8 @@ public:
     public:
         virtual ~Service() = default;
         virtual bool getUploadToken() = 0;
-        virtual void analyseAnswerImage(const QString& key) = 0;
+        // True only when the service took the announcement.
+        virtual bool analyseAnswerImage(const QString& key) = 0;
         virtual QString uploadToken() const = 0;
     };
 
@@ -62,12 +68,13 @@ public:
     {
         int credentialsRetryMs = 5000;
         // Pause after a pass that uploaded nothing, so an idle worker does not spin.
-        int idlePauseMs = 250;
+        int idlePauseMs = 100;
         // Back-off between failed attempts: starts here and doubles up to the maximum.
         int backoffInitialMs = 1000;
         int backoffMaxMs = 30000;
-        // A file modified more recently than this may still be being written: it waits for a later pass.
-        int settleMs = 1000;
+        // A file that does not hold a whole image may still be being written: it is sent as it is only once it
+        // has stayed unchanged this long. A whole image is sent at once.
+        int settleMs = 30000;
     };
 
     // The store's codes; any other value means "not stored".
@@ -80,12 +87,14 @@ public:
         NotStored = -1,
         // Returned by uploaders: the local file could not be opened, nothing was sent.
         FileUnreadable = -2,
+        // Returned by uploaders: a 200 whose body does not name the key sent (a proxy's or a portal's page).
+        Unconfirmed = -3,
     };
 
-    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, const QString& uid,
-               const QString& taskId);
-    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, const QString& uid,
-               const QString& taskId, const Intervals& intervals);
+    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+               const QString& uid, const QString& taskId);
+    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+               const QString& uid, const QString& taskId, const Intervals& intervals);
 
     // Production never stops; tests end the loop through this predicate (checked between steps).
     void setKeepGoing(std::function<bool()> keepGoing);
@@ -99,7 +108,7 @@ public:
     // Step 1: the token call until it succeeds, 5000 ms apart. Returns false only when stopped meanwhile.
     bool acquireCredentials();
 
-    // One pass over the folder. Returns the number of files stored and announced. Sets nextPassDelayMs().
+    // One pass over the folder. Returns the number of images announced. Sets nextPassDelayMs().
     int runPass();
 
     // How long to wait before the next pass: 0 after a pass that stored something, else the idle pause (shortened
@@ -111,6 +120,10 @@ public:
 
     static QString objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName);
 
+    // The images in folder the worker has still to send or announce (what the wait dialog counts): announced
+    // images whose file could not be deleted and empty files are not counted.
+    static int waitingImages(const QString& folder, const UploadLedger& ledger);
+
 private:
     enum class Outcome
     {
@@ -119,14 +132,20 @@ private:
         LeavePass,
     };
 
-    Outcome uploadOne(const QString& path);
+    Outcome uploadOne(const QFileInfo& info, const UploadLedger::Identity& image, UploadLedger::Entry entry);
+    Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
+    bool removeAnnounced(const QString& path);
+    // Milliseconds for a new key: the clock, but never the same value twice and never going back.
+    qint64 nextKeyMs();
     void backOff();
     bool keepGoing() const;
+    void logOnce(const QString& path, const QString& text);
 
     Service& m_service;
     Uploader& m_uploader;
     Clock& m_clock;
     Sleeper& m_sleeper;
+    UploadLedger& m_ledger;
     QString m_uid;
     QString m_taskId;
     Intervals m_intervals;
@@ -134,8 +153,9 @@ private:
     std::function<bool(const QString&)> m_removeFile;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
-    // Files stored and announced that could not be deleted: path, size and modification time. Never sent again.
-    QSet<QString> m_undeletable;
+    qint64 m_lastKeyMs = -1;
+    // What has been logged about which file, so a file that stays as it is does not fill the log.
+    QSet<QString> m_logged;
     // When a file's current size and modification time were first seen, for files whose time lies in the future.
     QHash<QString, qint64> m_firstSeen;
 };

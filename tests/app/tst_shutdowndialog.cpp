@@ -2,6 +2,7 @@
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
 #include "service/HttpCommunicationThread.h"
+#include "upload/UploadLedger.h"
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
@@ -114,11 +115,21 @@ void TestShutDownDialog::addImages(const QStringList& names)
 void TestShutDownDialog::countsOnlyImageFiles()
 {
     QVERIFY(QFileInfo(m_work->filePath(QStringLiteral("image/T1"))).isDir());
-    addImages({"a.jpg", "b.PNG", "c.Bmp", "d.jpeg", "e.txt", ".f.jpg.part", "preview/g.jpg"});
+    addImages({"a.jpg", "b.PNG", "c.Bmp", "d.jpeg", "e.txt", ".f.jpg.part", "preview/g.jpg", "stuck.jpg"});
     QVERIFY(QDir().mkdir(imagePath(QStringLiteral("folder.jpg"))));
+    // What the worker never sends, or has finished with, holds nobody up: an empty file, a link, and an image the
+    // service took whose file could not be deleted.
+    QVERIFY(TestUtils::writeFile(imagePath(QStringLiteral("empty.jpg")), QByteArray()));
+    QVERIFY(QFile::link(imagePath(QStringLiteral("a.jpg")), imagePath(QStringLiteral("link.jpg"))));
+    UploadLedger ledger;
+    QVERIFY(ledger.openForTask(kTaskId));
+    const QFileInfo stuck(imagePath(QStringLiteral("stuck.jpg")));
+    const UploadLedger::Identity image{stuck.fileName(), stuck.size(), stuck.lastModified().toMSecsSinceEpoch()};
+    QVERIFY(ledger.recordSending(image, QStringLiteral("paper/origin/u9/T1/1.jpg"), 1));
+    QVERIFY(ledger.markAnnounced(image));
 
     QVERIFY(m_dialog->checkPending());
-    QCOMPARE(bar(*m_dialog)->maximum(), 3);
+    QCOMPARE(bar(*m_dialog)->maximum(), 4);
 }
 
 void TestShutDownDialog::uploadPhaseFollowsTheFolder()

@@ -2,7 +2,11 @@
 
 #include "TestUtils.h"
 
+#include <atomic>
+#include <memory>
+
 #include <QSqlQuery>
+#include <QThread>
 #include <QtTest>
 
 class TestTaskDatabase : public QObject
@@ -12,6 +16,7 @@ class TestTaskDatabase : public QObject
 private slots:
     void opensWhateverLiesThere_data();
     void opensWhateverLiesThere();
+    void twoThreadsOpenANewFileAtOnce();
 };
 
 void TestTaskDatabase::opensWhateverLiesThere_data()
@@ -46,6 +51,31 @@ void TestTaskDatabase::opensWhateverLiesThere()
     QVERIFY(again.open(path));
     QCOMPARE(again.schemaVersion(), TaskDatabase::currentSchemaVersion());
     QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}), aside);
+}
+
+// The worker and the wait dialog open the task's database on their own threads at start-up: the one that comes
+// second must wait for the first one's migration, never take the half-made file for a broken one.
+void TestTaskDatabase::twoThreadsOpenANewFileAtOnce()
+{
+    ScopedWorkingDirectory dir;
+    for (int round = 0; round < 20; ++round) {
+        const QString path = TaskDatabase::pathForTask(QStringLiteral("T%1").arg(round));
+        std::atomic<int> opened{0};
+        auto openIt = [&] {
+            TaskDatabase db;
+            if (db.open(path) && db.schemaVersion() == TaskDatabase::currentSchemaVersion())
+                ++opened;
+        };
+        std::unique_ptr<QThread> first(QThread::create(openIt));
+        std::unique_ptr<QThread> second(QThread::create(openIt));
+        first->start();
+        second->start();
+        QVERIFY(first->wait(20000));
+        QVERIFY(second->wait(20000));
+        QCOMPARE(opened.load(), 2);
+        QVERIFY2(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).isEmpty(),
+                 qPrintable(path));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTaskDatabase)

@@ -1,9 +1,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "TestDataPath.h"
 #include "TestUtils.h"
 #include "pages/DisplayPhotoFooterReTake.h"
 #include "pages/DisplayPhotoHead.h"
@@ -53,7 +55,7 @@ private slots:
     void copiesEveryChosenExtension();
     void existingNameIsNotOverwrittenAndReported_data() { addImporterRows(); }
     void existingNameIsNotOverwrittenAndReported();
-    void sameNameFromTwoFoldersCopiesTheFirst();
+    void sameNameOtherSheetGetsAFreeName();
     void unreadableSourceIsReportedAndTheRestCopied();
     void createsTheMissingTaskFolderOneLevel();
     void missingImageRootFailsEveryCopy();
@@ -130,11 +132,16 @@ void TestImageImport::cancelledDialogStillAnnouncesTheUpload()
 void TestImageImport::copiesEveryChosenExtension()
 {
     QFETCH(QString, kind);
-    const QStringList names = {QStringLiteral("a.jpg"),     QStringLiteral("b.jpeg"), QStringLiteral("c.png"),
-                               QStringLiteral("d.bmp"),     QStringLiteral("e.gif"),  QStringLiteral("f.tif"),
-                               QStringLiteral("notes.txt"), QStringLiteral("NOEXT")};
-    for (const QString& name : names)
+    const QStringList asTheyAre = {QStringLiteral("a.jpg"), QStringLiteral("b.jpeg"), QStringLiteral("c.png"),
+                                   QStringLiteral("d.bmp")};
+    for (const QString& name : asTheyAre)
         m_nextPaths << source(name, name.toUtf8() + " bytes");
+    QFile gif(QStringLiteral(AMBREL_TEST_DATA_DIR "/quadrants.gif"));
+    QVERIFY(gif.open(QIODevice::ReadOnly));
+    m_nextPaths << source(QStringLiteral("e.gif"), gif.readAll());
+    const QString tif = m_dir->filePath(QStringLiteral("scans/f.tif"));
+    QVERIFY(TestUtils::makeTestImage(64, 48).save(tif, "TIFF"));
+    m_nextPaths << tif << source(QStringLiteral("notes.txt"), "not an image") << source(QStringLiteral("NOEXT"), "?");
     std::unique_ptr<QWidget> importer(makeImporter(kind));
     QSignalSpy started(importer.get(), SIGNAL(uploadPicStarted()));
 
@@ -142,15 +149,26 @@ void TestImageImport::copiesEveryChosenExtension()
 
     QCOMPARE(started.count(), 1);
     QStringList copied = QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden);
-    QStringList expected = names;
     copied.sort();
-    expected.sort();
-    QCOMPARE(copied, expected);
-    for (const QString& name : names) {
+    QCOMPARE(copied, (asTheyAre + QStringList{QStringLiteral("e.png"), QStringLiteral("f.png")}));
+    for (const QString& name : asTheyAre)
         QCOMPARE(TestUtils::readFile(taskFolder() + name), name.toUtf8() + " bytes");
+    // The store takes no GIF or TIFF: those arrive as PNG files with the same pixels.
+    const QImage fromGif(taskFolder() + QStringLiteral("e.png"), "PNG");
+    QCOMPARE(fromGif.size(), QSize(16, 8));
+    QCOMPARE(fromGif.pixel(0, 0), qRgb(255, 0, 0));
+    QCOMPARE(fromGif.pixel(15, 0), qRgb(0, 255, 0));
+    QCOMPARE(fromGif.pixel(0, 7), qRgb(0, 0, 255));
+    QCOMPARE(fromGif.pixel(15, 7), qRgb(255, 255, 255));
+    const QImage fromTif(taskFolder() + QStringLiteral("f.png"), "PNG");
+    QCOMPARE(fromTif.convertToFormat(QImage::Format_RGB32), TestUtils::makeTestImage(64, 48));
+    for (const QString& name : asTheyAre)
         QVERIFY2(QFileInfo::exists(m_dir->filePath(QStringLiteral("scans/") + name)), "the source stays in place");
-    }
-    QVERIFY2(m_warnings.isEmpty(), "a fully successful import is silent");
+    // What cannot be read as an image is named, never left in the folder where nothing would upload it.
+    QCOMPARE(m_warnings.size(), 1);
+    QVERIFY(m_warnings.first().contains(QStringLiteral("notes.txt")));
+    QVERIFY(m_warnings.first().contains(QStringLiteral("NOEXT")));
+    QVERIFY(!m_warnings.first().contains(QStringLiteral("e.gif")));
 }
 
 void TestImageImport::existingNameIsNotOverwrittenAndReported()
@@ -158,7 +176,8 @@ void TestImageImport::existingNameIsNotOverwrittenAndReported()
     QFETCH(QString, kind);
     QVERIFY(QDir().mkdir(taskFolder()));
     QVERIFY(TestUtils::writeFile(taskFolder() + QStringLiteral("page1.jpg"), "waiting for upload"));
-    m_nextPaths << source(QStringLiteral("page1.jpg"), "new scan") << source(QStringLiteral("page2.jpg"), "second");
+    m_nextPaths << source(QStringLiteral("page1.jpg"), "waiting for upload")
+                << source(QStringLiteral("page2.jpg"), "second");
     std::unique_ptr<QWidget> importer(makeImporter(kind));
     QSignalSpy started(importer.get(), SIGNAL(uploadPicStarted()));
 
@@ -167,23 +186,29 @@ void TestImageImport::existingNameIsNotOverwrittenAndReported()
     QCOMPARE(started.count(), 1);
     QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("page1.jpg")), QByteArray("waiting for upload"));
     QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("page2.jpg")), QByteArray("second"));
+    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files).size(), 2);
     QCOMPARE(m_warnings.size(), 1);
     QVERIFY(m_warnings.first().contains(QStringLiteral("page1.jpg")));
     QVERIFY(!m_warnings.first().contains(QStringLiteral("page2.jpg")));
 }
 
-void TestImageImport::sameNameFromTwoFoldersCopiesTheFirst()
+void TestImageImport::sameNameOtherSheetGetsAFreeName()
 {
     m_nextPaths << source(QStringLiteral("monday/sheet.jpg"), "monday")
-                << source(QStringLiteral("tuesday/sheet.jpg"), "tuesday");
+                << source(QStringLiteral("tuesday/sheet.jpg"), "tuesday")
+                << source(QStringLiteral("wednesday/sheet.jpg"), "monday");
     HomePage page;
 
     page.uploadPng();
 
-    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files), QStringList{QStringLiteral("sheet.jpg")});
+    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files, QDir::Name),
+             (QStringList{QStringLiteral("sheet (2).jpg"), QStringLiteral("sheet.jpg")}));
     QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("sheet.jpg")), QByteArray("monday"));
+    QCOMPARE(TestUtils::readFile(taskFolder() + QStringLiteral("sheet (2).jpg")), QByteArray("tuesday"));
+    // Only the true duplicate (same bytes) is reported.
     QCOMPARE(m_warnings.size(), 1);
     QVERIFY(m_warnings.first().contains(QStringLiteral("sheet.jpg")));
+    QVERIFY(!m_warnings.first().contains(QStringLiteral("(2)")));
 }
 
 void TestImageImport::unreadableSourceIsReportedAndTheRestCopied()

@@ -1,15 +1,18 @@
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "PageTestData.h"
+#include "TestDataPath.h"
 #include "pages/HomePage.h"
 #include "pages/PageFileDialog.h"
 #include "pages/PageMessageBox.h"
 
-// The import hands large files to the running upload worker: the store must only ever receive them whole. A process
-// of its own, because the worker, once started, lives until the process ends.
+// The import hands large files to the running upload worker: the store must only ever receive them whole, and every
+// file the dialog offers reaches it. A process of its own, because the worker, once started, lives until the process
+// ends.
 
 namespace {
 
@@ -22,10 +25,10 @@ class TestImportUpload : public QObject
     Q_OBJECT
 
 private slots:
-    void largeImportIsUploadedWhole();
+    void everyImportReachesTheStoreWhole();
 };
 
-void TestImportUpload::largeImportIsUploadedWhole()
+void TestImportUpload::everyImportReachesTheStoreWhole()
 {
     ScopedWorkingDirectory dir;
     QVERIFY(dir.isValid());
@@ -37,14 +40,22 @@ void TestImportUpload::largeImportIsUploadedWhole()
     HttpCommunicationThread::getInstance()->start();
 
     // Two scans of 20 MB and one small page, imported while the worker is already passing over the folder.
-    const QList<QByteArray> contents = {TestUtils::patternBytes(20 * 1024 * 1024, 1),
-                                        TestUtils::patternBytes(20 * 1024 * 1024, 2),
-                                        TestUtils::patternBytes(300 * 1024, 3)};
+    const QList<QByteArray> contents = {TestUtils::patternJpeg(20 * 1024 * 1024, 1),
+                                        TestUtils::patternJpeg(20 * 1024 * 1024, 2),
+                                        TestUtils::patternJpeg(300 * 1024, 3)};
     QStringList paths;
     for (int i = 0; i < contents.size(); ++i) {
         paths << dir.filePath(QStringLiteral("scans/sheet%1.jpg").arg(i));
         QVERIFY(TestUtils::writeFile(paths.last(), contents.at(i)));
     }
+    // Another sheet under a name already taken, and the other types the dialog offers.
+    const QByteArray otherSheet = TestUtils::patternJpeg(100 * 1024, 4);
+    const QByteArray jpeg = TestUtils::patternJpeg(80 * 1024, 5);
+    paths << dir.filePath(QStringLiteral("scans2/sheet0.jpg")) << dir.filePath(QStringLiteral("scans/x.jpeg"))
+          << QStringLiteral(AMBREL_TEST_DATA_DIR "/quadrants.gif") << dir.filePath(QStringLiteral("scans/x.tif"));
+    QVERIFY(TestUtils::writeFile(paths[3], otherSheet));
+    QVERIFY(TestUtils::writeFile(paths[4], jpeg));
+    QVERIFY(TestUtils::makeTestImage(64, 48).save(paths[6], "TIFF"));
     PageFileDialog::setNextFileNames(paths);
     QStringList warnings;
     PageMessageBox::setRecorder([&](const QString&, const QString& text) { warnings << text; });
@@ -55,12 +66,21 @@ void TestImportUpload::largeImportIsUploadedWhole()
 
     QCOMPARE(started.count(), 1);
     QVERIFY(warnings.isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), contents.size(), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), contents.size() + 4, 60000);
     QList<QByteArray> stored;
-    for (const QString& key : emulator->storedKeys())
+    QList<QImage> storedPngs;
+    for (const QString& key : emulator->storedKeys()) {
         stored << emulator->objectBytes(key);
-    for (const QByteArray& content : contents)
+        if (key.endsWith(QLatin1String(".png")))
+            storedPngs << QImage::fromData(stored.last(), "PNG");
+    }
+    for (const QByteArray& content : contents + QList<QByteArray>{otherSheet, jpeg})
         QVERIFY2(stored.contains(content), "every object in the store equals a whole source file");
+    QCOMPARE(storedPngs.size(), 2);
+    const QList<QSize> sizes = {storedPngs[0].size(), storedPngs[1].size()};
+    QVERIFY(sizes.contains(QSize(16, 8)));
+    QVERIFY(sizes.contains(QSize(64, 48)));
+    QCOMPARE(emulator->requestCount(ServiceEmulator::Endpoint::Analyse), contents.size() + 4);
     for (const ServiceEmulator::UploadRecord& upload : emulator->uploads())
         QCOMPARE(upload.status, 200);
     QTRY_VERIFY_WITH_TIMEOUT(QDir(QStringLiteral("image/") + TaskId).entryList(QDir::Files).isEmpty(), 10000);

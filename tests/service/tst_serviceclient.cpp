@@ -116,6 +116,8 @@ private slots:
 
     void hungServiceTimesOut();
     void nestedCallWhileWaiting();
+    void analyseTellsWhetherTheServiceTookIt_data();
+    void analyseTellsWhetherTheServiceTookIt();
     void workerThreadCalls();
     void simulatedTaskEndToEnd();
     void seededDemoTaskHasUploads();
@@ -738,6 +740,30 @@ void TestServiceClient::nestedCallWhileWaiting()
     QVERIFY(innerDone);
     QCOMPARE(proofread, 2);
     QCOMPARE(total, 6);
+}
+
+void TestServiceClient::analyseTellsWhetherTheServiceTookIt_data()
+{
+    QTest::addColumn<int>("fault"); // -1: none
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("code 0") << -1 << 0 << true;
+    QTest::newRow("code missing") << int(Fault::CodeMissing) << 0 << true;
+    QTest::newRow("code not 0") << int(Fault::CodeNonZero) << 40001 << false;
+    QTest::newRow("HTTP 502 with a code 0 body") << int(Fault::HttpStatus) << 502 << false;
+    QTest::newRow("not JSON") << int(Fault::NonJson) << 0 << false;
+    QTest::newRow("connection dropped") << int(Fault::Drop) << 0 << false;
+}
+
+void TestServiceClient::analyseTellsWhetherTheServiceTookIt()
+{
+    QFETCH(int, fault);
+    QFETCH(int, value);
+    QFETCH(bool, taken);
+    if (fault >= 0)
+        server().addFault(Endpoint::Analyse, {Fault::Kind(fault), value, 1});
+
+    QCOMPARE(HttpCommunicationThread::analyseAnswerImage(QStringLiteral("paper/origin/teacher01/T7/3.jpg")), taken);
 }
 
 void TestServiceClient::workerThreadCalls()

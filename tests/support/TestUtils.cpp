@@ -75,4 +75,16 @@ QByteArray patternBytes(int size, quint32 seed)
     return bytes;
 }
 
+QByteArray patternJpeg(int size, quint32 seed)
+{
+    QByteArray bytes = patternBytes(size, seed);
+    if (size >= 4) {
+        bytes[0] = char(0xFF);
+        bytes[1] = char(0xD8);
+        bytes[size - 2] = char(0xFF);
+        bytes[size - 1] = char(0xD9);
+    }
+    return bytes;
+}
+
 } // namespace TestUtils

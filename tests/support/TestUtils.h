@@ -36,4 +36,7 @@ QByteArray readFile(const QString& path);
 // block repeats, so a chunk sent twice or out of place shows up in a byte comparison.
 QByteArray patternBytes(int size, quint32 seed = 0);
 
+// patternBytes framed by a JPEG's start and end markers: what the upload worker takes for a whole JPEG.
+QByteArray patternJpeg(int size, quint32 seed = 0);
+
 } // namespace TestUtils

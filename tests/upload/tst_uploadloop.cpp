@@ -1,5 +1,6 @@
 #include <functional>
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,10 +9,12 @@
 #include <QtTest>
 
 #include "TestUtils.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
-// The upload loop against fakes of the clock, the sleep, the store and the service: every step is recorded in one
-// event list, so the order of token calls, uploads and announcements can be checked exactly.
+// The upload loop against fakes of the clock, the sleep, the store and the service, with the real ledger in the
+// test's working folder: every step is recorded in one event list, so the order of token calls, uploads and
+// announcements can be checked exactly.
 
 namespace {
 
@@ -99,8 +102,10 @@ class FakeService : public UploadLoop::Service
 {
 public:
     explicit FakeService(Events& events) : m_events(events) {}
-    QList<bool> tokenResults; // true once they run out
-    QStringList announced;
+    QList<bool> tokenResults;   // true once they run out
+    QList<bool> analyseResults; // true once they run out
+    QStringList announced;      // every announcement made, taken or not
+    std::function<void()> duringAnalyse;
     int tokensIssued = 0;
     bool getUploadToken() override
     {
@@ -110,10 +115,13 @@ public:
             m_token = QStringLiteral("upload-token-%1").arg(++tokensIssued);
         return ok;
     }
-    void analyseAnswerImage(const QString& key) override
+    bool analyseAnswerImage(const QString& key) override
     {
         m_events.list << QStringLiteral("analyse:") + key;
         announced << key;
+        if (duringAnalyse)
+            duringAnalyse();
+        return analyseResults.isEmpty() || analyseResults.takeFirst();
     }
     QString uploadToken() const override { return m_token; }
 
@@ -127,8 +135,9 @@ struct Rig
 {
     explicit Rig(UploadLoop::Intervals intervals = quickIntervals())
         : sleeper(clock, events), uploader(clock, events), service(events),
-          loop(service, uploader, clock, sleeper, kUid, kTask, intervals)
+          loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals)
     {
+        ledger.openForTask(kTask);
         QDir().mkpath(loop.folder());
     }
 
@@ -166,8 +175,24 @@ struct Rig
     FakeSleeper sleeper;
     FakeUploader uploader;
     FakeService service;
+    UploadLedger ledger;
     UploadLoop loop;
 };
+
+// A whole image of the given format, so that the loop sends it without waiting.
+QByteArray wholeImage(const char* format, int width = 40, int height = 30)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    TestUtils::makeTestImage(width, height).save(&buffer, format);
+    return bytes;
+}
+
+qint64 keyMs(const QString& key)
+{
+    return QFileInfo(key).completeBaseName().toLongLong();
+}
 
 QString keyPattern(const QString& extension)
 {
@@ -183,9 +208,13 @@ class TestUploadLoop : public QObject
 private slots:
     void listing_data();
     void listing();
-    void nameOrderAndOneClockReadingPerAttempt();
-    void storedCodes_data();
-    void storedCodes();
+    void nameOrderAndOneKeyPerImage();
+    void handOver_data();
+    void handOver();
+    void restartResumesWhereTheLastRunStopped_data();
+    void restartResumesWhereTheLastRunStopped();
+    void wholeImagesGoAtOnce_data();
+    void wholeImagesGoAtOnce();
     void credentialsBeforeAnyUpload();
     void tokenRefusedOnceMeansOneTokenCall();
     void tokenRefusedAgainBacksOff();
@@ -214,9 +243,14 @@ void TestUploadLoop::listing_data()
         << QStringList{"scan.JPG"} << QStringList() << QStringList{"scan.JPG"} << QStringList{"JPG"};
     QTest::newRow("mixed-case bmp") << QStringList{"x.BmP"} << QStringList() << QStringList{"x.BmP"}
                                     << QStringList{"BmP"};
-    QTest::newRow("other image types and no extension never touched")
-        << QStringList{"a.jpeg", "a.gif", "a.tif", "noextension", "a.jpg.txt"} << QStringList() << QStringList()
-        << QStringList();
+    QTest::newRow("jpeg taken as it is; gif, tif and no extension never touched")
+        << QStringList{"a.jpeg", "a.gif", "a.tif", "noextension", "a.jpg.txt"} << QStringList() << QStringList{"a.jpeg"}
+        << QStringList{"jpeg"};
+    // "link:" makes a symbolic link to a file outside the folder, "empty:" an empty file.
+    QTest::newRow("symbolic link never followed out of the folder")
+        << QStringList{"link:secret.jpg", "real.jpg"} << QStringList() << QStringList{"real.jpg"} << QStringList{"jpg"};
+    QTest::newRow("empty file left in place")
+        << QStringList{"empty:blank.png", "full.png"} << QStringList() << QStringList{"full.png"} << QStringList{"png"};
     QTest::newRow("last dot gives the extension")
         << QStringList{"report.final.png"} << QStringList() << QStringList{"report.final.png"} << QStringList{"png"};
     QTest::newRow("hidden file left alone")
@@ -236,8 +270,19 @@ void TestUploadLoop::listing()
     QFETCH(QStringList, extensions);
 
     Rig rig;
-    for (const QString& f : files)
-        QVERIFY(rig.write(f, f.toUtf8()));
+    const QString outside = rig.cwd.filePath(QStringLiteral("outside.jpg"));
+    QVERIFY(TestUtils::writeFile(outside, "not for the store"));
+    for (QString& f : files) {
+        if (f.startsWith(QLatin1String("link:"))) {
+            f = f.mid(5);
+            QVERIFY(QFile::link(outside, rig.path(f)));
+        } else if (f.startsWith(QLatin1String("empty:"))) {
+            f = f.mid(6);
+            QVERIFY(rig.write(f, QByteArray()));
+        } else {
+            QVERIFY(rig.write(f, f.toUtf8()));
+        }
+    }
     for (const QString& d : folders)
         QVERIFY(QDir().mkpath(rig.path(d)));
 
@@ -254,16 +299,18 @@ void TestUploadLoop::listing()
     for (const QString& f : files)
         if (!uploaded.contains(f))
             QVERIFY2(QFileInfo::exists(rig.path(f)), qPrintable(f));
+    QVERIFY(QFileInfo::exists(outside));
     for (const QString& d : folders)
         QVERIFY(QFileInfo(rig.path(d)).isDir());
 }
 
-void TestUploadLoop::nameOrderAndOneClockReadingPerAttempt()
+void TestUploadLoop::nameOrderAndOneKeyPerImage()
 {
     Rig rig;
     for (const char* f : {"b.jpg", "c.bmp", "a.png"})
         QVERIFY(rig.write(f));
-    rig.uploader.codes = {500, 200, 200, 200}; // a retry of a.png must carry a reading of its own
+    // The retry of a.png keeps its key: the failed attempt may have stored the object after all.
+    rig.uploader.codes = {500, 200, 200, 200};
 
     rig.runPasses(1);
 
@@ -275,7 +322,8 @@ void TestUploadLoop::nameOrderAndOneClockReadingPerAttempt()
         QVERIFY(a.key.endsWith(QString::number(a.clockAtCall) + "." + ext));
         keys.insert(a.key);
     }
-    QCOMPARE(keys.size(), 4);
+    QCOMPARE(keys.size(), 3);
+    QCOMPARE(rig.uploader.attempts[0].key, rig.uploader.attempts[1].key);
     // Each image is announced with its own key before the next upload begins.
     QCOMPARE(rig.events.list.filter(QRegularExpression("^(put|analyse)")),
              (QStringList{"put:a.png", "put:a.png", "analyse:" + rig.uploader.attempts[1].key, "put:b.jpg",
@@ -283,26 +331,202 @@ void TestUploadLoop::nameOrderAndOneClockReadingPerAttempt()
                           "analyse:" + rig.uploader.attempts[3].key}));
 }
 
-void TestUploadLoop::storedCodes_data()
+void TestUploadLoop::handOver_data()
 {
-    QTest::addColumn<int>("code");
-    QTest::newRow("stored (200)") << 200;
-    QTest::newRow("already stored (614)") << 614;
+    QTest::addColumn<QList<int>>("codes");   // the store's answers, in order (200 once they run out)
+    QTest::addColumn<QList<bool>>("taken");  // the service's answers to announcements (true once they run out)
+    QTest::addColumn<qint64>("clockStepMs"); // the wall clock moves by this during the first attempt
+    QTest::addColumn<int>("keys");           // distinct keys sent
+    QTest::addColumn<int>("announcements");
+    QTest::addColumn<QList<int>>("sleeps");
+    QTest::addColumn<bool>("deleted");
+
+    const int unconfirmed = UploadLoop::Unconfirmed;
+    const int noAnswer = UploadLoop::NotStored;
+    QTest::newRow("stored under our key, announced")
+        << QList<int>{200} << QList<bool>() << qint64(0) << 1 << 1 << QList<int>() << true;
+    QTest::newRow("announce refused twice, then taken: sent once, same key announced")
+        << QList<int>{200} << QList<bool>{false, false} << qint64(0) << 1 << 3 << QList<int>{1000, 2000} << true;
+    QTest::newRow("announce never taken: the file stays")
+        << QList<int>{200} << QList<bool>{false, false, false, false} << qint64(0) << 1 << 3
+        << QList<int>{1000, 2000, 4000} << false;
+    QTest::newRow("200 not naming our key (portal page, other key) is a failure, same key again")
+        << QList<int>{unconfirmed, 200} << QList<bool>() << qint64(0) << 1 << 1 << QList<int>{1000} << true;
+    QTest::newRow("614 for a fresh key is another object: fresh key")
+        << QList<int>{614, 200} << QList<bool>() << qint64(0) << 2 << 1 << QList<int>() << true;
+    QTest::newRow("614 after an answer was lost is ours")
+        << QList<int>{noAnswer, 614} << QList<bool>() << qint64(0) << 1 << 1 << QList<int>{1000} << true;
+    QTest::newRow("614 twice in a row on fresh keys pauses")
+        << QList<int>{614, 614, 200} << QList<bool>() << qint64(0) << 3 << 1 << QList<int>{1000} << true;
+    QTest::newRow("clock set back an hour: keys still go forward")
+        << QList<int>{614, 200} << QList<bool>() << qint64(-3600 * 1000) << 2 << 1 << QList<int>() << true;
+    QTest::newRow("clock standing still: keys never repeat")
+        << QList<int>{614, 614, 200} << QList<bool>() << qint64(-1) << 3 << 1 << QList<int>{1000} << true;
 }
 
-void TestUploadLoop::storedCodes()
+// One image through store and announcement, whatever the store and the service answer: it is stored under one key
+// at a time, only a key the ledger knows as ours counts as already stored, and only an announcement the service
+// took lets the file go.
+void TestUploadLoop::handOver()
 {
-    QFETCH(int, code);
+    QFETCH(QList<int>, codes);
+    QFETCH(QList<bool>, taken);
+    QFETCH(qint64, clockStepMs);
+    QFETCH(int, keys);
+    QFETCH(int, announcements);
+    QFETCH(QList<int>, sleeps);
+    QFETCH(bool, deleted);
+
     Rig rig;
-    QVERIFY(rig.write("sheet.jpg"));
-    rig.uploader.codes = {code};
+    QVERIFY(rig.write("sheet.jpg", wholeImage("JPG")));
+    rig.uploader.codes = codes;
+    rig.service.analyseResults = taken;
+    rig.uploader.during = [&](const QString&) {
+        if (clockStepMs == -1)
+            --rig.clock.now; // every reading is the same
+        else if (rig.uploader.attempts.size() == 1)
+            rig.clock.now += clockStepMs;
+    };
 
-    rig.runPasses(1);
+    rig.runPasses(3);
 
-    QCOMPARE(rig.uploader.attempts.size(), 1);
-    QCOMPARE(rig.service.announced, QStringList{rig.uploader.attempts[0].key});
-    QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
-    QVERIFY(rig.sleeper.sleeps.isEmpty());
+    QStringList sent;
+    for (const Attempt& a : rig.uploader.attempts) {
+        if (sent.isEmpty() || sent.last() != a.key) {
+            QVERIFY2(sent.isEmpty() || keyMs(a.key) > keyMs(sent.last()), qPrintable(a.key));
+            sent << a.key;
+        }
+    }
+    QCOMPARE(sent.size(), keys);
+    QCOMPARE(rig.uploader.attempts.size(), codes.size());
+    // Every announcement names the key the store confirmed, and nothing is announced once it was taken.
+    QCOMPARE(rig.service.announced, QStringList(QVector<QString>(announcements, sent.last()).toList()));
+    QCOMPARE(rig.sleeper.sleeps, sleeps);
+    QCOMPARE(!QFileInfo::exists(rig.path("sheet.jpg")), deleted);
+}
+
+void TestUploadLoop::restartResumesWhereTheLastRunStopped_data()
+{
+    QTest::addColumn<QString>("stopAt");
+    QTest::addColumn<QStringList>("afterRestart"); // what the new run does, in order
+    QTest::newRow("sent, answer never came") << "sent" << QStringList{"put", "analyse"};
+    QTest::newRow("stored, not yet announced") << "stored" << QStringList{"analyse"};
+    QTest::newRow("announced, not yet deleted") << "announced" << QStringList();
+}
+
+// The process is killed at each step of an image; a new run on the same task database neither stores a second
+// object nor announces twice, and ends with the file deleted.
+void TestUploadLoop::restartResumesWhereTheLastRunStopped()
+{
+    QFETCH(QString, stopAt);
+    QFETCH(QStringList, afterRestart);
+
+    Rig first;
+    QVERIFY(first.write("sheet.jpg", wholeImage("PNG")));
+    bool killed = false;
+    first.loop.setKeepGoing([&] { return !killed; });
+    if (stopAt == "sent")
+        first.uploader.during = [&](const QString&) { killed = true; };
+    else if (stopAt == "stored")
+        first.service.duringAnalyse = [&] { killed = true; };
+    else
+        first.loop.setRemoveFile([&](const QString&) { return !(killed = true); });
+    if (stopAt != "announced")
+        first.uploader.codes = {UploadLoop::NotStored};
+    if (stopAt == "stored") {
+        first.uploader.codes = {200};
+        first.service.analyseResults = {false}; // the announcement never reached the service
+    }
+    first.runPasses(1);
+    QVERIFY(killed);
+    QVERIFY(QFileInfo::exists(first.path("sheet.jpg")));
+    const QString key = first.uploader.attempts.value(0).key;
+    first.ledger.close();
+
+    // The new run: its own loop and connection, in the same working folder, with a clock set back meanwhile.
+    Events events;
+    FakeClock clock;
+    clock.now -= 3600 * 1000;
+    FakeSleeper sleeper(clock, events);
+    FakeUploader uploader(clock, events);
+    uploader.codes = {614}; // the store already holds the object sent before the crash
+    FakeService service(events);
+    UploadLedger ledger;
+    QVERIFY(ledger.openForTask(kTask));
+    UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, kTask, Rig::quickIntervals());
+    QVERIFY(loop.acquireCredentials());
+    loop.runPass();
+    loop.runPass();
+
+    QStringList done;
+    for (const QString& e : events.list)
+        if (e.startsWith(QLatin1String("put:")) || e.startsWith(QLatin1String("analyse:")))
+            done << e.section(QLatin1Char(':'), 0, 0);
+    QCOMPARE(done, afterRestart);
+    for (const Attempt& a : uploader.attempts)
+        QCOMPARE(a.key, key);
+    for (const QString& k : service.announced)
+        QCOMPARE(k, key);
+    QVERIFY(!QFileInfo::exists(first.path("sheet.jpg")));
+
+    // Still nothing sent twice after yet another start.
+    loop.runPass();
+    QCOMPARE(uploader.attempts.size() + service.announced.size(), afterRestart.size());
+}
+
+void TestUploadLoop::wholeImagesGoAtOnce_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("whole");
+
+    const QByteArray jpeg = wholeImage("JPG");
+    const QByteArray png = wholeImage("PNG");
+    const QByteArray bmp = wholeImage("BMP");
+    QTest::newRow("whole JPEG") << "a.jpg" << jpeg << true;
+    QTest::newRow("JPEG cut short") << "a.jpg" << jpeg.left(jpeg.size() / 2) << false;
+    QTest::newRow("JPEG missing only its end marker") << "a.jpg" << jpeg.left(jpeg.size() - 2) << false;
+    QTest::newRow("whole PNG") << "a.png" << png << true;
+    QTest::newRow("PNG cut inside its IEND chunk") << "a.png" << png.left(png.size() - 4) << false;
+    QTest::newRow("whole BMP") << "a.bmp" << bmp << true;
+    QTest::newRow("BMP cut short") << "a.bmp" << bmp.left(bmp.size() - 100) << false;
+    QTest::newRow("BMP longer than its header says") << "a.bmp" << bmp + QByteArray(64, '\0') << false;
+    QTest::newRow("whole PNG named .jpg") << "a.jpg" << png << true;
+    QTest::newRow("not an image at all") << "a.jpg" << QByteArray("plain text") << false;
+}
+
+// A whole image is sent in the pass that finds it, however fresh; one that is not whole waits until it has stayed
+// unchanged for the settle time, then goes as it is.
+void TestUploadLoop::wholeImagesGoAtOnce()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, whole);
+
+    UploadLoop::Intervals intervals;
+    Rig rig(intervals);
+    QVERIFY(rig.loop.acquireCredentials());
+    QVERIFY(rig.write(name, bytes));
+    QFile file(rig.path(name));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::fromMSecsSinceEpoch(rig.clock.now), QFileDevice::FileModificationTime));
+    file.close();
+
+    rig.loop.runPass();
+    QCOMPARE(rig.puts().size(), whole ? 1 : 0);
+    if (whole)
+        return;
+    QCOMPARE(rig.loop.nextPassDelayMs(), intervals.idlePauseMs);
+
+    rig.clock.now += intervals.settleMs - 100;
+    rig.loop.runPass();
+    QVERIFY(rig.puts().isEmpty());
+
+    rig.clock.now += 100;
+    rig.loop.runPass();
+    QCOMPARE(rig.puts(), QStringList{name});
+    QCOMPARE(rig.uploader.attempts[0].bytes, bytes);
+    QVERIFY(!QFileInfo::exists(rig.path(name)));
 }
 
 void TestUploadLoop::credentialsBeforeAnyUpload()
@@ -331,7 +555,7 @@ void TestUploadLoop::tokenRefusedOnceMeansOneTokenCall()
                                            "analyse:" + rig.uploader.attempts[1].key}));
     QCOMPARE(rig.uploader.attempts[0].token, QStringLiteral("upload-token-1"));
     QCOMPARE(rig.uploader.attempts[1].token, QStringLiteral("upload-token-2"));
-    QVERIFY(rig.uploader.attempts[0].key != rig.uploader.attempts[1].key);
+    QCOMPARE(rig.uploader.attempts[0].key, rig.uploader.attempts[1].key);
 }
 
 void TestUploadLoop::tokenRefusedAgainBacksOff()

@@ -66,7 +66,7 @@ void TestUploadThread::workerThreadEndToEnd()
 
     const QString folder = QDir::currentPath() + "/image/" + kTask + "/";
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder).isDir(), 5000);
-    const QByteArray jpeg = TestUtils::patternBytes(50000, 3);
+    const QByteArray jpeg = TestUtils::patternJpeg(50000, 3);
     QVERIFY(UploadFolder::placeBytes(folder, "{a1b2}.jpg", jpeg));
 
     QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 1, 10000);

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <thread>
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include "TestUtils.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLoop.h"
 
@@ -59,7 +61,7 @@ class ServiceCalls : public UploadLoop::Service
 {
 public:
     bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
-    void analyseAnswerImage(const QString& key) override { HttpCommunicationThread::analyseAnswerImage(key); }
+    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
     QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
 };
 
@@ -100,8 +102,9 @@ struct Rig
 {
     explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000)
         : uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
-          loop(service, uploader, clock, sleeper, kUid, kTask, intervals)
+          loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals)
     {
+        ledger.openForTask(kTask);
         HttpCommunicationThread::setTaskId(kTask);
         HttpCommunicationThread::setToken(QStringLiteral("teacher-token"));
         HttpCommunicationThread::setUid(kUid);
@@ -133,6 +136,7 @@ struct Rig
     RecordingSleeper sleeper;
     ServiceCalls service;
     WatchedUploader uploader;
+    UploadLedger ledger;
     UploadLoop loop;
 };
 
@@ -146,7 +150,8 @@ private slots:
     void edgeCases_data();
     void edgeCases();
     void nameOrderAndClockPerAttempt();
-    void alreadyStoredIsAnnouncedAndDeleted();
+    void foreignObjectUnderTheKeyIsKept();
+    void announceRefusedTwiceThenEachImageOnce();
     void serviceDownAtStartUp_data();
     void serviceDownAtStartUp();
     void tokenRefusedOnce();
@@ -168,8 +173,8 @@ void TestUploadWorker::edgeCases_data()
     QTest::addColumn<QString>("extension");
 
     QTest::newRow("scan.JPG keyed .JPG") << QStringList{"scan.JPG"} << QStringList{"scan.JPG"} << "JPG";
-    QTest::newRow("jpeg, gif, tif and no extension never touched")
-        << QStringList{"a.jpeg", "a.gif", "a.tif", "noextension"} << QStringList() << QString();
+    QTest::newRow("a.jpeg keyed .jpeg; gif, tif and no extension never touched")
+        << QStringList{"a.jpeg", "a.gif", "a.tif", "noextension"} << QStringList{"a.jpeg"} << "jpeg";
     QTest::newRow("report.final.png keyed .png")
         << QStringList{"report.final.png"} << QStringList{"report.final.png"} << "png";
 }
@@ -228,7 +233,9 @@ void TestUploadWorker::nameOrderAndClockPerAttempt()
     QCOMPARE(order, (QStringList{"upload", "analyse", "upload", "analyse"}));
 }
 
-void TestUploadWorker::alreadyStoredIsAnnouncedAndDeleted()
+// The clock was set back and the first key is taken by an object stored earlier: that object stays as it is and
+// the file goes under the next key.
+void TestUploadWorker::foreignObjectUnderTheKeyIsKept()
 {
     Rig rig;
     rig.clock.fixed = 1700000000123;
@@ -238,11 +245,42 @@ void TestUploadWorker::alreadyStoredIsAnnouncedAndDeleted()
 
     rig.runPasses(1);
 
-    QCOMPARE(rig.emulator->uploads().size(), 1);
+    QCOMPARE(rig.emulator->uploads().size(), 2);
     QCOMPARE(rig.emulator->uploads()[0].status, 614);
-    QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + key});
+    QCOMPARE(rig.emulator->uploads()[1].status, 200);
+    const QString next = UploadLoop::objectKey(kUid, kTask, rig.clock.fixed + 1, "sheet.jpg");
+    QCOMPARE(rig.emulator->objectBytes(key), QByteArray("stored earlier"));
+    QCOMPARE(rig.emulator->objectBytes(next), QByteArray("this attempt"));
+    QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + next});
     QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
-    QVERIFY(rig.sleeper.sleeps.isEmpty());
+}
+
+// The service drops one announcement and refuses the next: the images stay until it takes them, and in the end
+// each is stored once and announced once.
+void TestUploadWorker::announceRefusedTwiceThenEachImageOnce()
+{
+    Rig rig;
+    const QStringList names = {"1.jpg", "2.jpg", "3.jpg"};
+    for (const QString& name : names)
+        QVERIFY(rig.write(name, "image " + name.toUtf8()));
+    rig.emulator->addFault(Endpoint::Analyse, Fault{Fault::Drop, 0, 1});
+    rig.emulator->addFault(Endpoint::Analyse, Fault{Fault::CodeNonZero, 500, 1});
+
+    rig.runPasses(1);
+    QCOMPARE(rig.folderFiles().size(), 2); // the first two wait for their announcement
+    rig.loop.runPass();
+
+    QVERIFY(rig.folderFiles().isEmpty());
+    QCOMPARE(rig.emulator->uploads().size(), names.size());
+    QCOMPARE(rig.emulator->storedKeys().size(), names.size());
+    QStringList taken;
+    for (const auto& r : rig.emulator->requests(Endpoint::Analyse))
+        if (r.status == 200 && r.code == 0)
+            taken << r.params.value(QStringLiteral("imageUrl"));
+    QCOMPARE(taken.size(), names.size());
+    taken.removeDuplicates();
+    QCOMPARE(taken.size(), names.size());
+    QCOMPARE(rig.emulator->counts(kTask).uploaded, names.size());
 }
 
 void TestUploadWorker::serviceDownAtStartUp_data()
@@ -295,22 +333,26 @@ void TestUploadWorker::tokenRefusedOnce()
 void TestUploadWorker::growingFileArrivesComplete()
 {
     UploadLoop::Intervals intervals = shortIntervals();
-    intervals.settleMs = 1000;
+    // Far longer than the test runs: only the file's being whole can let it go.
+    intervals.settleMs = 600000;
     Rig rig(intervals);
     const QString path = rig.path("slow.jpg");
-    QByteArray written;
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(TestUtils::makeTestImage(800, 600).save(&buffer, "JPG", 95));
     std::atomic<bool> writerDone{false};
-    // A producer that ignores the atomic hand-over: it writes straight under the final name, a chunk every 60 ms.
+    // A producer that ignores the atomic hand-over: it writes a photograph straight under the final name, in eight
+    // pieces 100 ms apart.
     std::thread writer([&] {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             return;
-        for (int i = 0; i < 15; ++i) {
-            const QByteArray chunk = TestUtils::patternBytes(32 * 1024, quint32(i));
-            file.write(chunk);
+        const int piece = jpeg.size() / 8 + 1;
+        for (int offset = 0; offset < jpeg.size(); offset += piece) {
+            file.write(jpeg.mid(offset, piece));
             file.flush();
-            written += chunk;
-            QThread::msleep(60);
+            QThread::msleep(100);
         }
         file.close();
         writerDone = true;
@@ -328,8 +370,8 @@ void TestUploadWorker::growingFileArrivesComplete()
 
     QVERIFY(writerDone);
     QCOMPARE(rig.emulator->storedKeys().size(), 1);
-    QCOMPARE(rig.emulator->objectBytes(rig.emulator->storedKeys()[0]).size(), written.size());
-    QVERIFY(rig.emulator->objectBytes(rig.emulator->storedKeys()[0]) == written);
+    QVERIFY(rig.emulator->objectBytes(rig.emulator->storedKeys()[0]) == jpeg);
+    QCOMPARE(rig.emulator->uploads().size(), 1);
     QCOMPARE(rig.announcedUrls().size(), 1);
     QVERIFY(!QFileInfo::exists(path));
 }
@@ -443,6 +485,8 @@ void TestUploadWorker::storeCodes_data()
     QTest::addColumn<int>("expected");
     QTest::newRow("stored") << "ok" << 200;
     QTest::newRow("key exists") << "exists" << 614;
+    QTest::newRow("200 with a captive portal's page") << "portal" << int(UploadLoop::Unconfirmed);
+    QTest::newRow("200 not naming the key") << "nokey" << int(UploadLoop::Unconfirmed);
     QTest::newRow("token refused") << "badtoken" << 401;
     QTest::newRow("server error") << "500" << 500;
     QTest::newRow("connection dropped") << "drop" << int(UploadLoop::NotStored);
@@ -465,6 +509,10 @@ void TestUploadWorker::storeCodes()
         QVERIFY(rig.emulator->storeObject(key, "y"));
     else if (situation == "badtoken")
         token = "forged";
+    else if (situation == "portal")
+        rig.emulator->addFault(Endpoint::Upload, Fault{Fault::NonJson, 0, 1});
+    else if (situation == "nokey")
+        rig.emulator->addFault(Endpoint::Upload, Fault{Fault::UploadStatus, 200, 1});
     else if (situation == "500")
         rig.emulator->addFault(Endpoint::Upload, Fault{Fault::HttpStatus, 500, 1});
     else if (situation == "drop")

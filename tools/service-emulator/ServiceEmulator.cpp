@@ -141,6 +141,16 @@ QByteArray compactJson(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// The store's content hash of a stored object, as the form upload's reply names it.
+QString objectHash(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (file.open(QIODevice::ReadOnly))
+        hash.addData(&file);
+    return QString::fromLatin1(hash.result().toBase64(QByteArray::Base64UrlEncoding));
+}
+
 QByteArray contentTypeFor(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
@@ -415,7 +425,11 @@ void ServiceEmulator::Private::handleApi(Endpoint endpoint, bool expectGet, cons
 
     bool isCanned = false;
     Canned cannedReply;
-    QJsonObject reply = answer(endpoint, params, &isCanned, &cannedReply);
+    bool refused = false;
+    for (const Fault& f : list)
+        refused = refused || f.kind == Fault::CodeNonZero;
+    // A service that answers with an error code did nothing: an announcement it refused is not counted.
+    QJsonObject reply = refused ? QJsonObject() : answer(endpoint, params, &isCanned, &cannedReply);
     QByteArray body;
     QByteArray contentType = kJsonType;
     bool isObject = true;
@@ -560,14 +574,23 @@ void ServiceEmulator::Private::handleUpload(const httplib::Request& req, httplib
         return;
     }
     int forced = 0;
+    bool portal = false;
     for (const Fault& f : list) {
         if (f.kind == Fault::UploadStatus || f.kind == Fault::HttpStatus)
             forced = f.value;
+        else if (f.kind == Fault::NonJson)
+            portal = true;
     }
 
+    QByteArray replyType = kJsonType;
     if (status == 200) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (forced != 0) {
+        if (portal) {
+            // A captive portal's login page: 200 (or the forced status), HTML, nothing stored.
+            status = forced != 0 ? forced : 200;
+            reply = "<html><body>please log in to the network</body></html>";
+            replyType = "text/html";
+        } else if (forced != 0) {
             status = forced;
             reply = R"({"error":"injected failure"})";
         } else if (!fileSeen) {
@@ -590,7 +613,8 @@ void ServiceEmulator::Private::handleUpload(const httplib::Request& req, httplib
             } else {
                 objects.insert(upload.key, path);
                 keys.append(upload.key);
-                reply = compactJson(QJsonObject{{QStringLiteral("key"), upload.key}});
+                reply = compactJson(
+                    QJsonObject{{QStringLiteral("hash"), objectHash(path)}, {QStringLiteral("key"), upload.key}});
             }
         }
     }
@@ -599,7 +623,7 @@ void ServiceEmulator::Private::handleUpload(const httplib::Request& req, httplib
     upload.status = status;
     record.status = status;
     res.status = status;
-    res.set_content(stdString(reply), kJsonType);
+    res.set_content(stdString(reply), replyType.constData());
     std::lock_guard<std::mutex> lock(mutex);
     uploads.append(upload);
     log.append(record);
