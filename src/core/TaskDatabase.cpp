@@ -26,6 +26,9 @@ const std::vector<std::vector<const char*>>& migrations()
     static const std::vector<std::vector<const char*>> steps = {
         // 0 -> 1: the database itself; the tables follow in later steps.
         {"CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL)"},
+        // 1 -> 2: the URL each downloaded file was fetched from, per folder below the task's save folder.
+        {"CREATE TABLE IF NOT EXISTS url_file_names (folder TEXT NOT NULL, url TEXT NOT NULL, file_name TEXT NOT NULL, "
+         "PRIMARY KEY (folder, url), UNIQUE (folder, file_name))"},
     };
     return steps;
 }

@@ -80,6 +80,9 @@ bool UploadLoop::keepGoing() const
 
 void UploadLoop::run()
 {
+    // Without a task the folder would be image/ itself and the keys would name no task: nothing to upload.
+    if (m_taskId.isEmpty())
+        return;
     if (!acquireCredentials())
         return;
     while (keepGoing()) {
@@ -119,6 +122,10 @@ int UploadLoop::nextPassDelayMs() const
 
 int UploadLoop::runPass()
 {
+    if (m_taskId.isEmpty()) {
+        m_nextPassDelayMs = m_intervals.idlePauseMs;
+        return 0;
+    }
     const QString path = folder();
     QDir dir(path);
     if (!dir.exists())
