@@ -235,8 +235,9 @@ void BaseAPI::onReadyRead()
 
 void BaseAPI::replyFinished(QNetworkReply* finished)
 {
-    if (file && file->isOpen()) {
-        if (finished == reply && finished->bytesAvailable() > 0)
+    // Only the reply of the download in progress owns the file.
+    if (finished == reply && file && file->isOpen()) {
+        if (finished->bytesAvailable() > 0)
             onReadyRead();
         m_downloadOk = finished->error() == QNetworkReply::NoError && isSuccessStatus(finished) &&
                        m_written <= s_downloadSizeLimit && file->error() == QFileDevice::NoError;
