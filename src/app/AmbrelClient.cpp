@@ -83,7 +83,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     m_taskId = context.taskId;
     const QString current = QDir::currentPath();
     QDir saveTask(current + QStringLiteral("/save/") + m_taskId + QStringLiteral("/"));
-    if (!saveTask.exists())
+    // Without a task there is no task folder (the path would be save/ itself).
+    if (!m_taskId.isEmpty() && !saveTask.exists())
         saveTask.mkdir(saveTask.absolutePath());
 
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();

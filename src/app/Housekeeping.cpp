@@ -37,6 +37,8 @@ bool Housekeeping::endOtherCopy(const QString& executableName, qint64 ownProcess
             continue;
         if (static_cast<qint64>(entry.id) == ownProcessId)
             continue;
+        if (!m_platform.isCopyOfThisProgram(entry.id))
+            continue;
         m_platform.endProcess(entry.id);
         break;
     }

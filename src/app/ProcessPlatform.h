@@ -36,6 +36,13 @@ public:
     virtual std::vector<ProcessEntry> processes() = 0;
     // Ends a process; false when it cannot be opened for ending.
     virtual bool endProcess(std::uint32_t id) = 0;
+    // Whether a process that carries our name may be ended as another copy of this program. Where the system
+    // gives nothing better the name decides.
+    virtual bool isCopyOfThisProgram(std::uint32_t id)
+    {
+        (void)id;
+        return true;
+    }
     // The running executable's full path with "/" separators; empty when unknown.
     virtual std::wstring moduleFilePath() = 0;
     // Starts a program in a working folder, as the user of the shell process when one is given; false on failure.

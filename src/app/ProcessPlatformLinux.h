@@ -14,6 +14,8 @@ public:
     ProcessConventions conventions() const override;
     std::vector<ProcessEntry> processes() override;
     bool endProcess(std::uint32_t id) override;
+    // Only a process of the same user running the very same executable file: a name is anybody's to take.
+    bool isCopyOfThisProgram(std::uint32_t id) override;
     std::wstring moduleFilePath() override;
     bool startProcess(const std::wstring& application, const std::wstring& workingDirectory,
                       const ProcessEntry* shellProcess) override;

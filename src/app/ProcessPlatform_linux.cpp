@@ -4,6 +4,7 @@
 #include <climits>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,33 @@ QString processName(const QString& processFolder)
             return exeName;
     }
     return comm;
+}
+
+// The real and effective user ids of a process (the "Uid:" line of its status file); empty when unreadable.
+QList<QByteArray> userIds(const QString& processFolder)
+{
+    QFile status(processFolder + QStringLiteral("/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (!line.startsWith("Uid:"))
+            continue;
+        const QList<QByteArray> ids = line.mid(4).simplified().split(' ');
+        if (ids.size() >= 2 && !ids.at(0).isEmpty())
+            return ids.mid(0, 2);
+    }
+    return {};
+}
+
+// Whether two links lead to the same file (device and inode, so another path to it counts too). A link that
+// cannot be followed (another user's process) leads nowhere.
+bool sameFile(const QString& first, const QString& second)
+{
+    struct stat a;
+    struct stat b;
+    if (::stat(QFile::encodeName(first).constData(), &a) != 0 || ::stat(QFile::encodeName(second).constData(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 } // namespace
@@ -79,6 +107,16 @@ bool ProcessPlatformLinux::endProcess(std::uint32_t id)
     if (id == 0 || id > static_cast<std::uint32_t>(INT_MAX))
         return false;
     return ::kill(static_cast<pid_t>(id), SIGTERM) == 0;
+}
+
+bool ProcessPlatformLinux::isCopyOfThisProgram(std::uint32_t id)
+{
+    const QString self = m_procRoot + QStringLiteral("/self");
+    const QString other = m_procRoot + QLatin1Char('/') + QString::number(id);
+    const QList<QByteArray> ownIds = userIds(self);
+    if (ownIds.isEmpty() || userIds(other) != ownIds)
+        return false;
+    return sameFile(other + QStringLiteral("/exe"), self + QStringLiteral("/exe"));
 }
 
 std::wstring ProcessPlatformLinux::moduleFilePath()

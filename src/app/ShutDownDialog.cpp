@@ -134,6 +134,9 @@ ShutDownDialog::~ShutDownDialog() = default;
 
 void ShutDownDialog::setImageFolder(const QString& taskId)
 {
+    // Without a task nothing is uploaded, so nothing can be waited for.
+    if (taskId.isEmpty())
+        return;
     const QString path = QDir::currentPath() + QStringLiteral("/image/") + taskId + QStringLiteral("/");
     imageFolder.setPath(path);
     if (!imageFolder.exists())

@@ -252,6 +252,9 @@ void TakePhoto::enumerateDevices()
 void TakePhoto::initTaskFolder(const QString& taskId)
 {
     capture().taskFolder = taskId;
+    // Without a task there is no task folder: image/ itself must not gain a preview folder.
+    if (taskId.isEmpty())
+        return;
     const QString folder = imageFolder();
     const QString preview = previewFolder();
     QDir().mkpath(folder);

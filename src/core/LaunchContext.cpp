@@ -15,6 +15,21 @@ int hexValue(char c)
     return -1;
 }
 
+// The task id and the uid name folders and object keys: they must be plain folder names, or the argument could
+// point the program at folders outside its own (taskId "../../victim"). Empty is allowed: the program then runs
+// without a task.
+bool isPlainName(const QString& value)
+{
+    if (value == QLatin1String(".") || value == QLatin1String("..") || value.size() > 128)
+        return false;
+    for (const QChar c : value) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QLatin1Char('/') || c == QLatin1Char('\\') ||
+            c == QLatin1Char(':'))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QByteArray LaunchContext::percentDecode(const QByteArray& text)
@@ -43,12 +58,17 @@ LaunchContext LaunchContext::parse(const QByteArray& argument)
     const QStringList pieces = text.split(QLatin1Char('_'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     if (pieces.size() < 4)
         return context;
+    // A task id or uid that is not a plain name makes the argument malformed: nothing of it is used.
+    if (!isPlainName(pieces.at(2)))
+        return context;
     context.token = pieces.at(1);
     context.uid = pieces.at(2);
 
     const QStringList head = pieces.at(0).split(QStringLiteral("//"), Qt::KeepEmptyParts, Qt::CaseSensitive);
     if (head.size() != 2)
         return context;
+    if (!isPlainName(head.at(1)))
+        return LaunchContext();
     context.taskId = head.at(1);
     // An "_" inside the title was consumed by the split: the remaining pieces are joined with nothing.
     context.taskTitle = pieces.mid(3).join(QString());

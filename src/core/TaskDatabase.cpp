@@ -26,12 +26,15 @@ const std::vector<std::vector<const char*>>& migrations()
     static const std::vector<std::vector<const char*>> steps = {
         // 0 -> 1: the database itself; the tables follow in later steps.
         {"CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL)"},
-        // The upload ledger: one row per image of the task's image folder, known by its name, size and
+        // 1 -> 2: the upload ledger: one row per image of the task's image folder, known by its name, size and
         // modification time; the object key it is sent under (recorded before sending) and how far it got
         // (0 sent, 1 stored, 2 announced).
         {"CREATE TABLE IF NOT EXISTS upload_image (id INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER NOT NULL, "
          "modified_ms INTEGER NOT NULL, object_key TEXT NOT NULL, key_ms INTEGER NOT NULL, state INTEGER NOT NULL, "
          "UNIQUE (name, size, modified_ms))"},
+        // 2 -> 3: the URL each downloaded file was fetched from, per folder below the task's save folder.
+        {"CREATE TABLE IF NOT EXISTS url_file_names (folder TEXT NOT NULL, url TEXT NOT NULL, file_name TEXT NOT NULL, "
+         "PRIMARY KEY (folder, url), UNIQUE (folder, file_name))"},
     };
     return steps;
 }

@@ -1,5 +1,7 @@
 #include "service/BaseAPI.h"
 
+#include "core/AppLog.h"
+
 #include <atomic>
 
 #include <QDir>
@@ -17,6 +19,24 @@ namespace {
 
 std::atomic<int> s_transferTimeout{30000};
 std::atomic<int> s_inactivityTimeout{30000};
+std::atomic<int> s_downloadDeadline{2 * 60 * 1000};
+std::atomic<qint64> s_downloadSizeLimit{64 * 1024 * 1024};
+
+const char kPartSuffix[] = ".part";
+
+QString partPathFor(const QString& filePath)
+{
+    const QFileInfo target(filePath);
+    return target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.') +
+           QUuid::createUuid().toString(QUuid::Id128) + QLatin1String(kPartSuffix);
+}
+
+void logRefused(const QString& url)
+{
+    AppLog::append(
+        (QStringLiteral("refused to fetch a URL that is not http or https: ") + url.left(200) + QLatin1Char('\n'))
+            .toUtf8());
+}
 
 bool isSuccessStatus(QNetworkReply* reply)
 {
@@ -57,8 +77,44 @@ int BaseAPI::inactivityTimeout()
     return s_inactivityTimeout;
 }
 
+void BaseAPI::setDownloadDeadline(int msecs)
+{
+    s_downloadDeadline = msecs;
+}
+
+void BaseAPI::setDownloadSizeLimit(qint64 bytes)
+{
+    s_downloadSizeLimit = bytes;
+}
+
+bool BaseAPI::isFetchable(const QString& url)
+{
+    const QUrl parsed(url, QUrl::TolerantMode);
+    const QString scheme = parsed.scheme().toLower();
+    return parsed.isValid() && !parsed.host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+void BaseAPI::removeStalePartFiles(const QString& folder)
+{
+    // Named "." + target name + "." + 32 hex digits + ".part" by download().
+    const QStringList parts =
+        QDir(folder).entryList({QStringLiteral(".*.") + QLatin1String(kPartSuffix).mid(1)}, QDir::Files | QDir::Hidden);
+    for (const QString& name : parts) {
+        const QString stem = name.left(name.size() - int(qstrlen(kPartSuffix)));
+        const int dot = stem.lastIndexOf(QLatin1Char('.'));
+        if (dot > 0 && stem.size() - dot - 1 == 32)
+            QFile::remove(QDir(folder).filePath(name));
+    }
+}
+
 void BaseAPI::get(QString url, QJsonObject& result)
 {
+    if (!isFetchable(url)) {
+        logRefused(url);
+        result = QJsonObject();
+        return;
+    }
     request.setUrl(QUrl(url));
     reply = manager.get(request);
     result = waitForJson(reply);
@@ -67,6 +123,11 @@ void BaseAPI::get(QString url, QJsonObject& result)
 
 void BaseAPI::post(QString url, const QByteArray& body, QJsonObject& result)
 {
+    if (!isFetchable(url)) {
+        logRefused(url);
+        result = QJsonObject();
+        return;
+    }
     request.setUrl(QUrl(url));
     // The form type is what the network library sends anyway; naming it spares a warning per call.
     QNetworkRequest formRequest(request);
@@ -84,8 +145,8 @@ int BaseAPI::lastHttpStatus() const
 QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
 {
     m_lastHttpStatus = 0;
-    // A timed-out reply carries whatever arrived before the abort; it must not count as an answer.
-    if (!waitForFinished(pending, s_transferTimeout, false))
+    // A reply cut by a bound carries whatever arrived before the abort; it must not count as an answer.
+    if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit}))
         return QJsonObject();
     m_lastHttpStatus = pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // The service may percent-encode its whole reply; "+" stays as it is.
@@ -93,26 +154,41 @@ QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
     return QJsonDocument::fromJson(decoded).object();
 }
 
-bool BaseAPI::waitForFinished(QNetworkReply* pending, int timeoutMsecs, bool restartOnProgress)
+bool BaseAPI::waitForFinished(QNetworkReply* pending, const Bounds& bounds)
 {
-    QEventLoop loop;
-    connect(&manager, &QNetworkAccessManager::finished, &loop, &QEventLoop::quit);
-
-    bool timedOut = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, pending, [&timedOut, pending] {
-        timedOut = true;
+    bool aborted = false;
+    const auto cut = [&aborted, pending] {
+        aborted = true;
         pending->abort();
-    });
-    if (restartOnProgress)
-        connect(pending, &QNetworkReply::downloadProgress, &timer,
-                [&timer, timeoutMsecs] { timer.start(timeoutMsecs); });
-    timer.start(timeoutMsecs);
+    };
 
-    if (!pending->isFinished())
+    QEventLoop loop;
+    // Only this reply ends the wait: a reply of an earlier exchange finishing late must not cut this one short.
+    connect(pending, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+
+    QTimer total;
+    total.setSingleShot(true);
+    connect(&total, &QTimer::timeout, pending, cut);
+    total.start(bounds.totalMsecs);
+
+    QTimer idle;
+    idle.setSingleShot(true);
+    if (bounds.idleMsecs > 0) {
+        connect(&idle, &QTimer::timeout, pending, cut);
+        idle.start(bounds.idleMsecs);
+    }
+    connect(pending, &QNetworkReply::downloadProgress, &loop, [&idle, &bounds, cut](qint64 received, qint64 announced) {
+        if (received > bounds.maxBytes || announced > bounds.maxBytes) {
+            cut();
+            return;
+        }
+        if (bounds.idleMsecs > 0)
+            idle.start(bounds.idleMsecs);
+    });
+
+    if (!pending->isFinished() && !aborted)
         loop.exec();
-    return !timedOut;
+    return !aborted;
 }
 
 void BaseAPI::download(QString url, QString filePath)
@@ -120,24 +196,27 @@ void BaseAPI::download(QString url, QString filePath)
     delete file;
     file = nullptr;
     m_downloadOk = false;
+    m_written = 0;
+    if (!isFetchable(url)) {
+        logRefused(url);
+        return;
+    }
 
     // Written beside the target and moved into place only when complete, so a broken transfer never leaves a
     // partial image under the real name (which would then count as fetched).
-    const QFileInfo target(filePath);
-    const QString partPath = target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.') +
-                             QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".part");
-    file = new QFile(partPath);
+    file = new QFile(partPathFor(filePath));
     if (!file->open(QIODevice::WriteOnly))
         return;
 
     request.setUrl(QUrl(url));
     reply = manager.get(request);
-    connect(reply, &QNetworkReply::readyRead, this, &BaseAPI::onReadyRead);
-    connect(&manager, &QNetworkAccessManager::finished, this, &BaseAPI::replyFinished);
-    const bool inTime = waitForFinished(reply, s_inactivityTimeout, true);
-    disconnect(&manager, &QNetworkAccessManager::finished, this, &BaseAPI::replyFinished);
+    QNetworkReply* pending = reply;
+    connect(pending, &QNetworkReply::readyRead, this, &BaseAPI::onReadyRead);
+    connect(pending, &QNetworkReply::finished, this, [this, pending] { replyFinished(pending); });
+    const bool inBounds =
+        waitForFinished(pending, Bounds{s_inactivityTimeout, s_downloadDeadline, s_downloadSizeLimit});
 
-    if (inTime && m_downloadOk) {
+    if (inBounds && m_downloadOk) {
         // QFile::rename does not replace an existing file.
         if (QFile::exists(filePath))
             QFile::remove(filePath);
@@ -148,6 +227,7 @@ void BaseAPI::download(QString url, QString filePath)
     }
     delete file;
     file = nullptr;
+    reply = nullptr;
 }
 
 void BaseAPI::onReadyRead()
@@ -155,17 +235,19 @@ void BaseAPI::onReadyRead()
     if (!reply || !file)
         return;
     const QByteArray chunk = reply->readAll();
-    if (file->write(chunk) != chunk.size())
+    m_written += chunk.size();
+    if (m_written > s_downloadSizeLimit || file->write(chunk) != chunk.size())
         reply->abort();
 }
 
 void BaseAPI::replyFinished(QNetworkReply* finished)
 {
-    if (file && file->isOpen()) {
-        if (finished == reply && finished->bytesAvailable() > 0)
+    // Only the reply of the download in progress owns the file.
+    if (finished == reply && file && file->isOpen()) {
+        if (finished->bytesAvailable() > 0)
             onReadyRead();
         m_downloadOk = finished->error() == QNetworkReply::NoError && isSuccessStatus(finished) &&
-                       file->error() == QFileDevice::NoError;
+                       m_written <= s_downloadSizeLimit && file->error() == QFileDevice::NoError;
         file->close();
         m_downloadOk = m_downloadOk && file->error() == QFileDevice::NoError;
     }

@@ -26,9 +26,14 @@ public:
     void post(QString url, const QByteArray& body, QJsonObject& result);
     // The HTTP status of the last get or post, 0 when none arrived.
     int lastHttpStatus() const;
-    // Stores the body at filePath only when the whole reply arrived with a 2xx status; otherwise filePath is left
-    // as it was, so a later attempt fetches it again.
+    // Stores the body at filePath only when the whole reply arrived with a 2xx status within the deadline and the
+    // size limit; otherwise filePath is left as it was, so a later attempt fetches it again.
     void download(QString url, QString filePath);
+
+    // Only http and https are fetched: any other scheme (file:, data:, ...) is refused without a request.
+    static bool isFetchable(const QString& url);
+    // Removes the hidden partial files an interrupted download of an earlier run left in folder.
+    static void removeStalePartFiles(const QString& folder);
 
     // An API exchange that has not finished within this bound is abandoned like a network error.
     static void setTransferTimeout(int msecs);
@@ -36,16 +41,30 @@ public:
     // A download that receives nothing for this long is abandoned.
     static void setInactivityTimeout(int msecs);
     static int inactivityTimeout();
+    // A download is abandoned once it has run this long in all, or once its body exceeds the size limit.
+    static void setDownloadDeadline(int msecs);
+    static void setDownloadSizeLimit(qint64 bytes);
+    // An API reply larger than this is abandoned like a network error.
+    static constexpr qint64 ReplySizeLimit = 8 * 1024 * 1024;
 
 private slots:
     void replyFinished(QNetworkReply* reply);
     void onReadyRead();
 
 private:
+    struct Bounds
+    {
+        // Silence allowed between two received chunks; 0: no such bound.
+        int idleMsecs = 0;
+        // Time allowed for the whole exchange.
+        int totalMsecs = 0;
+        qint64 maxBytes = 0;
+    };
+
     QJsonObject waitForJson(QNetworkReply* pending);
-    // Runs the local loop until the manager reports a finished reply; aborts the reply when the timer runs out
-    // (restarted by every received byte when restartOnProgress is set). Returns false on a timeout.
-    bool waitForFinished(QNetworkReply* pending, int timeoutMsecs, bool restartOnProgress);
+    // Runs the local loop until this reply (and no other) has finished; aborts it when a bound is passed. Returns
+    // false when it was aborted.
+    bool waitForFinished(QNetworkReply* pending, const Bounds& bounds);
 
     QNetworkRequest request;
     QNetworkAccessManager manager;
@@ -53,4 +72,5 @@ private:
     QFile* file;
     bool m_downloadOk = false;
     int m_lastHttpStatus = 0;
+    qint64 m_written = 0;
 };

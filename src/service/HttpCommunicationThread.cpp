@@ -3,6 +3,7 @@
 #include "core/AppLog.h"
 #include "core/Settings.h"
 #include "service/BaseAPI.h"
+#include "service/FileNameClaims.h"
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QSet>
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
 // re-entered by a timer while it waits: nothing here keeps state between the steps of a call except locals.
@@ -95,6 +97,55 @@ QString prepareFolder(const QStringList& levels)
     }
     return path + QLatin1Char('/');
 }
+
+// A folder that downloads are written into: on its first use in this run, the partial files an interrupted
+// download of an earlier run left there are removed (this run's own are only ever in flight).
+QString prepareDownloadFolder(const QStringList& levels)
+{
+    static QSet<QString> cleaned;
+    const QString path = prepareFolder(levels);
+    if (!cleaned.contains(path)) {
+        cleaned.insert(path);
+        BaseAPI::removeStalePartFiles(path);
+    }
+    return path;
+}
+
+// Fetches url into a folder below the task's save folder unless that URL's own copy is there; returns the local
+// path. The claims give every URL a file of its own; a URL of another scheme than http(s) gets no path.
+class Fetcher
+{
+public:
+    Fetcher(BaseAPI& api, const QString& taskId) : m_api(api), m_taskId(taskId) {}
+
+    QString fetch(const QString& folderPath, const QString& folderKey, const QString& imageUrl)
+    {
+        if (!BaseAPI::isFetchable(imageUrl)) {
+            AppLog::append(
+                (QStringLiteral("image URL refused, not http or https: ") + imageUrl.left(200) + QLatin1Char('\n'))
+                    .toUtf8());
+            return QString();
+        }
+        if (!m_opened) {
+            m_opened = true;
+            m_claims.open(TaskDatabase::pathForTask(m_taskId));
+        }
+        const FileNameClaims::Claim claim = m_claims.claim(folderKey, imageUrl);
+        const QString path = folderPath + claim.fileName;
+        // A file that was there before the name was claimed came from some other URL, or from nobody.
+        if (claim.fresh)
+            QFile::remove(path);
+        if (!QFile::exists(path))
+            m_api.download(imageUrl, path);
+        return path;
+    }
+
+private:
+    BaseAPI& m_api;
+    QString m_taskId;
+    FileNameClaims m_claims;
+    bool m_opened = false;
+};
 
 // POSTs a signed text to path, logs the URL and the text whatever the outcome, and returns the reply.
 QJsonObject postLogged(BaseAPI& api, const char* path, const QString& text)
@@ -235,9 +286,13 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
 {
     if (!info)
         return;
-    // The student id comes from the service and names a folder: it must not lead out of the task folder.
-    const QString folder = prepareFolder({QStringLiteral("save"), taskId, SafeFileName::folderName(studentId)});
     info->images.clear();
+    // Without a task there is no task folder to download into.
+    if (taskId.isEmpty())
+        return;
+    // The student id comes from the service and names a folder: it must not lead out of the task folder.
+    const QString folderKey = SafeFileName::folderName(studentId);
+    const QString folder = prepareDownloadFolder({QStringLiteral("save"), taskId, folderKey});
 
     BaseAPI api;
     const QJsonObject result =
@@ -248,13 +303,12 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
     info->studentName = readText(data, "studentName");
     info->studentId = readText(data, "studentId");
     const QJsonArray images = readArray(data, "images");
+    Fetcher fetcher(api, taskId);
     for (const QJsonValue& entry : images) {
         const QString imageUrl = entry.isString() ? entry.toString() : QString();
         if (imageUrl.isEmpty())
             continue;
-        const QString path = folder + SafeFileName::fromUrl(imageUrl);
-        if (!QFile::exists(path))
-            api.download(imageUrl, path);
+        const QString path = fetcher.fetch(folder, folderKey, imageUrl);
         // The viewer shows this list: the student's pages in the service's order, captioned by their position.
         if (QFile::exists(path))
             info->images.append({path, QString::number(info->images.size() + 1)});
@@ -265,10 +319,13 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
 {
     if (!page)
         return false;
-    const QString folder = prepareFolder({QStringLiteral("save"), taskId});
     page->studentAnswers.clear();
     page->analyseSuccessStudentCount = 0;
     page->unAnalyseSuccessStudentCount = 0;
+    // Without a task there is no task folder to download into: as if the service had not answered.
+    if (taskId.isEmpty())
+        return false;
+    const QString folder = prepareDownloadFolder({QStringLiteral("save"), taskId});
 
     BaseAPI api;
     QJsonObject result;
@@ -289,12 +346,9 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
         *state = running ? AnalysisRunning : AnalysisComplete;
     }
 
-    // Fetches url into the task folder unless present; returns the local path.
-    const auto fetch = [&api, &folder](const QString& imageUrl) {
-        const QString path = folder + SafeFileName::fromUrl(imageUrl);
-        if (!QFile::exists(path))
-            api.download(imageUrl, path);
-        return path;
+    Fetcher fetcher(api, taskId);
+    const auto fetch = [&fetcher, &folder](const QString& imageUrl) {
+        return fetcher.fetch(folder, QString(), imageUrl);
     };
 
     const QJsonArray answers = readArray(data, "studentAnswers");

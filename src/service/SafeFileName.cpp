@@ -48,18 +48,25 @@ QString fromUrl(const QString& url)
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     if (isPlain(name))
         return name;
-
-    static const QRegularExpression extensionPattern(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
-    QString extension;
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot >= 0 && extensionPattern.match(name.mid(dot + 1)).hasMatch())
-        extension = name.mid(dot);
-    return hexDigest(url) + extension;
+    return derivedName(url);
 }
 
 QString folderName(const QString& value)
 {
     return isPlain(value) ? value : hexDigest(value);
+}
+
+QString derivedName(const QString& url, int attempt)
+{
+    const QString path = url.section(QLatin1Char('?'), 0, 0);
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    static const QRegularExpression extensionPattern(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+    QString extension;
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0 && extensionPattern.match(name.mid(dot + 1)).hasMatch())
+        extension = name.mid(dot);
+    const QString source = attempt == 0 ? url : url + QLatin1Char('\n') + QString::number(attempt);
+    return hexDigest(source) + extension;
 }
 
 } // namespace SafeFileName

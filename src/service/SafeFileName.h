@@ -15,6 +15,10 @@ bool isPlain(const QString& name);
 // is short and alphanumeric).
 QString fromUrl(const QString& url);
 
+// The name fromUrl falls back to, whatever the URL's own name: unique to the URL. A later attempt (1, 2, ...)
+// gives another name for the rare case that the first is taken already.
+QString derivedName(const QString& url, int attempt = 0);
+
 // A folder name taken from a service value (a student id): the value itself when plain, else its hex MD5.
 QString folderName(const QString& value);
 

@@ -88,6 +88,9 @@ bool UploadLoop::keepGoing() const
 
 void UploadLoop::run()
 {
+    // Without a task the folder would be image/ itself and the keys would name no task: nothing to upload.
+    if (m_taskId.isEmpty())
+        return;
     if (!acquireCredentials())
         return;
     while (keepGoing()) {
@@ -155,6 +158,10 @@ void UploadLoop::logOnce(const QString& path, const QString& text)
 
 int UploadLoop::runPass()
 {
+    if (m_taskId.isEmpty()) {
+        m_nextPassDelayMs = m_intervals.idlePauseMs;
+        return 0;
+    }
     const QString path = folder();
     if (!QDir(path).exists())
         QDir().mkdir(path);

@@ -2,7 +2,10 @@
 #include "app/Housekeeping.h"
 #include "app/ProcessPlatformLinux.h"
 
+#include <algorithm>
 #include <climits>
+
+#include <unistd.h>
 
 #include <QtTest>
 
@@ -14,7 +17,7 @@ class FakeProc
 public:
     QString root() const { return m_dir.path(); }
 
-    void add(const QString& id, const QString& comm, const QString& exeTarget = QString())
+    void add(const QString& id, const QString& comm, const QString& exeTarget = QString(), int uid = -1)
     {
         const QString folder = m_dir.path() + QLatin1Char('/') + id;
         QDir().mkpath(folder);
@@ -22,6 +25,12 @@ public:
             TestUtils::writeFile(folder + QStringLiteral("/comm"), comm.toLocal8Bit() + '\n');
         if (!exeTarget.isEmpty())
             QFile::link(exeTarget, folder + QStringLiteral("/exe"));
+        if (uid >= 0) {
+            const QByteArray ids = QByteArray::number(uid);
+            TestUtils::writeFile(folder + QStringLiteral("/status"), "Name:\t" + comm.toLocal8Bit() + "\nUid:\t" + ids +
+                                                                         '\t' + ids + '\t' + ids + '\t' + ids +
+                                                                         "\nGid:\t0\t0\t0\t0\n");
+        }
     }
 
 private:
@@ -116,32 +125,49 @@ void TestHousekeepingLinux::findsItselfInTheRealProc()
     QCOMPARE(housekeeping.moduleDirectory(), QFileInfo(QCoreApplication::applicationFilePath()).path() + '/');
 }
 
+// Only processes of our user that run our very executable file are copies: a name is anybody's to take.
 void TestHousekeepingLinux::endsTheFirstOtherCopyWithSigterm()
 {
-    QProcess first;
-    QProcess second;
-    first.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-    second.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-    QVERIFY(first.waitForStarted());
-    QVERIFY(second.waitForStarted());
+    QTemporaryDir install;
+    const QString program = install.filePath(QStringLiteral("AmbrelClient"));
+    const QString impostor = install.filePath(QStringLiteral("other/AmbrelClient"));
+    QVERIFY(TestUtils::writeFile(program, "#!/bin/sh\n"));
+    QVERIFY(TestUtils::writeFile(impostor, "#!/bin/sh\n"));
+    const int ownUid = int(::getuid());
+
+    QProcess children[4];
+    for (QProcess& child : children) {
+        child.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(child.waitForStarted());
+    }
+    // The fake list orders by id: the two lowest ids get the roles that must survive although they come first.
+    std::vector<QProcess*> byId{&children[0], &children[1], &children[2], &children[3]};
+    std::sort(byId.begin(), byId.end(), [](QProcess* a, QProcess* b) { return a->processId() < b->processId(); });
+    QProcess& otherUser = *byId[0];
+    QProcess& otherExecutable = *byId[1];
+    QProcess& copy = *byId[2];
+    QProcess& secondCopy = *byId[3];
 
     FakeProc proc;
-    proc.add(QStringLiteral("1"), QStringLiteral("AmbrelClient"));
-    proc.add(QString::number(QCoreApplication::applicationPid()), QStringLiteral("AmbrelClient"));
-    proc.add(QString::number(first.processId()), QStringLiteral("AmbrelClient"));
-    proc.add(QString::number(second.processId()), QStringLiteral("AmbrelClient"));
+    proc.add(QStringLiteral("self"), QStringLiteral("AmbrelClient"), program, ownUid);
+    proc.add(QStringLiteral("1"), QStringLiteral("AmbrelClient"), program, ownUid);
+    proc.add(QString::number(QCoreApplication::applicationPid()), QStringLiteral("AmbrelClient"), program, ownUid);
+    proc.add(QString::number(otherUser.processId()), QStringLiteral("AmbrelClient"), program, ownUid + 1);
+    proc.add(QString::number(otherExecutable.processId()), QStringLiteral("AmbrelClient"), impostor, ownUid);
+    proc.add(QString::number(copy.processId()), QStringLiteral("AmbrelClient"), program, ownUid);
+    proc.add(QString::number(secondCopy.processId()), QStringLiteral("AmbrelClient"), program, ownUid);
     ProcessPlatformLinux platform(proc.root());
 
-    // The fake list orders by id; whichever child has the lower id is the first copy.
-    QProcess& target = first.processId() < second.processId() ? first : second;
-    QProcess& survivor = &target == &first ? second : first;
     QVERIFY(Housekeeping(platform).endOtherCopy(QStringLiteral("AmbrelClient"), QCoreApplication::applicationPid()));
 
-    QVERIFY(target.waitForFinished(5000));
-    QCOMPARE(target.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(survivor.state(), QProcess::Running);
-    survivor.kill();
-    survivor.waitForFinished(5000);
+    QVERIFY(copy.waitForFinished(5000));
+    QCOMPARE(copy.exitStatus(), QProcess::CrashExit);
+    for (QProcess* survivor : {&otherUser, &otherExecutable, &secondCopy})
+        QCOMPARE(survivor->state(), QProcess::Running);
+    for (QProcess& child : children) {
+        child.kill();
+        child.waitForFinished(5000);
+    }
 }
 
 void TestHousekeepingLinux::refusesIdsThatSignalProcessGroups_data()

@@ -74,6 +74,8 @@ private slots:
     void init();
     void construction();
     void foldersForEmptyArgument();
+    void hostileTaskIdTouchesNothingOutside_data();
+    void hostileTaskIdTouchesNothingOutside();
     void pageSwitching_data();
     void pageSwitching();
     void viewerCoversTheWindow();
@@ -137,6 +139,33 @@ void TestMainWindow::foldersForEmptyArgument()
     QVERIFY(QFileInfo(work.filePath("image")).isDir());
     // Nothing but the two parent folders and, with an empty task id, nothing below save/.
     QCOMPARE(QDir(work.filePath("save")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestMainWindow::hostileTaskIdTouchesNothingOutside_data()
+{
+    QTest::addColumn<QByteArray>("argument");
+    QTest::newRow("task id climbing to a sibling folder") << QByteArray("ambrel://../../victim_tok_u9_T/");
+    QTest::newRow("the same, percent-encoded") << QByteArray("ambrel:%2F%2F..%2F..%2Fvictim_tok_u9_T/");
+    QTest::newRow("task id naming the working folder") << QByteArray("ambrel://.._tok_u9_T/");
+    QTest::newRow("uid climbing out") << QByteArray("ambrel://T1_tok_../../victim_T/");
+}
+
+// The argument is a task, never a path: a folder beside the working folder keeps its images and gains nothing.
+void TestMainWindow::hostileTaskIdTouchesNothingOutside()
+{
+    QFETCH(QByteArray, argument);
+    ScopedWorkingDirectory outer;
+    QVERIFY(QDir().mkpath(outer.filePath("work")));
+    QVERIFY(TestUtils::writeFile(outer.filePath("victim/secret.png"), "not the teacher's to send"));
+    QVERIFY(QDir::setCurrent(outer.filePath("work")));
+
+    AmbrelClient window(argument);
+    QCOMPARE(window.windowTitle(), QString());
+    QCOMPARE(QDir(outer.filePath("victim")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"secret.png"});
+    QCOMPARE(QDir(outer.filePath("work/image")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(outer.filePath("work/save")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(!QFileInfo::exists(outer.filePath("work/preview")));
 }
 
 void TestMainWindow::pageSwitching_data()

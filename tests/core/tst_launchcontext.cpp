@@ -66,6 +66,28 @@ void TestLaunchContext::parse_data()
                                           << "k"
                                           << "u"
                                           << "t";
+    const QString kept128(128, QLatin1Char('t'));
+    QTest::newRow("task id of 128 characters") << "x//" + kept128.toLatin1() + "_k_u_t" << kept128 << "k"
+                                               << "u"
+                                               << "t";
+
+    // A task id or uid that is no plain folder name makes the whole argument malformed.
+    const QStringList hostile{"ambrel://../../victim_tok_u9_T/",
+                              "ambrel:%2F%2F..%2F..%2Fvictim_tok_u9_T/",
+                              "x//..\\..\\victim_tok_u9_T/",
+                              "x//C:victim_tok_u9_T/",
+                              "x//.._tok_u9_T/",
+                              "x//._tok_u9_T/",
+                              "x//T%091_tok_u9_T/",
+                              "x//T1_tok_../u9_T/",
+                              "T1_tok_..\\u9_T/",
+                              "x//T1_tok_u%0A9_T/",
+                              "x//" + QString(129, QLatin1Char('t')) + "_tok_u9_T/"};
+    for (const QString& argument : hostile)
+        QTest::newRow(qPrintable(QStringLiteral("malformed: ") + argument.left(40))) << argument.toLatin1() << ""
+                                                                                     << ""
+                                                                                     << ""
+                                                                                     << "";
 }
 
 void TestLaunchContext::parse()

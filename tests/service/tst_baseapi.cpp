@@ -124,11 +124,13 @@ private slots:
     void slowReplyWithinBoundSucceeds();
 
     void downloadReplacesExistingFile();
+    void twoDownloadsThroughOneObject_data();
     void twoDownloadsThroughOneObject();
     void failedDownloadLeavesNothing_data();
     void failedDownloadLeavesNothing();
     void downloadStalledHalfWayTimesOut();
-    void trickledDownloadIsNotCutOff();
+    void trickledDownloadWithinBounds_data();
+    void trickledDownloadWithinBounds();
 
     void worksOnThreadWithoutEventLoop();
     void nestedCallWhileWaitingCompletesBoth();
@@ -145,6 +147,8 @@ void TestBaseAPI::init()
     QVERIFY(m_emulator->isRunning());
     BaseAPI::setTransferTimeout(30000);
     BaseAPI::setInactivityTimeout(30000);
+    BaseAPI::setDownloadDeadline(120000);
+    BaseAPI::setDownloadSizeLimit(64 * 1024 * 1024);
 }
 
 void TestBaseAPI::cleanup()
@@ -197,6 +201,8 @@ void TestBaseAPI::postFollowsFaults_data()
     QTest::newRow("empty reply") << int(ServiceEmulator::Fault::EmptyBody) << 0 << false;
     QTest::newRow("non-JSON reply") << int(ServiceEmulator::Fault::NonJson) << 0 << false;
     QTest::newRow("dropped connection") << int(ServiceEmulator::Fault::Drop) << 0 << false;
+    // Valid JSON, but 9 MB of it: cut at the reply limit instead of being held in memory.
+    QTest::newRow("reply beyond the size limit") << int(ServiceEmulator::Fault::Endless) << 9 * 1024 << false;
 }
 
 void TestBaseAPI::postFollowsFaults()
@@ -285,26 +291,44 @@ void TestBaseAPI::downloadReplacesExistingFile()
     QCOMPARE(leftovers(m_dir->path()), QStringList{"page.png"});
 }
 
+void TestBaseAPI::twoDownloadsThroughOneObject_data()
+{
+    // A URL the same object was asked for just before: only http and https may be fetched, and an answer to an
+    // earlier request must not end a later one's wait.
+    QTest::addColumn<QString>("before");
+    QTest::newRow("nothing before") << QString();
+    QTest::newRow("missing local file") << QStringLiteral("file:///nonexistent/x.png");
+    QTest::newRow("data URL") << QStringLiteral("data:image/png;base64,iVBORw0KGgo=");
+    QTest::newRow("existing local file") << QStringLiteral("file:///etc/hostname");
+}
+
 void TestBaseAPI::twoDownloadsThroughOneObject()
 {
+    QFETCH(QString, before);
     const QByteArray first = bigBody(300000);
     const QByteArray second = "second file";
+    const QByteArray third = bigBody(200000).toBase64();
     (*m_emulator)->addStaticFile(QStringLiteral("/a.jpg"), first);
     (*m_emulator)->addStaticFile(QStringLiteral("/b.jpg"), second);
+    (*m_emulator)->addStaticFile(QStringLiteral("/c.jpg"), third);
 
     BaseAPI api;
     QJsonObject result;
     (*m_emulator)->addStaticFile(QStringLiteral("/status.json"), R"({"code":0})", "application/json");
     api.get(m_emulator->baseUrl() + QStringLiteral("/status.json"), result);
+    if (!before.isEmpty())
+        api.download(before, m_dir->filePath("before.png"));
     api.download(m_emulator->baseUrl() + QStringLiteral("/a.jpg"), m_dir->filePath("a.jpg"));
     api.download(m_emulator->baseUrl() + QStringLiteral("/b.jpg"), m_dir->filePath("b.jpg"));
+    api.download(m_emulator->baseUrl() + QStringLiteral("/c.jpg"), m_dir->filePath("c.jpg"));
 
     // Complete and closed: another handle can read and remove them at once.
     QCOMPARE(TestUtils::readFile(m_dir->filePath("a.jpg")), first);
     QCOMPARE(TestUtils::readFile(m_dir->filePath("b.jpg")), second);
-    QVERIFY(QFile::remove(m_dir->filePath("a.jpg")));
-    QVERIFY(QFile::remove(m_dir->filePath("b.jpg")));
-    QCOMPARE(leftovers(m_dir->path()), QStringList());
+    QCOMPARE(TestUtils::readFile(m_dir->filePath("c.jpg")), third);
+    QCOMPARE(leftovers(m_dir->path()), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        QVERIFY(QFile::remove(m_dir->filePath(name)));
 }
 
 void TestBaseAPI::failedDownloadLeavesNothing_data()
@@ -357,16 +381,36 @@ void TestBaseAPI::downloadStalledHalfWayTimesOut()
     QCOMPARE(leftovers(m_dir->path()), QStringList());
 }
 
-void TestBaseAPI::trickledDownloadIsNotCutOff()
+void TestBaseAPI::trickledDownloadWithinBounds_data()
 {
-    // Eight chunks 100 ms apart: longer in total than the bound, but never silent for that long.
+    QTest::addColumn<int>("deadlineMs");
+    QTest::addColumn<qint64>("sizeLimit");
+    QTest::addColumn<bool>("complete");
+
+    // Eight chunks of 1000 bytes 100 ms apart: longer in total than the idle bound, but never silent for that long.
+    QTest::newRow("within every bound") << 20000 << qint64(8000) << true;
+    QTest::newRow("past the overall deadline") << 300 << qint64(8000) << false;
+    QTest::newRow("larger than the size limit") << 20000 << qint64(7999) << false;
+}
+
+void TestBaseAPI::trickledDownloadWithinBounds()
+{
+    QFETCH(int, deadlineMs);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(bool, complete);
+
     const QByteArray body = bigBody(8000);
     FakeServer server(FakeServer::Mode::Trickle, body, 100);
     BaseAPI::setInactivityTimeout(400);
+    BaseAPI::setDownloadDeadline(deadlineMs);
+    BaseAPI::setDownloadSizeLimit(sizeLimit);
 
     BaseAPI api;
     api.download(server.url("/slow.png"), m_dir->filePath("slow.png"));
-    QCOMPARE(TestUtils::readFile(m_dir->filePath("slow.png")), body);
+    if (complete)
+        QCOMPARE(TestUtils::readFile(m_dir->filePath("slow.png")), body);
+    else
+        QCOMPARE(leftovers(m_dir->path()), QStringList());
 }
 
 void TestBaseAPI::worksOnThreadWithoutEventLoop()

@@ -103,6 +103,7 @@ private slots:
     void pageStates();
     void pageStudentsAndDownloads();
     void existingFileIsNotFetched();
+    void sameNamedUrlsKeepTheirOwnFiles();
     void failedDownloadIsFetchedNextTime();
     void hostileFileNamesStayInFolder_data();
     void hostileFileNamesStayInFolder();
@@ -531,9 +532,10 @@ void TestServiceClient::pageStudentsAndDownloads()
     QCOMPARE(server().requestCount(Endpoint::Files), filesBefore);
 }
 
+// A file on disk counts as a URL's copy only when it was fetched for that URL, in this run or an earlier one.
 void TestServiceClient::existingFileIsNotFetched()
 {
-    QVERIFY(TestUtils::writeFile(taskFolder() + "old.png", "kept from an earlier run"));
+    QVERIFY(TestUtils::writeFile(taskFolder() + "old.png", "left there by somebody"));
     server().addStaticFile(QStringLiteral("/img/old.png"), "fresh from the service");
     const QString url = base() + QStringLiteral("/img/old.png");
     server().setCannedData(
@@ -546,9 +548,43 @@ void TestServiceClient::existingFileIsNotFetched()
     QCOMPARE(page.studentAnswers.size(), 1);
     QCOMPARE(page.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "old.png", "1-2"}}));
     QCOMPARE(page.studentAnswers[0].thumbPath, QString());
-    QCOMPARE(server().requestCount(QStringLiteral("/img/old.png")), 0);
-    QCOMPARE(TestUtils::readFile(taskFolder() + "old.png"), QByteArray("kept from an earlier run"));
+    QCOMPARE(TestUtils::readFile(taskFolder() + "old.png"), QByteArray("fresh from the service"));
+
+    // After a restart the recorded copy serves, even on the first refresh.
+    HttpCommunicationThread::imageCache.clear();
+    server().addStaticFile(QStringLiteral("/img/old.png"), "changed on the service");
+    PaperStatusPage again;
+    QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&again, &state));
+    QCOMPARE(again.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "old.png", "1-2"}}));
+    QCOMPARE(server().requestCount(QStringLiteral("/img/old.png")), 1);
+    QCOMPARE(TestUtils::readFile(taskFolder() + "old.png"), QByteArray("fresh from the service"));
     QCOMPARE(HttpCommunicationThread::imageCache.value(url), taskFolder() + "old.png");
+}
+
+// Two students' pages that end in the same name get a file each, and keep it across a restart whatever the order.
+void TestServiceClient::sameNamedUrlsKeepTheirOwnFiles()
+{
+    server().addStaticFile(QStringLiteral("/files/S1/1.png"), "sheet of S1");
+    server().addStaticFile(QStringLiteral("/files/S2/1.png"), "sheet of S2");
+    const QString first = base() + QStringLiteral("/files/S1/1.png");
+    const QString second = base() + QStringLiteral("/files/S2/1.png");
+    const QJsonObject s1 = studentEntry("S1", {imageEntry(first, 1, 1)}, "");
+    const QJsonObject s2 = studentEntry("S2", {imageEntry(second, 1, 1)}, "");
+
+    QStringList bytesSeen;
+    for (const QJsonArray& students : {QJsonArray{s1, s2}, QJsonArray{s2, s1}}) {
+        server().setCannedData(Endpoint::PaperStatusWithPage, QJsonObject{{"studentAnswers", students}});
+        PaperStatusPage page;
+        int state = -1;
+        QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+        QCOMPARE(page.studentAnswers.size(), 2);
+        for (const StudentAnswer& answer : page.studentAnswers)
+            bytesSeen << answer.studentId + QLatin1Char(':') +
+                             QString::fromUtf8(TestUtils::readFile(answer.images.first().first));
+        HttpCommunicationThread::imageCache.clear();
+    }
+    QCOMPARE(bytesSeen, (QStringList{"S1:sheet of S1", "S2:sheet of S2", "S2:sheet of S2", "S1:sheet of S1"}));
+    QCOMPARE(server().requestCount(Endpoint::Files), 2);
 }
 
 void TestServiceClient::failedDownloadIsFetchedNextTime()
@@ -558,8 +594,10 @@ void TestServiceClient::failedDownloadIsFetchedNextTime()
     server().setCannedData(Endpoint::PaperStatusWithPage,
                            QJsonObject{{"studentAnswers", QJsonArray{studentEntry("S1", {imageEntry(url, 1, 1)},
                                                                                   base() + "/img/t1.png")}}});
-    // The image transfer breaks off after its headers; the thumbnail is not there yet (404).
+    // The image transfer breaks off after its headers; the thumbnail is not there yet (404). A partial file an
+    // interrupted earlier run left behind goes when the folder is first used.
     server().addFault(Endpoint::Files, {Fault::Drop, 0, 1});
+    QVERIFY(TestUtils::writeFile(taskFolder() + ".p1.png." + QString(32, 'a') + ".part", "half an image"));
 
     PaperStatusPage page;
     int state = -1;
@@ -570,7 +608,7 @@ void TestServiceClient::failedDownloadIsFetchedNextTime()
     QVERIFY(!QFile::exists(taskFolder() + "p1.png"));
     QVERIFY(!QFile::exists(taskFolder() + "t1.png"));
     QVERIFY(!HttpCommunicationThread::imageCache.contains(url));
-    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral(".png")), QStringList());
 
     server().addStaticFile(QStringLiteral("/img/t1.png"), "thumb");
     PaperStatusPage again;

@@ -230,6 +230,7 @@ private slots:
     void lockedFileDoesNotBlock();
     void undeletableFileUploadedOnce();
     void missingFolderIsCreated();
+    void withoutTaskNothingIsUploaded();
 };
 
 void TestUploadLoop::listing_data()
@@ -783,6 +784,21 @@ void TestUploadLoop::missingFolderIsCreated()
     rig.runPasses(1);
     QVERIFY(QFileInfo(rig.loop.folder()).isDir());
     QCOMPARE(rig.loop.nextPassDelayMs(), UploadLoop::Intervals().idlePauseMs);
+}
+
+// Without a task the folder would be image/ itself: whatever lies there stays, and no folder is made.
+void TestUploadLoop::withoutTaskNothingIsUploaded()
+{
+    Rig rig;
+    UploadLoop loop(rig.service, rig.uploader, rig.clock, rig.sleeper, kUid, QString(), Rig::quickIntervals());
+    QVERIFY(rig.write(QStringLiteral("../a.jpg")));
+    loop.setKeepGoing([&rig] { return rig.events.list.size() < 50; });
+    loop.run();
+    loop.runPass();
+    QCOMPARE(rig.events.list, QStringList());
+    QVERIFY(QFileInfo::exists(rig.cwd.filePath("image/a.jpg")));
+    QCOMPARE(QDir(rig.cwd.filePath("image")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{"a.jpg", kTask}));
 }
 
 QTEST_GUILESS_MAIN(TestUploadLoop)

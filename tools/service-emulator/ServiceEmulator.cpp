@@ -79,6 +79,7 @@ const FaultName kFaultNames[] = {
     {Fault::CodeNonZero, "code"},
     {Fault::CodeMissing, "nocode"},
     {Fault::UploadStatus, "upload"},
+    {Fault::Endless, "endless"},
 };
 
 const char kJsonType[] = "application/json;charset=UTF-8";
@@ -237,6 +238,7 @@ public:
     QJsonObject answer(Endpoint endpoint, const RawParams& params, bool* canned, Canned* cannedReply);
     void appendLog(const ServiceEmulator::RequestRecord& record);
     void sleepFor(int ms);
+    void sendEndless(httplib::Response& res, qint64 paddingBytes);
     QString storeIncoming(const QString& key, const QString& incomingPath);
     void stepperLoop();
 
@@ -319,6 +321,32 @@ void ServiceEmulator::Private::sleepFor(int ms)
 {
     std::unique_lock<std::mutex> lock(mutex);
     wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+}
+
+void ServiceEmulator::Private::sendEndless(httplib::Response& res, qint64 paddingBytes)
+{
+    // Chunked, so that no length tells the client in advance how much is coming.
+    res.status = 200;
+    res.set_chunked_content_provider(kJsonType, [this, paddingBytes](size_t offset, httplib::DataSink& sink) {
+        static const std::string head = R"({"code":0,"desc":")";
+        static const std::string chunk(64 * 1024, 'x');
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping)
+                return false;
+        }
+        if (offset == 0)
+            return sink.write(head.data(), head.size());
+        const qint64 sent = qint64(offset - head.size());
+        if (paddingBytes > 0 && sent >= paddingBytes) {
+            sink.write("\"}", 2);
+            sink.done();
+            return true;
+        }
+        const size_t size =
+            paddingBytes > 0 ? size_t(std::min<qint64>(qint64(chunk.size()), paddingBytes - sent)) : chunk.size();
+        return sink.write(chunk.data(), size);
+    });
 }
 
 bool ServiceEmulator::Private::applyTiming(const QList<Fault>& list, httplib::Response& res, RequestRecord& record)
@@ -485,6 +513,14 @@ void ServiceEmulator::Private::handleApi(Endpoint endpoint, bool expectGet, cons
     for (const Fault& f : list) {
         if (f.kind == Fault::PercentEncoded)
             body = body.toPercentEncoding();
+    }
+    for (const Fault& f : list) {
+        if (f.kind == Fault::Endless) {
+            sendEndless(res, qint64(f.value) * 1024);
+            record.status = 200;
+            appendLog(record);
+            return;
+        }
     }
     res.status = status;
     res.set_content(stdString(body), contentType.constData());

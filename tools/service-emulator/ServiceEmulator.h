@@ -56,6 +56,7 @@ public:
             CodeNonZero,    // value: the "code" (default 500 when 0); "desc" is a Chinese error text
             CodeMissing,    // the reply object without "code"
             UploadStatus,   // upload endpoint only: answer value (614, 401, 500...) and store nothing
+            Endless,        // a JSON reply whose "desc" grows by value KB before it ends (0: it never ends)
         };
         Kind kind = Delay;
         int value = 0;
@@ -193,7 +194,7 @@ public:
     // "files"; false for an unknown name.
     static bool endpointFromName(const QString& name, Endpoint* endpoint);
     // "KIND[:VALUE[:TIMES]]" with KIND one of delay, hang, status, nonjson, array, empty, percent, drop, code,
-    // nocode, upload. False for a malformed text.
+    // nocode, upload, endless. False for a malformed text.
     static bool faultFromText(const QString& text, Fault* fault);
     // The signature the service expects: md5hex("7.3.2DesktopKorvex" + t + uid).
     static QString signatureFor(const QByteArray& t, const QByteArray& uid);

@@ -1,0 +1,61 @@
+#include "service/FileNameClaims.h"
+
+#include "service/SafeFileName.h"
+
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+// The URL's own name first, then names derived from the whole URL.
+constexpr int kDerivedAttempts = 4;
+
+// The database lives in the task folder: a URL named after it (or its journal) must not replace it.
+bool isReserved(const QString& folder, const QString& name)
+{
+    return folder.isEmpty() && name.startsWith(QLatin1String(TaskDatabase::FileName), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+QString FileNameClaims::recorded(const QString& folder, const QString& url) const
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT file_name FROM url_file_names WHERE folder = ? AND url = ?"));
+    query.addBindValue(folder);
+    query.addBindValue(url);
+    if (!exec(query, "reading a file name claim") || !query.next())
+        return QString();
+    return query.value(0).toString();
+}
+
+FileNameClaims::Claim FileNameClaims::claim(const QString& folderName, const QString& url)
+{
+    // A null QString binds as NULL, which the table refuses (and INSERT OR IGNORE would drop silently).
+    const QString folder = folderName.isNull() ? QStringLiteral("") : folderName;
+    if (!isOpen())
+        return Claim{SafeFileName::derivedName(url), false};
+    const QString known = recorded(folder, url);
+    if (!known.isEmpty())
+        return Claim{known, false};
+
+    for (int attempt = -1; attempt < kDerivedAttempts; ++attempt) {
+        const QString candidate = attempt < 0 ? SafeFileName::fromUrl(url) : SafeFileName::derivedName(url, attempt);
+        if (isReserved(folder, candidate))
+            continue;
+        QSqlQuery insert(database());
+        // Ignored when the name is taken in this folder by another URL.
+        insert.prepare(
+            QStringLiteral("INSERT OR IGNORE INTO url_file_names (folder, url, file_name) VALUES (?, ?, ?)"));
+        insert.addBindValue(folder);
+        insert.addBindValue(url);
+        insert.addBindValue(candidate);
+        if (!exec(insert, "recording a file name claim"))
+            break;
+        if (insert.numRowsAffected() == 1)
+            return Claim{candidate, true};
+    }
+    // Another connection may have recorded this URL meanwhile.
+    const QString late = recorded(folder, url);
+    return Claim{late.isEmpty() ? SafeFileName::derivedName(url) : late, false};
+}
