@@ -790,7 +790,8 @@ void TestUploadLoop::missingFolderIsCreated()
 void TestUploadLoop::withoutTaskNothingIsUploaded()
 {
     Rig rig;
-    UploadLoop loop(rig.service, rig.uploader, rig.clock, rig.sleeper, kUid, QString(), Rig::quickIntervals());
+    UploadLoop loop(rig.service, rig.uploader, rig.clock, rig.sleeper, rig.ledger, kUid, QString(),
+                    Rig::quickIntervals());
     QVERIFY(rig.write(QStringLiteral("../a.jpg")));
     loop.setKeepGoing([&rig] { return rig.events.list.size() < 50; });
     loop.run();
