@@ -25,10 +25,10 @@ const char kFirstPageHint[] = "已经是第一张图片";
 const char kLastPageHint[] = "已经是最后一张图片";
 const char kArrowStyle[] = "background-color:rgba(0,0,0,100);border:0px";
 // Qt's style parser knows only lower-case colour functions. The selector keeps the dim backdrop off the children,
-// which would otherwise darken the page area a second time. Full screen has nothing behind it to dim: there the
-// backdrop is dark and opaque so the white arrows and caption stay readable.
-const char kNormalBackdrop[] = "#ViewPhoto{background-color:rgba(0,0,0,100);border:0px}";
-const char kFullScreenBackdrop[] = "#ViewPhoto{background-color:rgb(10,13,23);border:0px}";
+// which would otherwise darken the page area a second time; the buttons inside stay flat. Full screen has nothing
+// behind it to dim: there the backdrop is dark and opaque so the white arrows and caption stay readable.
+const char kNormalBackdrop[] = "#ViewPhoto{background-color:rgba(0,0,0,100)} QWidget{border:0px}";
+const char kFullScreenBackdrop[] = "#ViewPhoto{background-color:rgb(10,13,23)} QWidget{border:0px}";
 
 constexpr int kNormalBottomSpace = 40;
 constexpr int kFullScreenBottomSpace = 86;
