@@ -314,7 +314,8 @@ void ViewPhoto::enterFullScreen()
     widget->hide();
     setStyleSheet(QLatin1String(kFullScreenBackdrop));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setMinimumSize(860, 542);
+    // The screen decides the size, even a screen smaller than the main window's least size.
+    setMinimumSize(1, 1);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     pushButton->show();
     m_bottomSpacer->changeSize(20, kFullScreenBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
