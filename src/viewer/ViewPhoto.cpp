@@ -23,13 +23,22 @@ namespace {
 
 const char kFirstPageHint[] = "已经是第一张图片";
 const char kLastPageHint[] = "已经是最后一张图片";
-const char kArrowStyle[] = "background-color:RGBA(0,0,0,100);border:0px";
+const char kArrowStyle[] = "background-color:rgba(0,0,0,100);border:0px";
+// Qt's style parser knows only lower-case colour functions. The selector keeps the dim backdrop off the children,
+// which would otherwise darken the page area a second time; the buttons inside stay flat. Full screen has nothing
+// behind it to dim: there the backdrop is dark and opaque so the white arrows and caption stay readable.
+const char kNormalBackdrop[] = "#ViewPhoto{background-color:rgba(0,0,0,100)} QWidget{border:0px}";
+const char kFullScreenBackdrop[] = "#ViewPhoto{background-color:rgb(10,13,23)} QWidget{border:0px}";
 
 constexpr int kNormalBottomSpace = 40;
 constexpr int kFullScreenBottomSpace = 86;
 // Room left for the tool bar, the warning strip and the caption around the image.
 constexpr int kNormalChrome = 160;
 constexpr int kFullScreenChrome = 20;
+// The fixed width of the two arrow columns beside the image: 30 + 130 on the left, 55 + 20 + 55 on the right.
+constexpr int kSideColumns = 290;
+// The tool bar never gets narrower than its buttons need, even above a tall narrow page.
+constexpr int kMinimumBarWidth = 315;
 
 QSize pixelSize(const QString& path)
 {
@@ -86,7 +95,7 @@ void ViewPhoto::setupUi()
     setObjectName(QStringLiteral("ViewPhoto"));
     resize(860, 542);
     setMinimumSize(860, 542);
-    setStyleSheet(QStringLiteral("background-color:RGBA(0,0,0,100);border:0px"));
+    setStyleSheet(QLatin1String(kNormalBackdrop));
 
     const QString resources = QStringLiteral(":/AmbrelClient/Resources/");
 
@@ -106,6 +115,7 @@ void ViewPhoto::setupUi()
     pushButton->setFixedSize(130, 46);
     pushButton->setIcon(QIcon(resources + QStringLiteral("esc.png")));
     pushButton->setIconSize(QSize(130, 46));
+    pushButton->setStyleSheet(QStringLiteral("background:transparent;border:0px"));
     pushButton->setCursor(Qt::PointingHandCursor);
     pushButton->setFocusPolicy(Qt::NoFocus);
     m_leftColumn->addWidget(pushButton);
@@ -148,7 +158,7 @@ void ViewPhoto::setupUi()
     label = new MyLabel(this);
     label->setObjectName(QStringLiteral("label"));
     label->setMinimumSize(315, 360);
-    middle->addWidget(label);
+    middle->addWidget(label, 0, Qt::AlignHCenter);
     label_2 = new QLabel(this);
     label_2->setObjectName(QStringLiteral("label_2"));
     label_2->setFixedHeight(20);
@@ -182,15 +192,46 @@ void ViewPhoto::showPage(int index)
     label->OnSelectImage(page.first);
     label->setScaledContents(true);
     label_2->setText(page.second);
+    // Each page gets a label of its own shape, so a landscape page after a portrait one is not squeezed.
+    fitImage();
+}
+
+void ViewPhoto::fitImage()
+{
+    if (imageWidth == 0 || imageHeight == 0)
+        return;
+    // The largest label of the page's shape that leaves room for the tool bar and caption above and below and
+    // for the arrow columns on either side, so the arrows and the close button always stay inside the viewer.
+    const int chrome = viewMode == 1 ? kNormalChrome : kFullScreenChrome;
+    const qint64 maxHeight = std::max(1, height() - chrome);
+    const qint64 maxWidth = std::max(1, width() - kSideColumns);
+    qint64 labelHeight = maxHeight;
+    qint64 labelWidth = labelHeight * imageWidth / imageHeight;
+    if (labelWidth > maxWidth) {
+        labelWidth = maxWidth;
+        labelHeight = std::max<qint64>(1, labelWidth * imageHeight / imageWidth);
+    }
+    label->setFixedSize(std::max<int>(1, int(labelWidth)), int(labelHeight));
+    const int barWidth = int(std::min<qint64>(maxWidth, std::max<qint64>(labelWidth, kMinimumBarWidth)));
+    widget->setFixedWidth(barWidth);
+    label_4->setFixedWidth(barWidth);
 }
 
 void ViewPhoto::setPhotoPath(const QList<std::pair<QString, QString>> list)
 {
     label_4->hide();
+    hintBox->hide();
     pages = list;
+    showFirstPage();
+}
+
+void ViewPhoto::showFirstPage()
+{
     if (pages.isEmpty())
         return;
+    // Another student: the previous one's place in the list and turn of the page do not carry over.
     currentIndex = 0;
+    label->resetRotation();
     showPage(0);
 }
 
@@ -201,10 +242,8 @@ void ViewPhoto::loadStudent(const QString& id)
     AnswerInfo info;
     HttpCommunicationThread::getAnswerInfo(id, &info);
     pages = info.images;
-    if (pages.isEmpty())
-        return;
-    currentIndex = 0;
-    showPage(0);
+    hintBox->hide();
+    showFirstPage();
 }
 
 void ViewPhoto::leftToViewPhoto()
@@ -263,7 +302,7 @@ void ViewPhoto::quanPing()
     if (viewMode == 1)
         enterFullScreen();
     else
-        leaveFullScreen();
+        leaveFullScreen(true);
 }
 
 void ViewPhoto::enterFullScreen()
@@ -273,8 +312,10 @@ void ViewPhoto::enterFullScreen()
     m_savedMinimumSize = minimumSize();
     m_savedMaximumSize = maximumSize();
     widget->hide();
+    setStyleSheet(QLatin1String(kFullScreenBackdrop));
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setMinimumSize(860, 542);
+    // The screen decides the size, even a screen smaller than the main window's least size.
+    setMinimumSize(1, 1);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     pushButton->show();
     m_bottomSpacer->changeSize(20, kFullScreenBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
@@ -288,11 +329,16 @@ void ViewPhoto::enterFullScreen()
     setFocus();
 }
 
-void ViewPhoto::leaveFullScreen()
+void ViewPhoto::leaveFullScreen(bool showAfter)
 {
-    setWindowFlags(Qt::SubWindow | Qt::FramelessWindowHint);
-    showNormal();
+    // Changing the window flags hides the viewer: in the normal view already, that hide has nothing to undo.
     viewMode = 1;
+    setWindowFlags(Qt::SubWindow | Qt::FramelessWindowHint);
+    setStyleSheet(QLatin1String(kNormalBackdrop));
+    if (showAfter)
+        showNormal();
+    else
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
     pushButton->hide();
     m_bottomSpacer->changeSize(20, kNormalBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
     m_leftColumn->invalidate();
@@ -307,7 +353,19 @@ void ViewPhoto::exitQuanPing()
     // In the normal view there is nothing to leave, and no saved geometry to return to.
     if (viewMode == 1)
         return;
-    leaveFullScreen();
+    leaveFullScreen(true);
+}
+
+void ViewPhoto::setVisible(bool visible)
+{
+    if (!visible) {
+        hintBox->hide();
+        // Hidden while full screen (the main window switching pages): return into the main window first, or the
+        // next show would open the viewer as a bare window of its own.
+        if (viewMode == 0)
+            leaveFullScreen(false);
+    }
+    QWidget::setVisible(visible);
 }
 
 void ViewPhoto::slotCurrentSize(int width, int height)
@@ -319,16 +377,7 @@ void ViewPhoto::slotCurrentSize(int width, int height)
 void ViewPhoto::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (imageWidth == 0 || imageHeight == 0)
-        return;
-    const int chrome = viewMode == 1 ? kNormalChrome : kFullScreenChrome;
-    const int labelHeight = std::max(0, height() - chrome);
-    const qint64 labelWidth = qint64(labelHeight) * imageWidth / imageHeight;
-    label->setFixedHeight(labelHeight);
-    const int fixedWidth = int(std::min<qint64>(labelWidth, QWIDGETSIZE_MAX));
-    label->setFixedWidth(fixedWidth);
-    widget->setFixedWidth(fixedWidth);
-    label_4->setFixedWidth(fixedWidth);
+    fitImage();
 }
 
 void ViewPhoto::keyPressEvent(QKeyEvent* event)

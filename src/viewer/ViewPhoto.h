@@ -37,6 +37,7 @@ public slots:
     void quanPing();
     void exitQuanPing();
     void slotCurrentSize(int width, int height);
+    void setVisible(bool visible) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -46,9 +47,11 @@ protected:
 private:
     void setupUi();
     void showPage(int index);
+    void showFirstPage();
+    void fitImage();
     void showHint(const QString& text);
     void enterFullScreen();
-    void leaveFullScreen();
+    void leaveFullScreen(bool showAfter);
 
     QList<std::pair<QString, QString>> pages;
     int currentIndex = 0;

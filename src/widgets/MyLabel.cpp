@@ -1,6 +1,9 @@
 #include "widgets/MyLabel.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -52,11 +55,28 @@ void MyLabel::OnXuanZhuan()
     update();
 }
 
+void MyLabel::resetRotation()
+{
+    angle = 0;
+    update();
+}
+
 void MyLabel::zoomOutWithFloor()
 {
     scale -= kZoomStep;
     if (scale <= 0)
         scale = kZoomFloor;
+}
+
+QSize MyLabel::decodeSize(const QSize& fullSize) const
+{
+    // A camera page has far more pixels than the label shows: decode it at the size it is drawn (the fit, or the
+    // zoomed fit), and at full resolution only once the zoom reaches the page's own pixels.
+    if (!fullSize.isValid())
+        return fullSize;
+    const double drawn = devicePixelRatioF() * std::max(scale, 1.0);
+    const QSize shown = (QSizeF(size()) * drawn).toSize().expandedTo(QSize(1, 1));
+    return shown.width() >= fullSize.width() || shown.height() >= fullSize.height() ? fullSize : shown;
 }
 
 void MyLabel::refreshImage()
@@ -66,12 +86,25 @@ void MyLabel::refreshImage()
     const QFileInfo info(fileName);
     const qint64 size = info.exists() ? info.size() : -1;
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    if (m_cacheEnabled && fileName == m_decodedPath && size == m_decodedSize && modified == m_decodedModified)
+    const bool sameFile = fileName == m_decodedPath && size == m_decodedSize && modified == m_decodedModified;
+    if (!sameFile || !m_cacheEnabled) {
+        m_fullSize = size < 0 ? QSize() : QImageReader(fileName).size();
+    }
+    const QSize target = decodeSize(m_fullSize);
+    if (m_cacheEnabled && sameFile && target == m_decodedTarget)
         return;
-    image = size < 0 ? QImage() : QImage(fileName);
+    // Free the previous page before decoding the next, so two never sit in memory at once.
+    image = QImage();
+    if (size >= 0) {
+        QImageReader reader(fileName);
+        if (target.isValid() && target != m_fullSize)
+            reader.setScaledSize(target);
+        image = reader.read();
+    }
     m_decodedPath = fileName;
     m_decodedSize = size;
     m_decodedModified = modified;
+    m_decodedTarget = target;
 }
 
 void MyLabel::paintEvent(QPaintEvent* event)
@@ -124,4 +157,13 @@ void MyLabel::wheelEvent(QWheelEvent* event)
     else
         zoomOutWithFloor();
     update();
+}
+
+void MyLabel::hideEvent(QHideEvent* event)
+{
+    // A page that is not on screen keeps no decoded pixels; showing it again decodes it anew.
+    image = QImage();
+    m_decodedPath.clear();
+    m_decodedTarget = QSize();
+    QLabel::hideEvent(event);
 }

@@ -15,6 +15,8 @@ public:
     // Decoding again only when the file changed is what keeps dragging smooth; tests and benchmarks switch it off
     // to measure the difference.
     void setDecodeCacheEnabled(bool enabled) { m_cacheEnabled = enabled; }
+    // A new student's pages start upright.
+    void resetRotation();
 
 public slots:
     void OnSelectImage(QString fileName);
@@ -29,6 +31,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
     QImage image;
     double scale = 1.0;
@@ -43,10 +46,13 @@ protected:
 private:
     void zoomOutWithFloor();
     void refreshImage();
+    QSize decodeSize(const QSize& fullSize) const;
 
     bool m_cacheEnabled = true;
     // What the decoded image was made from: the file is decoded again when any of these changes.
     QString m_decodedPath;
     qint64 m_decodedSize = -1;
     QDateTime m_decodedModified;
+    QSize m_fullSize;
+    QSize m_decodedTarget;
 };

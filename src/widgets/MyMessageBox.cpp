@@ -7,7 +7,10 @@ MyMessageBox::MyMessageBox(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("MyMessageBox"));
     setFixedSize(246, 54);
-    setStyleSheet(QStringLiteral("background:rgba(255,255,255,255);\nborder-radius:4px;"));
+    // The box draws itself as one rounded shape; unscoped, the rule would give each label rounded corners of its
+    // own, leaving notches where icon and text meet.
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("#MyMessageBox{background:rgba(255,255,255,255);\nborder-radius:4px;}"));
     setWindowTitle(QStringLiteral("Form"));
     setWindowOpacity(0.7);
 

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -40,6 +41,35 @@ void pressMouse(QWidget* widget, QPoint pos)
     QCoreApplication::sendEvent(widget, &release);
 }
 
+// The image, the caption, the arrows and the close and exit buttons lie inside the viewer and do not overlap.
+QString layoutFault(ViewPhoto* viewer)
+{
+    const QRect bounds = viewer->rect();
+    QList<std::pair<QString, QRect>> controls;
+    for (const char* name : {"label", "label_2", "leftButton", "rightButton", "pushButton", "widget", "guanbi"}) {
+        auto* control = viewer->findChild<QWidget*>(QLatin1String(name));
+        if (!control || !control->isVisibleTo(viewer))
+            continue;
+        const QRect rect(control->mapTo(viewer, QPoint(0, 0)), control->size());
+        if (!bounds.contains(rect))
+            return QStringLiteral("%1 at %2,%3 %4x%5 leaves the viewer")
+                .arg(name)
+                .arg(rect.x())
+                .arg(rect.y())
+                .arg(rect.width())
+                .arg(rect.height());
+        // The close button belongs to the tool bar and is checked against the viewer only.
+        if (qstrcmp(name, "guanbi") == 0)
+            continue;
+        for (const auto& other : controls) {
+            if (rect.intersects(other.second))
+                return QStringLiteral("%1 overlaps %2").arg(name, other.first);
+        }
+        controls.append({QLatin1String(name), rect});
+    }
+    return QString();
+}
+
 } // namespace
 
 // The viewer as the main window uses it: a child of a host window, given the host's size before it is shown.
@@ -58,14 +88,20 @@ private slots:
     void hintIsCentred_data();
     void hintIsCentred();
     void hintHidesOnKeyAndViewerPress();
+    void nextStudentOrHidingStartsClean_data();
+    void nextStudentOrHidingStartsClean();
+    void hintBoxIsOneRoundedBox();
+    void backdrop_data();
+    void backdrop();
     void resizeRule_data();
     void resizeRule();
-    void showingAnotherPageKeepsLabelSize();
+    void everyPageGetsItsOwnShape();
     void fullScreenTwiceRestoresGeometry();
     void escape_data();
     void escape();
     void exitButtonLeavesFullScreen();
-    void fullScreenLabelFillsHeight();
+    void fullScreenFitsScreen_data();
+    void fullScreenFitsScreen();
     void toolBarDrivesLabel_data();
     void toolBarDrivesLabel();
     void closeButtonAsksToClose();
@@ -189,14 +225,21 @@ void TestViewPhoto::paging_data()
     QTest::addColumn<QString>("expectedCaption");
     // Reaching an end shows page 0 or n-1 again, which undoes the zoom; a single page is never reloaded.
     QTest::addColumn<bool>("zoomKept");
+    // How far the teacher had paged through the previous student's three pages before this list came (-1: none).
+    QTest::addColumn<int>("previousIndex");
 
-    QTest::newRow("one page, left arrow") << 1 << 0 << true << kFirstHint << "1-1" << true;
-    QTest::newRow("one page, right arrow") << 1 << 0 << false << kLastHint << "1-1" << true;
-    QTest::newRow("three pages at the first, left arrow") << 3 << 0 << true << kFirstHint << "1-1" << false;
-    QTest::newRow("three pages at the last, right arrow") << 3 << 2 << false << kLastHint << "3-3" << false;
-    QTest::newRow("three pages at the first, right arrow") << 3 << 0 << false << QString() << "2-2" << false;
-    QTest::newRow("three pages at the last, left arrow") << 3 << 2 << true << QString() << "2-2" << false;
-    QTest::newRow("three pages in the middle, left arrow") << 3 << 1 << true << QString() << "1-1" << false;
+    QTest::newRow("one page, left arrow") << 1 << 0 << true << kFirstHint << "1-1" << true << -1;
+    QTest::newRow("one page, right arrow") << 1 << 0 << false << kLastHint << "1-1" << true << -1;
+    QTest::newRow("three pages at the first, left arrow") << 3 << 0 << true << kFirstHint << "1-1" << false << -1;
+    QTest::newRow("three pages at the last, right arrow") << 3 << 2 << false << kLastHint << "3-3" << false << -1;
+    QTest::newRow("three pages at the first, right arrow") << 3 << 0 << false << QString() << "2-2" << false << -1;
+    QTest::newRow("three pages at the last, left arrow") << 3 << 2 << true << QString() << "2-2" << false << -1;
+    QTest::newRow("three pages in the middle, left arrow") << 3 << 1 << true << QString() << "1-1" << false << -1;
+    QTest::newRow("new student after the last page, right arrow")
+        << 3 << 0 << false << QString() << "2-2" << false << 2;
+    QTest::newRow("new student after the last page, left arrow") << 3 << 0 << true << kFirstHint << "1-1" << false << 2;
+    QTest::newRow("new student after the middle page, two pages, right arrow")
+        << 2 << 0 << false << QString() << "2-2" << false << 1;
 }
 
 void TestViewPhoto::paging()
@@ -207,7 +250,16 @@ void TestViewPhoto::paging()
     QFETCH(QString, expectedHint);
     QFETCH(QString, expectedCaption);
     QFETCH(bool, zoomKept);
+    QFETCH(int, previousIndex);
 
+    if (previousIndex >= 0) {
+        PageList previous;
+        for (const char* name : {"a.png", "b.png", "c.png"})
+            previous.append({makePage(QLatin1String(name), 300, 200), QStringLiteral("previous")});
+        m_viewer->setPhotoPath(previous);
+        for (int i = 0; i < previousIndex; ++i)
+            m_viewer->rightToViewPhoto();
+    }
     m_viewer->setPhotoPath(threePages().mid(0, pageCount));
     showViewer(1000, 700);
     for (int i = 0; i < startIndex; ++i)
@@ -279,15 +331,128 @@ void TestViewPhoto::hintHidesOnKeyAndViewerPress()
     QVERIFY(hint()->isHidden());
 }
 
+void TestViewPhoto::nextStudentOrHidingStartsClean_data()
+{
+    QTest::addColumn<bool>("hide");
+    QTest::addColumn<bool>("fullScreen");
+
+    QTest::newRow("next student's list") << false << false;
+    QTest::newRow("viewer hidden") << true << false;
+    QTest::newRow("viewer hidden in full screen") << true << true;
+}
+
+void TestViewPhoto::nextStudentOrHidingStartsClean()
+{
+    QFETCH(bool, hide);
+    QFETCH(bool, fullScreen);
+
+    const PageList pages = threePages();
+    m_viewer->setPhotoPath(pages);
+    showViewer(1000, 700);
+    m_viewer->move(0, 0);
+    button("xuanzhuan")->click();
+    if (fullScreen) {
+        m_viewer->quanPing();
+        QVERIFY(m_viewer->isWindow());
+    }
+    m_viewer->leftToViewPhoto();
+    QVERIFY(hint()->isVisible());
+
+    if (hide) {
+        // The main window switches pages, then opens the viewer again for the next tile: inside the window, in
+        // the normal view, not as a bare window of its own.
+        m_viewer->hide();
+        showViewer(1000, 700);
+        QVERIFY(!m_viewer->isWindow());
+        QCOMPARE(m_viewer->parentWidget(), m_host);
+        QCOMPARE(m_viewer->geometry(), QRect(0, 0, 1000, 700));
+        QVERIFY(!m_viewer->findChild<ViewPhotoHead*>()->isHidden());
+        QVERIFY(button("pushButton")->isHidden());
+    } else {
+        m_viewer->setPhotoPath(pages.mid(1));
+        // The next student starts upright: the test page's red top-left corner is back in place.
+        const QRgb topLeft = grabbed(imageLabel()).pixel(4, 4);
+        QVERIFY2(closeTo(topLeft, Qt::red), qPrintable(QColor(topLeft).name()));
+    }
+    QVERIFY(hint()->isHidden());
+}
+
+void TestViewPhoto::hintBoxIsOneRoundedBox()
+{
+    m_viewer->setPhotoPath({{makePage("only.png", 400, 400), "1-1"}});
+    showViewer(1000, 700);
+    m_viewer->rightToViewPhoto();
+
+    // One white box with corners rounded by 4 pixels, on black; the icon and text keep clear of the top and bottom
+    // rows, which therefore show the box's own outline only, across the seam between icon and text.
+    QImage actual(hint()->size(), QImage::Format_RGB32);
+    actual.fill(Qt::black);
+    hint()->render(&actual, QPoint(), QRegion(), QWidget::DrawChildren);
+    QImage expected(hint()->size(), QImage::Format_RGB32);
+    expected.fill(Qt::black);
+    QPainter painter(&expected);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(expected.rect()), 4, 4);
+    painter.end();
+
+    for (int y : {0, 1, 2, 3, 50, 51, 52, 53}) {
+        for (int x = 0; x < actual.width(); ++x) {
+            QVERIFY2(
+                closeTo(actual.pixel(x, y), expected.pixel(x, y), 90),
+                qPrintable(QStringLiteral("pixel %1,%2 is %3").arg(x).arg(y).arg(QColor(actual.pixel(x, y)).name())));
+        }
+    }
+}
+
+void TestViewPhoto::backdrop_data()
+{
+    QTest::addColumn<bool>("fullScreen");
+    QTest::addColumn<QColor>("expected");
+
+    // Black at alpha 100 of 255 over the host's white.
+    const int dimmed = 255 * (255 - 100) / 255;
+    QTest::newRow("normal view dims the page below") << false << QColor(dimmed, dimmed, dimmed);
+    QTest::newRow("full screen is dark and opaque") << true << QColor(10, 13, 23);
+}
+
+void TestViewPhoto::backdrop()
+{
+    QFETCH(bool, fullScreen);
+    QFETCH(QColor, expected);
+
+    m_host->setStyleSheet(QStringLiteral("background:white"));
+    m_viewer->setPhotoPath({{makePage("page.png", 400, 400), "1-1"}});
+    showViewer(1000, 700);
+    if (fullScreen) {
+        m_viewer->quanPing();
+        QTRY_VERIFY(m_viewer->isWindow());
+    }
+    // A grab of the host draws the viewer over it; in full screen the viewer is a window of its own.
+    const QImage image = grabbed(fullScreen ? static_cast<QWidget*>(m_viewer) : m_host);
+    const QRgb corner = image.pixel(3, 3);
+    QVERIFY2(closeTo(corner, expected, 3), qPrintable(QColor(corner).name() + " instead of " + expected.name()));
+}
+
 void TestViewPhoto::resizeRule_data()
 {
     QTest::addColumn<QSize>("imageSize");
     QTest::addColumn<QSize>("viewerSize");
     QTest::addColumn<QSize>("expectedLabel");
+    // The tool bar spans the page, but never narrower than its buttons need.
+    QTest::addColumn<int>("expectedBar");
 
-    QTest::newRow("1000x500 in a viewer 700 high") << QSize(1000, 500) << QSize(1400, 700) << QSize(1080, 540);
-    QTest::newRow("portrait page") << QSize(500, 1000) << QSize(1000, 700) << QSize(270, 540);
-    QTest::newRow("width rounds toward zero") << QSize(333, 1000) << QSize(1000, 700) << QSize(179, 540);
+    QTest::newRow("1000x500 in a viewer 700 high") << QSize(1000, 500) << QSize(1400, 700) << QSize(1080, 540) << 1080;
+    QTest::newRow("portrait page") << QSize(500, 1000) << QSize(1000, 700) << QSize(270, 540) << 315;
+    QTest::newRow("width rounds toward zero") << QSize(333, 1000) << QSize(1000, 700) << QSize(179, 540) << 315;
+    // 860 less the two arrow columns (160 and 130) leaves 570 for the page.
+    QTest::newRow("1000x500 in the 860x543 window: the width decides")
+        << QSize(1000, 500) << QSize(860, 543) << QSize(570, 285) << 570;
+    QTest::newRow("3:2 camera page in the 860x543 window")
+        << QSize(600, 400) << QSize(860, 543) << QSize(570, 380) << 570;
+    QTest::newRow("3:2 camera page at 1920x1080") << QSize(600, 400) << QSize(1920, 1080) << QSize(1380, 920) << 1380;
+    QTest::newRow("very wide page") << QSize(3000, 300) << QSize(1000, 700) << QSize(710, 71) << 710;
 }
 
 void TestViewPhoto::resizeRule()
@@ -295,7 +460,9 @@ void TestViewPhoto::resizeRule()
     QFETCH(QSize, imageSize);
     QFETCH(QSize, viewerSize);
     QFETCH(QSize, expectedLabel);
+    QFETCH(int, expectedBar);
 
+    m_host->resize(viewerSize.expandedTo(QSize(1400, 900)));
     m_viewer->setPhotoPath({{makePage("page.png", imageSize.width(), imageSize.height()), "1-1"}});
     showViewer(viewerSize.width(), viewerSize.height());
 
@@ -303,11 +470,13 @@ void TestViewPhoto::resizeRule()
     QCOMPARE(label->minimumSize(), expectedLabel);
     QCOMPARE(label->maximumSize(), expectedLabel);
     QCOMPARE(label->size(), expectedLabel);
-    QCOMPARE(m_viewer->findChild<ViewPhotoHead*>()->width(), expectedLabel.width());
-    QCOMPARE(m_viewer->findChild<QLabel*>(QStringLiteral("label_4"))->maximumWidth(), expectedLabel.width());
+    QCOMPARE(m_viewer->findChild<ViewPhotoHead*>()->width(), expectedBar);
+    QCOMPARE(m_viewer->findChild<QLabel*>(QStringLiteral("label_4"))->maximumWidth(), expectedBar);
+    const QString fault = layoutFault(m_viewer);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
 }
 
-void TestViewPhoto::showingAnotherPageKeepsLabelSize()
+void TestViewPhoto::everyPageGetsItsOwnShape()
 {
     // An unreadable page has no size: the rule leaves the label alone.
     m_viewer->setPhotoPath({{m_dir->filePath("missing.png"), "1-1"}});
@@ -323,14 +492,14 @@ void TestViewPhoto::showingAnotherPageKeepsLabelSize()
     settle();
     QCOMPARE(imageLabel()->size(), QSize(1080, 540));
 
-    // Paging does not resize: the tall page is drawn into the wide label until the next resize.
+    // The tall page after the wide one gets a tall label at once, and the next student's wide page a wide one.
     m_viewer->rightToViewPhoto();
     QCOMPARE(caption()->text(), QStringLiteral("2-2"));
     settle();
-    QCOMPARE(imageLabel()->size(), QSize(1080, 540));
-    m_viewer->slotCurrentSize(1600, 701);
+    QCOMPARE(imageLabel()->size(), QSize(270, 540));
+    m_viewer->setPhotoPath({{makePage("landscape.png", 900, 600), "1-1"}});
     settle();
-    QCOMPARE(imageLabel()->size(), QSize(270, 541));
+    QCOMPARE(imageLabel()->size(), QSize(810, 540));
 }
 
 void TestViewPhoto::fullScreenTwiceRestoresGeometry()
@@ -423,22 +592,43 @@ void TestViewPhoto::exitButtonLeavesFullScreen()
     QVERIFY(m_viewer->isWindow());
 }
 
-void TestViewPhoto::fullScreenLabelFillsHeight()
+void TestViewPhoto::fullScreenFitsScreen_data()
 {
-    m_viewer->setPhotoPath({{makePage("wide.png", 1000, 500), "1-1"}});
+    QTest::addColumn<QSize>("imageSize");
+
+    QTest::newRow("landscape 1000x500") << QSize(1000, 500);
+    QTest::newRow("3:2 camera page") << QSize(600, 400);
+    QTest::newRow("portrait page") << QSize(500, 1000);
+}
+
+void TestViewPhoto::fullScreenFitsScreen()
+{
+    QFETCH(QSize, imageSize);
+
+    m_viewer->setPhotoPath({{makePage("page.png", imageSize.width(), imageSize.height()), "1-1"}});
     showViewer(1000, 700);
     m_viewer->quanPing();
     QTRY_VERIFY(m_viewer->height() != 700);
+    settle();
 
-    // Full screen leaves room for the caption only.
+    // Full screen leaves room for the caption below and the arrow columns beside the page; the page keeps its shape
+    // and meets one of those limits.
+    const QSize label = imageLabel()->size();
     const int height = m_viewer->height();
-    QCOMPARE(imageLabel()->maximumHeight(), height - 20);
-    QCOMPARE(imageLabel()->maximumWidth(), (height - 20) * 2);
+    const int width = m_viewer->width();
+    QVERIFY2(
+        label.height() == height - 20 || label.width() == width - 290,
+        qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(label.width()).arg(label.height()).arg(width).arg(height)));
+    QVERIFY(qAbs(qint64(label.width()) * imageSize.height() - qint64(label.height()) * imageSize.width()) <=
+            imageSize.width());
+    QString fault = layoutFault(m_viewer);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
 
     m_viewer->quanPing();
     settle();
     QCOMPARE(m_viewer->size(), QSize(1000, 700));
-    QCOMPARE(imageLabel()->maximumSize(), QSize(1080, 540));
+    fault = layoutFault(m_viewer);
+    QVERIFY2(fault.isEmpty(), qPrintable(fault));
 }
 
 void TestViewPhoto::toolBarDrivesLabel_data()

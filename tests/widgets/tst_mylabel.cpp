@@ -90,6 +90,8 @@ private slots:
     void zoomIsAdditiveWithFloor();
     void zoomPaintsAboutCentre_data();
     void zoomPaintsAboutCentre();
+    void largePageDetailFollowsZoom_data();
+    void largePageDetailFollowsZoom();
     void wheelZooms_data();
     void wheelZooms();
     void dragMovesPaintedImage_data();
@@ -209,6 +211,44 @@ void TestMyLabel::zoomPaintsAboutCentre()
                                           Qt::SmoothTransformation);
     const QPoint topLeft(kWidth / 2 - grown.width() / 2, kHeight / 2 - grown.height() / 2);
     QVERIFY(mismatchShare(grabbed(&label), composed(m_background, grown, topLeft)) < 0.02);
+}
+
+void TestMyLabel::largePageDetailFollowsZoom_data()
+{
+    // A page four times the label's size in each direction, of one-pixel black and white columns.
+    QImage stripes(4 * kWidth, 4 * kHeight, QImage::Format_RGB32);
+    for (int x = 0; x < stripes.width(); ++x)
+        for (int y = 0; y < stripes.height(); ++y)
+            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+
+    QTest::addColumn<QImage>("page");
+    QTest::addColumn<int>("zoomSteps");
+    QTest::addColumn<QImage>("expected");
+    // At the fit, four columns fall on each pixel of the label: they must blend to grey, not alias to one colour.
+    QTest::newRow("fitted page is smoothly reduced")
+        << stripes << 0 << stripes.scaled(kWidth, kHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Zoomed in to the page's own resolution, every column must be there: the page's middle at one to one.
+    const QRect middle(4 * kWidth / 2 - kWidth / 2, 4 * kHeight / 2 - kHeight / 2, kWidth, kHeight);
+    QTest::newRow("zoomed to the page's own pixels") << stripes << -1 << stripes.copy(middle);
+}
+
+void TestMyLabel::largePageDetailFollowsZoom()
+{
+    QFETCH(QImage, page);
+    QFETCH(int, zoomSteps);
+    QFETCH(QImage, expected);
+    const QString path = writePicture(QStringLiteral("large.png"), page);
+    QVERIFY(!path.isEmpty());
+
+    ProbeLabel label;
+    label.resize(kWidth, kHeight);
+    label.OnSelectImage(path);
+    QVERIFY(!grabbed(&label).isNull());
+    for (int i = 0; i < zoomSteps; ++i)
+        label.OnZoomInImage();
+    if (zoomSteps < 0)
+        label.setZoom(4.0);
+    QVERIFY2(mismatchShare(grabbed(&label), expected) < 0.02, "painted page differs from the page at that zoom");
 }
 
 void TestMyLabel::wheelZooms_data()
