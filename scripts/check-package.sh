@@ -9,7 +9,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
 
-for tool in cpack lintian desktop-file-validate dpkg-deb unshare xvfb-run; do
+for tool in cpack lintian desktop-file-validate update-desktop-database dpkg-deb file unshare xvfb-run; do
     command -v "$tool" >/dev/null || { echo "check-package: $tool is missing (run scripts/bootstrap.sh)" >&2; exit 1; }
 done
 
@@ -38,6 +38,10 @@ dpkg-deb -x "$deb" "$work/root"
 desktop=$work/root/usr/share/applications/ambrelclient.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate rejects $desktop"
 grep -qx 'MimeType=.*x-scheme-handler/ambrel;.*' "$desktop" || fail "the desktop entry does not handle ambrel:// links"
+# What the package's trigger does on installation: the MIME cache must name the entry as handler of the links.
+update-desktop-database "$(dirname "$desktop")"
+grep -qx 'x-scheme-handler/ambrel=ambrelclient.desktop;' "$(dirname "$desktop")/mimeinfo.cache" ||
+    fail "the desktop database does not register ambrelclient.desktop for ambrel:// links"
 exec_line=$(sed -n 's/^Exec=//p' "$desktop")
 [[ $exec_line == *' %u' ]] || fail "Exec does not pass the link (%u): $exec_line"
 icon=$(sed -n 's/^Icon=//p' "$desktop")

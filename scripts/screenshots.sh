@@ -3,6 +3,7 @@
 # Xvfb driven through its own widgets by build/tools/screenshots/ambrel-screenshots, and the home page once more at
 # scale factor 2 (home-scale2.png).
 #   scripts/screenshots.sh [BUILD_DIR]
+# SCREENSHOT_DIR saves elsewhere; KEEP_WORK=1 keeps the run's working folders (logs, the client's files).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)

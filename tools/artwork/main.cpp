@@ -597,6 +597,8 @@ std::vector<Icon> icons()
         {"help.ico", {16, 24, 32, 48}, helpGlyph},
         {"icon1.ico", {16, 24, 32, 48, 256}, [](int size) { return emblemImage(size, true); }},
         {"normal.ico", {24, 16, 32, 48}, maximiseGlyph},
+        // The title bar loads the first image only: twice its size for screens scaled by 2.
+        {"normal@2x.ico", {48, 16, 32}, maximiseGlyph},
         {"AmbrelClient.ico", {16, 24, 32, 48, 64, 128, 256}, [](int size) { return emblemImage(size, false); }},
     };
 }
