@@ -12,7 +12,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DAMBREL_WERROR=ON
 endif
 
-.PHONY: all bootstrap configure build test demo format check-windows clean
+.PHONY: all bootstrap configure build test demo package screenshots format check-windows clean
 
 all: build
 
@@ -33,6 +33,14 @@ test: build
 
 demo: build
 	scripts/demo.sh $(BUILD_DIR)
+
+# The Debian package (.deb) in $(BUILD_DIR)/.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# Every screen of the client, driven through its own widgets under Xvfb, into docs/screenshots/.
+screenshots: build
+	scripts/screenshots.sh $(BUILD_DIR)
 
 check-windows: bootstrap
 	scripts/check-windows.sh

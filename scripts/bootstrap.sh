@@ -12,7 +12,7 @@ packages=(
     xvfb xauth x11-utils trayer imagemagick
     g++-mingw-w64-x86-64 wine64
     clang libclang-rt-14-dev
-    lintian desktop-file-utils dpkg-dev xdotool ccache
+    lintian desktop-file-utils dpkg-dev file xdotool ccache
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "app/TitleBar.h"
 
 #include "app/WindowMove.h"
+#include "widgets/ResourcePixmap.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -14,8 +15,13 @@ namespace {
 
 QIcon buttonIcon(const QString& name)
 {
-    const QPixmap pixmap(QStringLiteral(":/AmbrelClient/Resources/") + name);
-    return QIcon(pixmap.scaled(27, 24, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    // 27 x 24 logical pixels: twice that in device pixels for the "@2x" drawing on a scaled screen.
+    const QPixmap pixmap = ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/") + name);
+    const qreal ratio = pixmap.devicePixelRatio();
+    QPixmap fitted =
+        pixmap.scaled(qRound(27 * ratio), qRound(24 * ratio), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    fitted.setDevicePixelRatio(ratio);
+    return QIcon(fitted);
 }
 
 } // namespace
@@ -35,7 +41,7 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     m_spacerLabel->setFixedWidth(10);
     m_spacerLabel->setText(QStringLiteral("  "));
     m_iconLabel->setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);"));
-    m_iconLabel->setPixmap(QPixmap(QStringLiteral(":/AmbrelClient/Resources/logo.bmp")));
+    m_iconLabel->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/logo.bmp")));
     m_textLabel->setText(QStringLiteral(" "));
     m_whiteLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_whiteLabel->setFixedHeight(24);

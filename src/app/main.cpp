@@ -5,6 +5,9 @@
 
 int main(int argc, char* argv[])
 {
+    // Sharp on high-density screens: layouts scale by the screen's factor, images use their "@2x" drawings.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
 

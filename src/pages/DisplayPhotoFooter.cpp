@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "pages/PageStyles.h"
+#include "widgets/ResourcePixmap.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     PageStyles::addExpandingSpacer(layout, 502);
     auto* notice = new QLabel(this);
     notice->setObjectName(QStringLiteral("label_7"));
-    notice->setPixmap(QPixmap(QStringLiteral(":/AmbrelClient/Resources/icon.png")));
+    notice->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/icon.png")));
     layout->addWidget(notice);
     m_collected = makeCountLabel(this, QStringLiteral("label_3"), QStringLiteral("white"));
     layout->addWidget(m_collected);
@@ -79,7 +80,7 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     m_done->setFixedSize(24, 24);
     m_done->setScaledContents(true);
     m_done->setStyleSheet(QStringLiteral("background:transparent;"));
-    m_done->setPixmap(QPixmap(QStringLiteral(":/AmbrelClient/Resources/wancheng.png")));
+    m_done->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/wancheng.png")));
     layout->addWidget(m_done);
     PageStyles::addFixedSpacer(layout, 20);
     m_processNow =

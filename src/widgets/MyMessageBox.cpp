@@ -3,6 +3,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
+#include "widgets/ResourcePixmap.h"
+
 MyMessageBox::MyMessageBox(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("MyMessageBox"));
@@ -21,7 +23,7 @@ MyMessageBox::MyMessageBox(QWidget* parent) : QWidget(parent)
     m_iconLabel = new QLabel(this);
     m_iconLabel->setObjectName(QStringLiteral("iconLabel"));
     m_iconLabel->setFixedSize(66, 54);
-    m_iconLabel->setPixmap(QPixmap(QStringLiteral(":/AmbrelClient/Resources/ic_normal_hint.png")));
+    m_iconLabel->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/ic_normal_hint.png")));
     m_iconLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_iconLabel);
 

@@ -127,6 +127,8 @@ private slots:
     void animationHasSeveralDistinctFrames();
     void imageFitsWhereItIsShown_data();
     void imageFitsWhereItIsShown();
+    void stillHasItsDoubledDrawing_data();
+    void stillHasItsDoubledDrawing();
 };
 
 void TestResources::initTestCase()
@@ -305,6 +307,36 @@ void TestResources::imageFitsWhereItIsShown()
         QVERIFY(image.width() >= size.width());
         break;
     }
+}
+
+void TestResources::stillHasItsDoubledDrawing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("doubled");
+    for (const QString& name : listedImages()) {
+        const QString suffix = QFileInfo(name).suffix();
+        if (suffix != QLatin1String("png") && suffix != QLatin1String("bmp"))
+            continue;
+        QString single = name;
+        if (single.endsWith(QStringLiteral("@2x.") + suffix))
+            single.remove(single.size() - suffix.size() - 4, 3);
+        QTest::newRow(qPrintable(name)) << single << single.left(single.size() - suffix.size() - 1) + "@2x." + suffix;
+    }
+}
+
+void TestResources::stillHasItsDoubledDrawing()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, doubled);
+    // Qt shows "name@2x.ext" on screens scaled by 2, at the logical size of "name.ext": both must be listed and the
+    // doubled one exactly twice as large, or the picture would jump in size or blur.
+    const QStringList listed = listedImages();
+    QVERIFY2(listed.contains(name), qPrintable(name + QStringLiteral(" is not listed")));
+    QVERIFY2(listed.contains(doubled), qPrintable(doubled + QStringLiteral(" is not listed")));
+    const QImage single(kRoot + name);
+    const QImage twice(kRoot + doubled);
+    QVERIFY(!single.isNull() && !twice.isNull());
+    QCOMPARE(twice.size(), single.size() * 2);
 }
 
 QTEST_MAIN(TestResources)

@@ -38,9 +38,21 @@ QPainterPath circle(const QPointF& centre, qreal radius)
 
 } // namespace
 
+namespace {
+int s_scale = 1;
+} // namespace
+
+void setScale(int scale)
+{
+    s_scale = scale;
+}
+
 QImage canvas(int width, int height, const QColor& fill)
 {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    // A painter on an image with a device pixel ratio draws in logical pixels: every drawing, given in the 1x
+    // layout, comes out at the scale's resolution.
+    QImage image(width * s_scale, height * s_scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(s_scale);
     image.fill(fill);
     return image;
 }

@@ -25,7 +25,9 @@ inline const QColor kLight{221, 221, 221};
 inline const QColor kInk{51, 51, 51};
 inline const QColor kWarn{229, 143, 33};
 
-// A transparent (or filled) image ready to paint on.
+// Device pixels per logical pixel of every canvas made from now on: 2 draws the "@2x" variants.
+void setScale(int scale);
+// A transparent (or filled) image ready to paint on, width x height logical pixels.
 QImage canvas(int width, int height, const QColor& fill = Qt::transparent);
 // Antialiased painting with smooth pixmap scaling.
 void prepare(QPainter& painter);

@@ -597,6 +597,8 @@ std::vector<Icon> icons()
         {"help.ico", {16, 24, 32, 48}, helpGlyph},
         {"icon1.ico", {16, 24, 32, 48, 256}, [](int size) { return emblemImage(size, true); }},
         {"normal.ico", {24, 16, 32, 48}, maximiseGlyph},
+        // The title bar loads the first image only: twice its size for screens scaled by 2.
+        {"normal@2x.ico", {48, 16, 32}, maximiseGlyph},
         {"AmbrelClient.ico", {16, 24, 32, 48, 64, 128, 256}, [](int size) { return emblemImage(size, false); }},
     };
 }
@@ -614,19 +616,46 @@ bool runConvert(const QStringList& arguments)
     return true;
 }
 
-bool writeStill(const QDir& out, const Still& still)
+// "name.png" at scale 2 becomes "name@2x.png", the file Qt picks on a screen with twice the pixel density.
+QString scaledName(const QString& name, int scale)
 {
-    const QString name = QString::fromUtf8(still.name);
+    if (scale == 1) {
+        return name;
+    }
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return name.left(dot) + QStringLiteral("@%1x").arg(scale) + name.mid(dot);
+}
+
+bool writeStill(const QDir& out, const Still& still, int scale)
+{
+    const QString name = scaledName(QString::fromUtf8(still.name), scale);
+    setScale(scale);
     QImage image = still.draw();
     const bool bitmap = name.endsWith(QLatin1String(".bmp"));
     if (bitmap) {
         image = image.convertToFormat(QImage::Format_RGB32);
     }
+    setScale(1);
     if (!image.save(out.filePath(name), bitmap ? "BMP" : "PNG")) {
         err() << "cannot write " << out.filePath(name) << Qt::endl;
         return false;
     }
     return true;
+}
+
+// The program's icon in the freedesktop hicolor theme, at the sizes desktops ask for: <folder>/<size>/ambrelclient.png.
+bool writeThemeIcons(const QDir& out)
+{
+    bool ok = true;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = out.filePath(QString::number(size));
+        const QString path = folder + QStringLiteral("/ambrelclient.png");
+        if (!QDir().mkpath(folder) || !emblemImage(size, false).save(path, "PNG")) {
+            err() << "cannot write " << path << Qt::endl;
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 bool writeIcon(const QDir& out, const QDir& work, const Icon& icon)
@@ -671,6 +700,10 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral("Draws the AmbrelClient resource images."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("Output folder (resources/Resources)."));
+    const QCommandLineOption hicolor(QStringLiteral("hicolor"),
+                                     QStringLiteral("Also write the desktop icon at each theme size into <folder>."),
+                                     QStringLiteral("folder"));
+    parser.addOption(hicolor);
     parser.process(app);
     if (parser.positionalArguments().size() != 1) {
         parser.showHelp(2);
@@ -697,11 +730,15 @@ int main(int argc, char* argv[])
 
     bool ok = true;
     for (const Still& still : stills()) {
-        ok = writeStill(out, still) && ok;
+        ok = writeStill(out, still, 1) && ok;
+        ok = writeStill(out, still, 2) && ok;
     }
     for (const Icon& icon : icons()) {
         ok = writeIcon(out, work, icon) && ok;
     }
     ok = writeAnimation(out, work) && ok;
+    if (parser.isSet(hicolor)) {
+        ok = writeThemeIcons(QDir(parser.value(hicolor))) && ok;
+    }
     return ok ? 0 : 1;
 }

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a built tree into a temporary folder and checks it the way a school's desktop
+# would use it: lintian finds no errors, the desktop entry is valid and handles ambrel:// links, and the program
+# unpacked from the package, started the way the desktop entry says with a link from an unrelated folder, writes its
+# start-up log line and keeps its files in the user's own data folder.
+#   scripts/check-package.sh BUILD_DIR
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
+
+for tool in cpack lintian desktop-file-validate update-desktop-database dpkg-deb file unshare xvfb-run; do
+    command -v "$tool" >/dev/null || { echo "check-package: $tool is missing (run scripts/bootstrap.sh)" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+    echo "check-package: $*" >&2
+    exit 1
+}
+
+echo "== cpack"
+cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" 2>&1 || {
+    cat "$work/cpack.log"
+    fail "cpack failed"
+}
+debs=("$work"/out/*.deb)
+[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || fail "cpack made no single .deb: ${debs[*]}"
+deb=${debs[0]}
+dpkg-deb --field "$deb" Package Version Depends
+
+echo "== lintian"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
+
+echo "== contents"
+dpkg-deb -x "$deb" "$work/root"
+desktop=$work/root/usr/share/applications/ambrelclient.desktop
+desktop-file-validate "$desktop" || fail "desktop-file-validate rejects $desktop"
+grep -qx 'MimeType=.*x-scheme-handler/ambrel;.*' "$desktop" || fail "the desktop entry does not handle ambrel:// links"
+# What the package's trigger does on installation: the MIME cache must name the entry as handler of the links.
+update-desktop-database "$(dirname "$desktop")"
+grep -qx 'x-scheme-handler/ambrel=ambrelclient.desktop;' "$(dirname "$desktop")/mimeinfo.cache" ||
+    fail "the desktop database does not register ambrelclient.desktop for ambrel:// links"
+exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+[[ $exec_line == *' %u' ]] || fail "Exec does not pass the link (%u): $exec_line"
+icon=$(sed -n 's/^Icon=//p' "$desktop")
+for size in 16 22 24 32 48 64 128 256; do
+    png=$work/root/usr/share/icons/hicolor/${size}x${size}/apps/$icon.png
+    [[ -s $png ]] || fail "no ${size}x${size} icon $icon.png"
+    [[ $(file -b "$png") == *"PNG image data, $size x $size,"* ]] || fail "$png is not a $size x $size PNG"
+done
+
+echo "== start from a link"
+# As a browser would: the command of the Exec line, from a folder of its own, with the user's home elsewhere.
+program=$work/root/usr/bin/${exec_line%% *}
+[[ -x $program ]] || fail "the Exec command ${exec_line%% *} is not in the package's /usr/bin"
+mkdir -p "$work/home" "$work/browser"
+log=$work/log.txt
+folder=$work/home/.local/share/AmbrelClient
+# The program ends other running copies of itself at start: give it a process table of its own.
+namespace=(unshare --pid --fork --mount-proc)
+"${namespace[@]}" true 2>/dev/null || namespace=(unshare --user --map-root-user --pid --fork --mount-proc)
+(
+    cd "$work/browser"
+    env -u XDG_DATA_HOME HOME="$work/home" AMBREL_LOG_FILE="$log" AMBREL_API_HOST=http://127.0.0.1:9 \
+        AMBREL_UPLOAD_HOST=http://127.0.0.1:9/upload QT_QPA_PLATFORM=xcb \
+        "${namespace[@]}" bash -c '
+            "$1" "$2" "$3" > "$4" 2>&1 &
+            for _ in $(seq 1 300); do
+                [[ -d $5/image && -d $5/save ]] && grep -qxF "ambrel://T1_***_u9_My Title/" "$6" 2>/dev/null && exit 0
+                kill -0 $! 2>/dev/null || exit 3
+                sleep 0.1
+            done
+            exit 4' \
+        starter "$ROOT/scripts/with-display.sh" "$program" "ambrel://T1_secretToken_u9_My%20Title/" \
+        "$work/client.out" "$folder" "$log"
+) || {
+    status=$?
+    echo "--- client output"; cat "$work/client.out" 2>/dev/null || true
+    echo "--- log"; cat "$log" 2>/dev/null || true
+    [[ $status -eq 3 ]] && fail "the program ended at start"
+    fail "no start-up log line and working folder within 30 s"
+}
+[[ -z $(ls -A "$work/browser") ]] || fail "the program wrote into the browser's folder: $(ls -A "$work/browser")"
+if grep -q secretToken "$log"; then fail "the token reached the log"; fi
+echo "check-package: $(basename "$deb") passes"

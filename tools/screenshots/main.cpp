@@ -1,0 +1,277 @@
+// Walks the real client window through every screen and saves each one as a PNG, for the tour in the README:
+//   ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME]
+// Everything is reached the way a teacher reaches it: buttons found by object name and clicked, file choices given
+// through the import's own seam. With --first only the screen the window opens on is saved, as NAME.
+// scripts/screenshots.sh runs it against the service emulator's demo task, under Xvfb and in a process namespace of
+// its own (the window ends other copies of the program at start).
+
+#include "app/AmbrelClient.h"
+#include "app/ShutDownDialog.h"
+#include "pages/PageFileDialog.h"
+
+#include "AnswerSheetImage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+QString s_outputFolder;
+
+void print(const QString& line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+// The upload worker never stops, so the process ends at once, as the client itself does.
+[[noreturn]] void finish(int status)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
+[[noreturn]] void fail(const QString& what)
+{
+    std::fputs(("ambrel-screenshots: " + what + "\n").toLocal8Bit().constData(), stderr);
+    finish(1);
+}
+
+// Lets the program work (paint, answer the service, run its timers) until done() holds or the time is up.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+template <typename T> T* find(QObject* parent, const char* name)
+{
+    T* child = parent->findChild<T*>(QLatin1String(name));
+    if (!child)
+        fail(QStringLiteral("no %1 in %2").arg(QLatin1String(name), parent->objectName()));
+    return child;
+}
+
+QWidget* findByClass(QObject* parent, const char* className)
+{
+    for (QWidget* widget : parent->findChildren<QWidget*>())
+        if (widget->inherits(className))
+            return widget;
+    fail(QStringLiteral("no %1").arg(QLatin1String(className)));
+}
+
+void save(QWidget* widget, const QString& name)
+{
+    settle(400);
+    const QPixmap shot = widget->grab();
+    const QString path = s_outputFolder + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (shot.isNull() || !shot.save(path))
+        fail(QStringLiteral("cannot save ") + path);
+    print(QStringLiteral("saved %1 (%2 x %3)").arg(path).arg(shot.width()).arg(shot.height()));
+}
+
+void click(QAbstractButton* button)
+{
+    if (!button->isVisible() || !button->isEnabled())
+        fail(QStringLiteral("%1 cannot be clicked").arg(button->objectName()));
+    button->click();
+}
+
+// A press and release of the left button in the middle of the widget, for widgets that answer the mouse rather
+// than click(): the tiles, and the take button, which only answers releases inside its circle.
+void pressAndRelease(QWidget* widget)
+{
+    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
+    const QPoint global = widget->mapToGlobal(centre.toPoint());
+    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// A click that opens a modal dialog only returns once the dialog closed: what happens inside the dialog is
+// scheduled before the click and runs from the dialog's own event loop.
+void whenModal(const char* className, const std::function<void(QWidget*)>& then)
+{
+    QTimer::singleShot(300, [className, then] {
+        QWidget* modal = nullptr;
+        if (!waitUntil(
+                [&] {
+                    modal = QApplication::activeModalWidget();
+                    return modal && modal->inherits(className) && modal->isVisible();
+                },
+                15000))
+            fail(QStringLiteral("no %1 opened").arg(QLatin1String(className)));
+        then(modal);
+    });
+}
+
+// Answer sheets for the import, the way a scanner leaves them in a folder.
+QStringList writeSheets(const QString& folder, int count)
+{
+    QDir().mkpath(folder);
+    QStringList paths;
+    for (int i = 1; i <= count; ++i) {
+        const QString path = folder + QStringLiteral("/scan-%1.jpg").arg(i, 2, 10, QLatin1Char('0'));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(AnswerSheetImage::render(QStringLiteral("学生%1").arg(i), 1, 1, QStringLiteral("90"))) < 0)
+            fail(QStringLiteral("cannot write ") + path);
+        paths << path;
+    }
+    return paths;
+}
+
+void tour(AmbrelClient& window)
+{
+    // The demo task has analysed students: the window opens on the progress page.
+    auto* progress = findByClass(&window, "DisplayPhoto");
+    auto* tiles = find<QListWidget>(progress, "listWidget");
+    if (!waitUntil([&] { return progress->isVisible() && tiles->count() > 0; }, 20000))
+        fail(QStringLiteral("the progress page shows no students"));
+    settle(1500);
+    save(&window, QStringLiteral("progress"));
+
+    // A tile opens the viewer on that student's pages.
+    pressAndRelease(findByClass(progress, "PhotoTableWidgetItem"));
+    auto* viewer = findByClass(&window, "ViewPhoto");
+    if (!waitUntil([&] { return viewer->isVisible(); }, 10000))
+        fail(QStringLiteral("the viewer did not open"));
+    settle(1000);
+    save(&window, QStringLiteral("viewer"));
+    click(find<QAbstractButton>(viewer, "quanping"));
+    if (!waitUntil([&] { return viewer->isFullScreen(); }, 10000))
+        fail(QStringLiteral("the viewer did not go full screen"));
+    settle(1000);
+    save(viewer, QStringLiteral("viewer-fullscreen"));
+    click(find<QAbstractButton>(viewer, "pushButton"));
+    if (!waitUntil([&] { return !viewer->isFullScreen(); }, 10000))
+        fail(QStringLiteral("the viewer stayed full screen"));
+    click(find<QAbstractButton>(viewer, "guanbi"));
+    if (!waitUntil([&] { return !viewer->isVisible(); }, 10000))
+        fail(QStringLiteral("the viewer did not close"));
+
+    // The footer's process-now button lists the students to photograph again.
+    click(find<QAbstractButton>(find<QWidget>(progress, "footer"), "pushButton"));
+    auto* reTake = findByClass(&window, "ReTakePhoto");
+    if (!waitUntil([&] { return reTake->isVisible() && find<QListWidget>(reTake, "listWidget")->count() > 0; }, 20000))
+        fail(QStringLiteral("the re-take page lists nobody"));
+    settle(1000);
+    save(&window, QStringLiteral("retake"));
+
+    // Importing scans, one of which is gone: the import says so, then the wait dialog shows the uploads and the
+    // proofreading; "等待" there leads to the home page.
+    QStringList paths = writeSheets(QDir::currentPath() + QStringLiteral("/scans"), 12);
+    paths << QDir::currentPath() + QStringLiteral("/scans/removed-meanwhile.jpg");
+    PageFileDialog::setNextFileNames(paths);
+    whenModal("QMessageBox", [](QWidget* box) {
+        save(box, QStringLiteral("import-message"));
+        whenModal("ShutDownDialog", [](QWidget* modal) {
+            auto* dialog = static_cast<ShutDownDialog*>(modal);
+            auto* bar = find<QProgressBar>(dialog, "progressBar");
+            // Each phase is shown once its first poll moved the bar (its polls are 3 s apart).
+            waitUntil([&] { return bar->value() > 0 || !dialog->isUploadPhase(); }, 8000);
+            if (!dialog->isUploadPhase())
+                fail(QStringLiteral("the uploads ended before the wait dialog showed them"));
+            save(dialog, QStringLiteral("wait-upload"));
+            if (!waitUntil([&] { return !dialog->isUploadPhase(); }, 40000))
+                fail(QStringLiteral("the uploads did not finish"));
+            waitUntil([&] { return bar->value() > 0; }, 8000);
+            save(dialog, QStringLiteral("wait-recognition"));
+            click(find<QAbstractButton>(dialog, "waitButton"));
+        });
+        static_cast<QMessageBox*>(box)->accept();
+    });
+    click(find<QAbstractButton>(find<QWidget>(reTake, "footer"), "pushButton_2"));
+
+    auto* home = findByClass(&window, "HomePage");
+    if (!waitUntil([&] { return home->isVisible(); }, 10000))
+        fail(QStringLiteral("the home page did not show"));
+    settle(500);
+    save(&window, QStringLiteral("home"));
+
+    // Start photographing: the live picture of the (simulated) document camera, two sheets taken.
+    click(find<QAbstractButton>(home, "pushButton"));
+    auto* capture = findByClass(&window, "TakePhoto");
+    if (!waitUntil([&] { return capture->isVisible(); }, 10000))
+        fail(QStringLiteral("the capture page did not show"));
+    settle(1500);
+    auto* take = find<QWidget>(capture, "circle");
+    auto* counter = find<QLabel>(capture, "label_2");
+    for (const QString& count : {QStringLiteral("1"), QStringLiteral("2")}) {
+        // The take button ignores presses within a second of the last one; a still takes a moment to arrive.
+        settle(1100);
+        pressAndRelease(take);
+        if (!waitUntil([&] { return counter->text() == count; }, 15000))
+            fail(QStringLiteral("the counter shows %1 instead of %2").arg(counter->text(), count));
+    }
+    settle(1000);
+    save(&window, QStringLiteral("capture"));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // As the client starts.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    QString first;
+    const int firstAt = arguments.indexOf(QStringLiteral("--first"));
+    if (firstAt >= 0 && firstAt + 1 < arguments.size()) {
+        first = arguments.at(firstAt + 1);
+        arguments.erase(arguments.begin() + firstAt, arguments.begin() + firstAt + 2);
+    }
+    if (arguments.size() != 2)
+        fail(QStringLiteral("usage: ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME]"));
+    s_outputFolder = QDir(arguments.at(0)).absolutePath();
+    QDir().mkpath(s_outputFolder);
+
+    auto* window = new AmbrelClient(arguments.at(1).toUtf8());
+    window->move(0, 0);
+    window->show();
+    QTimer::singleShot(0, [window, first] {
+        if (!waitUntil([window] { return window->isVisible(); }, 10000))
+            fail(QStringLiteral("the window did not show"));
+        if (!first.isEmpty()) {
+            settle(1500);
+            save(window, first);
+        } else {
+            tour(*window);
+        }
+        finish(0);
+    });
+    return app.exec();
+}
