@@ -68,7 +68,7 @@ public:
     {
         int credentialsRetryMs = 5000;
         // Pause after a pass that uploaded nothing, so an idle worker does not spin.
-        int idlePauseMs = 100;
+        int idlePauseMs = 50;
         // Back-off between failed attempts: starts here and doubles up to the maximum.
         int backoffInitialMs = 1000;
         int backoffMaxMs = 30000;
