@@ -75,6 +75,8 @@ public:
         // A file that does not hold a whole image may still be being written: it is sent as it is only once it
         // has stayed unchanged this long. A whole image is sent at once.
         int settleMs = 30000;
+        // An announced image whose file could not be deleted is tried again this often.
+        int deleteRetryMs = 5000;
     };
 
     // The store's codes; any other value means "not stored".
@@ -134,7 +136,7 @@ private:
 
     Outcome uploadOne(const QFileInfo& info, const UploadLedger::Identity& image, UploadLedger::Entry entry);
     Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
-    bool removeAnnounced(const QString& path);
+    bool removeAnnounced(const QString& path, const QString& sig);
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
     qint64 nextKeyMs();
     void backOff();
@@ -158,4 +160,6 @@ private:
     QSet<QString> m_logged;
     // When a file's current size and modification time were first seen, for files whose time lies in the future.
     QHash<QString, qint64> m_firstSeen;
+    // Announced images whose file could not be deleted, and when to try again.
+    QHash<QString, qint64> m_undeleted;
 };
