@@ -241,10 +241,10 @@ int UploadLoop::runPass()
 
     if (announced > 0)
         m_nextPassDelayMs = 0;
-    else if (soonestSettle > 0)
-        m_nextPassDelayMs = static_cast<int>(std::min<qint64>(soonestSettle, m_intervals.idlePauseMs));
-    else
-        m_nextPassDelayMs = m_intervals.idlePauseMs;
+    else {
+        const int pause = entries.isEmpty() ? m_intervals.idlePauseMs : m_intervals.waitingPauseMs;
+        m_nextPassDelayMs = soonestSettle > 0 ? static_cast<int>(std::min<qint64>(soonestSettle, pause)) : pause;
+    }
     return announced;
 }
 

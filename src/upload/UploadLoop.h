@@ -67,8 +67,11 @@ public:
     struct Intervals
     {
         int credentialsRetryMs = 5000;
-        // Pause after a pass that uploaded nothing, so an idle worker does not spin.
+        // Pause after a pass that found no image, so an idle worker does not spin.
         int idlePauseMs = 50;
+        // Pause after a pass that found images but could send none (still being written, not deletable): listing
+        // them costs more than an empty folder.
+        int waitingPauseMs = 250;
         // Back-off between failed attempts: starts here and doubles up to the maximum.
         int backoffInitialMs = 1000;
         int backoffMaxMs = 30000;
@@ -113,8 +116,8 @@ public:
     // One pass over the folder. Returns the number of images announced. Sets nextPassDelayMs().
     int runPass();
 
-    // How long to wait before the next pass: 0 after a pass that stored something, else the idle pause (shortened
-    // so that a file held back by the settle guard is taken as soon as it is old enough).
+    // How long to wait before the next pass: 0 after a pass that stored something, else the idle or waiting pause
+    // (shortened so that a file held back by the settle guard is taken as soon as it is old enough).
     int nextPassDelayMs() const;
 
     // The task's image folder (working directory + "/image/" + taskId + "/").

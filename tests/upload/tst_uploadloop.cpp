@@ -516,7 +516,7 @@ void TestUploadLoop::wholeImagesGoAtOnce()
     QCOMPARE(rig.puts().size(), whole ? 1 : 0);
     if (whole)
         return;
-    QCOMPARE(rig.loop.nextPassDelayMs(), intervals.idlePauseMs);
+    QCOMPARE(rig.loop.nextPassDelayMs(), intervals.waitingPauseMs);
 
     rig.clock.now += intervals.settleMs - 100;
     rig.loop.runPass();
@@ -646,7 +646,7 @@ void TestUploadLoop::settleGuard()
 
     UploadLoop::Intervals intervals;
     intervals.settleMs = 1000;
-    intervals.idlePauseMs = 1000;
+    intervals.waitingPauseMs = 1000;
     Rig rig(intervals);
     QVERIFY(rig.write("sheet.jpg"));
     QVERIFY(rig.loop.acquireCredentials());
