@@ -186,11 +186,20 @@ int UploadLoop::runPass()
             continue;
         }
         const UploadLedger::Identity image = identityOf(info);
+        const QString sig = signature(image);
+        listed.insert(sig);
+        // Announced and not deletable (a read-only folder): tried again now and then, without asking the ledger,
+        // so that a folder full of them costs next to nothing per pass.
+        const auto undeleted = m_undeleted.constFind(sig);
+        if (undeleted != m_undeleted.constEnd()) {
+            if (m_clock.currentMSecsSinceEpoch() >= undeleted.value())
+                removeAnnounced(info.absoluteFilePath(), sig);
+            continue;
+        }
         const UploadLedger::Entry known = m_ledger.find(image);
-        listed.insert(signature(image));
 
         if (known.state == UploadLedger::State::Announced) {
-            removeAnnounced(info.absoluteFilePath());
+            removeAnnounced(info.absoluteFilePath(), sig);
             continue;
         }
         if (known.state == UploadLedger::State::Stored) {
@@ -207,8 +216,8 @@ int UploadLoop::runPass()
             qint64 wait = 0;
             if (age < 0) {
                 // Time stamp in the future (clock skew, a copy that kept its time): settle on our own clock.
-                const qint64 first = m_firstSeen.value(signature(image), now);
-                m_firstSeen.insert(signature(image), first);
+                const qint64 first = m_firstSeen.value(sig, now);
+                m_firstSeen.insert(sig, first);
                 wait = m_intervals.settleMs - (now - first);
             } else {
                 wait = m_intervals.settleMs - age;
@@ -228,19 +237,21 @@ int UploadLoop::runPass()
             break;
     }
 
-    for (auto it = m_firstSeen.begin(); it != m_firstSeen.end();) {
-        if (listed.contains(it.key()))
-            ++it;
-        else
-            it = m_firstSeen.erase(it);
+    for (QHash<QString, qint64>* seen : {&m_firstSeen, &m_undeleted}) {
+        for (auto it = seen->begin(); it != seen->end();) {
+            if (listed.contains(it.key()))
+                ++it;
+            else
+                it = seen->erase(it);
+        }
     }
 
     if (announced > 0)
         m_nextPassDelayMs = 0;
-    else if (soonestSettle > 0)
-        m_nextPassDelayMs = static_cast<int>(std::min<qint64>(soonestSettle, m_intervals.idlePauseMs));
-    else
-        m_nextPassDelayMs = m_intervals.idlePauseMs;
+    else {
+        const int pause = entries.isEmpty() ? m_intervals.idlePauseMs : m_intervals.waitingPauseMs;
+        m_nextPassDelayMs = soonestSettle > 0 ? static_cast<int>(std::min<qint64>(soonestSettle, pause)) : pause;
+    }
     return announced;
 }
 
@@ -332,16 +343,19 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
     }
     m_backoffMs = 0;
     m_ledger.markAnnounced(image);
-    removeAnnounced(path);
+    removeAnnounced(path, signature(image));
     return Outcome::Done;
 }
 
-bool UploadLoop::removeAnnounced(const QString& path)
+bool UploadLoop::removeAnnounced(const QString& path, const QString& sig)
 {
-    if (m_removeFile(path) || !QFileInfo::exists(path))
+    if (m_removeFile(path) || !QFileInfo::exists(path)) {
+        m_undeleted.remove(sig);
         return true;
-    // Announced already: it is only ever deleted, tried again on every pass.
+    }
+    // Announced already: it is only ever deleted, tried again after a while.
     logOnce(path, QStringLiteral("announced image cannot be deleted"));
+    m_undeleted.insert(sig, m_clock.currentMSecsSinceEpoch() + m_intervals.deleteRetryMs);
     return false;
 }
 

@@ -67,14 +67,19 @@ public:
     struct Intervals
     {
         int credentialsRetryMs = 5000;
-        // Pause after a pass that uploaded nothing, so an idle worker does not spin.
-        int idlePauseMs = 100;
+        // Pause after a pass that found no image, so an idle worker does not spin.
+        int idlePauseMs = 50;
+        // Pause after a pass that found images but could send none (still being written, not deletable): listing
+        // them costs more than an empty folder.
+        int waitingPauseMs = 250;
         // Back-off between failed attempts: starts here and doubles up to the maximum.
         int backoffInitialMs = 1000;
         int backoffMaxMs = 30000;
         // A file that does not hold a whole image may still be being written: it is sent as it is only once it
         // has stayed unchanged this long. A whole image is sent at once.
         int settleMs = 30000;
+        // An announced image whose file could not be deleted is tried again this often.
+        int deleteRetryMs = 5000;
     };
 
     // The store's codes; any other value means "not stored".
@@ -111,8 +116,8 @@ public:
     // One pass over the folder. Returns the number of images announced. Sets nextPassDelayMs().
     int runPass();
 
-    // How long to wait before the next pass: 0 after a pass that stored something, else the idle pause (shortened
-    // so that a file held back by the settle guard is taken as soon as it is old enough).
+    // How long to wait before the next pass: 0 after a pass that stored something, else the idle or waiting pause
+    // (shortened so that a file held back by the settle guard is taken as soon as it is old enough).
     int nextPassDelayMs() const;
 
     // The task's image folder (working directory + "/image/" + taskId + "/").
@@ -134,7 +139,7 @@ private:
 
     Outcome uploadOne(const QFileInfo& info, const UploadLedger::Identity& image, UploadLedger::Entry entry);
     Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
-    bool removeAnnounced(const QString& path);
+    bool removeAnnounced(const QString& path, const QString& sig);
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
     qint64 nextKeyMs();
     void backOff();
@@ -158,4 +163,6 @@ private:
     QSet<QString> m_logged;
     // When a file's current size and modification time were first seen, for files whose time lies in the future.
     QHash<QString, qint64> m_firstSeen;
+    // Announced images whose file could not be deleted, and when to try again.
+    QHash<QString, qint64> m_undeleted;
 };

@@ -141,7 +141,8 @@ void TestImageImport::copiesEveryChosenExtension()
     m_nextPaths << source(QStringLiteral("e.gif"), gif.readAll());
     const QString tif = m_dir->filePath(QStringLiteral("scans/f.tif"));
     QVERIFY(TestUtils::makeTestImage(64, 48).save(tif, "TIFF"));
-    m_nextPaths << tif << source(QStringLiteral("notes.txt"), "not an image") << source(QStringLiteral("NOEXT"), "?");
+    m_nextPaths << tif << QStringLiteral(AMBREL_TEST_DATA_DIR "/two-pages.tif")
+                << source(QStringLiteral("notes.txt"), "not an image") << source(QStringLiteral("NOEXT"), "?");
     std::unique_ptr<QWidget> importer(makeImporter(kind));
     QSignalSpy started(importer.get(), SIGNAL(uploadPicStarted()));
 
@@ -150,7 +151,8 @@ void TestImageImport::copiesEveryChosenExtension()
     QCOMPARE(started.count(), 1);
     QStringList copied = QDir(taskFolder()).entryList(QDir::Files | QDir::Hidden);
     copied.sort();
-    QCOMPARE(copied, (asTheyAre + QStringList{QStringLiteral("e.png"), QStringLiteral("f.png")}));
+    QCOMPARE(copied, (asTheyAre + QStringList{QStringLiteral("e.png"), QStringLiteral("f.png"),
+                                              QStringLiteral("two-pages-1.png"), QStringLiteral("two-pages-2.png")}));
     for (const QString& name : asTheyAre)
         QCOMPARE(TestUtils::readFile(taskFolder() + name), name.toUtf8() + " bytes");
     // The store takes no GIF or TIFF: those arrive as PNG files with the same pixels.
@@ -162,6 +164,9 @@ void TestImageImport::copiesEveryChosenExtension()
     QCOMPARE(fromGif.pixel(15, 7), qRgb(255, 255, 255));
     const QImage fromTif(taskFolder() + QStringLiteral("f.png"), "PNG");
     QCOMPARE(fromTif.convertToFormat(QImage::Format_RGB32), TestUtils::makeTestImage(64, 48));
+    // A scanner's TIFF holds one sheet per page: each becomes a file of its own.
+    QCOMPARE(QImage(taskFolder() + QStringLiteral("two-pages-1.png")).pixel(0, 0), qRgb(255, 0, 0));
+    QCOMPARE(QImage(taskFolder() + QStringLiteral("two-pages-2.png")).pixel(7, 3), qRgb(0, 0, 255));
     for (const QString& name : asTheyAre)
         QVERIFY2(QFileInfo::exists(m_dir->filePath(QStringLiteral("scans/") + name)), "the source stays in place");
     // What cannot be read as an image is named, never left in the folder where nothing would upload it.

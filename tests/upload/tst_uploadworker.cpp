@@ -92,6 +92,7 @@ UploadLoop::Intervals shortIntervals()
     UploadLoop::Intervals i;
     i.credentialsRetryMs = 20;
     i.idlePauseMs = 10;
+    i.waitingPauseMs = 10;
     i.backoffInitialMs = 10;
     i.backoffMaxMs = 80;
     i.settleMs = 0;
