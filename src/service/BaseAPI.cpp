@@ -177,6 +177,11 @@ bool BaseAPI::waitForFinished(QNetworkReply* pending, const Bounds& bounds)
         connect(&idle, &QTimer::timeout, pending, cut);
         idle.start(bounds.idleMsecs);
     }
+    // A length announced in the headers past the bound is refused before any of the body is read.
+    connect(pending, &QNetworkReply::metaDataChanged, &loop, [pending, &bounds, cut] {
+        if (pending->header(QNetworkRequest::ContentLengthHeader).toLongLong() > bounds.maxBytes)
+            cut();
+    });
     connect(pending, &QNetworkReply::downloadProgress, &loop, [&idle, &bounds, cut](qint64 received, qint64 announced) {
         if (received > bounds.maxBytes || announced > bounds.maxBytes) {
             cut();
@@ -211,6 +216,8 @@ void BaseAPI::download(QString url, QString filePath)
     request.setUrl(QUrl(url));
     reply = manager.get(request);
     QNetworkReply* pending = reply;
+    // The body goes to the file as it comes: the network thread need not run ahead of it.
+    pending->setReadBufferSize(1024 * 1024);
     connect(pending, &QNetworkReply::readyRead, this, &BaseAPI::onReadyRead);
     connect(pending, &QNetworkReply::finished, this, [this, pending] { replyFinished(pending); });
     const bool inBounds =
