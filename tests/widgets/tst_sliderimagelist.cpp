@@ -35,6 +35,7 @@ private slots:
     void scrollingClampsAtEnds_data();
     void scrollingClampsAtEnds();
     void currentRowChangeEmitsPath();
+    void clickOpensTheImageOfItsCell();
     void outOfRangeIndexEmitsNothing_data();
     void outOfRangeIndexEmitsNothing();
     void dragScrollsKinetically();
@@ -171,6 +172,35 @@ void TestSliderImageList::currentRowChangeEmitsPath()
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(0).at(0).toString(), paths.at(1));
     QCOMPARE(spy.at(1).at(0).toString(), paths.at(0));
+}
+
+void TestSliderImageList::clickOpensTheImageOfItsCell()
+{
+    // A preview that does not decode (cut short by a crash, or not an image at all) sits between two good ones.
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QStringLiteral("/");
+    writeImage(folder + QStringLiteral("a.jpg"), "JPG");
+    QVERIFY(TestUtils::writeFile(folder + QStringLiteral("b.jpg"), QByteArray("\xFF\xD8 not a picture")));
+    writeImage(folder + QStringLiteral("c.jpg"), "JPG");
+    const QString added = folder + QStringLiteral("new/d.jpg");
+    writeImage(added, "JPG");
+    SliderImageList strip;
+    strip.loadFolder(folder);
+    strip.addImage(added);
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    QSignalSpy spy(&strip, &SliderImageList::displayImage);
+    // Click every cell where it is drawn: each opens its own file.
+    const QStringList expected{folder + QStringLiteral("a.jpg"), folder + QStringLiteral("b.jpg"),
+                               folder + QStringLiteral("c.jpg"), added};
+    for (int row = expected.size() - 1; row >= 0; --row) {
+        const QRect cell = list->visualItemRect(list->item(row));
+        QVERIFY2(cell.width() >= 50, qPrintable(QStringLiteral("row %1 has no cell").arg(row)));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTRY_COMPARE(spy.count(), expected.size() - row);
+        QCOMPARE(spy.last().at(0).toString(), expected.at(row));
+    }
 }
 
 void TestSliderImageList::outOfRangeIndexEmitsNothing_data()
