@@ -19,8 +19,16 @@ bool openTarget(QSaveFile& target, QString* error)
     return true;
 }
 
+std::function<void(const QString&)>& beforeRename()
+{
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
 bool commit(QSaveFile& target, QString* error)
 {
+    if (beforeRename())
+        beforeRename()(target.fileName());
     if (!target.commit()) {
         if (error)
             *error = target.errorString();
@@ -74,6 +82,11 @@ bool copyFile(const QString& source, const QString& folder, const QString& fileN
         return false;
     }
     return commit(target, error);
+}
+
+void setBeforeRename(std::function<void(const QString& finalPath)> hook)
+{
+    beforeRename() = std::move(hook);
 }
 
 } // namespace UploadFolder

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // Hands files over to the upload worker. The worker uploads and deletes every image it finds in the task's image
 // folder, so a file must never be visible there under its final name before it is complete: producers write under
 // a temporary name that the worker's filters do not match and rename it into place when done.
@@ -14,5 +16,9 @@ bool placeBytes(const QString& folder, const QString& fileName, const QByteArray
 // Copies source to folder/fileName atomically, streaming it (never loading it whole). An existing file of that
 // name is replaced; callers that must not overwrite check first.
 bool copyFile(const QString& source, const QString& folder, const QString& fileName, QString* error = nullptr);
+
+// Runs just before a finished file is renamed to its final path, with that path; an empty function removes it.
+// Tests put something in the way there to make the rename fail.
+void setBeforeRename(std::function<void(const QString& finalPath)> hook);
 
 } // namespace UploadFolder
