@@ -1,9 +1,11 @@
 #include "widgets/SliderImageList.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
-#include <QMouseEvent>
 #include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QScroller>
@@ -21,6 +23,21 @@ void writeImage(const QString& path, const char* format)
     QVERIFY(TestUtils::makeTestImage(40, 30).save(path, format));
 }
 
+// A wide picture, its left half one colour and its right half another.
+QImage halves(const QColor& left, const QColor& right)
+{
+    QImage image(400, 100, QImage::Format_RGB32);
+    image.fill(left);
+    QPainter(&image).fillRect(200, 0, 200, 100, right);
+    return image;
+}
+
+bool near(const QColor& actual, const QColor& expected)
+{
+    return qAbs(actual.red() - expected.red()) < 40 && qAbs(actual.green() - expected.green()) < 40 &&
+           qAbs(actual.blue() - expected.blue()) < 40;
+}
+
 } // namespace
 
 class TestSliderImageList : public QObject
@@ -31,7 +48,8 @@ private slots:
     void loadFolderListsJpegAndBmpByName_data();
     void loadFolderListsJpegAndBmpByName();
     void addImageAppendsAfterFolder();
-    void thumbnailsAreFiftyPixelsSquare();
+    void thumbnailsShowTheWholePicture_data();
+    void thumbnailsShowTheWholePicture();
     void scrollingClampsAtEnds_data();
     void scrollingClampsAtEnds();
     void currentRowChangeEmitsPath();
@@ -94,16 +112,49 @@ void TestSliderImageList::addImageAppendsAfterFolder()
     QCOMPARE(strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->count(), 2);
 }
 
-void TestSliderImageList::thumbnailsAreFiftyPixelsSquare()
+void TestSliderImageList::thumbnailsShowTheWholePicture_data()
 {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("added after a photograph") << "add";
+    QTest::newRow("listed from the folder") << "folder";
+    QTest::newRow("listed again after the photograph changed") << "changed";
+}
+
+void TestSliderImageList::thumbnailsShowTheWholePicture()
+{
+    QFETCH(QString, how);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("wide.jpg"));
-    QVERIFY(TestUtils::makeTestImage(400, 100).save(path));
+    const QString folder = dir.path() + QStringLiteral("/");
+    const QString path = folder + QStringLiteral("wide.jpg");
+    QVERIFY(halves(Qt::red, Qt::blue).save(path));
+    QColor left = Qt::red;
+    QColor right = Qt::blue;
     SliderImageList strip;
-    strip.addImage(path);
     auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    if (how == QLatin1String("add")) {
+        strip.addImage(path);
+    } else {
+        if (how == QLatin1String("changed")) {
+            SliderImageList earlier;
+            earlier.loadFolder(folder);
+            QTRY_VERIFY(!earlier.findChild<QListWidget*>()->item(0)->icon().isNull());
+            QVERIFY(halves(Qt::blue, Qt::red).save(path));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+            std::swap(left, right);
+        }
+        strip.loadFolder(folder);
+    }
     QCOMPARE(list->iconSize(), QSize(55, 60));
+    QTRY_VERIFY(!list->item(0)->icon().isNull());
     QCOMPARE(list->item(0)->icon().availableSizes(), QList<QSize>{QSize(50, 50)});
+    // Squeezed to 50 x 50, aspect ratio ignored: both halves, from top to bottom.
+    const QImage thumbnail = list->item(0)->icon().pixmap(QSize(50, 50)).toImage();
+    for (int y : {2, 25, 47}) {
+        QVERIFY(near(thumbnail.pixelColor(8, y), left));
+        QVERIFY(near(thumbnail.pixelColor(42, y), right));
+    }
 }
 
 void TestSliderImageList::scrollingClampsAtEnds_data()
