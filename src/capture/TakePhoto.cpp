@@ -18,6 +18,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QVector>
+#include <QWindow>
 
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
@@ -485,6 +486,7 @@ void TakePhoto::enterFullScreen()
     pushButton->setIcon(resourceIcon("esc.png"));
     pushButton->setIconSize(QSize(130, 46));
     showFullScreen();
+    attachVideo();
 }
 
 void TakePhoto::leaveFullScreen()
@@ -496,9 +498,23 @@ void TakePhoto::leaveFullScreen()
     pushButton->setFixedSize(98, 46);
     pushButton->setIcon(resourceIcon("allscreen.png"));
     pushButton->setIconSize(QSize(98, 46));
-    // Without the window flag the page returns into its parent.
+    // Without the window flag the page returns into its parent. Its window from full screen is destroyed first: kept,
+    // it would stay unmapped inside the parent under a window manager, and the video on it frozen.
+    if (QWindow* native = windowHandle())
+        native->destroy();
     setWindowFlags(Qt::FramelessWindowHint);
     showNormal();
+    attachVideo();
+}
+
+// New window flags give the page, and the video label in it, new native windows: the video would stay frozen on
+// the old one, so it is attached to the label's current window again.
+void TakePhoto::attachVideo()
+{
+    if (!capture().cameraOpen || deviceIndex < 0)
+        return;
+    hSetVideoWindow(deviceIndex, label->winId());
+    hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
 }
 
 void TakePhoto::keyPressEvent(QKeyEvent* event)

@@ -78,6 +78,7 @@ private:
     void leaveFullScreen();
     void saveStill(const QByteArray& jpeg);
     void cameraFailed();
+    void attachVideo();
     int roomBesideControls() const;
     void fitStill(int h);
     static void handleStill(const QByteArray& jpeg);
