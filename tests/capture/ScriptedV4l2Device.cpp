@@ -25,36 +25,6 @@ QString fourccName(quint32 fourcc)
     return QString::fromLatin1(reinterpret_cast<const char*>(&fourcc), 4);
 }
 
-QString requestName(unsigned long request)
-{
-    switch (request) {
-    case VIDIOC_QUERYCAP:
-        return QStringLiteral("QUERYCAP");
-    case VIDIOC_ENUM_FMT:
-        return QStringLiteral("ENUM_FMT");
-    case VIDIOC_ENUM_FRAMESIZES:
-        return QStringLiteral("ENUM_FRAMESIZES");
-    case VIDIOC_S_FMT:
-        return QStringLiteral("S_FMT");
-    case VIDIOC_G_FMT:
-        return QStringLiteral("G_FMT");
-    case VIDIOC_REQBUFS:
-        return QStringLiteral("REQBUFS");
-    case VIDIOC_QUERYBUF:
-        return QStringLiteral("QUERYBUF");
-    case VIDIOC_QBUF:
-        return QStringLiteral("QBUF");
-    case VIDIOC_DQBUF:
-        return QStringLiteral("DQBUF");
-    case VIDIOC_STREAMON:
-        return QStringLiteral("STREAMON");
-    case VIDIOC_STREAMOFF:
-        return QStringLiteral("STREAMOFF");
-    default:
-        return QStringLiteral("ioctl %1").arg(request, 0, 16);
-    }
-}
-
 // The test picture as YUYV, BT.601 studio range, each pair of pixels sharing the average of their colour.
 QByteArray yuyvFrame(QSize size)
 {
@@ -176,7 +146,7 @@ int ScriptedV4l2Device::ioctl(int fd, unsigned long request, void* arg)
 
 int ScriptedV4l2Device::handle(int, unsigned long request, void* arg)
 {
-    log(requestName(request));
+    log(request == VIDIOC_STREAMON ? QStringLiteral("STREAMON") : QStringLiteral("ioctl"));
     if (m_lost)
         return fail(m_script.lossError);
 
@@ -205,26 +175,22 @@ int ScriptedV4l2Device::handle(int, unsigned long request, void* arg)
         size->discrete.height = quint32(f->sizes.at(int(size->index)).height());
         return 0;
     }
-    case VIDIOC_S_FMT:
-    case VIDIOC_G_FMT: {
+    case VIDIOC_S_FMT: {
         auto* fmt = static_cast<v4l2_format*>(arg);
-        if (request == VIDIOC_S_FMT) {
-            if (!m_buffers.isEmpty())
-                return fail(EBUSY);
-            // Like a driver: an unknown format becomes the first one offered, the size the nearest offered.
-            const Format* f = format(fmt->fmt.pix.pixelformat);
-            if (!f)
-                f = &m_script.formats.first();
-            const QSize wanted(int(fmt->fmt.pix.width), int(fmt->fmt.pix.height));
-            const auto distance = [&wanted](QSize s) {
-                return qAbs(s.width() - wanted.width()) + qAbs(s.height() - wanted.height());
-            };
-            m_fourcc = f->fourcc;
-            m_size = *std::min_element(f->sizes.begin(), f->sizes.end(),
-                                       [&](QSize a, QSize b) { return distance(a) < distance(b); });
-            // What was set, as the driver answers it.
-            log(QStringLiteral("set %1 %2x%3").arg(fourccName(m_fourcc)).arg(m_size.width()).arg(m_size.height()));
-        }
+        if (!m_buffers.isEmpty())
+            return fail(EBUSY);
+        // Like a driver: an unknown format becomes the first one offered, the size the nearest offered.
+        const Format* f = format(fmt->fmt.pix.pixelformat);
+        if (!f)
+            f = &m_script.formats.first();
+        const QSize wanted(int(fmt->fmt.pix.width), int(fmt->fmt.pix.height));
+        const auto distance = [&wanted](QSize s) {
+            return qAbs(s.width() - wanted.width()) + qAbs(s.height() - wanted.height());
+        };
+        m_fourcc = f->fourcc;
+        m_size = *std::min_element(f->sizes.begin(), f->sizes.end(),
+                                   [&](QSize a, QSize b) { return distance(a) < distance(b); });
+        log(QStringLiteral("set %1 %2x%3").arg(fourccName(m_fourcc)).arg(m_size.width()).arg(m_size.height()));
         const bool yuyv = m_fourcc == V4L2_PIX_FMT_YUYV;
         fmt->fmt.pix.pixelformat = m_fourcc;
         fmt->fmt.pix.width = quint32(m_size.width());

@@ -44,8 +44,8 @@ public:
 
     explicit ScriptedV4l2Device(Script script);
 
-    // Every call made so far, one line each ("open", "S_FMT", "STREAMON", "DQBUF", "poll", ...); each accepted
-    // S_FMT is followed by the mode the device set ("set MJPG 2048x1536").
+    // Every call made so far, one line each ("open", "ioctl", "STREAMON", "poll", ...); an accepted format request
+    // also logs the mode the device set ("set MJPG 2048x1536").
     QStringList calls() const;
     int callCount() const;
     int count(const QString& call) const;
