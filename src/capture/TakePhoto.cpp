@@ -547,7 +547,7 @@ void TakePhoto::resizeEvent(QResizeEvent* event)
     if (h * 4 / 3 <= room)
         label->setFixedSize(h * 4 / 3, h);
     else
-        label->setFixedSize(room, room * 3 / 4);
+        label->setFixedSize(room, qMax(1, room * 3 / 4));
     // The video rectangle follows only an open device.
     if (capture().cameraOpen && deviceIndex >= 0)
         hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
