@@ -21,6 +21,8 @@ public:
     virtual bool nextFrame(QImage* frame, QSize size, int timeoutMs) = 0;
     // One still as JPEG bytes; empty when the device could not deliver one.
     virtual QByteArray captureStill() = 0;
+    // True once the device has stopped delivering for good (unplugged, or failing): no frame or still will come.
+    virtual bool lost() const { return false; }
 };
 
 // Where devices come from: the simulated document camera, the system's video devices, or a test's fake.

@@ -22,6 +22,7 @@ constexpr int kFrameWaitMs = 100;
 // An open device. The GUI thread owns it; the stream thread reads frames and stills while playing.
 struct Session
 {
+    int index = -1;
     std::unique_ptr<CameraStream> stream;
     CameraOpenParams params{};
 
@@ -54,6 +55,7 @@ struct ComponentState
 
     std::unique_ptr<CameraBackend> backend;
     std::map<int, std::shared_ptr<Session>> sessions;
+    std::atomic<DeviceLostCallback> lostCallback{nullptr};
 };
 
 ComponentState& state()
@@ -96,12 +98,25 @@ void showLatestFrame(const std::weak_ptr<Session>& weak)
         s->overlay->setFrame(frame);
 }
 
+// A lost device ends its stream thread, which tells the page once: the thread never spins on a dead device.
+void endLostStream(Session* s)
+{
+    s->running = false;
+    s->pendingStills = 0;
+    if (const DeviceLostCallback callback = state().lostCallback.load())
+        callback(s->index);
+}
+
 void streamLoop(std::weak_ptr<Session> weak, Session* s)
 {
     while (s->running.load()) {
         if (s->pendingStills.load() > 0) {
             --s->pendingStills;
             QByteArray still = s->stream->captureStill();
+            if (s->stream->lost()) {
+                endLostStream(s);
+                return;
+            }
             if (s->params.stillCallback)
                 s->params.stillCallback(reinterpret_cast<unsigned char*>(still.data()), still.size());
             continue;
@@ -112,7 +127,14 @@ void streamLoop(std::weak_ptr<Session> weak, Session* s)
             size = s->frameSize;
         }
         QImage frame;
-        if (!s->stream->nextFrame(&frame, size, kFrameWaitMs) || !s->params.preview)
+        if (!s->stream->nextFrame(&frame, size, kFrameWaitMs)) {
+            if (s->stream->lost()) {
+                endLostStream(s);
+                return;
+            }
+            continue;
+        }
+        if (!s->params.preview)
             continue;
         {
             std::lock_guard<std::mutex> lock(s->frameMutex);
@@ -231,6 +253,7 @@ int hOpenCameraDevice(int index, CameraOpenParams params)
     if (!stream)
         return 0;
     auto s = std::make_shared<Session>();
+    s->index = index;
     s->stream = std::move(stream);
     s->params = params;
     state().sessions[index] = s;
@@ -269,8 +292,10 @@ int hPlay(int index)
     const std::shared_ptr<Session> s = session(index);
     if (!s)
         return 0;
-    if (s->thread.joinable())
+    if (s->running)
         return 1;
+    // A stream that ended by itself (device lost) is started afresh.
+    stopStreaming(*s);
     if (!s->stream->start())
         return 0;
     s->running = true;
@@ -298,6 +323,12 @@ int hCloseCameraDevice(int index)
 int hFreeVideoDevice()
 {
     closeAll();
+    return 1;
+}
+
+int hSetDeviceLostCallback(DeviceLostCallback callback)
+{
+    state().lostCallback = callback;
     return 1;
 }
 

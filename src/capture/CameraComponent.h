@@ -17,6 +17,10 @@ struct ResolutionEntry
 // Receives one still as the bytes of a JPEG image. The bytes are valid only during the call.
 using StillCallback = void (*)(unsigned char* data, int length);
 
+// Told that the playing device at index stopped delivering (unplugged, or failing); runs on the stream thread. The
+// device stays open, no longer playing, until it is stopped and closed.
+using DeviceLostCallback = void (*)(int index);
+
 // The open parameter block, 13 fields in this order.
 struct CameraOpenParams
 {
@@ -49,3 +53,5 @@ int hStop(int index);
 int hCloseCameraDevice(int index);
 int hFreeVideoDevice();
 int hStillTrigger(int index);
+// One callback for every device; null: nobody is told.
+int hSetDeviceLostCallback(DeviceLostCallback callback);

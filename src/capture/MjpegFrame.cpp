@@ -6,6 +6,7 @@ constexpr unsigned char kMarker = 0xFF;
 constexpr unsigned char kStartOfImage = 0xD8;
 constexpr unsigned char kStartOfScan = 0xDA;
 constexpr unsigned char kHuffmanTable = 0xC4;
+constexpr unsigned char kEndOfImage = 0xD9;
 
 // The four tables of the JPEG standard's typical Huffman coding (DC and AC, luminance and chrominance) in one
 // segment: class/id byte, 16 code-length counts, then the symbols.
@@ -106,6 +107,19 @@ QByteArray withHuffmanTables(const QByteArray& frame)
     result.append(reinterpret_cast<const char*>(kStandardTables), int(sizeof(kStandardTables)));
     result.append(frame.constData() + scan.scanOffset, frame.size() - scan.scanOffset);
     return result;
+}
+
+QByteArray wholeFrame(const QByteArray& frame)
+{
+    if (!scanHeaders(frame).walked)
+        return QByteArray();
+    const auto* data = reinterpret_cast<const unsigned char*>(frame.constData());
+    int end = frame.size();
+    while (end > 0 && data[end - 1] == 0)
+        --end;
+    if (end < 4 || data[end - 2] != kMarker || data[end - 1] != kEndOfImage)
+        return QByteArray();
+    return frame.left(end);
 }
 
 } // namespace MjpegFrame

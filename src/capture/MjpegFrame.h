@@ -13,4 +13,9 @@ bool hasHuffmanTables(const QByteArray& frame);
 // frame (already complete, or not a JPEG the headers of which can be walked) is returned unchanged.
 QByteArray withHuffmanTables(const QByteArray& frame);
 
+// The frame up to and including its end-of-image marker when it is whole: it starts an image, its headers lead to
+// the scan, and it ends with the end-of-image marker, followed by nothing but the zero bytes some cameras pad their
+// buffers with. An empty array for a frame cut short or garbled.
+QByteArray wholeFrame(const QByteArray& frame);
+
 } // namespace MjpegFrame

@@ -18,6 +18,7 @@
 #include <QUuid>
 #include <QVBoxLayout>
 #include <QVector>
+#include <QWindow>
 
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
@@ -31,6 +32,11 @@ constexpr int kCameraVendorId = 0x0EDC;
 constexpr int kCameraProductId = 0x2003;
 constexpr qint64 kTakeGuardMs = 1000;
 constexpr int kStripHeight = 70;
+// Beside the video in the page's row: the 25 and 39 px margins and the 78 px column of counter and take button (the
+// full-screen button's width is added), and at least 10 px of the spacers on either side of the video.
+constexpr int kRowMargins = 25 + 39;
+constexpr int kControlsWidth = 78;
+constexpr int kMinVideoGap = 10;
 
 // Shared by the page and the still callback, which is a plain function; touched on the GUI thread only.
 struct CaptureState
@@ -39,6 +45,8 @@ struct CaptureState
     bool cameraOpen = false;
     qint64 lastTriggerTime = 0;
     int capturedCount = 0;
+    // Stills asked for and not yet handled: the take button looks pressed meanwhile.
+    int stillsPending = 0;
     QString currentDir;
     QString taskFolder;
     std::function<qint64()> clock;
@@ -125,6 +133,7 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
     finishButton->setFocusPolicy(Qt::NoFocus);
 
     enumerateDevices();
+    hSetDeviceLostCallback(&TakePhoto::onDeviceLost);
 
     connect(circle, SIGNAL(clicked()), this, SLOT(take()));
     connect(sliderImageList, SIGNAL(displayImage(const QString&)), this, SLOT(displayImage(const QString&)));
@@ -270,6 +279,11 @@ void TakePhoto::initTaskFolder(const QString& taskId)
 
 void TakePhoto::startPNG()
 {
+    startRequested = true;
+    if (enumerateAgain && !capture().cameraOpen) {
+        enumerateAgain = false;
+        enumerateDevices();
+    }
     for (const DeviceEntry& entry : qAsConst(devices)) {
         if (entry.matched) {
             deviceIndex = entry.index;
@@ -307,15 +321,35 @@ void TakePhoto::startPNG()
     params.rotation = 0;
     params.stillsEnabled = 1;
     params.stillCallback = &TakePhoto::onStillCaptured;
-    if (hOpenCameraDevice(deviceIndex, params)) {
-        hSetVideoWindow(deviceIndex, label->winId());
-        hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
-        hPlay(deviceIndex);
-        capture().cameraOpen = true;
-    } else {
-        hFreeVideoDevice();
-        capture().cameraOpen = false;
+    if (!hOpenCameraDevice(deviceIndex, params)) {
+        cameraFailed();
+        return;
     }
+    hSetVideoWindow(deviceIndex, label->winId());
+    hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
+    // A device that opens but does not stream (refused for lack of USB bandwidth, say) has failed as well.
+    if (!hPlay(deviceIndex)) {
+        cameraFailed();
+        return;
+    }
+    capture().cameraOpen = true;
+}
+
+// A camera that does not start, or stops delivering, is closed and freed, so that the next start (or take) tries
+// afresh, and the teacher is told what to check.
+void TakePhoto::cameraFailed()
+{
+    if (deviceIndex >= 0) {
+        hStop(deviceIndex);
+        hSetVideoWindow(deviceIndex, 0);
+        hCloseCameraDevice(deviceIndex);
+    }
+    hFreeVideoDevice();
+    capture().cameraOpen = false;
+    capture().stillsPending = 0;
+    circle->setPressedLook(false);
+    enumerateAgain = true;
+    CaptureMessages::information(QStringLiteral("提示信息"), noCameraText());
 }
 
 void TakePhoto::stopPNG()
@@ -341,8 +375,15 @@ void TakePhoto::take()
     if (now - capture().lastTriggerTime < kTakeGuardMs)
         return;
     capture().lastTriggerTime = now;
-    if (capture().cameraOpen)
-        hStillTrigger(deviceIndex);
+    if (!capture().cameraOpen) {
+        if (startRequested)
+            startPNG();
+        return;
+    }
+    if (hStillTrigger(deviceIndex)) {
+        ++capture().stillsPending;
+        circle->setPressedLook(true);
+    }
 }
 
 void TakePhoto::onStillCaptured(unsigned char* data, int length)
@@ -368,7 +409,30 @@ void TakePhoto::handleStill(const QByteArray& jpeg)
     page->circle->setPressedLook(true);
     if (capture().cameraOpen && !jpeg.isEmpty())
         page->saveStill(jpeg);
-    page->circle->setPressedLook(false);
+    if (capture().stillsPending > 0)
+        --capture().stillsPending;
+    page->circle->setPressedLook(capture().stillsPending > 0);
+}
+
+void TakePhoto::onDeviceLost(int index)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    if (QThread::currentThread() == app->thread()) {
+        handleDeviceLost(index);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app, [index] { handleDeviceLost(index); }, Qt::QueuedConnection);
+}
+
+void TakePhoto::handleDeviceLost(int index)
+{
+    TakePhoto* page = capture().page;
+    if (!page || !capture().cameraOpen || index != page->deviceIndex)
+        return;
+    page->cameraFailed();
 }
 
 void TakePhoto::saveStill(const QByteArray& jpeg)
@@ -380,11 +444,11 @@ void TakePhoto::saveStill(const QByteArray& jpeg)
     QDir().mkpath(preview);
     const QString uploadName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
     const QString previewName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
-    // Count only what reached the upload folder, and show only thumbnails that exist.
-    if (UploadFolder::placeBytes(folder, uploadName, jpeg)) {
-        ++capture().capturedCount;
-        label_2->setText(QString::number(capture().capturedCount));
-    }
+    // Count only what reached the upload folder; a photograph that did not is not shown as taken either.
+    if (!UploadFolder::placeBytes(folder, uploadName, jpeg))
+        return;
+    ++capture().capturedCount;
+    label_2->setText(QString::number(capture().capturedCount));
     if (UploadFolder::placeBytes(preview, previewName, jpeg))
         sliderImageList->addImage(preview + previewName);
 }
@@ -398,9 +462,7 @@ void TakePhoto::displayImage(const QString& filePath)
     showingStill = true;
     imageHeight = image.height();
     imageWidth = image.width();
-    const int height = label->height();
-    label_4->setFixedHeight(height);
-    label_4->setFixedWidth(height * imageWidth / imageHeight);
+    fitStill(qMax(1, height() - (fullScreen ? 0 : kStripHeight)));
     label_4->setPixmap(QPixmap::fromImage(
         image.scaled(label_4->width(), label_4->height(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     label_4->setScaledContents(true);
@@ -427,6 +489,7 @@ void TakePhoto::enterFullScreen()
     pushButton->setIcon(resourceIcon("esc.png"));
     pushButton->setIconSize(QSize(130, 46));
     showFullScreen();
+    attachVideo();
 }
 
 void TakePhoto::leaveFullScreen()
@@ -438,9 +501,23 @@ void TakePhoto::leaveFullScreen()
     pushButton->setFixedSize(98, 46);
     pushButton->setIcon(resourceIcon("allscreen.png"));
     pushButton->setIconSize(QSize(98, 46));
-    // Without the window flag the page returns into its parent.
+    // Without the window flag the page returns into its parent. Its window from full screen is destroyed first: kept,
+    // it would stay unmapped inside the parent under a window manager, and the video on it frozen.
+    if (QWindow* native = windowHandle())
+        native->destroy();
     setWindowFlags(Qt::FramelessWindowHint);
     showNormal();
+    attachVideo();
+}
+
+// New window flags give the page, and the video label in it, new native windows: the video would stay frozen on
+// the old one, so it is attached to the label's current window again.
+void TakePhoto::attachVideo()
+{
+    if (!capture().cameraOpen || deviceIndex < 0)
+        return;
+    hSetVideoWindow(deviceIndex, label->winId());
+    hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
 }
 
 void TakePhoto::keyPressEvent(QKeyEvent* event)
@@ -468,13 +545,32 @@ void TakePhoto::resizeEvent(QResizeEvent* event)
     const int h = height() - (fullScreen ? 0 : kStripHeight);
     if (h <= 0)
         return;
-    label_4->setFixedHeight(h);
-    label->setFixedHeight(h);
-    label->setFixedWidth(h * 4 / 3);
+    // 4:3 at the full height, or within the width left beside the controls where that is narrower.
+    const int room = roomBesideControls();
+    if (h * 4 / 3 <= room)
+        label->setFixedSize(h * 4 / 3, h);
+    else
+        label->setFixedSize(room, qMax(1, room * 3 / 4));
     // The video rectangle follows only an open device.
     if (capture().cameraOpen && deviceIndex >= 0)
         hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
-    label_4->setFixedWidth(h * imageWidth / imageHeight);
+    fitStill(h);
+}
+
+int TakePhoto::roomBesideControls() const
+{
+    return qMax(1, width() - kRowMargins - pushButton->minimumWidth() - kControlsWidth - 2 * kMinVideoGap);
+}
+
+// The stored image at the given height in its own proportions, narrowed (and lowered) to the room beside the
+// controls.
+void TakePhoto::fitStill(int h)
+{
+    const int room = roomBesideControls();
+    if (h * imageWidth / imageHeight <= room)
+        label_4->setFixedSize(h * imageWidth / imageHeight, h);
+    else
+        label_4->setFixedSize(room, qMax(1, room * imageHeight / imageWidth));
 }
 
 void TakePhoto::changeEvent(QEvent* event)
@@ -504,6 +600,7 @@ void TakePhoto::resetProcessState()
     s.cameraOpen = false;
     s.lastTriggerTime = 0;
     s.capturedCount = 0;
+    s.stillsPending = 0;
     s.taskFolder.clear();
     s.clock = nullptr;
 }

@@ -40,6 +40,8 @@ public:
 
     // The camera's still callback: may run on any thread, the work is done on the GUI thread.
     static void onStillCaptured(unsigned char* data, int length);
+    // The camera's word that the playing device stopped delivering: may run on any thread, like the still callback.
+    static void onDeviceLost(int index);
 
     // Milliseconds since the epoch as the take guard reads them; an empty function restores the system clock.
     static void setClock(std::function<qint64()> nowMs);
@@ -75,7 +77,12 @@ private:
     void enterFullScreen();
     void leaveFullScreen();
     void saveStill(const QByteArray& jpeg);
+    void cameraFailed();
+    void attachVideo();
+    int roomBesideControls() const;
+    void fitStill(int h);
     static void handleStill(const QByteArray& jpeg);
+    static void handleDeviceLost(int index);
 
     QGridLayout* gridLayout = nullptr;
     QPushButton* pushButton = nullptr;
@@ -98,4 +105,8 @@ private:
     bool showingStill = false;
     int imageWidth = 315;
     int imageHeight = 400;
+    // Set once the page has been asked to start the camera: a take then also retries a camera that failed or was lost.
+    bool startRequested = false;
+    // A camera that failed or was lost may come back under another index: look the devices up again first.
+    bool enumerateAgain = false;
 };

@@ -4,14 +4,16 @@
 #include <QStringList>
 
 #include "capture/CameraBackend.h"
+#include "capture/V4l2Syscalls.h"
 
-// Video4Linux devices: the capture nodes under the device folder, their USB ids from sysfs, MJPEG streaming through
-// memory-mapped buffers.
+// Video4Linux devices: the capture nodes under the device folder, their USB ids from sysfs, MJPEG (or JPEG, or YUYV
+// where that is all a device offers) streamed through memory-mapped buffers.
 class V4l2CameraBackend : public CameraBackend
 {
 public:
     explicit V4l2CameraBackend(const QString& deviceDir = QStringLiteral("/dev"),
-                               const QString& sysfsRoot = QStringLiteral("/sys"));
+                               const QString& sysfsRoot = QStringLiteral("/sys"),
+                               std::shared_ptr<V4l2Syscalls> syscalls = nullptr);
 
     int deviceCount() override;
     bool deviceIds(int index, int* vendorId, int* productId) override;
@@ -27,5 +29,6 @@ private:
 
     QString m_deviceDir;
     QString m_sysfsRoot;
+    std::shared_ptr<V4l2Syscalls> m_sys;
     QStringList m_nodes;
 };

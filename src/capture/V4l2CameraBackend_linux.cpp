@@ -6,16 +6,14 @@
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QRegularExpression>
 
 #include "capture/MjpegFrame.h"
@@ -25,12 +23,17 @@ namespace {
 constexpr int kFormatMjpeg = 0;
 constexpr int kFormatYuyv = 1;
 constexpr int kStillWaitMs = 2000;
+// A still is taken from the first whole frame among this many.
+constexpr int kStillTries = 5;
+// Reads that fail one after another, without a frame between them, before the device counts as lost.
+constexpr int kFailuresBeforeLost = 20;
+constexpr int kStillJpegQuality = 90;
 
-int xioctl(int fd, unsigned long request, void* arg)
+int xioctl(V4l2Syscalls& sys, int fd, unsigned long request, void* arg)
 {
     int result;
     do {
-        result = ioctl(fd, request, arg);
+        result = sys.ioctl(fd, request, arg);
     } while (result == -1 && errno == EINTR);
     return result;
 }
@@ -38,14 +41,14 @@ int xioctl(int fd, unsigned long request, void* arg)
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(const QString& path)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK))
+    FileDescriptor(std::shared_ptr<V4l2Syscalls> sys, const QString& path)
+        : m_sys(std::move(sys)), m_fd(m_sys->open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK))
     {
     }
     ~FileDescriptor()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
+            m_sys->close(m_fd);
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -59,16 +62,17 @@ public:
     }
 
 private:
+    std::shared_ptr<V4l2Syscalls> m_sys;
     int m_fd;
 };
 
-bool isCaptureNode(const QString& path)
+bool isCaptureNode(const std::shared_ptr<V4l2Syscalls>& sys, const QString& path)
 {
-    FileDescriptor fd(path);
+    FileDescriptor fd(sys, path);
     if (fd.get() < 0)
         return false;
     v4l2_capability caps{};
-    if (xioctl(fd.get(), VIDIOC_QUERYCAP, &caps) == -1)
+    if (xioctl(*sys, fd.get(), VIDIOC_QUERYCAP, &caps) == -1)
         return false;
     const quint32 mode = (caps.capabilities & V4L2_CAP_DEVICE_CAPS) ? caps.device_caps : caps.capabilities;
     return (mode & V4L2_CAP_VIDEO_CAPTURE) && (mode & V4L2_CAP_STREAMING);
@@ -83,6 +87,31 @@ int formatCode(quint32 pixelFormat)
     return -1;
 }
 
+QVector<quint32> offeredFormats(V4l2Syscalls& sys, int fd)
+{
+    QVector<quint32> formats;
+    v4l2_fmtdesc format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    for (format.index = 0; xioctl(sys, fd, VIDIOC_ENUM_FMT, &format) != -1; ++format.index) {
+        if (formatCode(format.pixelformat) >= 0)
+            formats.append(format.pixelformat);
+    }
+    return formats;
+}
+
+// The pixel format that serves a format code on this device: compressed frames are taken as they are, and YUYV
+// (converted here) only where the device offers nothing compressed, or where it was asked for.
+quint32 pickPixelFormat(const QVector<quint32>& offered, int code)
+{
+    const quint32 compressedFirst[] = {V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_JPEG, V4L2_PIX_FMT_YUYV};
+    const quint32 yuyvFirst[] = {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_JPEG};
+    for (quint32 format : (code == kFormatYuyv ? yuyvFirst : compressedFirst)) {
+        if (offered.contains(format))
+            return format;
+    }
+    return 0;
+}
+
 bool readHexFile(const QString& path, int* value)
 {
     QFile file(path);
@@ -95,57 +124,116 @@ bool readHexFile(const QString& path, int* value)
     return ok;
 }
 
+quint8 clampByte(int value)
+{
+    return quint8(std::clamp(value, 0, 255));
+}
+
+// Packed 4:2:2 (Y0 U Y1 V per two pixels), ITU-R BT.601 with studio range.
+QImage imageFromYuyv(const QByteArray& frame, int width, int height, int bytesPerLine)
+{
+    if (width <= 0 || height <= 0 || bytesPerLine < width * 2 || frame.size() < bytesPerLine * (height - 1) + width * 2)
+        return QImage();
+    QImage image(width, height, QImage::Format_RGB32);
+    const auto* data = reinterpret_cast<const quint8*>(frame.constData());
+    for (int y = 0; y < height; ++y) {
+        const quint8* in = data + y * bytesPerLine;
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x + 1 < width; x += 2, in += 4) {
+            const int d = in[1] - 128;
+            const int e = in[3] - 128;
+            for (int i = 0; i < 2; ++i) {
+                const int c = 298 * (in[i * 2] - 16);
+                out[x + i] = qRgb(clampByte((c + 409 * e + 128) >> 8), clampByte((c - 100 * d - 208 * e + 128) >> 8),
+                                  clampByte((c + 516 * d + 128) >> 8));
+            }
+        }
+        if (width % 2)
+            out[width - 1] = out[width - 2];
+    }
+    return image;
+}
+
 class V4l2Stream : public CameraStream
 {
 public:
-    struct Buffer
+    struct Mode
     {
-        void* start = MAP_FAILED;
-        size_t length = 0;
+        quint32 pixelFormat = 0;
+        int width = 0;
+        int height = 0;
+        int bytesPerLine = 0;
     };
 
-    V4l2Stream(int fd, std::vector<Buffer> buffers) : m_fd(fd), m_buffers(std::move(buffers)) {}
+    V4l2Stream(std::shared_ptr<V4l2Syscalls> sys, int fd, const CameraOpenParams& params)
+        : m_sys(std::move(sys)), m_fd(fd), m_params(params), m_offered(offeredFormats(*m_sys, fd))
+    {
+    }
 
     ~V4l2Stream() override
     {
         stop();
-        for (const Buffer& buffer : m_buffers) {
-            if (buffer.start != MAP_FAILED)
-                munmap(buffer.start, buffer.length);
-        }
-        ::close(m_fd);
+        releaseBuffers();
+        m_sys->close(m_fd);
+    }
+
+    // The live video mode, with its buffers.
+    bool configureVideo()
+    {
+        if (!configure(m_params.videoFormat, m_params.videoWidth, m_params.videoHeight))
+            return false;
+        m_video = m_mode;
+        return true;
     }
 
     bool start() override
     {
+        if (m_lost)
+            return false;
         for (quint32 i = 0; i < m_buffers.size(); ++i) {
             v4l2_buffer buf{};
             buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             buf.memory = V4L2_MEMORY_MMAP;
             buf.index = i;
-            if (xioctl(m_fd, VIDIOC_QBUF, &buf) == -1)
+            if (xioctl(*m_sys, m_fd, VIDIOC_QBUF, &buf) == -1) {
+                noteError(errno);
+                streamOff(); // hands back the buffers queued so far
                 return false;
+            }
         }
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        m_streaming = xioctl(m_fd, VIDIOC_STREAMON, &type) != -1;
-        return m_streaming;
+        if (xioctl(*m_sys, m_fd, VIDIOC_STREAMON, &type) == -1) {
+            noteError(errno);
+            streamOff();
+            return false;
+        }
+        m_streaming = true;
+        return true;
     }
 
     void stop() override
     {
-        if (!m_streaming)
-            return;
-        v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        xioctl(m_fd, VIDIOC_STREAMOFF, &type); // also returns every queued buffer to us
+        if (m_streaming)
+            streamOff();
         m_streaming = false;
     }
 
     bool nextFrame(QImage* frame, QSize size, int timeoutMs) override
     {
-        QByteArray jpeg;
-        if (!readFrame(&jpeg, timeoutMs))
+        QByteArray raw;
+        if (!readFrame(&raw, timeoutMs))
             return false;
-        jpeg = MjpegFrame::withHuffmanTables(jpeg);
+        if (m_mode.pixelFormat == V4L2_PIX_FMT_YUYV) {
+            const QImage image = imageFromYuyv(raw, m_mode.width, m_mode.height, m_mode.bytesPerLine);
+            if (image.isNull())
+                return false;
+            *frame = size.isValid() ? image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation) : image;
+            return true;
+        }
+        // A frame cut short would show as a grey band: wait for the next one.
+        QByteArray jpeg = MjpegFrame::withHuffmanTables(MjpegFrame::wholeFrame(raw));
+        if (jpeg.isEmpty())
+            return false;
         QBuffer device(&jpeg);
         QImageReader reader(&device, "JPG");
         // The decoder scales while decoding, far cheaper than decoding the full frame and shrinking it.
@@ -156,44 +244,239 @@ public:
 
     QByteArray captureStill() override
     {
-        QByteArray jpeg;
-        if (!readFrame(&jpeg, kStillWaitMs))
-            return QByteArray();
-        return MjpegFrame::withHuffmanTables(jpeg);
+        const bool switched = enterStillMode();
+        QByteArray still;
+        for (int attempt = 0; attempt < kStillTries && still.isEmpty() && !m_lost; ++attempt) {
+            QByteArray raw;
+            if (readFrame(&raw, kStillWaitMs))
+                still = stillFromFrame(raw);
+        }
+        if (switched)
+            leaveStillMode();
+        return still;
     }
 
+    bool lost() const override { return m_lost; }
+
 private:
-    bool readFrame(QByteArray* jpeg, int timeoutMs)
+    // Sets the format (the driver picks the nearest size it has) and maps fresh buffers. The driver refuses a new
+    // format while buffers are allocated, so those of an earlier mode must be released first.
+    bool configure(int code, int width, int height)
     {
-        if (!m_streaming)
+        const quint32 pixelFormat = pickPixelFormat(m_offered, code);
+        if (!pixelFormat)
+            return false;
+        v4l2_format format{};
+        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        format.fmt.pix.width = quint32(std::max(1, width));
+        format.fmt.pix.height = quint32(std::max(1, height));
+        format.fmt.pix.pixelformat = pixelFormat;
+        format.fmt.pix.field = V4L2_FIELD_ANY;
+        if (xioctl(*m_sys, m_fd, VIDIOC_S_FMT, &format) == -1) {
+            noteError(errno);
+            return false;
+        }
+        // The driver may answer with another of its formats.
+        if (formatCode(format.fmt.pix.pixelformat) < 0)
+            return false;
+        Mode mode;
+        mode.pixelFormat = format.fmt.pix.pixelformat;
+        mode.width = int(format.fmt.pix.width);
+        mode.height = int(format.fmt.pix.height);
+        mode.bytesPerLine = std::max(int(format.fmt.pix.bytesperline), mode.width * 2);
+
+        v4l2_requestbuffers request{};
+        request.count = quint32(std::clamp(m_params.bufferCount, 2, 8));
+        request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        request.memory = V4L2_MEMORY_MMAP;
+        if (xioctl(*m_sys, m_fd, VIDIOC_REQBUFS, &request) == -1 || request.count < 1) {
+            noteError(errno);
+            return false;
+        }
+        m_buffers.assign(request.count, Buffer());
+        for (quint32 i = 0; i < request.count; ++i) {
+            v4l2_buffer buf{};
+            buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            buf.memory = V4L2_MEMORY_MMAP;
+            buf.index = i;
+            if (xioctl(*m_sys, m_fd, VIDIOC_QUERYBUF, &buf) == -1) {
+                noteError(errno);
+                releaseBuffers();
+                return false;
+            }
+            m_buffers[i].length = buf.length;
+            m_buffers[i].start = m_sys->mmap(buf.length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, buf.m.offset);
+            if (m_buffers[i].start == MAP_FAILED) {
+                releaseBuffers();
+                return false;
+            }
+        }
+        m_mode = mode;
+        return true;
+    }
+
+    void releaseBuffers()
+    {
+        if (m_buffers.empty())
+            return;
+        for (const Buffer& buffer : m_buffers) {
+            if (buffer.start != MAP_FAILED)
+                m_sys->munmap(buffer.start, buffer.length);
+        }
+        m_buffers.clear();
+        v4l2_requestbuffers request{};
+        request.count = 0;
+        request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        request.memory = V4L2_MEMORY_MMAP;
+        xioctl(*m_sys, m_fd, VIDIOC_REQBUFS, &request);
+    }
+
+    void streamOff()
+    {
+        v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        xioctl(*m_sys, m_fd, VIDIOC_STREAMOFF, &type); // also returns every queued buffer to us
+    }
+
+    // Stills come in their own mode when it differs from the live video's: the stream is stopped, set to the
+    // still's format and size, and started again. False when the stills come from the live video as it is.
+    bool enterStillMode()
+    {
+        if (m_stillIsVideoMode || m_params.stillWidth <= 0 || m_params.stillHeight <= 0)
+            return false;
+        if (m_params.stillWidth == m_video.width && m_params.stillHeight == m_video.height &&
+            pickPixelFormat(m_offered, m_params.stillFormat) == m_video.pixelFormat)
+            return false;
+        stop();
+        releaseBuffers();
+        if (!configure(m_params.stillFormat, m_params.stillWidth, m_params.stillHeight)) {
+            // No still mode to be had: the live video serves.
+            restartVideo();
+            m_stillIsVideoMode = !m_lost;
+            return false;
+        }
+        // The driver's nearest still mode may be the video mode itself: no switching for later stills.
+        m_stillIsVideoMode = m_mode.pixelFormat == m_video.pixelFormat && m_mode.width == m_video.width &&
+                             m_mode.height == m_video.height;
+        if (!start()) {
+            restartVideo();
+            return false;
+        }
+        return true;
+    }
+
+    void leaveStillMode()
+    {
+        stop();
+        releaseBuffers();
+        restartVideo();
+    }
+
+    // Back to the live video; a device that cannot go back has stopped delivering.
+    void restartVideo()
+    {
+        if (m_lost)
+            return;
+        stop();
+        releaseBuffers();
+        if (!configureVideo() || !start())
+            m_lost = true;
+    }
+
+    QByteArray stillFromFrame(const QByteArray& raw) const
+    {
+        if (m_mode.pixelFormat == V4L2_PIX_FMT_YUYV) {
+            const QImage image = imageFromYuyv(raw, m_mode.width, m_mode.height, m_mode.bytesPerLine);
+            if (image.isNull())
+                return QByteArray();
+            QByteArray jpeg;
+            QBuffer device(&jpeg);
+            device.open(QIODevice::WriteOnly);
+            QImageWriter writer(&device, "JPG");
+            writer.setQuality(kStillJpegQuality);
+            return writer.write(image) ? jpeg : QByteArray();
+        }
+        // Only a whole JPEG that decodes becomes a photograph; a coarse decode reads every byte of the scan.
+        QByteArray jpeg = MjpegFrame::withHuffmanTables(MjpegFrame::wholeFrame(raw));
+        if (jpeg.isEmpty())
+            return QByteArray();
+        QBuffer device(&jpeg);
+        QImageReader reader(&device, "JPG");
+        const QSize size = reader.size();
+        if (!size.isValid())
+            return QByteArray();
+        reader.setScaledSize(QSize(std::max(1, size.width() / 8), std::max(1, size.height() / 8)));
+        return reader.read().isNull() ? QByteArray() : jpeg;
+    }
+
+    // Waits for the next filled buffer and copies it out. False on a timeout, a failed read or an empty frame.
+    bool readFrame(QByteArray* raw, int timeoutMs)
+    {
+        if (!m_streaming || m_lost)
             return false;
         pollfd pfd{m_fd, POLLIN, 0};
-        if (poll(&pfd, 1, timeoutMs) <= 0)
+        const int ready = m_sys->poll(&pfd, 1, timeoutMs);
+        if (ready == 0 || (ready == -1 && errno == EINTR))
             return false;
+        if (ready == -1)
+            return noteFailure(errno);
+        // Ready, or in error: the dequeue tells which.
         v4l2_buffer buf{};
         buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buf.memory = V4L2_MEMORY_MMAP;
-        if (xioctl(m_fd, VIDIOC_DQBUF, &buf) == -1)
-            return false;
+        if (xioctl(*m_sys, m_fd, VIDIOC_DQBUF, &buf) == -1)
+            return noteFailure(errno);
+        m_failures = 0;
         bool ok = false;
         if (buf.index < m_buffers.size() && !(buf.flags & V4L2_BUF_FLAG_ERROR)) {
             const size_t used = std::min<size_t>(buf.bytesused, m_buffers[buf.index].length);
-            *jpeg = QByteArray(static_cast<const char*>(m_buffers[buf.index].start), int(used));
+            *raw = QByteArray(static_cast<const char*>(m_buffers[buf.index].start), int(used));
             ok = used > 0;
         }
-        xioctl(m_fd, VIDIOC_QBUF, &buf);
+        if (xioctl(*m_sys, m_fd, VIDIOC_QBUF, &buf) == -1)
+            noteFailure(errno);
         return ok;
     }
 
+    // A device that is gone answers ENODEV (unplugged) or EIO (its queue in error); anything else counts, and
+    // enough failures in a row without a frame mean the device no longer delivers.
+    bool noteFailure(int error)
+    {
+        noteError(error);
+        if (++m_failures >= kFailuresBeforeLost)
+            m_lost = true;
+        return false;
+    }
+
+    void noteError(int error)
+    {
+        if (error == ENODEV || error == EIO || error == ENXIO)
+            m_lost = true;
+    }
+
+    struct Buffer
+    {
+        void* start = MAP_FAILED;
+        size_t length = 0;
+    };
+
+    std::shared_ptr<V4l2Syscalls> m_sys;
     int m_fd;
+    CameraOpenParams m_params;
+    QVector<quint32> m_offered;
     std::vector<Buffer> m_buffers;
+    Mode m_mode;  // what the device streams now
+    Mode m_video; // the live video's mode
     bool m_streaming = false;
+    bool m_stillIsVideoMode = false;
+    bool m_lost = false;
+    int m_failures = 0;
 };
 
 } // namespace
 
-V4l2CameraBackend::V4l2CameraBackend(const QString& deviceDir, const QString& sysfsRoot)
-    : m_deviceDir(deviceDir), m_sysfsRoot(sysfsRoot)
+V4l2CameraBackend::V4l2CameraBackend(const QString& deviceDir, const QString& sysfsRoot,
+                                     std::shared_ptr<V4l2Syscalls> syscalls)
+    : m_deviceDir(deviceDir), m_sysfsRoot(sysfsRoot), m_sys(syscalls ? std::move(syscalls) : V4l2Syscalls::system())
 {
 }
 
@@ -208,7 +491,7 @@ int V4l2CameraBackend::deviceCount()
     std::sort(names.begin(), names.end(),
               [](const QString& a, const QString& b) { return a.mid(5).toInt() < b.mid(5).toInt(); });
     for (const QString& name : names) {
-        if (isCaptureNode(m_deviceDir + QLatin1Char('/') + name))
+        if (isCaptureNode(m_sys, m_deviceDir + QLatin1Char('/') + name))
             m_nodes.append(name);
     }
     return m_nodes.size();
@@ -264,25 +547,27 @@ bool V4l2CameraBackend::readUsbIds(const QString& sysfsRoot, const QString& node
 
 QVector<ResolutionEntry> V4l2CameraBackend::resolutions(int index, int list)
 {
-    // The same modes serve live video (list 0) and stills (list 1): stills are frames of the stream.
+    // The same modes serve live video (list 0) and stills (list 1); a still mode other than the video's is
+    // switched to for the take.
     if (list != 0 && list != 1)
         return {};
     const QString path = nodePath(index);
     if (path.isEmpty())
         return {};
-    FileDescriptor fd(path);
+    FileDescriptor fd(m_sys, path);
     if (fd.get() < 0)
         return {};
     QVector<ResolutionEntry> modes;
     v4l2_fmtdesc format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    for (format.index = 0; xioctl(fd.get(), VIDIOC_ENUM_FMT, &format) != -1; ++format.index) {
+    for (format.index = 0; xioctl(*m_sys, fd.get(), VIDIOC_ENUM_FMT, &format) != -1; ++format.index) {
         const int code = formatCode(format.pixelformat);
         if (code < 0)
             continue;
         v4l2_frmsizeenum frameSize{};
         frameSize.pixel_format = format.pixelformat;
-        for (frameSize.index = 0; xioctl(fd.get(), VIDIOC_ENUM_FRAMESIZES, &frameSize) != -1; ++frameSize.index) {
+        for (frameSize.index = 0; xioctl(*m_sys, fd.get(), VIDIOC_ENUM_FRAMESIZES, &frameSize) != -1;
+             ++frameSize.index) {
             if (frameSize.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
                 modes.append({code, int(frameSize.discrete.width), int(frameSize.discrete.height)});
             } else {
@@ -299,45 +584,12 @@ std::unique_ptr<CameraStream> V4l2CameraBackend::open(int index, const CameraOpe
     const QString path = nodePath(index);
     if (path.isEmpty())
         return nullptr;
-    FileDescriptor fd(path);
+    FileDescriptor fd(m_sys, path);
     if (fd.get() < 0)
         return nullptr;
-
-    // The driver picks the nearest size it has; only MJPEG is decoded here.
-    v4l2_format format{};
-    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    format.fmt.pix.width = quint32(std::max(1, params.videoWidth));
-    format.fmt.pix.height = quint32(std::max(1, params.videoHeight));
-    format.fmt.pix.pixelformat = V4L2_PIX_FMT_MJPEG;
-    format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (xioctl(fd.get(), VIDIOC_S_FMT, &format) == -1 || format.fmt.pix.pixelformat != V4L2_PIX_FMT_MJPEG)
-        return nullptr;
-
-    v4l2_requestbuffers request{};
-    request.count = quint32(std::clamp(params.bufferCount, 2, 8));
-    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    request.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(fd.get(), VIDIOC_REQBUFS, &request) == -1 || request.count < 1)
-        return nullptr;
-
-    std::vector<V4l2Stream::Buffer> buffers(request.count);
-    bool mapped = true;
-    for (quint32 i = 0; i < request.count && mapped; ++i) {
-        v4l2_buffer buf{};
-        buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        buf.memory = V4L2_MEMORY_MMAP;
-        buf.index = i;
-        if (xioctl(fd.get(), VIDIOC_QUERYBUF, &buf) == -1) {
-            mapped = false;
-            break;
-        }
-        buffers[i].length = buf.length;
-        buffers[i].start = mmap(nullptr, buf.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), buf.m.offset);
-        mapped = buffers[i].start != MAP_FAILED;
-    }
-    // The stream owns descriptor and mappings from here on, also to undo a partial mapping.
-    auto stream = std::make_unique<V4l2Stream>(fd.release(), std::move(buffers));
-    if (!mapped)
+    // The stream owns the descriptor and the mappings from here on, also to undo a partial set-up.
+    auto stream = std::make_unique<V4l2Stream>(m_sys, fd.release(), params);
+    if (!stream->configureVideo())
         return nullptr;
     return stream;
 }

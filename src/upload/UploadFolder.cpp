@@ -20,8 +20,16 @@ bool openTarget(QSaveFile& target, QString* error)
     return true;
 }
 
+std::function<void(const QString&)>& beforeRename()
+{
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
 bool commit(QSaveFile& target, QString* error)
 {
+    if (beforeRename())
+        beforeRename()(target.fileName());
     if (!target.commit()) {
         if (error)
             *error = target.errorString();
@@ -107,6 +115,11 @@ bool isWholeImage(const QString& path)
     if (head.startsWith("BM") && head.size() >= 6)
         return qFromLittleEndian<quint32>(head.constData() + 2) == quint64(size);
     return false;
+}
+
+void setBeforeRename(std::function<void(const QString& finalPath)> hook)
+{
+    beforeRename() = std::move(hook);
 }
 
 } // namespace UploadFolder

@@ -4,6 +4,8 @@
 #include <QFileInfoList>
 #include <QString>
 
+#include <functional>
+
 // Hands files over to the upload worker. The worker uploads and deletes every image it finds in the task's image
 // folder, so a file must never be visible there under its final name before it is complete: producers write under
 // a temporary name that the worker's filters do not match and rename it into place when done.
@@ -23,5 +25,9 @@ QFileInfoList listImages(const QString& folder);
 // Whether the file holds a whole image, judged by its bytes whatever its name: a JPEG ends with its end-of-image
 // marker, a PNG with its IEND chunk, a BMP is as long as its header says. Anything else counts as not whole.
 bool isWholeImage(const QString& path);
+
+// Runs just before a finished file is renamed to its final path, with that path; an empty function removes it.
+// Tests put something in the way there to make the rename fail.
+void setBeforeRename(std::function<void(const QString& finalPath)> hook);
 
 } // namespace UploadFolder

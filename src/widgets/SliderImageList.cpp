@@ -1,19 +1,62 @@
 #include "widgets/SliderImageList.h"
 
+#include <mutex>
+
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
+#include <QImageReader>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QScroller>
 #include <QSpacerItem>
+#include <QThreadPool>
 
 namespace {
 
 constexpr int kScrollStep = 10;
+constexpr int kThumbnailSide = 50;
+// At or below 50 the JPEG decoder takes its faster, coarser steps: plenty for a 50 x 50 thumbnail.
+constexpr int kThumbnailDecodeQuality = 50;
+
+// Thumbnails made once are kept beside the images, in a folder the upload worker does not look into, so that the
+// next start shows hundreds of them without decoding a photograph.
+QString cachedThumbnailPath(const QString& filePath)
+{
+    const QFileInfo file(filePath);
+    return file.path() + QStringLiteral("/thumbs/") + file.fileName() + QStringLiteral(".png");
+}
+
+// The image squeezed to 50 x 50 (aspect ratio ignored, as the strip shows it). The JPEG decoder scales by 1/2, 1/4
+// or 1/8 while decoding, so a thumbnail costs a fraction of decoding the whole photograph. Null when the file does
+// not decode.
+QImage decodeThumbnail(const QString& filePath)
+{
+    const QString cached = cachedThumbnailPath(filePath);
+    const QFileInfo cache(cached);
+    if (cache.exists() && cache.lastModified() >= QFileInfo(filePath).lastModified()) {
+        QImage thumbnail(cached);
+        if (thumbnail.size() == QSize(kThumbnailSide, kThumbnailSide))
+            return thumbnail;
+    }
+    QImageReader reader(filePath);
+    reader.setScaledSize(QSize(kThumbnailSide, kThumbnailSide));
+    reader.setQuality(kThumbnailDecodeQuality);
+    const QImage thumbnail = reader.read();
+    // A cache that cannot be written only costs the decode next time.
+    if (!thumbnail.isNull() && QDir().mkpath(QFileInfo(cached).path())) {
+        QSaveFile file(cached);
+        if (file.open(QIODevice::WriteOnly) && thumbnail.save(&file, "PNG"))
+            file.commit();
+    }
+    return thumbnail;
+}
 
 QPushButton* makeArrowButton(const QString& objectName, const QString& icon, QWidget* parent)
 {
@@ -34,8 +77,16 @@ QSpacerItem* fixedSpacer(int width)
 
 } // namespace
 
-SliderImageList::SliderImageList(QWidget* parent) : QWidget(parent)
+// Thumbnails decoded on the thread pool reach the strip through this; a strip that is gone lets go of it first.
+struct SliderImageList::Delivery
 {
+    std::mutex mutex;
+    SliderImageList* strip = nullptr;
+};
+
+SliderImageList::SliderImageList(QWidget* parent) : QWidget(parent), delivery(std::make_shared<Delivery>())
+{
+    delivery->strip = this;
     setupUi();
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_StyledBackground, true);
@@ -57,6 +108,12 @@ SliderImageList::SliderImageList(QWidget* parent) : QWidget(parent)
     connect(pushButton, &QPushButton::clicked, this, &SliderImageList::leftMove);
     connect(pushButton_2, &QPushButton::clicked, this, &SliderImageList::rightMove);
     connect(listWidget, &QListWidget::currentRowChanged, this, &SliderImageList::listWidgetClicked);
+}
+
+SliderImageList::~SliderImageList()
+{
+    std::lock_guard<std::mutex> lock(delivery->mutex);
+    delivery->strip = nullptr;
 }
 
 void SliderImageList::setupUi()
@@ -88,15 +145,20 @@ void SliderImageList::setupUi()
     horizontalLayout->addItem(fixedSpacer(19));
 }
 
-void SliderImageList::appendThumbnail(const QString& filePath)
+// Every file gets its cell, also one that does not decode, so that rows and files stay in step.
+QListWidgetItem* SliderImageList::appendCell()
 {
-    // A file that does not decode still gets its cell, so that rows and files stay in step.
-    const QImage image(filePath);
-    QIcon icon;
-    if (!image.isNull())
-        icon = QIcon(QPixmap::fromImage(image.scaled(50, 50, Qt::IgnoreAspectRatio, Qt::FastTransformation)));
+    auto* item = new QListWidgetItem(QIcon(), QString());
     listWidget->setIconSize(QSize(55, 60));
-    listWidget->addItem(new QListWidgetItem(icon, QString()));
+    listWidget->addItem(item);
+    return item;
+}
+
+void SliderImageList::showThumbnail(int row, const QImage& thumbnail)
+{
+    QListWidgetItem* item = listWidget->item(row);
+    if (item && !thumbnail.isNull())
+        item->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
 }
 
 void SliderImageList::loadFolder(const QString& folder)
@@ -104,17 +166,36 @@ void SliderImageList::loadFolder(const QString& folder)
     this->folder = folder;
     const QFileInfoList entries = QDir(folder).entryInfoList({QStringLiteral("*.jpg"), QStringLiteral("*.bmp")},
                                                              QDir::Files, QDir::Name | QDir::IgnoreCase);
+    // A task may hold hundreds of photographs: the window must not wait for their thumbnails.
     for (const QFileInfo& entry : entries) {
         const QString path = this->folder + entry.fileName();
         files.append(path);
-        appendThumbnail(path);
+        appendCell();
+        const int row = listWidget->count() - 1;
+        const std::shared_ptr<Delivery> to = delivery;
+        QThreadPool::globalInstance()->start(QRunnable::create([to, row, path] {
+            {
+                std::lock_guard<std::mutex> lock(to->mutex);
+                if (!to->strip)
+                    return;
+            }
+            const QImage thumbnail = decodeThumbnail(path);
+            std::lock_guard<std::mutex> lock(to->mutex);
+            if (SliderImageList* strip = to->strip) {
+                // Queued to the strip's own thread; dropped with the strip if it goes before it runs.
+                QMetaObject::invokeMethod(
+                    strip, [strip, row, thumbnail] { strip->showThumbnail(row, thumbnail); }, Qt::QueuedConnection);
+            }
+        }));
     }
 }
 
 void SliderImageList::addImage(const QString& filePath)
 {
     files.append(filePath);
-    appendThumbnail(filePath);
+    // One new photograph: decoded at thumbnail size at once, a matter of milliseconds.
+    appendCell();
+    showThumbnail(listWidget->count() - 1, decodeThumbnail(filePath));
 }
 
 void SliderImageList::leftMove()

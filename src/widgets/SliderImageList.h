@@ -3,8 +3,12 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <memory>
+
 class QHBoxLayout;
+class QImage;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 // The horizontal strip of thumbnails under the camera preview. Row r of the list shows files[r].
@@ -14,8 +18,10 @@ class SliderImageList : public QWidget
 
 public:
     explicit SliderImageList(QWidget* parent = nullptr);
+    ~SliderImageList() override;
 
-    // Appends the folder's JPEG and BMP images, sorted by name; folder ends with a separator.
+    // Appends the folder's JPEG and BMP images, sorted by name; folder ends with a separator. The cells are there
+    // at once; their thumbnails are decoded on the thread pool and shown as they arrive.
     void loadFolder(const QString& folder);
     void addImage(const QString& filePath);
 
@@ -30,8 +36,11 @@ public slots:
     void listWidgetClicked(int index);
 
 private:
+    struct Delivery;
+
     void setupUi();
-    void appendThumbnail(const QString& filePath);
+    QListWidgetItem* appendCell();
+    void showThumbnail(int row, const QImage& thumbnail);
 
     QHBoxLayout* horizontalLayout = nullptr;
     QPushButton* pushButton = nullptr;
@@ -40,4 +49,5 @@ private:
 
     QString folder;
     QStringList files;
+    std::shared_ptr<Delivery> delivery;
 };

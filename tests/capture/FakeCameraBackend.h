@@ -28,6 +28,10 @@ public:
         QVector<int> openedIndexes;
         CameraOpenParams lastParams{};
         std::atomic<int> stillsCaptured{0};
+        // Faults a test switches on and off while the component owns the backend.
+        std::atomic<bool> failOpen{false};
+        std::atomic<bool> failStart{false};
+        std::atomic<bool> lose{false}; // an open stream stops delivering for good
     };
 
     explicit FakeCameraBackend(QVector<Device> devices)
@@ -43,7 +47,6 @@ public:
         m_fixedStill = true;
         m_stillBytes = bytes;
     }
-    void setFailOpen(bool fail) { m_failOpen = fail; }
 
     int deviceCount() override { return m_devices.size(); }
 
@@ -72,7 +75,7 @@ public:
             m_record->openedIndexes.append(index);
             m_record->lastParams = params;
         }
-        if (m_failOpen || index < 0 || index >= m_devices.size())
+        if (m_record->failOpen || index < 0 || index >= m_devices.size())
             return nullptr;
         return std::make_unique<Stream>(VirtualCameraBackend().open(0, params), m_record, m_fixedStill, m_stillBytes);
     }
@@ -85,23 +88,29 @@ private:
             : m_inner(std::move(inner)), m_record(std::move(record)), m_fixed(fixed), m_bytes(std::move(bytes))
         {
         }
-        bool start() override { return m_inner->start(); }
+        bool start() override { return !m_record->failStart && m_inner->start(); }
         void stop() override { m_inner->stop(); }
         bool nextFrame(QImage* frame, QSize size, int timeoutMs) override
         {
-            return m_inner->nextFrame(frame, size, timeoutMs);
+            m_lost = m_lost || m_record->lose;
+            return !m_lost && m_inner->nextFrame(frame, size, timeoutMs);
         }
         QByteArray captureStill() override
         {
+            m_lost = m_lost || m_record->lose;
+            if (m_lost)
+                return QByteArray();
             ++m_record->stillsCaptured;
             return m_fixed ? m_bytes : m_inner->captureStill();
         }
+        bool lost() const override { return m_lost; }
 
     private:
         std::unique_ptr<CameraStream> m_inner;
         std::shared_ptr<Record> m_record;
         bool m_fixed;
         QByteArray m_bytes;
+        bool m_lost = false;
     };
 
     QVector<Device> m_devices;
@@ -109,5 +118,4 @@ private:
     std::shared_ptr<Record> m_record;
     bool m_fixedStill = false;
     QByteArray m_stillBytes;
-    bool m_failOpen = false;
 };

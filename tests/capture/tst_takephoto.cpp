@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -17,6 +18,7 @@
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
 #include "capture/VideoOverlay.h"
+#include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
 
@@ -29,6 +31,14 @@ constexpr int kCameraProduct = 0x2003;
 QStringList jpegsIn(const QString& folder)
 {
     return QDir(folder).entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+}
+
+// The take button shows the pressed picture (a still is on its way) rather than the normal one.
+bool looksPressed(CircleButton* circle)
+{
+    const QSize size(90, 78);
+    return circle->icon().pixmap(size).toImage() ==
+           QIcon(QStringLiteral(":/AmbrelClient/Resources/BK2.png")).pixmap(size).toImage();
 }
 
 QByteArray jpegBytes(int width, int height)
@@ -70,11 +80,14 @@ private slots:
     void startUsesFirstMatchingDevice();
     void noCameraShowsInformationEachTime_data();
     void noCameraShowsInformationEachTime();
-    void openFailureIsSilentAndRetried();
+    void failedStartIsToldAndRetried_data();
+    void failedStartIsToldAndRetried();
+    void lostCameraIsToldAndReopened();
     void stillModeIsWidestMjpegMode_data();
     void stillModeIsWidestMjpegMode();
     void liveVideoFillsTheLabel();
     void stillLandsCompleteInBothFolders();
+    void failedHandOverIsNotCounted();
     void takeGuardAllowsOnePerSecond_data();
     void takeGuardAllowsOnePerSecond();
     void counterCountsThisRunWhileStripShowsTask();
@@ -90,7 +103,8 @@ private slots:
     void fullScreenInAndOut();
     void clicksTakeOnlyInFullScreen_data();
     void clicksTakeOnlyInFullScreen();
-    void resizeFitsVideoToHeight();
+    void videoKeepsFourToThreeBesideControls_data();
+    void videoKeepsFourToThreeBesideControls();
     void finishButtonAsksForProgress();
 
 private:
@@ -123,6 +137,7 @@ void TestTakePhoto::init()
 
 void TestTakePhoto::cleanup()
 {
+    UploadFolder::setBeforeRename(nullptr);
     TakePhoto::resetProcessState();
     m_dir.reset();
 }
@@ -199,6 +214,7 @@ void TestTakePhoto::startUsesFirstMatchingDevice()
     // Open already: later starts do nothing.
     page.startPNG();
     QCOMPARE(record->openedIndexes, QVector<int>{1});
+    QVERIFY(TakePhoto::cameraOpen());
     QVERIFY(m_boxes.isEmpty());
 }
 
@@ -231,18 +247,78 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     QVERIFY(!TakePhoto::cameraOpen());
 }
 
-void TestTakePhoto::openFailureIsSilentAndRetried()
+void TestTakePhoto::failedStartIsToldAndRetried_data()
 {
-    auto backend = std::make_unique<FakeCameraBackend>(QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}});
-    backend->setFailOpen(true);
-    auto record = backend->record();
-    CameraComponent::setBackend(std::move(backend));
+    QTest::addColumn<bool>("streamRefused");
+    QTest::newRow("open refused") << false;
+    QTest::newRow("opened, but the stream refused") << true;
+}
+
+void TestTakePhoto::failedStartIsToldAndRetried()
+{
+    QFETCH(bool, streamRefused);
+    auto record = installBackend({{kCamera, kCameraProduct}});
+    (streamRefused ? record->failStart : record->failOpen) = true;
     TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
     page.startPNG();
     page.startPNG();
-    QVERIFY(!TakePhoto::cameraOpen());
+    // Each start tries the device afresh and tells the teacher; nothing stays attached to the video label.
     QCOMPARE(record->openedIndexes, (QVector<int>{0, 0}));
-    QVERIFY(m_boxes.isEmpty());
+    QCOMPARE(m_boxes.size(), 2);
+    QCOMPARE(m_boxes.at(1).title, QStringLiteral("提示信息"));
+    QVERIFY(m_boxes.at(1).text.startsWith(QStringLiteral("系统没有检测到摄像头，可能的原因如下\n")));
+    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!live->findChild<VideoOverlay*>());
+
+    // The device works again: the next start opens it and the video runs.
+    record->failOpen = false;
+    record->failStart = false;
+    page.startPNG();
+    QVERIFY(TakePhoto::cameraOpen());
+    auto* video = live->findChild<VideoOverlay*>();
+    QVERIFY(video);
+    QTRY_VERIFY(video->framesShown() >= 2);
+    QCOMPARE(m_boxes.size(), 2);
+}
+
+void TestTakePhoto::lostCameraIsToldAndReopened()
+{
+    auto record = installBackend({{kCamera, kCameraProduct}});
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
+    auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
+    page.startPNG();
+    QTRY_VERIFY(live->findChild<VideoOverlay*>()->framesShown() >= 1);
+
+    // Unplugged while a still is asked for.
+    record->lose = true;
+    page.take();
+    QTRY_COMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes.first().title, QStringLiteral("提示信息"));
+    QVERIFY(m_boxes.first().text.startsWith(QStringLiteral("系统没有检测到摄像头，可能的原因如下\n")));
+    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!live->findChild<VideoOverlay*>());
+    QVERIFY(!looksPressed(circle));
+    QCOMPARE(TakePhoto::capturedCount(), 0);
+
+    // Plugged in again: the next press opens the camera, the one after it takes a photograph.
+    record->lose = false;
+    m_now += 1000;
+    page.take();
+    QVERIFY(TakePhoto::cameraOpen());
+    QCOMPARE(record->openedIndexes, (QVector<int>{0, 0}));
+    m_now += 1000;
+    page.take();
+    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QCOMPARE(jpegsIn(imageFolder()).size(), 1);
+    QCOMPARE(m_boxes.size(), 1);
 }
 
 void TestTakePhoto::stillModeIsWidestMjpegMode_data()
@@ -316,6 +392,39 @@ void TestTakePhoto::stillLandsCompleteInBothFolders()
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("1"));
     auto* strip = page.findChild<SliderImageList*>();
     QCOMPARE(strip->imageFiles(), QStringList{previewFolder() + QLatin1Char('/') + previews.first()});
+}
+
+void TestTakePhoto::failedHandOverIsNotCounted()
+{
+    auto record = installBackend({{kCamera, kCameraProduct}});
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
+    auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
+    auto* strip = page.findChild<SliderImageList*>();
+    // A folder in the way of the photograph's final name in the upload folder: the rename fails.
+    UploadFolder::setBeforeRename([](const QString& finalPath) {
+        if (!finalPath.contains(QStringLiteral("/preview/")))
+            QDir().mkpath(finalPath);
+    });
+    page.take();
+    QVERIFY(looksPressed(circle));
+    QTRY_VERIFY(!looksPressed(circle));
+    QCOMPARE(record->stillsCaptured.load(), 1);
+    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(counter->text(), QStringLiteral("0"));
+    QVERIFY(jpegsIn(imageFolder()).isEmpty());
+    QVERIFY(jpegsIn(previewFolder()).isEmpty());
+    QVERIFY(strip->imageFiles().isEmpty());
+
+    // With the way clear the next photograph is counted.
+    UploadFolder::setBeforeRename(nullptr);
+    m_now += 1000;
+    page.take();
+    QTRY_COMPARE(counter->text(), QStringLiteral("1"));
+    QCOMPARE(jpegsIn(imageFolder()).size(), 1);
+    QCOMPARE(strip->imageFiles().size(), 1);
 }
 
 void TestTakePhoto::takeGuardAllowsOnePerSecond_data()
@@ -401,13 +510,18 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
     QVERIFY(!still->isHidden());
     QVERIFY(live->isHidden());
 
+    auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     page.take();
     QVERIFY(still->isHidden());
     QVERIFY(!live->isHidden());
-    // That press took nothing and did not start the guard: a press right after it takes a photograph.
+    // That press asked for no still (the button would look pressed until it came) and did not start the guard: a
+    // press right after it takes a photograph.
+    QVERIFY(!looksPressed(circle));
     m_now += 1;
     page.take();
+    QVERIFY(looksPressed(circle));
     QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QVERIFY(!looksPressed(circle));
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
 }
 
@@ -478,17 +592,15 @@ void TestTakePhoto::displayImageSizesToAspect()
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     auto* still = page.findChild<QLabel*>(QStringLiteral("label_4"));
-    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
-    const int h = live->height();
     page.displayImage(path);
-    QCOMPARE(still->height(), h);
-    QCOMPARE(still->width(), h * imageSize.width() / imageSize.height());
+    // As large as the height above the strip and the width beside the controls allow (1000 less 240 of buttons,
+    // margins and counter, less 2 x 10 of gap), in the image's own proportions.
+    QCOMPARE(still->size(), imageSize.scaled(QSize(740, 630), Qt::KeepAspectRatio));
     QVERIFY(still->hasScaledContents());
     QVERIFY(!still->pixmap(Qt::ReturnByValue).isNull());
     // A later resize keeps the shown image's proportions.
     page.resize(1200, 800);
-    QTRY_COMPARE(still->height(), 730);
-    QCOMPARE(still->width(), 730 * imageSize.width() / imageSize.height());
+    QTRY_COMPARE(still->size(), imageSize.scaled(QSize(940, 730), Qt::KeepAspectRatio));
 }
 
 void TestTakePhoto::displayImageOfUnreadableFileKeepsLiveVideo()
@@ -503,7 +615,7 @@ void TestTakePhoto::displayImageOfUnreadableFileKeepsLiveVideo()
     QVERIFY(page.findChild<QLabel*>(QStringLiteral("label_4"))->isHidden());
     QVERIFY(!page.findChild<QLabel*>(QStringLiteral("label"))->isHidden());
     // The page still resizes without trouble afterwards.
-    page.resize(900, 600);
+    page.resize(1000, 600);
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label"))->height(), 530);
 }
 
@@ -584,19 +696,43 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen()
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
 }
 
-void TestTakePhoto::resizeFitsVideoToHeight()
+void TestTakePhoto::videoKeepsFourToThreeBesideControls_data()
 {
-    TakePhoto page;
-    page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
-    page.startPNG();
-    page.resize(1100, 730);
-    auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
-    QCOMPARE(live->height(), 660);
-    QCOMPARE(live->width(), 880);
-    auto* video = live->findChild<VideoOverlay*>();
-    QVERIFY(video);
-    QCOMPARE(video->geometry(), QRect(0, 0, 880, 660));
+    QTest::addColumn<QSize>("pageSize");
+    QTest::addColumn<bool>("full");
+    QTest::addColumn<QSize>("video");
+    QTest::newRow("smallest page: the height above the strip") << QSize(860, 518) << false << QSize(597, 448);
+    QTest::newRow("room to spare beside") << QSize(1100, 600) << false << QSize(706, 530);
+    QTest::newRow("too little room beside: narrowed") << QSize(1100, 730) << false << QSize(840, 630);
+    QTest::newRow("full screen 1280 x 1024: narrowed") << QSize(1280, 1024) << true << QSize(988, 741);
+    QTest::newRow("full screen 1920 x 1080: the whole height") << QSize(1920, 1080) << true << QSize(1440, 1080);
+}
+
+void TestTakePhoto::videoKeepsFourToThreeBesideControls()
+{
+    QFETCH(QSize, pageSize);
+    QFETCH(bool, full);
+    QFETCH(QSize, video);
+    QWidget mainWindow;
+    mainWindow.resize(860, 518);
+    auto* page = new TakePhoto(&mainWindow);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    page->startPNG();
+    if (full)
+        page->quanPing();
+    page->resize(pageSize);
+    page->layout()->activate();
+    auto* live = page->findChild<QLabel*>(QStringLiteral("label"));
+    QCOMPARE(live->size(), video);
+    QCOMPARE(live->findChild<VideoOverlay*>()->geometry(), QRect(QPoint(0, 0), video));
+    // Inside the page, and never under the full-screen button, the counter or the take button.
+    const auto area = [page](QWidget* w) { return QRect(w->mapTo(page, QPoint(0, 0)), w->size()); };
+    QVERIFY(page->rect().contains(area(live)));
+    for (const char* name : {"pushButton", "label_2", "label_3", "circle"}) {
+        QWidget* control = page->findChild<QWidget*>(QLatin1String(name));
+        QVERIFY2(!area(live).intersects(area(control)), name);
+    }
 }
 
 void TestTakePhoto::finishButtonAsksForProgress()

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include "TestUtils.h"
@@ -85,6 +86,8 @@ void TestUploadFolder::failuresLeaveNothing_data()
     QTest::newRow("source missing") << "nosource";
     QTest::newRow("source is a folder") << "sourcedir";
     QTest::newRow("target folder missing") << "nofolder";
+    QTest::newRow("final rename fails after a copy") << "renamecopy";
+    QTest::newRow("final rename fails after writing bytes") << "renamebytes";
 }
 
 void TestUploadFolder::failuresLeaveNothing()
@@ -96,9 +99,19 @@ void TestUploadFolder::failuresLeaveNothing()
     QVERIFY(TestUtils::writeFile(cwd.filePath("a.jpg"), "a"));
     QVERIFY(QDir().mkpath(cwd.filePath("dir.jpg")));
 
+    // A folder in the final file's place: the rename of the finished temporary file fails for real.
+    UploadFolder::setBeforeRename([](const QString& finalPath) { QDir().mkpath(finalPath); });
+    const auto removeHook = qScopeGuard([] { UploadFolder::setBeforeRename(nullptr); });
+    if (!situation.startsWith("rename"))
+        UploadFolder::setBeforeRename(nullptr);
+
     QString error;
     bool ok = true;
-    if (situation == "nosource")
+    if (situation == "renamecopy")
+        ok = UploadFolder::copyFile(cwd.filePath("a.jpg"), folder, "x.jpg", &error);
+    else if (situation == "renamebytes")
+        ok = UploadFolder::placeBytes(folder, "x.jpg", "bytes", &error);
+    else if (situation == "nosource")
         ok = UploadFolder::copyFile(cwd.filePath("missing.jpg"), folder, "x.jpg", &error);
     else if (situation == "sourcedir")
         ok = UploadFolder::copyFile(cwd.filePath("dir.jpg"), folder, "x.jpg", &error);

@@ -1,9 +1,11 @@
 #include "widgets/SliderImageList.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
-#include <QMouseEvent>
 #include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QScroller>
@@ -21,6 +23,21 @@ void writeImage(const QString& path, const char* format)
     QVERIFY(TestUtils::makeTestImage(40, 30).save(path, format));
 }
 
+// A wide picture, its left half one colour and its right half another.
+QImage halves(const QColor& left, const QColor& right)
+{
+    QImage image(400, 100, QImage::Format_RGB32);
+    image.fill(left);
+    QPainter(&image).fillRect(200, 0, 200, 100, right);
+    return image;
+}
+
+bool near(const QColor& actual, const QColor& expected)
+{
+    return qAbs(actual.red() - expected.red()) < 40 && qAbs(actual.green() - expected.green()) < 40 &&
+           qAbs(actual.blue() - expected.blue()) < 40;
+}
+
 } // namespace
 
 class TestSliderImageList : public QObject
@@ -31,10 +48,12 @@ private slots:
     void loadFolderListsJpegAndBmpByName_data();
     void loadFolderListsJpegAndBmpByName();
     void addImageAppendsAfterFolder();
-    void thumbnailsAreFiftyPixelsSquare();
+    void thumbnailsShowTheWholePicture_data();
+    void thumbnailsShowTheWholePicture();
     void scrollingClampsAtEnds_data();
     void scrollingClampsAtEnds();
     void currentRowChangeEmitsPath();
+    void clickOpensTheImageOfItsCell();
     void outOfRangeIndexEmitsNothing_data();
     void outOfRangeIndexEmitsNothing();
     void dragScrollsKinetically();
@@ -93,16 +112,49 @@ void TestSliderImageList::addImageAppendsAfterFolder()
     QCOMPARE(strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->count(), 2);
 }
 
-void TestSliderImageList::thumbnailsAreFiftyPixelsSquare()
+void TestSliderImageList::thumbnailsShowTheWholePicture_data()
 {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("added after a photograph") << "add";
+    QTest::newRow("listed from the folder") << "folder";
+    QTest::newRow("listed again after the photograph changed") << "changed";
+}
+
+void TestSliderImageList::thumbnailsShowTheWholePicture()
+{
+    QFETCH(QString, how);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("wide.jpg"));
-    QVERIFY(TestUtils::makeTestImage(400, 100).save(path));
+    const QString folder = dir.path() + QStringLiteral("/");
+    const QString path = folder + QStringLiteral("wide.jpg");
+    QVERIFY(halves(Qt::red, Qt::blue).save(path));
+    QColor left = Qt::red;
+    QColor right = Qt::blue;
     SliderImageList strip;
-    strip.addImage(path);
     auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    if (how == QLatin1String("add")) {
+        strip.addImage(path);
+    } else {
+        if (how == QLatin1String("changed")) {
+            SliderImageList earlier;
+            earlier.loadFolder(folder);
+            QTRY_VERIFY(!earlier.findChild<QListWidget*>()->item(0)->icon().isNull());
+            QVERIFY(halves(Qt::blue, Qt::red).save(path));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+            std::swap(left, right);
+        }
+        strip.loadFolder(folder);
+    }
     QCOMPARE(list->iconSize(), QSize(55, 60));
+    QTRY_VERIFY(!list->item(0)->icon().isNull());
     QCOMPARE(list->item(0)->icon().availableSizes(), QList<QSize>{QSize(50, 50)});
+    // Squeezed to 50 x 50, aspect ratio ignored: both halves, from top to bottom.
+    const QImage thumbnail = list->item(0)->icon().pixmap(QSize(50, 50)).toImage();
+    for (int y : {2, 25, 47}) {
+        QVERIFY(near(thumbnail.pixelColor(8, y), left));
+        QVERIFY(near(thumbnail.pixelColor(42, y), right));
+    }
 }
 
 void TestSliderImageList::scrollingClampsAtEnds_data()
@@ -171,6 +223,35 @@ void TestSliderImageList::currentRowChangeEmitsPath()
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(0).at(0).toString(), paths.at(1));
     QCOMPARE(spy.at(1).at(0).toString(), paths.at(0));
+}
+
+void TestSliderImageList::clickOpensTheImageOfItsCell()
+{
+    // A preview that does not decode (cut short by a crash, or not an image at all) sits between two good ones.
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QStringLiteral("/");
+    writeImage(folder + QStringLiteral("a.jpg"), "JPG");
+    QVERIFY(TestUtils::writeFile(folder + QStringLiteral("b.jpg"), QByteArray("\xFF\xD8 not a picture")));
+    writeImage(folder + QStringLiteral("c.jpg"), "JPG");
+    const QString added = folder + QStringLiteral("new/d.jpg");
+    writeImage(added, "JPG");
+    SliderImageList strip;
+    strip.loadFolder(folder);
+    strip.addImage(added);
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
+    auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    QSignalSpy spy(&strip, &SliderImageList::displayImage);
+    // Click every cell where it is drawn: each opens its own file.
+    const QStringList expected{folder + QStringLiteral("a.jpg"), folder + QStringLiteral("b.jpg"),
+                               folder + QStringLiteral("c.jpg"), added};
+    for (int row = expected.size() - 1; row >= 0; --row) {
+        const QRect cell = list->visualItemRect(list->item(row));
+        QVERIFY2(cell.width() >= 50, qPrintable(QStringLiteral("row %1 has no cell").arg(row)));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTRY_COMPARE(spy.count(), expected.size() - row);
+        QCOMPARE(spy.last().at(0).toString(), expected.at(row));
+    }
 }
 
 void TestSliderImageList::outOfRangeIndexEmitsNothing_data()
