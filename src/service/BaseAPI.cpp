@@ -6,12 +6,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
+
+#include "service/ServiceReplies.h"
 
 namespace {
 
@@ -81,9 +82,7 @@ QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
     // A timed-out reply carries whatever arrived before the abort; it must not count as an answer.
     if (!waitForFinished(pending, s_transferTimeout, false))
         return QJsonObject();
-    // The service may percent-encode its whole reply; "+" stays as it is.
-    const QByteArray decoded = QByteArray::fromPercentEncoding(pending->readAll());
-    return QJsonDocument::fromJson(decoded).object();
+    return ServiceReplies::decode(pending->readAll());
 }
 
 bool BaseAPI::waitForFinished(QNetworkReply* pending, int timeoutMsecs, bool restartOnProgress)

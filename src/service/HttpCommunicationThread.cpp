@@ -5,16 +5,12 @@
 #include "service/BaseAPI.h"
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"
-
-#include <cmath>
-#include <limits>
+#include "service/ServiceReplies.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonValue>
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
 // re-entered by a timer while it waits: nothing here keeps state between the steps of a call except locals.
@@ -46,35 +42,6 @@ QString timestamp()
     return QString::number(RequestSigning::currentMSecs());
 }
 
-QString readText(const QJsonObject& object, const char* key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isString() ? value.toString() : QString();
-}
-
-// A whole JSON number; anything else (missing, text, fraction, out of range) reads as 0.
-int readInt(const QJsonObject& object, const char* key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (!value.isDouble())
-        return 0;
-    const double number = value.toDouble();
-    if (std::floor(number) != number || number < std::numeric_limits<int>::min() ||
-        number > std::numeric_limits<int>::max())
-        return 0;
-    return int(number);
-}
-
-QJsonObject readObject(const QJsonObject& object, const char* key)
-{
-    return object.value(QLatin1String(key)).toObject();
-}
-
-QJsonArray readArray(const QJsonObject& object, const char* key)
-{
-    return object.value(QLatin1String(key)).toArray();
-}
-
 QString indented(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
@@ -82,7 +49,7 @@ QString indented(const QJsonObject& object)
 
 void reportFailure(const QJsonObject& result)
 {
-    emit HttpCommunicationThread::getInstance()->message(readText(result, "desc"));
+    emit HttpCommunicationThread::getInstance()->message(ServiceReplies::desc(result));
 }
 
 // Creates each missing level below the working directory in turn; returns the folder path ending in "/".
@@ -122,16 +89,11 @@ bool accepted(const QJsonObject& result)
 {
     if (result.isEmpty())
         return false;
-    if (readInt(result, "code") != 0) {
+    if (ServiceReplies::code(result) != 0) {
         reportFailure(result);
         return false;
     }
     return true;
-}
-
-QString pageRange(const QJsonObject& image)
-{
-    return QString::number(readInt(image, "beginPage")) + QLatin1Char('-') + QString::number(readInt(image, "endPage"));
 }
 
 } // namespace
@@ -162,9 +124,9 @@ bool HttpCommunicationThread::getUploadToken()
     const QJsonObject result = postLogged(api, TOKEN_PATH, RequestSigning::tokenText(uid, token, timestamp()));
     if (!accepted(result))
         return false;
-    const QJsonObject data = readObject(result, "data");
-    uploadToken = readText(data, "token");
-    uploadDomain = readText(data, "domain");
+    const ServiceReplies::UploadCredentials credentials = ServiceReplies::uploadCredentials(result);
+    uploadToken = credentials.token;
+    uploadDomain = credentials.domain;
     return true;
 }
 
@@ -183,10 +145,7 @@ bool HttpCommunicationThread::getPaperStatus()
         postLogged(api, PAPER_STATUS_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
     if (!accepted(result))
         return false;
-    const QJsonObject data = readObject(result, "data");
-    const int uploaded = readInt(data, "uploadedImageCount");
-    const int failed = readInt(data, "analyseFailImageCount");
-    return uploaded != 0 && failed != uploaded;
+    return ServiceReplies::hasUploads(result);
 }
 
 void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount)
@@ -196,11 +155,11 @@ void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, i
         getLogged(api, ZERO_PROOFREAD_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
     if (!accepted(result))
         return;
-    const QJsonObject data = readObject(result, "data");
+    const ServiceReplies::ProofreadCounts counts = ServiceReplies::proofreadCounts(result);
     if (proofreadImageCount)
-        *proofreadImageCount = readInt(data, "proofreadImageCount");
+        *proofreadImageCount = counts.proofread;
     if (totalImageCount)
-        *totalImageCount = readInt(data, "totalImageCount");
+        *totalImageCount = counts.total;
 }
 
 void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& students)
@@ -213,19 +172,7 @@ void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& stud
         getLogged(api, REPLENISH_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
     if (!accepted(result))
         return;
-    const QJsonArray list = readArray(readObject(result, "data"), "students");
-    for (const QJsonValue& entry : list) {
-        const QJsonObject object = entry.toObject();
-        ReplenishStudent student;
-        student.realName = readText(object, "realName");
-        const QJsonArray images = readArray(object, "images");
-        for (const QJsonValue& imageEntry : images) {
-            const QJsonObject image = imageEntry.toObject();
-            student.images.append(
-                {readText(image, "failReason"), readText(image, "proposals"), readText(image, "page")});
-        }
-        students.append(student);
-    }
+    students = ServiceReplies::replenishStudents(result);
 }
 
 void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
@@ -241,14 +188,10 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
         postLogged(api, ANSWER_INFO_PATH, RequestSigning::answerInfoText(uid, token, taskId, studentId, timestamp()));
     if (!accepted(result))
         return;
-    const QJsonObject data = readObject(result, "data");
-    info->studentName = readText(data, "studentName");
-    info->studentId = readText(data, "studentId");
-    const QJsonArray images = readArray(data, "images");
-    for (const QJsonValue& entry : images) {
-        const QString imageUrl = entry.isString() ? entry.toString() : QString();
-        if (imageUrl.isEmpty())
-            continue;
+    const ServiceReplies::AnswerPages pages = ServiceReplies::answerPages(result);
+    info->studentName = pages.studentName;
+    info->studentId = pages.studentId;
+    for (const QString& imageUrl : pages.imageUrls) {
         const QString path = folder + SafeFileName::fromUrl(imageUrl);
         if (!QFile::exists(path))
             api.download(imageUrl, path);
@@ -273,18 +216,14 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
 
     if (result.isEmpty())
         return false;
-    if (readInt(result, "code") != 0) {
+    if (ServiceReplies::code(result) != 0) {
         if (state)
             *state = ServiceError;
         return true;
     }
-    const QJsonObject data = readObject(result, "data");
-    page->unAnalyseSuccessStudentCount = readInt(data, "unAnalyseSuccessStudentCount");
-    page->analyseSuccessStudentCount = readInt(data, "analyseSuccessStudentCount");
-    if (state) {
-        const bool running = page->analyseSuccessStudentCount < 1 || page->unAnalyseSuccessStudentCount != 0;
-        *state = running ? AnalysisRunning : AnalysisComplete;
-    }
+    *page = ServiceReplies::paperStatusPage(result);
+    if (state)
+        *state = ServiceReplies::paperState(*page);
 
     // Fetches url into the task folder unless present; returns the local path.
     const auto fetch = [&api, &folder](const QString& imageUrl) {
@@ -294,42 +233,28 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
         return path;
     };
 
-    const QJsonArray answers = readArray(data, "studentAnswers");
-    for (const QJsonValue& entry : answers) {
-        const QJsonObject object = entry.toObject();
-        StudentAnswer answer;
-        answer.warnDesc = readText(object, "warnDesc");
-        answer.studentName = readText(object, "studentName");
-        answer.studentId = readText(object, "studentId");
-        answer.scoreDesc = readText(object, "scoreDesc");
-
-        const QJsonArray images = readArray(object, "images");
-        for (const QJsonValue& imageEntry : images) {
-            const QJsonObject image = imageEntry.toObject();
-            const QString imageUrl = readText(image, "url");
-            const QString range = pageRange(image);
-            if (imageUrl.isEmpty()) {
-                answer.images.append({QString(), range});
+    // The reply names URLs; each becomes the local path of its file, fetched unless present or cached.
+    for (StudentAnswer& answer : page->studentAnswers) {
+        for (std::pair<QString, QString>& image : answer.images) {
+            const QString imageUrl = image.first;
+            if (imageUrl.isEmpty())
                 continue;
-            }
             const auto cached = imageCache.constFind(imageUrl);
             if (cached != imageCache.constEnd()) {
-                answer.images.append({cached.value(), range});
+                image.first = cached.value();
                 continue;
             }
-            const QString path = fetch(imageUrl);
-            answer.images.append({path, range});
+            image.first = fetch(imageUrl);
             // Only a file that is really there is remembered: a failed fetch is tried again on the next refresh.
-            if (QFile::exists(path))
-                imageCache.insert(imageUrl, path);
+            if (QFile::exists(image.first))
+                imageCache.insert(imageUrl, image.first);
         }
 
-        const QString thumb = readText(object, "thumbAnswerImageUrl");
+        const QString thumb = answer.thumbPath;
         if (!thumb.isEmpty()) {
             const auto cached = imageCache.constFind(thumb);
             answer.thumbPath = cached != imageCache.constEnd() ? cached.value() : fetch(thumb);
         }
-        page->studentAnswers.append(answer);
     }
     return true;
 }
