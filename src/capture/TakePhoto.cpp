@@ -24,6 +24,7 @@
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
+#include "widgets/AccessibleName.h"
 
 namespace {
 
@@ -114,6 +115,9 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
     pushButton->setFixedSize(98, 46);
     pushButton->setIcon(resourceIcon("allscreen.png"));
     pushButton->setIconSize(QSize(98, 46));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
+    AccessibleName::setForIconButton(circle, QStringLiteral("拍照"));
+    AccessibleName::setForIconButton(finishButton, QStringLiteral("完成拍照"));
 
     setStyleSheet(QStringLiteral("background-color:rgba(10,13,23,1)"));
     setAttribute(Qt::WA_StyledBackground, true);
@@ -422,6 +426,7 @@ void TakePhoto::enterFullScreen()
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     pushButton->setFixedSize(130, 46);
     pushButton->setIcon(resourceIcon("esc.png"));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("退出全屏"));
     pushButton->setIconSize(QSize(130, 46));
     showFullScreen();
 }
@@ -435,6 +440,7 @@ void TakePhoto::leaveFullScreen()
     pushButton->setFixedSize(98, 46);
     pushButton->setIcon(resourceIcon("allscreen.png"));
     pushButton->setIconSize(QSize(98, 46));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
     // Without the window flag the page returns into its parent.
     setWindowFlags(Qt::FramelessWindowHint);
     showNormal();

@@ -11,6 +11,8 @@
 #include <QScroller>
 #include <QSpacerItem>
 
+#include "widgets/AccessibleName.h"
+
 namespace {
 
 constexpr int kScrollStep = 10;
@@ -78,6 +80,8 @@ void SliderImageList::setupUi()
     listWidget->setObjectName(QStringLiteral("listWidget"));
     pushButton_2 =
         makeArrowButton(QStringLiteral("pushButton_2"), QStringLiteral(":/AmbrelClient/Resources/right.png"), this);
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("向左滚动"));
+    AccessibleName::setForIconButton(pushButton_2, QStringLiteral("向右滚动"));
 
     horizontalLayout->addItem(fixedSpacer(19));
     horizontalLayout->addWidget(pushButton);
