@@ -221,9 +221,13 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
             *state = ServiceError;
         return true;
     }
-    *page = ServiceReplies::paperStatusPage(result);
+    // The reply names URLs. Students join the page one by one once their URLs are local paths: the page may be
+    // looked at while a download waits.
+    PaperStatusPage parsed = ServiceReplies::paperStatusPage(result);
+    page->analyseSuccessStudentCount = parsed.analyseSuccessStudentCount;
+    page->unAnalyseSuccessStudentCount = parsed.unAnalyseSuccessStudentCount;
     if (state)
-        *state = ServiceReplies::paperState(*page);
+        *state = ServiceReplies::paperState(parsed);
 
     // Fetches url into the task folder unless present; returns the local path.
     const auto fetch = [&api, &folder](const QString& imageUrl) {
@@ -233,8 +237,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
         return path;
     };
 
-    // The reply names URLs; each becomes the local path of its file, fetched unless present or cached.
-    for (StudentAnswer& answer : page->studentAnswers) {
+    for (StudentAnswer& answer : parsed.studentAnswers) {
         for (std::pair<QString, QString>& image : answer.images) {
             const QString imageUrl = image.first;
             if (imageUrl.isEmpty())
@@ -255,6 +258,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
             const auto cached = imageCache.constFind(thumb);
             answer.thumbPath = cached != imageCache.constEnd() ? cached.value() : fetch(thumb);
         }
+        page->studentAnswers.append(answer);
     }
     return true;
 }
