@@ -8,6 +8,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 compiler="${MINGW_CXX:-x86_64-w64-mingw32-g++}"
+archiver="${MINGW_AR:-x86_64-w64-mingw32-ar}"
 flags=(-std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -DNOMINMAX -DWIN32_LEAN_AND_MEAN -I"$root/src")
 
 if ! command -v "$compiler" >/dev/null 2>&1; then
@@ -51,7 +52,7 @@ echo "check-windows: $checked compiled, $skipped skipped (need Qt), $failed fail
 
 # The Windows test programs, linked statically so that Wine needs no MinGW run-time libraries.
 archive="$out/libambrel_win.a"
-x86_64-w64-mingw32-ar rcs "$archive" "${objects[@]}"
+"$archiver" rcs "$archive" "${objects[@]}"
 programs=()
 while IFS= read -r -d '' source; do
     relative="${source#"$root"/}"
