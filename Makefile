@@ -12,7 +12,11 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DAMBREL_WERROR=ON
 endif
 
-.PHONY: all bootstrap configure build test demo package screenshots format check-windows clean
+# The fuzz targets build with clang in a folder of their own; `make fuzz` runs each for FUZZ_SECONDS.
+FUZZ_BUILD_DIR ?= $(BUILD_DIR)/fuzz
+FUZZ_SECONDS ?= 60
+
+.PHONY: all bootstrap configure build test demo package screenshots format check-windows clean fuzz-build fuzz
 
 all: build
 
@@ -27,9 +31,20 @@ configure: bootstrap $(BUILD_DIR)/build.ninja
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+test: build fuzz-build
 	@if [ -x scripts/check-windows.sh ]; then scripts/check-windows.sh; fi
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(FUZZ_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+$(FUZZ_BUILD_DIR)/build.ninja:
+	cmake -S fuzz -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		$(CMAKE_FLAGS)
+
+fuzz-build: bootstrap $(FUZZ_BUILD_DIR)/build.ninja
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/fuzz.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
 
 demo: build
 	scripts/demo.sh $(BUILD_DIR)
@@ -46,7 +61,7 @@ check-windows: bootstrap
 	scripts/check-windows.sh
 
 format:
-	find src tests tools benchmarks \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
+	find src tests tools benchmarks fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR)

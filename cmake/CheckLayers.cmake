@@ -1,7 +1,8 @@
 # Fails when a source file includes a header from a folder above its own layer.
 # Usage: cmake -DSOURCE_DIR=<root> "-DLAYERS=core;service;...;capture,pages,viewer;app" -P CheckLayers.cmake
 # LAYERS lists the levels from the bottom; folders of one level are separated by commas and never include each other.
-# src/<folder>, tests/<folder> and benchmarks/<folder> may include their own folder and the levels below it.
+# src/<folder>, tests/<folder>, benchmarks/<folder> and fuzz/<folder> may include their own folder and the levels
+# below it.
 cmake_minimum_required(VERSION 3.16)
 if(NOT SOURCE_DIR OR NOT LAYERS)
     message(FATAL_ERROR "CheckLayers: SOURCE_DIR and LAYERS are required")
@@ -23,7 +24,7 @@ endfunction()
 
 set(violations 0)
 set(checked 0)
-foreach(root src tests benchmarks)
+foreach(root src tests benchmarks fuzz)
     file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${root}/*.cpp ${SOURCE_DIR}/${root}/*.h)
     foreach(file ${files})
         string(REGEX MATCH "^${root}/([^/]+)/" _ "${file}")

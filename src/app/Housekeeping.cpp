@@ -1,6 +1,7 @@
 #include "app/Housekeeping.h"
 
 #include "app/ProcessPlatform.h"
+#include "app/ProcessSearch.h"
 
 namespace {
 
@@ -30,29 +31,17 @@ void Housekeeping::setDefaultPlatform(ProcessPlatform* platform)
 bool Housekeeping::endOtherCopy(const QString& executableName, qint64 ownProcessId)
 {
     const std::vector<ProcessEntry> entries = m_platform.processes();
-    // The list's first entry is the system's idle process, never a copy of ours.
-    for (std::size_t i = 1; i < entries.size(); ++i) {
-        const ProcessEntry& entry = entries[i];
-        if (!toQString(entry.name).contains(executableName, Qt::CaseSensitive))
-            continue;
-        if (static_cast<qint64>(entry.id) == ownProcessId)
-            continue;
-        if (!m_platform.isCopyOfThisProgram(entry.id))
-            continue;
-        m_platform.endProcess(entry.id);
-        break;
-    }
+    const ProcessEntry* copy =
+        ProcessSearch::otherCopy(entries, executableName.toStdWString(), ownProcessId,
+                                 [this](std::uint32_t id) { return m_platform.isCopyOfThisProgram(id); });
+    if (copy)
+        m_platform.endProcess(copy->id);
     return true;
 }
 
 bool Housekeeping::isUpdaterRunning()
 {
-    const QString updater = toQString(m_platform.conventions().updaterName);
-    for (const ProcessEntry& entry : m_platform.processes()) {
-        if (toQString(entry.name).compare(updater, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
+    return ProcessSearch::findNamed(m_platform.processes(), m_platform.conventions().updaterName, false) != nullptr;
 }
 
 QString Housekeeping::updaterPath()
@@ -78,15 +67,11 @@ QString Housekeeping::moduleDirectory()
 bool Housekeeping::launchAsLoggedInUser(const QString& program, const QString& workingDirectory)
 {
     const ProcessConventions conventions = m_platform.conventions();
-    const QString shellName = toQString(conventions.shellProcessName);
     const std::vector<ProcessEntry> entries = m_platform.processes();
     const ProcessEntry* shell = nullptr;
-    if (!shellName.isEmpty()) {
+    if (!conventions.shellProcessName.empty()) {
         // The updater runs on the logged-in user's desktop: without that user's shell there is nobody to run it for.
-        for (std::size_t i = 1; i < entries.size() && !shell; ++i) {
-            if (toQString(entries[i].name).compare(shellName, Qt::CaseInsensitive) == 0)
-                shell = &entries[i];
-        }
+        shell = ProcessSearch::findNamed(entries, conventions.shellProcessName, true);
         if (!shell)
             return false;
     }

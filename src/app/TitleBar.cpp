@@ -2,6 +2,7 @@
 
 #include "app/WindowMove.h"
 #include "widgets/ResourcePixmap.h"
+#include "widgets/AccessibleName.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -56,6 +57,10 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     m_maximizeButton->setIcon(buttonIcon(QStringLiteral("normal.ico")));
     m_minimizeButton->setIcon(buttonIcon(QStringLiteral("min.png")));
     m_closeButton->setIcon(buttonIcon(QStringLiteral("close.png")));
+    AccessibleName::setForIconButton(m_minimizeButton, QStringLiteral("最小化"));
+    AccessibleName::setForIconButton(m_closeButton, QStringLiteral("关闭"));
+    // Until the first state update (the first resize) the window is at normal size.
+    AccessibleName::setForIconButton(m_maximizeButton, tr("最大化"));
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_spacerLabel);
@@ -164,11 +169,11 @@ void TitleBar::updateMaximize()
     if (!top->isWindow())
         return;
     if (top->isMaximized()) {
-        m_maximizeButton->setToolTip(tr("Restore"));
+        AccessibleName::setForIconButton(m_maximizeButton, tr("还原"));
         m_maximizeButton->setProperty("maximizeProperty", QStringLiteral("restore"));
     } else {
         m_maximizeButton->setProperty("maximizeProperty", QStringLiteral("maximize"));
-        m_maximizeButton->setToolTip(tr("Maximize"));
+        AccessibleName::setForIconButton(m_maximizeButton, tr("最大化"));
     }
     // Style-sheet rules that depend on the property are only evaluated again when the style is set anew.
     m_maximizeButton->setStyle(QApplication::style());

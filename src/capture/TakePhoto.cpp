@@ -25,6 +25,7 @@
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
+#include "widgets/AccessibleName.h"
 
 namespace {
 
@@ -122,6 +123,9 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
     pushButton->setFixedSize(98, 46);
     pushButton->setIcon(resourceIcon("allscreen.png"));
     pushButton->setIconSize(QSize(98, 46));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
+    AccessibleName::setForIconButton(circle, QStringLiteral("拍照"));
+    AccessibleName::setForIconButton(finishButton, QStringLiteral("完成拍照"));
 
     setStyleSheet(QStringLiteral("background-color:rgba(10,13,23,1)"));
     setAttribute(Qt::WA_StyledBackground, true);
@@ -487,6 +491,7 @@ void TakePhoto::enterFullScreen()
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     pushButton->setFixedSize(130, 46);
     pushButton->setIcon(resourceIcon("esc.png"));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("退出全屏"));
     pushButton->setIconSize(QSize(130, 46));
     showFullScreen();
     attachVideo();
@@ -501,6 +506,7 @@ void TakePhoto::leaveFullScreen()
     pushButton->setFixedSize(98, 46);
     pushButton->setIcon(resourceIcon("allscreen.png"));
     pushButton->setIconSize(QSize(98, 46));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
     // Without the window flag the page returns into its parent. Its window from full screen is destroyed first: kept,
     // it would stay unmapped inside the parent under a window manager, and the video on it frozen.
     if (QWindow* native = windowHandle())

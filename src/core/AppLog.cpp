@@ -6,7 +6,74 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
+
+namespace {
+
+ushort code(QChar c)
+{
+    return c.unicode();
+}
+
+ushort code(char c)
+{
+    return uchar(c);
+}
+
+void appendLatin1(QString& out, const char* text)
+{
+    out.append(QLatin1String(text));
+}
+
+void appendLatin1(QByteArray& out, const char* text)
+{
+    out.append(text);
+}
+
+// "token=" as a parameter name: at the start or after "&" / "?", its value running up to the next "&" or ASCII
+// white space. Scanned by hand rather than with a pattern: a pattern refuses text that is not valid UTF-16 (a lone
+// surrogate) and would then let the whole text through unredacted.
+template <typename Text> Text redactTokenIn(const Text& text)
+{
+    static const char key[] = "token=";
+    const int keyLength = int(sizeof(key)) - 1;
+    const auto endsValue = [](ushort c) { return c == '&' || c == ' ' || (c >= '\t' && c <= '\r'); };
+    Text out;
+    out.reserve(text.size());
+    int i = 0;
+    while (i < text.size()) {
+        const bool parameterStart = i == 0 || code(text.at(i - 1)) == '&' || code(text.at(i - 1)) == '?';
+        int k = 0;
+        while (parameterStart && k < keyLength && i + k < text.size() && code(text.at(i + k)) == uchar(key[k]))
+            ++k;
+        if (k < keyLength) {
+            out.append(text.at(i));
+            ++i;
+            continue;
+        }
+        appendLatin1(out, "token=***");
+        i += keyLength;
+        while (i < text.size() && !endsValue(code(text.at(i))))
+            ++i;
+    }
+    return out;
+}
+
+// A log entry is one line of text: control bytes (a NUL, a line end) are written as "%XX".
+QByteArray escapeControlBytes(const QByteArray& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const uchar byte = uchar(c);
+        if (byte < 0x20 || byte == 0x7f)
+            out.append('%').append(QByteArray::number(byte, 16).rightJustified(2, '0').toUpper());
+        else
+            out.append(c);
+    }
+    return out;
+}
+
+} // namespace
 
 namespace AppLog {
 
@@ -25,16 +92,12 @@ void append(const QByteArray& bytes)
 
 QString redactToken(const QString& text)
 {
-    // "token=" as a parameter name: at the start or after "&" / "?", value up to the next "&" or white space.
-    static const QRegularExpression pattern(QStringLiteral("(^|[&?])token=[^&\\s]*"));
-    QString out = text;
-    out.replace(pattern, QStringLiteral("\\1token=***"));
-    return out;
+    return redactTokenIn(text);
 }
 
 QByteArray redactToken(const QByteArray& text)
 {
-    return redactToken(QString::fromLocal8Bit(text)).toLocal8Bit();
+    return redactTokenIn(text);
 }
 
 QByteArray redactLaunchArgument(const QByteArray& argument)
@@ -44,10 +107,9 @@ QByteArray redactLaunchArgument(const QByteArray& argument)
     // received apart from the token; an encoded one is logged decoded, since its "_" may be encoded too.
     const QByteArray text = argument.contains('%') ? LaunchContext::percentDecode(argument) : argument;
     QList<QByteArray> pieces = text.split('_');
-    if (pieces.size() < 2)
-        return text;
-    pieces[1] = "***";
-    return pieces.join('_');
+    if (pieces.size() >= 2)
+        pieces[1] = "***";
+    return escapeControlBytes(pieces.join('_'));
 }
 
 } // namespace AppLog

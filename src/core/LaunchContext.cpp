@@ -35,13 +35,15 @@ bool isPlainName(const QString& value)
 QByteArray LaunchContext::percentDecode(const QByteArray& text)
 {
     // Unlike QByteArray::fromPercentEncoding, a "%" not followed by two hex digits stays as it is: decoding it
-    // anyway would invent a byte and could swallow a following "_" separator.
+    // anyway would invent a byte and could swallow a following "_" separator. "%00" stays too: a NUL byte ends
+    // the text for C strings and for Qt's conversions, cutting off whatever follows, and must not reach the log.
     QByteArray out;
     out.reserve(text.size());
     for (int i = 0; i < text.size(); ++i) {
-        if (text.at(i) == '%' && i + 2 < text.size() && hexValue(text.at(i + 1)) >= 0 &&
-            hexValue(text.at(i + 2)) >= 0) {
-            out.append(char(hexValue(text.at(i + 1)) * 16 + hexValue(text.at(i + 2))));
+        const int high = i + 2 < text.size() ? hexValue(text.at(i + 1)) : -1;
+        const int low = high >= 0 ? hexValue(text.at(i + 2)) : -1;
+        if (text.at(i) == '%' && low >= 0 && high * 16 + low != 0) {
+            out.append(char(high * 16 + low));
             i += 2;
         } else {
             out.append(text.at(i));
@@ -54,7 +56,9 @@ LaunchContext LaunchContext::parse(const QByteArray& argument)
 {
     LaunchContext context;
     // Only "%" escapes are decoded: a "+" in the argument stays a "+".
-    const QString text = QString::fromUtf8(percentDecode(argument));
+    // With an explicit size: fromUtf8(QByteArray) stops at the first NUL byte.
+    const QByteArray decoded = percentDecode(argument);
+    const QString text = QString::fromUtf8(decoded.constData(), decoded.size());
     const QStringList pieces = text.split(QLatin1Char('_'), Qt::KeepEmptyParts, Qt::CaseSensitive);
     if (pieces.size() < 4)
         return context;

@@ -9,6 +9,7 @@
 
 #include "pages/PageStyles.h"
 #include "widgets/ResourcePixmap.h"
+#include "widgets/AccessibleName.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     refreshRow->setSpacing(0);
     PageStyles::addFixedSpacer(refreshRow, 24);
     m_refresh = PageStyles::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
+    AccessibleName::setForIconButton(m_refresh, QStringLiteral("刷新"));
     m_refresh->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/shuaxin.png")));
     m_refresh->setIconSize(QSize(22, 19));
     refreshRow->addWidget(m_refresh);

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "pages/PageStyles.h"
+#include "widgets/AccessibleName.h"
 
 DisplayPhotoHeadReTake::DisplayPhotoHeadReTake(QWidget* parent) : QWidget(parent)
 {
@@ -12,6 +13,7 @@ DisplayPhotoHeadReTake::DisplayPhotoHeadReTake(QWidget* parent) : QWidget(parent
 
     PageStyles::addFixedSpacer(layout, 24);
     m_back = PageStyles::makeButton(this, QStringLiteral("back"), QSize(22, 19), PageStyles::iconButton());
+    AccessibleName::setForIconButton(m_back, QStringLiteral("返回"));
     m_back->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/return.png")));
     m_back->setIconSize(QSize(22, 19));
     layout->addWidget(m_back);

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "pages/ImageImport.h"
+#include "widgets/AccessibleName.h"
 
 namespace {
 
@@ -149,11 +150,13 @@ void HomePage::setupUi()
     auto* upload =
         makeImageButton(this, QStringLiteral("pushButton_2"), QStringLiteral(":/AmbrelClient/Resources/编组备份.png"));
     upload->setStyleSheet(QStringLiteral("font-size:16pt;background:white;border:0px;"));
+    AccessibleName::setForIconButton(upload, QStringLiteral("上传照片"));
     grid->addLayout(centred(upload), 6, 1);
     grid->addItem(spacer(348, 30), 7, 1);
     auto* start =
         makeImageButton(this, QStringLiteral("pushButton"), QStringLiteral(":/AmbrelClient/Resources/startButton.png"));
     start->setStyleSheet(QStringLiteral("border:0px;background:transparent;"));
+    AccessibleName::setForIconButton(start, QStringLiteral("开始拍照"));
     grid->addLayout(centred(start), 8, 1);
     grid->addItem(spacer(20, 20), 9, 1);
     grid->addLayout(centred(makeLabel(this, QStringLiteral("label"),

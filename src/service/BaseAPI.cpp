@@ -8,12 +8,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
+
+#include "service/ServiceReplies.h"
 
 namespace {
 
@@ -149,9 +150,7 @@ QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
     if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit}))
         return QJsonObject();
     m_lastHttpStatus = pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // The service may percent-encode its whole reply; "+" stays as it is.
-    const QByteArray decoded = QByteArray::fromPercentEncoding(pending->readAll());
-    return QJsonDocument::fromJson(decoded).object();
+    return ServiceReplies::decode(pending->readAll());
 }
 
 bool BaseAPI::waitForFinished(QNetworkReply* pending, const Bounds& bounds)

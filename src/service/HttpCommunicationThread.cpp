@@ -6,16 +6,12 @@
 #include "service/FileNameClaims.h"
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"
-
-#include <cmath>
-#include <limits>
+#include "service/ServiceReplies.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonValue>
 #include <QSet>
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
@@ -48,35 +44,6 @@ QString timestamp()
     return QString::number(RequestSigning::currentMSecs());
 }
 
-QString readText(const QJsonObject& object, const char* key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    return value.isString() ? value.toString() : QString();
-}
-
-// A whole JSON number; anything else (missing, text, fraction, out of range) reads as 0.
-int readInt(const QJsonObject& object, const char* key)
-{
-    const QJsonValue value = object.value(QLatin1String(key));
-    if (!value.isDouble())
-        return 0;
-    const double number = value.toDouble();
-    if (std::floor(number) != number || number < std::numeric_limits<int>::min() ||
-        number > std::numeric_limits<int>::max())
-        return 0;
-    return int(number);
-}
-
-QJsonObject readObject(const QJsonObject& object, const char* key)
-{
-    return object.value(QLatin1String(key)).toObject();
-}
-
-QJsonArray readArray(const QJsonObject& object, const char* key)
-{
-    return object.value(QLatin1String(key)).toArray();
-}
-
 QString indented(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
@@ -84,7 +51,7 @@ QString indented(const QJsonObject& object)
 
 void reportFailure(const QJsonObject& result)
 {
-    emit HttpCommunicationThread::getInstance()->message(readText(result, "desc"));
+    emit HttpCommunicationThread::getInstance()->message(ServiceReplies::desc(result));
 }
 
 // Creates each missing level below the working directory in turn; returns the folder path ending in "/".
@@ -173,16 +140,11 @@ bool accepted(const QJsonObject& result)
 {
     if (result.isEmpty())
         return false;
-    if (readInt(result, "code") != 0) {
+    if (ServiceReplies::code(result) != 0) {
         reportFailure(result);
         return false;
     }
     return true;
-}
-
-QString pageRange(const QJsonObject& image)
-{
-    return QString::number(readInt(image, "beginPage")) + QLatin1Char('-') + QString::number(readInt(image, "endPage"));
 }
 
 } // namespace
@@ -213,9 +175,9 @@ bool HttpCommunicationThread::getUploadToken()
     const QJsonObject result = postLogged(api, TOKEN_PATH, RequestSigning::tokenText(uid, token, timestamp()));
     if (!accepted(result))
         return false;
-    const QJsonObject data = readObject(result, "data");
-    uploadToken = readText(data, "token");
-    uploadDomain = readText(data, "domain");
+    const ServiceReplies::UploadCredentials credentials = ServiceReplies::uploadCredentials(result);
+    uploadToken = credentials.token;
+    uploadDomain = credentials.domain;
     return true;
 }
 
@@ -237,10 +199,7 @@ bool HttpCommunicationThread::getPaperStatus()
         postLogged(api, PAPER_STATUS_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
     if (!accepted(result))
         return false;
-    const QJsonObject data = readObject(result, "data");
-    const int uploaded = readInt(data, "uploadedImageCount");
-    const int failed = readInt(data, "analyseFailImageCount");
-    return uploaded != 0 && failed != uploaded;
+    return ServiceReplies::hasUploads(result);
 }
 
 void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount)
@@ -250,11 +209,11 @@ void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, i
         getLogged(api, ZERO_PROOFREAD_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
     if (!accepted(result))
         return;
-    const QJsonObject data = readObject(result, "data");
+    const ServiceReplies::ProofreadCounts counts = ServiceReplies::proofreadCounts(result);
     if (proofreadImageCount)
-        *proofreadImageCount = readInt(data, "proofreadImageCount");
+        *proofreadImageCount = counts.proofread;
     if (totalImageCount)
-        *totalImageCount = readInt(data, "totalImageCount");
+        *totalImageCount = counts.total;
 }
 
 void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& students)
@@ -267,19 +226,7 @@ void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& stud
         getLogged(api, REPLENISH_PATH, RequestSigning::taskText(uid, token, taskId, timestamp()));
     if (!accepted(result))
         return;
-    const QJsonArray list = readArray(readObject(result, "data"), "students");
-    for (const QJsonValue& entry : list) {
-        const QJsonObject object = entry.toObject();
-        ReplenishStudent student;
-        student.realName = readText(object, "realName");
-        const QJsonArray images = readArray(object, "images");
-        for (const QJsonValue& imageEntry : images) {
-            const QJsonObject image = imageEntry.toObject();
-            student.images.append(
-                {readText(image, "failReason"), readText(image, "proposals"), readText(image, "page")});
-        }
-        students.append(student);
-    }
+    students = ServiceReplies::replenishStudents(result);
 }
 
 void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
@@ -299,15 +246,11 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
         postLogged(api, ANSWER_INFO_PATH, RequestSigning::answerInfoText(uid, token, taskId, studentId, timestamp()));
     if (!accepted(result))
         return;
-    const QJsonObject data = readObject(result, "data");
-    info->studentName = readText(data, "studentName");
-    info->studentId = readText(data, "studentId");
-    const QJsonArray images = readArray(data, "images");
+    const ServiceReplies::AnswerPages pages = ServiceReplies::answerPages(result);
+    info->studentName = pages.studentName;
+    info->studentId = pages.studentId;
     Fetcher fetcher(api, taskId);
-    for (const QJsonValue& entry : images) {
-        const QString imageUrl = entry.isString() ? entry.toString() : QString();
-        if (imageUrl.isEmpty())
-            continue;
+    for (const QString& imageUrl : pages.imageUrls) {
         const QString path = fetcher.fetch(folder, folderKey, imageUrl);
         // The viewer shows this list: the student's pages in the service's order, captioned by their position.
         if (QFile::exists(path))
@@ -333,55 +276,41 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
 
     if (result.isEmpty())
         return false;
-    if (readInt(result, "code") != 0) {
+    if (ServiceReplies::code(result) != 0) {
         if (state)
             *state = ServiceError;
         return true;
     }
-    const QJsonObject data = readObject(result, "data");
-    page->unAnalyseSuccessStudentCount = readInt(data, "unAnalyseSuccessStudentCount");
-    page->analyseSuccessStudentCount = readInt(data, "analyseSuccessStudentCount");
-    if (state) {
-        const bool running = page->analyseSuccessStudentCount < 1 || page->unAnalyseSuccessStudentCount != 0;
-        *state = running ? AnalysisRunning : AnalysisComplete;
-    }
+    // The reply names URLs. Students join the page one by one once their URLs are local paths: the page may be
+    // looked at while a download waits.
+    PaperStatusPage parsed = ServiceReplies::paperStatusPage(result);
+    page->analyseSuccessStudentCount = parsed.analyseSuccessStudentCount;
+    page->unAnalyseSuccessStudentCount = parsed.unAnalyseSuccessStudentCount;
+    if (state)
+        *state = ServiceReplies::paperState(parsed);
 
     Fetcher fetcher(api, taskId);
     const auto fetch = [&fetcher, &folder](const QString& imageUrl) {
         return fetcher.fetch(folder, QString(), imageUrl);
     };
 
-    const QJsonArray answers = readArray(data, "studentAnswers");
-    for (const QJsonValue& entry : answers) {
-        const QJsonObject object = entry.toObject();
-        StudentAnswer answer;
-        answer.warnDesc = readText(object, "warnDesc");
-        answer.studentName = readText(object, "studentName");
-        answer.studentId = readText(object, "studentId");
-        answer.scoreDesc = readText(object, "scoreDesc");
-
-        const QJsonArray images = readArray(object, "images");
-        for (const QJsonValue& imageEntry : images) {
-            const QJsonObject image = imageEntry.toObject();
-            const QString imageUrl = readText(image, "url");
-            const QString range = pageRange(image);
-            if (imageUrl.isEmpty()) {
-                answer.images.append({QString(), range});
+    for (StudentAnswer& answer : parsed.studentAnswers) {
+        for (std::pair<QString, QString>& image : answer.images) {
+            const QString imageUrl = image.first;
+            if (imageUrl.isEmpty())
                 continue;
-            }
             const auto cached = imageCache.constFind(imageUrl);
             if (cached != imageCache.constEnd()) {
-                answer.images.append({cached.value(), range});
+                image.first = cached.value();
                 continue;
             }
-            const QString path = fetch(imageUrl);
-            answer.images.append({path, range});
+            image.first = fetch(imageUrl);
             // Only a file that is really there is remembered: a failed fetch is tried again on the next refresh.
-            if (QFile::exists(path))
-                imageCache.insert(imageUrl, path);
+            if (QFile::exists(image.first))
+                imageCache.insert(imageUrl, image.first);
         }
 
-        const QString thumb = readText(object, "thumbAnswerImageUrl");
+        const QString thumb = answer.thumbPath;
         if (!thumb.isEmpty()) {
             const auto cached = imageCache.constFind(thumb);
             answer.thumbPath = cached != imageCache.constEnd() ? cached.value() : fetch(thumb);

@@ -18,6 +18,7 @@
 #include "service/ServiceRecords.h"
 #include "widgets/MyLabel.h"
 #include "viewer/ViewPhotoHead.h"
+#include "widgets/AccessibleName.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ void ViewPhoto::setupUi()
     pushButton->setObjectName(QStringLiteral("pushButton"));
     pushButton->setFixedSize(130, 46);
     pushButton->setIcon(QIcon(resources + QStringLiteral("esc.png")));
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("退出全屏"));
     pushButton->setIconSize(QSize(130, 46));
     pushButton->setStyleSheet(QStringLiteral("background:transparent;border:0px"));
     pushButton->setCursor(Qt::PointingHandCursor);
@@ -124,6 +126,7 @@ void ViewPhoto::setupUi()
     leftRow->setSpacing(0);
     leftRow->addItem(new QSpacerItem(25, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
     leftButton = makeArrowButton(this, "leftButton", resources + QStringLiteral("left.png"));
+    AccessibleName::setForIconButton(leftButton, QStringLiteral("上一页"));
     leftButton->setMaximumSize(20, 36);
     leftRow->addWidget(leftButton);
     leftRow->addItem(new QSpacerItem(85, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
@@ -176,6 +179,7 @@ void ViewPhoto::setupUi()
     right->setSpacing(0);
     right->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
     rightButton = makeArrowButton(this, "rightButton", resources + QStringLiteral("right.png"));
+    AccessibleName::setForIconButton(rightButton, QStringLiteral("下一页"));
     rightButton->setFixedSize(20, 36);
     right->addWidget(rightButton);
     right->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));

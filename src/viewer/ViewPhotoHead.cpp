@@ -6,6 +6,8 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "widgets/AccessibleName.h"
+
 namespace {
 
 QPushButton* makeIconButton(QWidget* parent, const char* name, const QString& iconPath, const QSize& iconSize)
@@ -51,12 +53,14 @@ void ViewPhotoHead::setupUi()
     layout->addItem(new QSpacerItem(92, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
     m_quanping = makeIconButton(this, "quanping", resources + QStringLiteral("quanping.png"), QSize(17, 18));
+    AccessibleName::setForIconButton(m_quanping, QStringLiteral("全屏"));
     m_quanping->setMaximumSize(17, 18);
     layout->addWidget(m_quanping);
 
     layout->addItem(new QSpacerItem(24, 24, QSizePolicy::Fixed, QSizePolicy::Minimum));
 
     m_fangda = makeIconButton(this, "fangda", resources + QStringLiteral("fangda.png"), QSize(22, 23));
+    AccessibleName::setForIconButton(m_fangda, QStringLiteral("放大"));
     m_fangda->setMaximumSize(22, 23);
     m_fangda->setStyleSheet(QStringLiteral("border-radius:10px"));
     layout->addWidget(m_fangda);
@@ -64,6 +68,7 @@ void ViewPhotoHead::setupUi()
     layout->addItem(new QSpacerItem(24, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
 
     m_suoxiao = makeIconButton(this, "suoxiao", resources + QStringLiteral("suoxiao.png"), QSize(22, 23));
+    AccessibleName::setForIconButton(m_suoxiao, QStringLiteral("缩小"));
     m_suoxiao->setMaximumSize(22, 23);
     m_suoxiao->setStyleSheet(QStringLiteral("border-radius:10px"));
     layout->addWidget(m_suoxiao);
@@ -71,6 +76,7 @@ void ViewPhotoHead::setupUi()
     layout->addItem(new QSpacerItem(24, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
 
     m_xuanzhuan = makeIconButton(this, "xuanzhuan", resources + QStringLiteral("xuanzhuan.png"), QSize(19, 22));
+    AccessibleName::setForIconButton(m_xuanzhuan, QStringLiteral("旋转"));
     m_xuanzhuan->setFixedSize(19, 22);
     layout->addWidget(m_xuanzhuan);
 
@@ -79,6 +85,7 @@ void ViewPhotoHead::setupUi()
     auto* closeColumn = new QVBoxLayout();
     closeColumn->setObjectName(QStringLiteral("verticalLayout"));
     m_guanbi = makeIconButton(this, "guanbi", resources + QStringLiteral("close.png"), QSize(12, 12));
+    AccessibleName::setForIconButton(m_guanbi, QStringLiteral("关闭"));
     m_guanbi->setFixedSize(32, 32);
     m_guanbi->setStyleSheet(QStringLiteral("background-color:rgba(0,0,0,0.6); "
                                            "border-bottom-left-radius:32px;padding-bottom:5px;bottom-left:5px"));

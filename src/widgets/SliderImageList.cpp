@@ -18,6 +18,8 @@
 #include <QSpacerItem>
 #include <QThreadPool>
 
+#include "widgets/AccessibleName.h"
+
 namespace {
 
 constexpr int kScrollStep = 10;
@@ -135,6 +137,8 @@ void SliderImageList::setupUi()
     listWidget->setObjectName(QStringLiteral("listWidget"));
     pushButton_2 =
         makeArrowButton(QStringLiteral("pushButton_2"), QStringLiteral(":/AmbrelClient/Resources/right.png"), this);
+    AccessibleName::setForIconButton(pushButton, QStringLiteral("向左滚动"));
+    AccessibleName::setForIconButton(pushButton_2, QStringLiteral("向右滚动"));
 
     horizontalLayout->addItem(fixedSpacer(19));
     horizontalLayout->addWidget(pushButton);

@@ -144,12 +144,12 @@ void TestTitleBar::maximiseToggle()
     toggle();
     QTRY_VERIFY(host.isMaximized());
     QCOMPARE(iconImage(maximize), expectedIcon(QStringLiteral("max.png")));
-    QCOMPARE(maximize->toolTip(), QStringLiteral("Restore"));
+    QCOMPARE(maximize->toolTip(), QStringLiteral("还原"));
 
     toggle();
     QTRY_VERIFY(!host.isMaximized());
     QCOMPARE(iconImage(maximize), expectedIcon(QStringLiteral("normal.ico")));
-    QCOMPARE(maximize->toolTip(), QStringLiteral("Maximize"));
+    QCOMPARE(maximize->toolTip(), QStringLiteral("最大化"));
 }
 
 void TestTitleBar::tooltipAndPropertyFollowTheWindow()
@@ -161,13 +161,13 @@ void TestTitleBar::tooltipAndPropertyFollowTheWindow()
 
     host.showMaximized();
     QTRY_COMPARE(maximize->property("maximizeProperty").toString(), QStringLiteral("restore"));
-    QCOMPARE(maximize->toolTip(), QStringLiteral("Restore"));
+    QCOMPARE(maximize->toolTip(), QStringLiteral("还原"));
     // Only the button itself switches its icon.
     QCOMPARE(iconImage(maximize), expectedIcon(QStringLiteral("normal.ico")));
 
     host.showNormal();
     QTRY_COMPARE(maximize->property("maximizeProperty").toString(), QStringLiteral("maximize"));
-    QCOMPARE(maximize->toolTip(), QStringLiteral("Maximize"));
+    QCOMPARE(maximize->toolTip(), QStringLiteral("最大化"));
 }
 
 void TestTitleBar::filterTable_data()

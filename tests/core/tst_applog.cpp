@@ -34,6 +34,9 @@ void TestAppLog::redactToken_data()
                                                        << "uploadToken=keep&token=***";
     QTest::newRow("empty token") << "a=1&token=&s=2"
                                  << "a=1&token=***&s=2";
+    QTest::newRow("lone surrogate before the token")
+        << QString(QStringLiteral("a") + QChar(0xD800) + QStringLiteral("&token=secret&s=1"))
+        << QString(QStringLiteral("a") + QChar(0xD800) + QStringLiteral("&token=***&s=1"));
     QTest::newRow("no token") << "a=1&b=2"
                               << "a=1&b=2";
 }
@@ -54,6 +57,10 @@ void TestAppLog::redactLaunchArgument_data()
     QTest::newRow("percent-encoded") << QByteArray("x%2F%2FT1%5Fsecret%5Fu9%5FTitle")
                                      << QByteArray("x//T1_***_u9_Title");
     QTest::newRow("short argument still redacted") << QByteArray("x//T1_secret") << QByteArray("x//T1_***");
+    QTest::newRow("NUL escape is not decoded into the line")
+        << QByteArray("x//T1_tok_u9_My%00Title") << QByteArray("x//T1_***_u9_My%00Title");
+    QTest::newRow("decoded line end is written escaped")
+        << QByteArray("x//T1_tok_u9_A%0AB%09") << QByteArray("x//T1_***_u9_A%0AB%09");
     QTest::newRow("no underscore") << QByteArray("hello") << QByteArray("hello");
     QTest::newRow("empty") << QByteArray() << QByteArray();
 }

@@ -62,6 +62,10 @@ void TestLaunchContext::parse_data()
                                     << ""
                                     << ""
                                     << "";
+    QTest::newRow("NUL escape keeps the rest of the title") << QByteArray("x//T1_tok_u9_My%00Title") << "T1"
+                                                            << "tok"
+                                                            << "u9"
+                                                            << "My%00Title";
     QTest::newRow("leading text dropped") << QByteArray("http://T7_k_u_t") << "T7"
                                           << "k"
                                           << "u"

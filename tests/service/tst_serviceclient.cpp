@@ -635,6 +635,11 @@ void TestServiceClient::hostileFileNamesStayInFolder_data()
                                  << ".png";
     QTest::newRow("trailing dot") << "/x/evil.png."
                                   << "";
+    QTest::newRow("device name with a superscript digit") << QString::fromUtf8("/x/COM\u00b9.png") << ".png";
+    QTest::newRow("console device") << "/x/CONIN$"
+                                    << "";
+    QTest::newRow("device stem, spaces, dot") << "/x/nul  .png"
+                                              << ".png";
 }
 
 void TestServiceClient::hostileFileNamesStayInFolder()
