@@ -95,11 +95,16 @@ bool TaskDatabase::open(const QString& filePath)
         logLine(QStringLiteral("cannot create %1").arg(info.absolutePath()));
         return false;
     }
-    if (openFile(filePath) && migrate()) {
-        return true;
+    // Another thread may be creating the same file right now: SQLite then briefly reports the half-written file as
+    // locked or as "not a database". Only a file that fails again and again is taken for broken.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (openFile(filePath) && migrate()) {
+            return true;
+        }
+        close();
+        QThread::msleep(20UL << attempt);
     }
     // Unreadable or not a database: keep it aside for inspection and start with an empty one.
-    close();
     const QString aside = filePath + QStringLiteral(".broken-") + QString::number(QDateTime::currentMSecsSinceEpoch());
     for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
         if (QFile::exists(filePath + suffix) && !QFile::rename(filePath + suffix, aside + suffix)) {
