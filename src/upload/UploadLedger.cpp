@@ -54,6 +54,11 @@ bool UploadLedger::markAnnounced(const Identity& image)
     return setState(image, State::Announced);
 }
 
+bool UploadLedger::markDeleted(const Identity& image)
+{
+    return setState(image, State::Deleted);
+}
+
 bool UploadLedger::setState(const Identity& image, State state)
 {
     QSqlQuery query(database());

@@ -18,6 +18,7 @@ public:
         Sent = 0,      // the key is recorded; the store may or may not hold the object
         Stored = 1,    // the store confirmed the object under the key
         Announced = 2, // the service took the announcement; only the local file is left to delete
+        Deleted = 3,   // done; a file of the same name, size and time turning up later is a new image
     };
 
     struct Identity
@@ -41,6 +42,7 @@ public:
     bool recordSending(const Identity& image, const QString& key, qint64 keyMs);
     bool markStored(const Identity& image);
     bool markAnnounced(const Identity& image);
+    bool markDeleted(const Identity& image);
     // The highest key time ever recorded, so that keys never go back even across restarts; 0 when none.
     qint64 highestKeyMs() const;
 

@@ -193,13 +193,16 @@ int UploadLoop::runPass()
         const auto undeleted = m_undeleted.constFind(sig);
         if (undeleted != m_undeleted.constEnd()) {
             if (m_clock.currentMSecsSinceEpoch() >= undeleted.value())
-                removeAnnounced(info.absoluteFilePath(), sig);
+                removeAnnounced(info.absoluteFilePath(), image);
             continue;
         }
-        const UploadLedger::Entry known = m_ledger.find(image);
+        UploadLedger::Entry known = m_ledger.find(image);
+        // Its earlier copy was announced and deleted: this one is another sheet under the same name.
+        if (known.state == UploadLedger::State::Deleted)
+            known = UploadLedger::Entry();
 
         if (known.state == UploadLedger::State::Announced) {
-            removeAnnounced(info.absoluteFilePath(), sig);
+            removeAnnounced(info.absoluteFilePath(), image);
             continue;
         }
         if (known.state == UploadLedger::State::Stored) {
@@ -343,14 +346,16 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
     }
     m_backoffMs = 0;
     m_ledger.markAnnounced(image);
-    removeAnnounced(path, signature(image));
+    removeAnnounced(path, image);
     return Outcome::Done;
 }
 
-bool UploadLoop::removeAnnounced(const QString& path, const QString& sig)
+bool UploadLoop::removeAnnounced(const QString& path, const UploadLedger::Identity& image)
 {
+    const QString sig = signature(image);
     if (m_removeFile(path) || !QFileInfo::exists(path)) {
         m_undeleted.remove(sig);
+        m_ledger.markDeleted(image);
         return true;
     }
     // Announced already: it is only ever deleted, tried again after a while.

@@ -139,7 +139,7 @@ private:
 
     Outcome uploadOne(const QFileInfo& info, const UploadLedger::Identity& image, UploadLedger::Entry entry);
     Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
-    bool removeAnnounced(const QString& path, const QString& sig);
+    bool removeAnnounced(const QString& path, const UploadLedger::Identity& image);
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
     qint64 nextKeyMs();
     void backOff();

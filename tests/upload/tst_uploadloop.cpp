@@ -229,6 +229,7 @@ private slots:
     void vanishedFileDoesNotBlock();
     void lockedFileDoesNotBlock();
     void undeletableFileUploadedOnce();
+    void deletedImageComingBackIsSentAgain();
     void missingFolderIsCreated();
     void withoutTaskNothingIsUploaded();
 };
@@ -789,6 +790,30 @@ void TestUploadLoop::undeletableFileUploadedOnce()
     QCOMPARE(rig.uploader.attempts.last().bytes, QByteArray("version two"));
     QVERIFY(!QFileInfo::exists(rig.path("stuck.jpg")));
     QCOMPARE(rig.service.announced.size(), 3);
+}
+
+// A sheet copied in again with the same name, size and time after its first copy was announced and deleted is
+// a new image: sent and announced again, never deleted unsent.
+void TestUploadLoop::deletedImageComingBackIsSentAgain()
+{
+    Rig rig;
+    QVERIFY(rig.write("again.jpg", wholeImage("JPEG")));
+    const QDateTime modified = QFileInfo(rig.path("again.jpg")).lastModified();
+    rig.runPasses(2);
+    QVERIFY(!QFileInfo::exists(rig.path("again.jpg")));
+
+    QVERIFY(rig.write("again.jpg", wholeImage("JPEG")));
+    QFile copy(rig.path("again.jpg"));
+    QVERIFY(copy.open(QIODevice::ReadWrite));
+    QVERIFY(copy.setFileTime(modified, QFileDevice::FileModificationTime));
+    copy.close();
+    rig.loop.runPass();
+    rig.loop.runPass();
+
+    QCOMPARE(rig.puts(), (QStringList{"again.jpg", "again.jpg"}));
+    QCOMPARE(rig.service.announced.size(), 2);
+    QVERIFY(rig.service.announced.at(0) != rig.service.announced.at(1));
+    QVERIFY(!QFileInfo::exists(rig.path("again.jpg")));
 }
 
 void TestUploadLoop::missingFolderIsCreated()
