@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
          QStringLiteral("Inject a fault, repeatable: ENDPOINT:KIND[:VALUE[:TIMES]]. ENDPOINT: token, analyse, "
                         "paper_status, zero_proofread, replenish, answer_info, with_page, upload, files. KIND: "
                         "delay:MS, hang:MS, status:HTTP, nonjson, array, empty, percent, drop, code[:CODE], nocode, "
-                        "upload:STATUS. TIMES: how many requests (default: all)."),
+                        "upload:STATUS, endless[:KB]. TIMES: how many requests (default: all)."),
          QStringLiteral("spec")},
         {QStringLiteral("quiet"), QStringLiteral("Do not print each request.")},
     });
