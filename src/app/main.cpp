@@ -7,6 +7,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    AmbrelClient::installQtTranslations(&app);
 
     const QByteArray argument = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     // The argument carries the teacher's token: never log it in clear.

@@ -1,5 +1,6 @@
 #include "pages/PageStyles.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QSpacerItem>
@@ -65,6 +66,18 @@ QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className)
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
     return layout;
+}
+
+void setTableColumns(QGridLayout* grid)
+{
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setColumnMinimumWidth(0, 20);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
+    grid->setColumnStretch(3, 2);
+    grid->setColumnMinimumWidth(3, 200);
+    grid->setColumnStretch(4, 2);
+    grid->setColumnMinimumWidth(5, 40);
 }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style)

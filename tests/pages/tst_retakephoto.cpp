@@ -29,9 +29,13 @@ QJsonObject replenish(const QList<QPair<QString, QJsonArray>>& students)
     return QJsonObject{{"students", list}};
 }
 
+// A column of a row, top to bottom: the name, or one line per failed page.
 QString cell(QListWidget* list, int row, const char* name)
 {
-    return list->itemWidget(list->item(row))->findChild<QLabel*>(QLatin1String(name))->text();
+    QStringList lines;
+    for (const QLabel* label : list->itemWidget(list->item(row))->findChildren<QLabel*>(QLatin1String(name)))
+        lines << label->text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -132,7 +136,7 @@ void TestReTakePhoto::rowsFollowTheFailedImages()
 
     QCOMPARE(list->count(), 1);
     QCOMPARE(list->item(0)->sizeHint().height(), height);
-    QCOMPARE(list->item(0)->sizeHint().width(), list->width());
+    QCOMPARE(list->item(0)->sizeHint().width(), list->viewport()->width());
     QCOMPARE(cell(list, 0, "name"), QStringLiteral("陈七"));
     QCOMPARE(cell(list, 0, "code"), pages);
     QCOMPARE(cell(list, 0, "reason"), reasons);
