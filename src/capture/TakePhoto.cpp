@@ -1,5 +1,7 @@
 #include "capture/TakePhoto.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -462,7 +464,10 @@ void TakePhoto::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (imageWidth == 0 || imageHeight == 0)
         return;
-    const int h = height() - (fullScreen ? 0 : kStripHeight);
+    // The 4:3 video takes the full height unless that makes it wider than the room beside the fixed columns (a
+    // 5:4 screen, a narrow window): then it takes the full width of that room.
+    const int room = width() - 25 - pushButton->width() - label_2->width() - 39;
+    const int h = std::min(height() - (fullScreen ? 0 : kStripHeight), room * 3 / 4);
     if (h <= 0)
         return;
     label_4->setFixedHeight(h);

@@ -123,7 +123,7 @@ void DisplayPhoto::setupUi()
     m_listWidget->setStyleSheet(QStringLiteral("QListWidget{background:rgba(10,13,23,1);border:0px;}"
                                                "QListWidget::item:hover{background:rgb(10,13,23);}"
                                                "QListWidget::item:selected{background:rgb(10,13,23);}"));
-    m_listWidget->verticalScrollBar()->setStyleSheet(PageStyles::listScrollBar());
+    PageStyles::styleListScrollBar(m_listWidget->verticalScrollBar());
     layout->addWidget(m_listWidget);
 
     m_footer = new DisplayPhotoFooter(this);

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QLayout>
 
 #include <algorithm>
 
@@ -14,8 +15,11 @@ void ElidedLabel::setFullText(const QString& text)
 {
     m_fullText = text;
     QLabel::setText(text);
-    elide();
     updateGeometry();
+    // Lay the bar out now, so the text is cut for the width it gets rather than the width the old text had.
+    if (parentWidget() && parentWidget()->layout() && isVisible())
+        parentWidget()->layout()->activate();
+    elide();
 }
 
 QSize ElidedLabel::sizeHint() const

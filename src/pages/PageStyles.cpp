@@ -3,6 +3,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QVariant>
 #include <QSpacerItem>
 
 namespace PageStyles {
@@ -33,12 +35,29 @@ QString iconButton()
 
 QString listScrollBar()
 {
+    // The handle is 8 of the bar's 9 free pixels wide (1 px margin on its left) and at least 119 px long; with nothing
+    // to scroll there is no handle, only the bar's dark trough.
     return QStringLiteral("QScrollBar:vertical{width:16px;margin:0px 7px 0px 0px;background:rgba(10,13,23,1);"
                           "border:0px;}"
-                          "QScrollBar::handle:vertical{width:8px;min-height:119px;max-height:119px;"
+                          "QScrollBar::handle:vertical{margin:0px 0px 0px 1px;min-height:119px;"
                           "border-radius:4px;background:rgba(109,109,109,1);}"
+                          "QScrollBar[scrollable=\"false\"]::handle:vertical{background:transparent;}"
                           "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0px;border:0px;}"
                           "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:transparent;}");
+}
+
+void styleListScrollBar(QScrollBar* bar)
+{
+    const auto follow = [bar](int minimum, int maximum) {
+        const bool scrollable = maximum > minimum;
+        if (bar->property("scrollable").isValid() && bar->property("scrollable").toBool() == scrollable)
+            return;
+        bar->setProperty("scrollable", scrollable);
+        // Property selectors are only matched again when the sheet is applied anew.
+        bar->setStyleSheet(listScrollBar());
+    };
+    follow(bar->minimum(), bar->maximum());
+    QObject::connect(bar, &QScrollBar::rangeChanged, bar, follow);
 }
 
 void addFixedSpacer(QHBoxLayout* layout, int width, int height)

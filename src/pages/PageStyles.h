@@ -5,6 +5,7 @@
 class QGridLayout;
 class QHBoxLayout;
 class QPushButton;
+class QScrollBar;
 class QSize;
 class QWidget;
 
@@ -19,6 +20,8 @@ QString outlinedButton();
 QString iconButton();
 // The slim dark vertical scroll bar of the tile grid and the re-take list.
 QString listScrollBar();
+// Gives a list's vertical scroll bar that look, and hides its handle while there is nothing to scroll.
+void styleListScrollBar(QScrollBar* bar);
 
 // Form helpers: a spacer of the given size, fixed or expanding horizontally.
 void addFixedSpacer(QHBoxLayout* layout, int width, int height = 20);

@@ -42,7 +42,7 @@ ReTakePhoto::ReTakePhoto(QWidget* parent) : QWidget(parent)
     connect(m_footer, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
     connect(m_footer, SIGNAL(uploadPicStarted()), this, SLOT(toEmitUploadPicStarted()));
 
-    m_listWidget->verticalScrollBar()->setStyleSheet(PageStyles::listScrollBar());
+    PageStyles::styleListScrollBar(m_listWidget->verticalScrollBar());
     m_listWidget->viewport()->installEventFilter(this);
 }
 

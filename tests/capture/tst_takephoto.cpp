@@ -486,7 +486,7 @@ void TestTakePhoto::displayImageSizesToAspect()
     QVERIFY(still->hasScaledContents());
     QVERIFY(!still->pixmap(Qt::ReturnByValue).isNull());
     // A later resize keeps the shown image's proportions.
-    page.resize(1200, 800);
+    page.resize(1300, 800);
     QTRY_COMPARE(still->height(), 730);
     QCOMPARE(still->width(), 730 * imageSize.width() / imageSize.height());
 }
@@ -503,7 +503,7 @@ void TestTakePhoto::displayImageOfUnreadableFileKeepsLiveVideo()
     QVERIFY(page.findChild<QLabel*>(QStringLiteral("label_4"))->isHidden());
     QVERIFY(!page.findChild<QLabel*>(QStringLiteral("label"))->isHidden());
     // The page still resizes without trouble afterwards.
-    page.resize(900, 600);
+    page.resize(1000, 600);
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label"))->height(), 530);
 }
 
@@ -590,13 +590,21 @@ void TestTakePhoto::resizeFitsVideoToHeight()
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     page.startPNG();
-    page.resize(1100, 730);
+    page.resize(1200, 730);
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
     QCOMPARE(live->height(), 660);
     QCOMPARE(live->width(), 880);
     auto* video = live->findChild<VideoOverlay*>();
     QVERIFY(video);
     QCOMPARE(video->geometry(), QRect(0, 0, 880, 660));
+
+    // Too narrow for the 4:3 video at full height (a 5:4 screen): it takes the width beside the buttons instead.
+    page.resize(1000, 730);
+    QTRY_VERIFY(live->height() < 660);
+    QCOMPARE(live->width(), live->height() * 4 / 3);
+    auto* finish = page.findChild<QPushButton*>(QStringLiteral("finishButton"));
+    QVERIFY(live->geometry().right() < finish->geometry().left());
+    QVERIFY(finish->geometry().right() < page.width());
 }
 
 void TestTakePhoto::finishButtonAsksForProgress()
