@@ -3,6 +3,7 @@
 #include "app/ShutDownDialog.h"
 #include "capture/TakePhoto.h"
 #include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
 #include "viewer/ViewPhoto.h"
 #include "widgets/NumLabel.h"
 
@@ -15,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QtTest>
 
@@ -48,10 +50,11 @@ bool inViewport(const QWidget* widget)
     return area && area->viewport() == parent;
 }
 
-// Laid over other widgets on purpose.
+// Laid over other widgets on purpose (a dialog's size grip sits in its corner).
 bool isOverlay(const QWidget* widget)
 {
-    return widget->inherits("ViewPhoto") || widget->inherits("Tips") || widget->inherits("MyMessageBox");
+    return widget->inherits("ViewPhoto") || widget->inherits("Tips") || widget->inherits("MyMessageBox") ||
+           widget->inherits("QSizeGrip");
 }
 
 bool shownIn(const QWidget* widget, const QWidget* window)
@@ -213,6 +216,7 @@ private slots:
     void initTestCase();
     void everyWidgetFits_data();
     void everyWidgetFits();
+    void fileDialogsOpenAlikeOnTheScreen();
 
 private:
     QTemporaryDir m_images;
@@ -344,6 +348,48 @@ void TestLayoutAudit::everyWidgetFits()
     const QStringList problems = audit(audited);
     QVERIFY2(problems.isEmpty(), qPrintable(QLatin1Char('\n') + problems.mid(0, 12).join(QLatin1Char('\n'))));
     dialog->hide();
+}
+
+void TestLayoutAudit::fileDialogsOpenAlikeOnTheScreen()
+{
+    ScopedWorkingDirectory work;
+    EmulatorFixture emulator;
+    QVERIFY(emulator.isRunning());
+    emulator->setCannedData(Endpoint::PaperStatusWithPage, paperStatus(3, false));
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+
+    // Opens the import dialog with the page's "上传" button and notes where it lay, then cancels it.
+    QStringList problems;
+    auto openFrom = [&](QWidget* page) {
+        QRect frame;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            frame = dialog->frameGeometry();
+            problems << audit(dialog);
+            QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+        });
+        QTest::mouseClick(page->findChild<QPushButton*>(QStringLiteral("pushButton_2")), Qt::LeftButton);
+        return frame;
+    };
+    const QRect fromHome = openFrom(window.findChild<HomePage*>());
+    // The home page's import leads to the progress page, whose header offers the same import.
+    auto* progress = window.findChild<DisplayPhoto*>();
+    QTRY_VERIFY(progress->isVisible());
+    const QRect fromProgress = openFrom(progress->findChild<QWidget*>(QStringLiteral("head")));
+
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    QVERIFY(!fromHome.isEmpty());
+    QCOMPARE(fromProgress.size(), fromHome.size());
+    for (const QRect& frame : {fromHome, fromProgress})
+        QVERIFY2(
+            screen.contains(frame),
+            qPrintable(
+                QStringLiteral("%1,%2 %3x%4").arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
 }
 
 QTEST_MAIN(TestLayoutAudit)
