@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QTranslator>
 #include <QVBoxLayout>
+#include <QWindow>
 
 // The resource bundle lives in a static library: pull it in explicitly.
 static void initAmbrelResources()
@@ -319,9 +320,13 @@ void AmbrelClient::toViewPhotoUi(QString studentId)
 
 void AmbrelClient::maxInterface()
 {
-    // A position set on purpose is kept by the window manager when the window is mapped again.
-    if (m_hasHiddenPosition && isHidden())
+    // A window manager places a window anew when it is mapped again unless its position was set on purpose, and
+    // QWidget::move passes on no position the window already has: set it on the window itself.
+    if (m_hasHiddenPosition && isHidden()) {
         move(m_hiddenPosition);
+        if (QWindow* handle = windowHandle())
+            handle->setPosition(m_hiddenPosition);
+    }
     show();
     setWindowState(Qt::WindowActive);
     activateWindow();
