@@ -110,6 +110,9 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
     textRow->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
     auto* score = makeTextLabel(this, QStringLiteral("score"), QStringLiteral("Text"));
     score->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A short score stays whole and a long name gives way; a long score takes at most half the row.
+    score->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    score->setMaximumWidth(TileSize / 2);
     textRow->addWidget(score);
     textRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     layout->addLayout(textRow);

@@ -43,7 +43,7 @@ TableWidgetItem::TableWidgetItem(const QString& name, const QString& pages, cons
     auto* grid = new QGridLayout();
     grid->setObjectName(QStringLiteral("horizontalLayout"));
     grid->setHorizontalSpacing(10);
-    grid->setVerticalSpacing(0);
+    grid->setVerticalSpacing(4);
     const QStringList pageLines = pages.split(QLatin1Char('\n'));
     const QStringList reasonLines = reasons.split(QLatin1Char('\n'));
     const QStringList proposalLines = proposals.split(QLatin1Char('\n'));
