@@ -20,8 +20,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QPainter>
+#include <QTranslator>
 #include <QVBoxLayout>
+#include <QWindow>
 
 // The resource bundle lives in a static library: pull it in explicitly.
 static void initAmbrelResources()
@@ -156,8 +159,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
     m_shutDownDialog->setImageFolder(m_taskId);
 
-    if (HttpCommunicationThread::getPaperStatus())
-        toDisplayPhotoUi();
+    // The paper status and the progress page's first refresh wait for the service: they run once the window is
+    // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
 }
 
 AmbrelClient::~AmbrelClient()
@@ -187,6 +190,33 @@ void AmbrelClient::setupUi()
     setWindowTitle(QCoreApplication::translate("AmbrelClientClass", "AmbrelClient"));
 }
 
+bool AmbrelClient::installQtTranslations(QCoreApplication* application)
+{
+    // The program speaks Chinese whatever the system's language: Qt's dialogs and buttons must too.
+    auto* translator = new QTranslator(application);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+void AmbrelClient::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_firstPageAsked)
+        return;
+    m_firstPageAsked = true;
+    // Queued: the window gets drawn before the first service call starts waiting.
+    QMetaObject::invokeMethod(this, &AmbrelClient::showFirstPage, Qt::QueuedConnection);
+}
+
+void AmbrelClient::showFirstPage()
+{
+    if (HttpCommunicationThread::getPaperStatus())
+        toDisplayPhotoUi();
+}
+
 void AmbrelClient::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
@@ -198,8 +228,15 @@ void AmbrelClient::paintEvent(QPaintEvent* event)
 
 void AmbrelClient::closeEvent(QCloseEvent* event)
 {
-    hide();
     event->ignore();
+    // Without a notification area the tray icon could never bring a hidden window back.
+    if (!TrayProgramManager::isTrayAvailable()) {
+        showMinimized();
+        return;
+    }
+    m_hiddenPosition = isMaximized() || isFullScreen() ? normalGeometry().topLeft() : pos();
+    m_hasHiddenPosition = true;
+    hide();
 }
 
 void AmbrelClient::toShowTips()
@@ -284,6 +321,13 @@ void AmbrelClient::toViewPhotoUi(QString studentId)
 
 void AmbrelClient::maxInterface()
 {
+    // A window manager places a window anew when it is mapped again unless its position was set on purpose, and
+    // QWidget::move passes on no position the window already has: set it on the window itself.
+    if (m_hasHiddenPosition && isHidden()) {
+        move(m_hiddenPosition);
+        if (QWindow* handle = windowHandle())
+            handle->setPosition(m_hiddenPosition);
+    }
     show();
     setWindowState(Qt::WindowActive);
     activateWindow();

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
+
+class QCoreApplication;
 
 class DisplayPhoto;
 class HomePage;
@@ -26,9 +29,14 @@ public:
     using ExitFunction = void (*)(int);
     static void setExitFunction(ExitFunction function);
 
+    // Loads Qt's own Chinese texts (file dialogs, message box buttons) into the application; false when the
+    // translation file is missing. Called once at start, before any window is built.
+    static bool installQtTranslations(QCoreApplication* application);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 public slots:
     void toShowTips();
@@ -48,6 +56,7 @@ public slots:
 
 private:
     void setupUi();
+    void showFirstPage();
 
     Tips* m_tips = nullptr;
     TitleBar* m_titleBar = nullptr;
@@ -59,4 +68,9 @@ private:
     ViewPhoto* m_viewPhoto = nullptr;
     TrayProgramManager* m_trayManager = nullptr;
     ShutDownDialog* m_shutDownDialog = nullptr;
+
+    bool m_firstPageAsked = false;
+    // Where the window was when it went to the tray: a window manager would otherwise place it anew on restore.
+    QPoint m_hiddenPosition;
+    bool m_hasHiddenPosition = false;
 };

@@ -25,6 +25,12 @@ QIcon buttonIcon(const QString& name)
     return QIcon(fitted);
 }
 
+TitleBar::SystemMove& systemMove()
+{
+    static TitleBar::SystemMove instance;
+    return instance;
+}
+
 } // namespace
 
 TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
@@ -105,33 +111,56 @@ bool TitleBar::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
+void TitleBar::setSystemMoveForTests(SystemMove move)
+{
+    systemMove() = std::move(move);
+}
+
 void TitleBar::mousePressEvent(QMouseEvent* event)
 {
     m_dragging = false;
-    if (WindowMove::releaseCapture()) {
-        QWidget* top = window();
-        if (top->isWindow() &&
-            !WindowMove::startSystemMove(top->windowHandle(), static_cast<std::uintptr_t>(top->winId()))) {
-            // No window manager to hand the move to: follow the mouse ourselves until the button is released.
-            m_dragging = true;
-            m_dragOffset = event->globalPos() - top->pos();
-        }
-    }
+    m_pressed = event->button() == Qt::LeftButton;
+    m_pressPos = event->globalPos();
     event->ignore();
 }
 
 void TitleBar::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!m_dragging || event->buttons() == Qt::NoButton) {
+    if (!(event->buttons() & Qt::LeftButton)) {
+        m_pressed = false;
         m_dragging = false;
         event->ignore();
         return;
     }
-    window()->move(event->globalPos() - m_dragOffset);
+    if (m_pressed && (event->globalPos() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        m_pressed = false;
+        startMove();
+    }
+    if (m_dragging)
+        window()->move(event->globalPos() - m_dragOffset);
+    else
+        event->ignore();
+}
+
+void TitleBar::startMove()
+{
+    QWidget* top = window();
+    if (!top->isWindow() || !WindowMove::releaseCapture())
+        return;
+    const bool taken =
+        systemMove() ? systemMove()(top)
+                     : WindowMove::startSystemMove(top->windowHandle(), static_cast<std::uintptr_t>(top->winId()));
+    if (taken)
+        return;
+    // No window manager to hand the move to: follow the mouse ourselves until the button is released, keeping
+    // the point that was pressed under the pointer.
+    m_dragging = true;
+    m_dragOffset = m_pressPos - top->pos();
 }
 
 void TitleBar::mouseReleaseEvent(QMouseEvent* event)
 {
+    m_pressed = false;
     m_dragging = false;
     event->ignore();
 }

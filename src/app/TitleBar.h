@@ -3,6 +3,8 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QPushButton;
 
@@ -25,6 +27,11 @@ protected:
 public slots:
     void onClicked();
 
+public:
+    // Tests: stands in for the window system's interactive move (true: the window system took the move over).
+    using SystemMove = std::function<bool(QWidget* window)>;
+    static void setSystemMoveForTests(SystemMove move);
+
 private:
     void updateMaximize();
 
@@ -36,6 +43,12 @@ private:
     QPushButton* m_maximizeButton = nullptr;
     QPushButton* m_closeButton = nullptr;
 
+    void startMove();
+
+    // A press on the bar waits for the pointer to travel before it becomes a move, so that double-clicks still
+    // reach the bar: a window manager that took the first press over would swallow the second click.
+    bool m_pressed = false;
+    QPoint m_pressPos;
     // Set while the bar moves the window itself because the window system could not.
     bool m_dragging = false;
     QPoint m_dragOffset;

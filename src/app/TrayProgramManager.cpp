@@ -2,6 +2,30 @@
 
 #include <QAction>
 
+namespace {
+
+TrayProgramManager::Availability s_availability = TrayProgramManager::Availability::System;
+
+} // namespace
+
+bool TrayProgramManager::isTrayAvailable()
+{
+    switch (s_availability) {
+    case Availability::Available:
+        return true;
+    case Availability::Unavailable:
+        return false;
+    case Availability::System:
+        break;
+    }
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayProgramManager::setAvailabilityForTests(Availability availability)
+{
+    s_availability = availability;
+}
+
 TrayProgramManager::TrayProgramManager(QWidget*) : QWidget(nullptr)
 {
     m_trayIcon.setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/logo.bmp")));

@@ -19,6 +19,16 @@ public:
 
     QSystemTrayIcon* trayIcon() { return &m_trayIcon; }
 
+    // Whether the desktop has a notification area to show the icon in; tests may pretend either way.
+    static bool isTrayAvailable();
+    enum class Availability
+    {
+        System,
+        Available,
+        Unavailable
+    };
+    static void setAvailabilityForTests(Availability availability);
+
 signals:
     void signalMaxInterface();
     void signalCloseInterface();

@@ -10,6 +10,7 @@ int main(int argc, char* argv[])
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    AmbrelClient::installQtTranslations(&app);
 
     const QByteArray argument = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     // The argument carries the teacher's token: never log it in clear.

@@ -1,5 +1,7 @@
 #include "pages/DisplayPhoto.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -18,6 +20,20 @@ namespace {
 
 constexpr int TileSize = 185;
 int loadingInterval = 100;
+
+// Everything a tile shows; the thumbnail file's identity is part of it, so a file fetched anew is shown anew.
+QString tileKey(const StudentAnswer& answer)
+{
+    const QFileInfo thumb(answer.thumbPath);
+    return QStringList{answer.thumbPath,
+                       QString::number(thumb.exists() ? thumb.size() : -1),
+                       QString::number(thumb.exists() ? thumb.lastModified().toMSecsSinceEpoch() : 0),
+                       answer.studentName,
+                       answer.scoreDesc,
+                       answer.warnDesc,
+                       QString::number(answer.images.size())}
+        .join(QChar(0x1f));
+}
 
 QLabel* makeDot(QWidget* parent, const QString& objectName, const QString& colour, Qt::Alignment alignment)
 {
@@ -107,7 +123,7 @@ void DisplayPhoto::setupUi()
     m_listWidget->setStyleSheet(QStringLiteral("QListWidget{background:rgba(10,13,23,1);border:0px;}"
                                                "QListWidget::item:hover{background:rgb(10,13,23);}"
                                                "QListWidget::item:selected{background:rgb(10,13,23);}"));
-    m_listWidget->verticalScrollBar()->setStyleSheet(PageStyles::listScrollBar());
+    PageStyles::styleListScrollBar(m_listWidget->verticalScrollBar());
     layout->addWidget(m_listWidget);
 
     m_footer = new DisplayPhotoFooter(this);
@@ -171,24 +187,40 @@ void DisplayPhoto::refreshOnce()
                                       paperStatusPage.unAnalyseSuccessStudentCount);
 
     m_listWidget->setUpdatesEnabled(false);
-    while (m_listWidget->count() > 0) {
-        QWidget* tile = m_listWidget->itemWidget(m_listWidget->item(0));
-        delete m_listWidget->takeItem(0);
+    const QList<StudentAnswer>& answers = paperStatusPage.studentAnswers;
+    while (m_listWidget->count() > answers.size()) {
+        const int last = m_listWidget->count() - 1;
+        QWidget* tile = m_listWidget->itemWidget(m_listWidget->item(last));
+        delete m_listWidget->takeItem(last);
         // The view only schedules its item widgets for deletion; a refresh inside a long-running loop would pile
         // them up.
         delete tile;
     }
-    for (int n = 0; n < paperStatusPage.studentAnswers.size(); ++n) {
-        const StudentAnswer& answer = paperStatusPage.studentAnswers.at(n);
-        auto* item = new QListWidgetItem();
-        item->setSizeHint(QSize(TileSize, TileSize));
+    m_tileKeys = m_tileKeys.mid(0, m_listWidget->count());
+    for (int n = 0; n < answers.size(); ++n) {
+        const StudentAnswer& answer = answers.at(n);
+        // Most refreshes bring the same students back: a tile whose data did not change stays as it is.
+        const QString key = tileKey(answer);
+        if (n < m_listWidget->count() && m_tileKeys.at(n) == key)
+            continue;
         // Built straight inside the list's viewport, where setItemWidget would move it anyway: moving a styled
         // tile re-polishes every label in it, which doubled the cost of a refresh.
         auto* tile = new PhotoTableWidgetItem(answer.thumbPath, answer.studentName, answer.scoreDesc, answer.warnDesc,
                                               answer.images.size(), n, m_listWidget->viewport());
+        connect(tile, SIGNAL(indexClicked(int)), this, SLOT(listWidgetClicked(int)));
+        if (n < m_listWidget->count()) {
+            QListWidgetItem* item = m_listWidget->item(n);
+            QWidget* old = m_listWidget->itemWidget(item);
+            m_listWidget->setItemWidget(item, tile);
+            delete old;
+            m_tileKeys[n] = key;
+            continue;
+        }
+        auto* item = new QListWidgetItem();
+        item->setSizeHint(QSize(TileSize, TileSize));
         m_listWidget->addItem(item);
         m_listWidget->setItemWidget(item, tile);
-        connect(tile, SIGNAL(indexClicked(int)), this, SLOT(listWidgetClicked(int)));
+        m_tileKeys.append(key);
     }
     m_listWidget->setUpdatesEnabled(true);
 

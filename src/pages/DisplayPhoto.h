@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 #include <utility>
@@ -59,6 +60,8 @@ private:
     QTimer* loadingTimer = nullptr;
     static int loadingTick;
 
+    // What each tile of the grid shows, by row, so that a refresh keeps the tiles that stay the same.
+    QStringList m_tileKeys;
     bool m_refreshing = false;
     bool m_refreshAgain = false;
 };

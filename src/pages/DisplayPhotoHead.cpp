@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "pages/ElidedLabel.h"
 #include "pages/ImageImport.h"
 #include "pages/PageStyles.h"
 
@@ -12,7 +13,7 @@ DisplayPhotoHead::DisplayPhotoHead(QWidget* parent) : QWidget(parent)
     QHBoxLayout* layout = PageStyles::setUpHeaderBar(this, QStringLiteral("DisplayPhotoHead"));
 
     PageStyles::addFixedSpacer(layout, 24);
-    m_title = new QLabel(QStringLiteral("TextLabel"), this);
+    m_title = new ElidedLabel(QStringLiteral("TextLabel"), this);
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setStyleSheet(QStringLiteral("font-size:24px;font-family:'Microsoft YaHei';color:white;"
                                           "background:transparent;border:0px;"));
@@ -38,7 +39,7 @@ DisplayPhotoHead::DisplayPhotoHead(QWidget* parent) : QWidget(parent)
 
 void DisplayPhotoHead::setTitle(const QString& title)
 {
-    m_title->setText(title);
+    m_title->setFullText(title);
 }
 
 void DisplayPhotoHead::slotTakePhoto()

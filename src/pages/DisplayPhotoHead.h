@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-class QLabel;
+class ElidedLabel;
 
 // Header bar of the progress page: the task title and the two ways to add images (take photos, import files).
 class DisplayPhotoHead : public QWidget
@@ -22,5 +22,5 @@ public slots:
     void uploadPng();
 
 private:
-    QLabel* m_title = nullptr;
+    ElidedLabel* m_title = nullptr;
 };

@@ -1,10 +1,18 @@
 #include "pages/PageFileDialog.h"
 
+#include <algorithm>
+
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 
 #include <optional>
 
 namespace {
+
+// Room for the folder tree, the file list and the name and type rows, on the smallest screens too.
+const QSize DialogSize(760, 480);
 
 PageFileDialog::Chooser& chooser()
 {
@@ -30,14 +38,27 @@ QStringList PageFileDialog::getOpenFileNames(QWidget* parent, const QString& cap
     }
     if (chooser())
         return chooser()(Request{parent, caption, directory, filter});
-    QFileDialog dialog(parent, caption, directory, filter);
+    // Without a parent widget: the pages' style sheets (80 px text on the progress page, dark backgrounds)
+    // cascade into every child widget, and no sheet of the dialog's own undoes all of them. The dialog stays tied
+    // to the main window as a transient window and opens centred over it, at one size from every page.
+    QFileDialog dialog(nullptr, caption, directory, filter);
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    // The pages' dark sheets (80 px text on the progress page) cascade into children: give the dialog plain
-    // readable styling of its own.
-    dialog.setStyleSheet(
-        QStringLiteral("QWidget{font-size:13px;font-family:'Microsoft YaHei';color:#202020;background:#f5f5f5;}"
-                       "QLineEdit,QListView,QTreeView,QComboBox{background:white;border:1px solid #c8c8c8;}"
-                       "QPushButton{background:white;border:1px solid #c8c8c8;border-radius:4px;padding:4px 14px;}"));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    QWidget* owner = parent ? parent->window() : nullptr;
+    const QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize size = DialogSize.boundedTo(available.size() - QSize(40, 40));
+    dialog.resize(size);
+    if (owner) {
+        dialog.winId();
+        dialog.windowHandle()->setTransientParent(owner->windowHandle());
+    }
+    QRect frame(QPoint(), size);
+    frame.moveCenter(owner ? owner->frameGeometry().center() : available.center());
+    // Never partly off the screen, whatever the main window's position.
+    frame.moveLeft(std::clamp(frame.left(), available.left(), available.right() - frame.width() + 1));
+    frame.moveTop(std::clamp(frame.top(), available.top(), available.bottom() - frame.height() + 1));
+    dialog.move(frame.topLeft());
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles();

@@ -1,7 +1,10 @@
 #include "pages/PageStyles.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QVariant>
 #include <QSpacerItem>
 
 namespace PageStyles {
@@ -32,12 +35,29 @@ QString iconButton()
 
 QString listScrollBar()
 {
+    // The handle is 8 of the bar's 9 free pixels wide (1 px margin on its left) and at least 119 px long; with nothing
+    // to scroll there is no handle, only the bar's dark trough.
     return QStringLiteral("QScrollBar:vertical{width:16px;margin:0px 7px 0px 0px;background:rgba(10,13,23,1);"
                           "border:0px;}"
-                          "QScrollBar::handle:vertical{width:8px;min-height:119px;max-height:119px;"
+                          "QScrollBar::handle:vertical{margin:0px 0px 0px 1px;min-height:119px;"
                           "border-radius:4px;background:rgba(109,109,109,1);}"
+                          "QScrollBar[scrollable=\"false\"]::handle:vertical{background:transparent;}"
                           "QScrollBar::add-line:vertical,QScrollBar::sub-line:vertical{height:0px;border:0px;}"
                           "QScrollBar::add-page:vertical,QScrollBar::sub-page:vertical{background:transparent;}");
+}
+
+void styleListScrollBar(QScrollBar* bar)
+{
+    const auto follow = [bar](int minimum, int maximum) {
+        const bool scrollable = maximum > minimum;
+        if (bar->property("scrollable").isValid() && bar->property("scrollable").toBool() == scrollable)
+            return;
+        bar->setProperty("scrollable", scrollable);
+        // Property selectors are only matched again when the sheet is applied anew.
+        bar->setStyleSheet(listScrollBar());
+    };
+    follow(bar->minimum(), bar->maximum());
+    QObject::connect(bar, &QScrollBar::rangeChanged, bar, follow);
 }
 
 void addFixedSpacer(QHBoxLayout* layout, int width, int height)
@@ -65,6 +85,18 @@ QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className)
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
     return layout;
+}
+
+void setTableColumns(QGridLayout* grid)
+{
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setColumnMinimumWidth(0, 20);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
+    grid->setColumnStretch(3, 2);
+    grid->setColumnMinimumWidth(3, 200);
+    grid->setColumnStretch(4, 2);
+    grid->setColumnMinimumWidth(5, 40);
 }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style)

@@ -2,8 +2,10 @@
 
 #include <QString>
 
+class QGridLayout;
 class QHBoxLayout;
 class QPushButton;
+class QScrollBar;
 class QSize;
 class QWidget;
 
@@ -18,10 +20,18 @@ QString outlinedButton();
 QString iconButton();
 // The slim dark vertical scroll bar of the tile grid and the re-take list.
 QString listScrollBar();
+// Gives a list's vertical scroll bar that look, and hides its handle while there is nothing to scroll.
+void styleListScrollBar(QScrollBar* bar);
 
 // Form helpers: a spacer of the given size, fixed or expanding horizontally.
 void addFixedSpacer(QHBoxLayout* layout, int width, int height = 20);
 void addExpandingSpacer(QHBoxLayout* layout, int width = 40, int height = 20);
+// The re-take table's columns (spacer, name, pages, reasons, proposals, spacer) in a grid: the titles and every
+// row use it, so their columns line up at any width.
+void setTableColumns(QGridLayout* grid);
+// Room kept on the right of the column titles for the list's scroll bar beneath them.
+constexpr int ScrollBarWidth = 16;
+
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style);
 
 // The frame of a page header: 45 high, at least 860 wide, the bar colour with its bottom line (the style keys on

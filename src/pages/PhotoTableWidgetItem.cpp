@@ -1,5 +1,7 @@
 #include "pages/PhotoTableWidgetItem.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -11,12 +13,14 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "pages/ElidedLabel.h"
 #include "widgets/NumLabel.h"
 
 namespace {
 
 constexpr int TileSize = 185;
 constexpr int PhotoHeight = 135;
+constexpr int BadgeWidth = 36;
 
 // One sheet for the whole tile: a refresh builds dozens of tiles, and every separate sheet is parsed and matched
 // on its own.
@@ -30,9 +34,9 @@ const QString TileStyle =
                    "QLabel#label{font-size:12px;font-family:'Microsoft YaHei';color:rgba(253,167,56,1);"
                    "background:rgba(10,13,23,1);}");
 
-QLabel* makeTextLabel(QWidget* parent, const QString& objectName, const QString& text)
+ElidedLabel* makeTextLabel(QWidget* parent, const QString& objectName, const QString& text)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new ElidedLabel(text, parent);
     label->setObjectName(objectName);
     return label;
 }
@@ -106,6 +110,9 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
     textRow->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
     auto* score = makeTextLabel(this, QStringLiteral("score"), QStringLiteral("Text"));
     score->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A short score stays whole and a long name gives way; a long score takes at most half the row.
+    score->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    score->setMaximumWidth(TileSize / 2);
     textRow->addWidget(score);
     textRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     layout->addLayout(textRow);
@@ -115,14 +122,17 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
 
-    name->setText(studentName);
+    name->setFullText(studentName);
+    // The badge hangs in the photo's top right corner, wholly inside it: it grows to the left for long counts.
     auto* badge = new NumLabel(QString::number(imageCount) + QStringLiteral("张"), photo);
-    badge->setGeometry(154, 0, 36, 18);
+    badge->ensurePolished();
+    const int badgeWidth = std::max(BadgeWidth, badge->fontMetrics().horizontalAdvance(badge->badgeText()) + 11);
+    badge->setGeometry(TileSize - badgeWidth, 0, badgeWidth, 18);
     if (!warnDesc.isEmpty())
-        warning->setText(warnDesc);
+        warning->setFullText(warnDesc);
     else
         warning->hide();
-    score->setText(imageCount != 0 ? scoreDesc : QStringLiteral("识别中"));
+    score->setFullText(imageCount != 0 ? scoreDesc : QStringLiteral("识别中"));
     const QPixmap thumbnail = readThumbnail(thumbPath);
     if (!thumbnail.isNull())
         photo->setPixmap(thumbnail);

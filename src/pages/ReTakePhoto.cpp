@@ -1,5 +1,8 @@
 #include "pages/ReTakePhoto.h"
 
+#include <algorithm>
+
+#include <QEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
@@ -39,7 +42,8 @@ ReTakePhoto::ReTakePhoto(QWidget* parent) : QWidget(parent)
     connect(m_footer, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
     connect(m_footer, SIGNAL(uploadPicStarted()), this, SLOT(toEmitUploadPicStarted()));
 
-    m_listWidget->verticalScrollBar()->setStyleSheet(PageStyles::listScrollBar());
+    PageStyles::styleListScrollBar(m_listWidget->verticalScrollBar());
+    m_listWidget->viewport()->installEventFilter(this);
 }
 
 void ReTakePhoto::setupUi()
@@ -79,6 +83,9 @@ void ReTakePhoto::setupUi()
     m_listWidget->setFocusPolicy(Qt::NoFocus);
     m_listWidget->setFrameShape(QFrame::NoFrame);
     m_listWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Always there, in the list's own colour: the column titles above keep its width free, so they line up with
+    // the rows whether the list is long or short.
+    m_listWidget->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_listWidget->setSelectionMode(QAbstractItemView::NoSelection);
     m_listWidget->setEditTriggers(QAbstractItemView::EditKeyPressed);
     m_listWidget->setStyleSheet(QStringLiteral("QListWidget{background:rgba(10,13,23,1);border:0px;}"));
@@ -109,11 +116,34 @@ void ReTakePhoto::reloadStudents()
                                         joinLines(student.images, &FailImage::failReason),
                                         joinLines(student.images, &FailImage::proposals), i);
         auto* item = new QListWidgetItem();
-        item->setSizeHint(QSize(m_listWidget->width(), 20 * student.images.size() + 40));
         m_listWidget->addItem(item);
         m_listWidget->setItemWidget(item, row);
         connect(row, SIGNAL(clickedIndex(int)), this, SLOT(itemClicked(int)));
     }
+    sizeRows();
+}
+
+void ReTakePhoto::sizeRows()
+{
+    // As wide as the list shows and as tall as the row's wrapped text needs, at least 20 px a page and 40 more.
+    const int width = m_listWidget->viewport()->width();
+    for (int i = 0; i < m_listWidget->count(); ++i) {
+        QListWidgetItem* item = m_listWidget->item(i);
+        QWidget* row = m_listWidget->itemWidget(item);
+        // The cells' fonts come from their style sheets: measure with those.
+        if (row)
+            row->ensurePolished();
+        const int pages = i < students.size() ? students.at(i).images.size() : 0;
+        const int height = std::max(20 * pages + 40, row ? row->heightForWidth(width) : 0);
+        item->setSizeHint(QSize(width, height));
+    }
+}
+
+bool ReTakePhoto::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_listWidget->viewport() && event->type() == QEvent::Resize)
+        sizeRows();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ReTakePhoto::toEmitUploadPicStarted()

@@ -32,8 +32,12 @@ public slots:
     void toDisplayPhotoUi();
     void toTakePhotoUi();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setupUi();
+    void sizeRows();
 
     DisplayPhotoHeadReTake* m_head = nullptr;
     DisplayPhotoFooterReTake* m_footer = nullptr;

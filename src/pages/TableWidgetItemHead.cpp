@@ -1,6 +1,8 @@
 #include "pages/TableWidgetItemHead.h"
 
-#include <QHBoxLayout>
+#include "pages/PageStyles.h"
+
+#include <QGridLayout>
 #include <QLabel>
 #include <QSpacerItem>
 
@@ -11,33 +13,34 @@ TableWidgetItemHead::TableWidgetItemHead(QWidget* parent) : QWidget(parent)
     setMinimumSize(860, 45);
     setStyleSheet(QStringLiteral("background:rgba(42,46,58,1);"));
 
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QGridLayout(this);
     layout->setObjectName(QStringLiteral("horizontalLayout"));
-    layout->setSpacing(10);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addItem(new QSpacerItem(20, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    layout->setHorizontalSpacing(10);
+    layout->addItem(new QSpacerItem(20, 20, QSizePolicy::Fixed, QSizePolicy::Minimum), 0, 0);
 
     const struct
     {
         const char* objectName;
         QString text;
-        int stretch;
     } columns[] = {
-        {"label", QStringLiteral("姓名"), 1},
-        {"label_2", QStringLiteral("问题页码"), 1},
-        {"label_3", QStringLiteral("问题原因"), 2},
-        {"label_4", QStringLiteral("处理建议"), 2},
+        {"label", QStringLiteral("姓名")},
+        {"label_2", QStringLiteral("问题页码")},
+        {"label_3", QStringLiteral("问题原因")},
+        {"label_4", QStringLiteral("处理建议")},
     };
-    for (const auto& column : columns) {
-        auto* label = new QLabel(column.text, this);
-        label->setObjectName(QLatin1String(column.objectName));
+    int column = 1;
+    for (const auto& title : columns) {
+        auto* label = new QLabel(title.text, this);
+        label->setObjectName(QLatin1String(title.objectName));
         label->setAlignment(Qt::AlignCenter);
         label->setStyleSheet(QStringLiteral("font-size:16px;font-family:'Microsoft YaHei';color:white;"));
-        if (qstrcmp(column.objectName, "label_3") == 0)
-            label->setMinimumWidth(200);
-        layout->addWidget(label, column.stretch);
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        layout->addWidget(label, 0, column++);
     }
-    layout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 5);
+    PageStyles::setTableColumns(layout);
+    // The rows below end at the list's scroll bar: end the titles there too.
+    layout->setContentsMargins(0, 0, PageStyles::ScrollBarWidth, 0);
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_StyledBackground);

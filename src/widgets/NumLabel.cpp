@@ -17,5 +17,6 @@ void NumLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setPen(Qt::white);
-    painter.drawText(QRect(7, 0, 25, 17), Qt::AlignHCenter | Qt::AlignVCenter, text);
+    // The rounded corner takes the left 7 pixels; a wider badge widens the text area with it.
+    painter.drawText(QRect(7, 0, width() - 11, 17), Qt::AlignHCenter | Qt::AlignVCenter, text);
 }

@@ -1,5 +1,6 @@
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
+#include "app/TrayProgramManager.h"
 #include "core/Settings.h"
 #include "capture/TakePhoto.h"
 #include "pages/DisplayPhoto.h"
@@ -13,6 +14,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
@@ -86,6 +91,7 @@ private slots:
     void executableLogsRedactedArgument();
     void firstPageFollowsPaperStatus_data();
     void firstPageFollowsPaperStatus();
+    void qtDialogsSpeakChinese();
 };
 
 void TestMainWindow::initTestCase()
@@ -96,6 +102,7 @@ void TestMainWindow::initTestCase()
     Settings::reload();
     AmbrelClient::setExitFunction(recordExit);
     Housekeeping::setDefaultPlatform(&s_processes);
+    TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Available);
 }
 
 void TestMainWindow::init()
@@ -320,8 +327,22 @@ void TestMainWindow::firstPageFollowsPaperStatus()
     AmbrelClient window("x//T1_tok_u9_Title/");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTEST(visiblePages(window), "visible");
-    QVERIFY(emulator->requestCount(ServiceEmulator::Endpoint::PaperStatus) >= 1);
+    QTRY_VERIFY(emulator->requestCount(ServiceEmulator::Endpoint::PaperStatus) >= 1);
+    QFETCH(QString, visible);
+    QTRY_COMPARE(visiblePages(window), visible);
+}
+
+void TestMainWindow::qtDialogsSpeakChinese()
+{
+    QVERIFY(AmbrelClient::installQtTranslations(qApp));
+
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));
+    QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"))->text(), QStringLiteral("查找范围："));
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text(), QStringLiteral("文件名称(&N)："));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -61,6 +61,7 @@ private slots:
     void buttons_data();
     void buttons();
     void hiddenDialogKeepsPolling();
+    void slowPollNeverOverlapsTheNext();
     void tipsOverlayPlaysOverItsParent();
     void hintBoxShowsItsText();
 
@@ -353,6 +354,37 @@ void TestShutDownDialog::hiddenDialogKeepsPolling()
     setCounts(*m_emulator, 2, 2);
     QTRY_VERIFY(!m_dialog->isPolling());
     QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("100%"));
+}
+
+void TestShutDownDialog::slowPollNeverOverlapsTheNext()
+{
+    setCounts(*m_emulator, 2, 5);
+    QVERIFY(m_dialog->checkPending());
+    // Each answer takes ten intervals: ticks keep arriving while a poll waits in its local event loop.
+    m_emulator->server().addFault(ServiceEmulator::Endpoint::ZeroProofread, {ServiceEmulator::Fault::Delay, 200, -1});
+    m_emulator->server().clearRequestLog();
+    m_dialog->setPollInterval(20);
+    QTimer::singleShot(500, this, [this] { setCounts(*m_emulator, 5, 5); });
+    QTimer::singleShot(10000, m_dialog, &QDialog::reject);
+    // Qt never nests a timer's tick inside that same timer's tick, but a poll started another way (here by hand,
+    // in the program after checkPending restarted the timer) lets the timer's ticks arrive while it waits.
+    QTimer::singleShot(0, m_dialog, [this] { m_dialog->timerTimeout(); });
+
+    QCOMPARE(m_dialog->exec(), int(QDialog::Accepted));
+
+    // One poll at a time: each request follows the answer to the one before.
+    const auto polls = m_emulator->server().requests(ServiceEmulator::Endpoint::ZeroProofread);
+    QVERIFY(polls.size() >= 2);
+    for (int i = 1; i < polls.size(); ++i)
+        QVERIFY2(polls.at(i).receivedMs - polls.at(i - 1).receivedMs >= 180,
+                 qPrintable(QStringLiteral("poll %1 came %2 ms after the one before")
+                                .arg(i)
+                                .arg(polls.at(i).receivedMs - polls.at(i - 1).receivedMs)));
+    // A stale poll finishing after the last one must not take back what the dialog showed when it closed.
+    QCOMPARE(label(*m_dialog, "percentLabel"), QStringLiteral("100%"));
+    QCOMPARE(bar(*m_dialog)->maximum(), 1);
+    QCOMPARE(bar(*m_dialog)->value(), 1);
+    QVERIFY(!m_dialog->isPolling());
 }
 
 void TestShutDownDialog::tipsOverlayPlaysOverItsParent()

@@ -76,6 +76,7 @@ private slots:
     void minimiseButton();
     void closeButtonClosesTheWindow();
     void draggingTheStretchMovesTheWindow();
+    void windowManagerTakesOnlyARealDrag();
 };
 
 void TestTitleBar::initTestCase()
@@ -275,6 +276,43 @@ void TestTitleBar::draggingTheStretchMovesTheWindow()
     sendMouse(stretch, QEvent::MouseMove, QPoint(80, 10), Qt::NoButton);
     sendMouse(stretch, QEvent::MouseMove, QPoint(80, 10), Qt::LeftButton);
     QCOMPARE(host.pos(), dropped);
+}
+
+void TestTitleBar::windowManagerTakesOnlyARealDrag()
+{
+    // A window manager that takes every move it is offered: from then on it owns the mouse.
+    int moves = 0;
+    TitleBar::setSystemMoveForTests([&](QWidget*) {
+        ++moves;
+        return true;
+    });
+    Host host;
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    QWidget* stretch = host.bar->findChild<QLabel*>(QStringLiteral("whiteLabel"));
+    const QPoint at(40, 10);
+
+    // A double-click: press, release, double-click, release, with the hand trembling by a pixel.
+    sendMouse(stretch, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    sendMouse(stretch, QEvent::MouseMove, at + QPoint(1, 0), Qt::LeftButton);
+    sendMouse(stretch, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    sendMouse(stretch, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    sendMouse(stretch, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    QCOMPARE(moves, 0);
+    QTRY_VERIFY(host.isMaximized());
+    host.showNormal();
+    QTRY_VERIFY(!host.isMaximized());
+
+    // A drag: the move is handed over once the pointer has travelled the drag distance, and only once.
+    const int distance = QApplication::startDragDistance();
+    sendMouse(stretch, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    sendMouse(stretch, QEvent::MouseMove, at + QPoint(distance - 1, 0), Qt::LeftButton);
+    QCOMPARE(moves, 0);
+    sendMouse(stretch, QEvent::MouseMove, at + QPoint(distance + 5, 0), Qt::LeftButton);
+    sendMouse(stretch, QEvent::MouseMove, at + QPoint(distance + 20, 0), Qt::LeftButton);
+    QCOMPARE(moves, 1);
+    sendMouse(stretch, QEvent::MouseButtonRelease, at, Qt::NoButton);
+    TitleBar::setSystemMoveForTests({});
 }
 
 QTEST_MAIN(TestTitleBar)

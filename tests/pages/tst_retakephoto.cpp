@@ -29,9 +29,13 @@ QJsonObject replenish(const QList<QPair<QString, QJsonArray>>& students)
     return QJsonObject{{"students", list}};
 }
 
+// A column of a row, top to bottom: the name, or one line per failed page.
 QString cell(QListWidget* list, int row, const char* name)
 {
-    return list->itemWidget(list->item(row))->findChild<QLabel*>(QLatin1String(name))->text();
+    QStringList lines;
+    for (const QLabel* label : list->itemWidget(list->item(row))->findChildren<QLabel*>(QLatin1String(name)))
+        lines << label->text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -47,6 +51,7 @@ private slots:
     void headerAndFooterAreSetUp();
     void rowsFollowTheFailedImages_data();
     void rowsFollowTheFailedImages();
+    void wrappedTextKeepsEachPageOnItsLine();
     void showingTwiceNeverDuplicatesRows();
     void reloadDuringAWaitNeverDuplicatesRows();
     void failedFetchLeavesNoRows_data();
@@ -132,11 +137,49 @@ void TestReTakePhoto::rowsFollowTheFailedImages()
 
     QCOMPARE(list->count(), 1);
     QCOMPARE(list->item(0)->sizeHint().height(), height);
-    QCOMPARE(list->item(0)->sizeHint().width(), list->width());
+    QCOMPARE(list->item(0)->sizeHint().width(), list->viewport()->width());
     QCOMPARE(cell(list, 0, "name"), QStringLiteral("陈七"));
     QCOMPARE(cell(list, 0, "code"), pages);
     QCOMPARE(cell(list, 0, "reason"), reasons);
     QCOMPARE(cell(list, 0, "advice"), proposals);
+}
+
+void TestReTakePhoto::wrappedTextKeepsEachPageOnItsLine()
+{
+    const QString longProposal =
+        QStringLiteral("请将答题卡完整平铺在拍照区域中央，确保四个定位点全部清晰可见，避免反光与阴影后重新拍照");
+    m_emulator->server().setCannedData(
+        Endpoint::ReplenishStudents,
+        replenish({{QStringLiteral("陈七"), QJsonArray{failImage("1", QStringLiteral("模糊"), longProposal),
+                                                       failImage("2", QStringLiteral("缺角"), QStringLiteral("展平")),
+                                                       failImage("3", QStringLiteral("反光"), longProposal)}}}));
+    ReTakePhoto page;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    auto* list = page.findChild<QListWidget*>(QStringLiteral("listWidget"));
+
+    page.reloadStudents();
+    QWidget* row = list->itemWidget(list->item(0));
+    QTRY_COMPARE(row->height(), list->item(0)->sizeHint().height());
+
+    const auto pages = row->findChildren<QLabel*>(QStringLiteral("code"));
+    const auto reasons = row->findChildren<QLabel*>(QStringLiteral("reason"));
+    const auto proposals = row->findChildren<QLabel*>(QStringLiteral("advice"));
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(reasons.size(), 3);
+    QCOMPARE(proposals.size(), 3);
+    for (int line = 0; line < 3; ++line) {
+        // Page, reason and proposal of one failed page start on the same line...
+        QCOMPARE(reasons.at(line)->geometry().top(), pages.at(line)->geometry().top());
+        QCOMPARE(proposals.at(line)->geometry().top(), pages.at(line)->geometry().top());
+        // ...and the wrapped proposal has the room it needs, inside the row.
+        QLabel* proposal = proposals.at(line);
+        QVERIFY2(proposal->heightForWidth(proposal->width()) <= proposal->height(), qPrintable(proposal->text()));
+        QVERIFY(row->rect().contains(proposal->geometry()));
+    }
+    // The long proposals wrap: the row grows past 20 px a page.
+    QVERIFY(list->item(0)->sizeHint().height() > 100);
+    QVERIFY(proposals.at(0)->height() > 2 * proposals.at(1)->height() - 4);
 }
 
 void TestReTakePhoto::showingTwiceNeverDuplicatesRows()

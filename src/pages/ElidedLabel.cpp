@@ -1,0 +1,71 @@
+#include "pages/ElidedLabel.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QLayout>
+
+#include <algorithm>
+
+ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent)
+{
+    setFullText(text);
+}
+
+void ElidedLabel::setFullText(const QString& text)
+{
+    m_fullText = text;
+    QLabel::setText(text);
+    updateGeometry();
+    // Lay the bar out now, so the text is cut for the width it gets rather than the width the old text had.
+    if (parentWidget() && parentWidget()->layout() && isVisible())
+        parentWidget()->layout()->activate();
+    elide();
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    // The label's own hint measures the shown (maybe shortened) text: measure the whole one instead.
+    const QSize shown = QLabel::sizeHint();
+    const QFontMetrics metrics(font());
+    const int extra = shown.width() - metrics.horizontalAdvance(text());
+    return {metrics.horizontalAdvance(m_fullText) + extra, shown.height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    const QSize shown = QLabel::minimumSizeHint();
+    const QFontMetrics metrics(font());
+    const int extra = shown.width() - metrics.horizontalAdvance(text());
+    const int least = std::min(metrics.horizontalAdvance(m_fullText), metrics.horizontalAdvance(QStringLiteral("…")));
+    return {least + extra, shown.height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    // A style sheet applied later changes the font: the cut must be made again.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        elide();
+}
+
+void ElidedLabel::elide()
+{
+    // Not laid out yet: nothing to measure against.
+    if (!testAttribute(Qt::WA_Resized)) {
+        if (text() != m_fullText)
+            QLabel::setText(m_fullText);
+        setToolTip(QString());
+        return;
+    }
+    const int available = contentsRect().width() - 2 * margin();
+    const QString shown = QFontMetrics(font()).elidedText(m_fullText, Qt::ElideRight, std::max(0, available));
+    if (shown != text())
+        QLabel::setText(shown);
+    setToolTip(shown == m_fullText ? QString() : m_fullText);
+}

@@ -1,0 +1,368 @@
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/ShutDownDialog.h"
+#include "app/TrayProgramManager.h"
+#include "capture/TakePhoto.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/PageFileDialog.h"
+#include "pages/PhotoTableWidgetItem.h"
+#include "pages/ReTakePhoto.h"
+#include "viewer/ViewPhoto.h"
+
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+
+using Endpoint = ServiceEmulator::Endpoint;
+
+namespace {
+
+FakeProcessPlatform s_processes;
+int s_exitCalls = 0;
+
+void recordExit(int)
+{
+    ++s_exitCalls;
+}
+
+template <class T> T* newTopLevel(const QWidgetList& before)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (!before.contains(widget))
+            if (T* found = qobject_cast<T*>(widget))
+                return found;
+    return nullptr;
+}
+
+QJsonObject paperStatus()
+{
+    QJsonArray answers;
+    for (int s = 0; s < 3; ++s) {
+        QJsonArray images;
+        for (int p = 0; p <= s; ++p)
+            images.append(QJsonObject{{"url", QString()}, {"beginPage", 2 * s + p + 1}, {"endPage", 2 * s + p + 1}});
+        answers.append(QJsonObject{{"studentId", QString::number(s)},
+                                   {"studentName", QStringLiteral("学生%1").arg(s)},
+                                   {"scoreDesc", QStringLiteral("9%1分").arg(s)},
+                                   {"images", images}});
+    }
+    return QJsonObject{
+        {"analyseSuccessStudentCount", 3}, {"unAnalyseSuccessStudentCount", 2}, {"studentAnswers", answers}};
+}
+
+QJsonObject replenish()
+{
+    QJsonArray list;
+    for (const QString& name : {QStringLiteral("甲"), QStringLiteral("乙")})
+        list.append(QJsonObject{
+            {"realName", name},
+            {"images", QJsonArray{QJsonObject{{"page", "1"}, {"failReason", "模糊"}, {"proposals", "重拍"}}}}});
+    return QJsonObject{{"students", list}};
+}
+
+void setProofread(EmulatorFixture& emulator, int proofread, int total)
+{
+    emulator->setCannedData(Endpoint::ZeroProofread,
+                            QJsonObject{{"proofreadImageCount", proofread}, {"totalImageCount", total}});
+}
+
+// The main window as the teacher sees it: its pages, which of them shows, and the buttons on them.
+struct Client
+{
+    explicit Client(AmbrelClient& window)
+        : window(window), home(window.findChild<HomePage*>()), capture(window.findChild<TakePhoto*>()),
+          reTake(window.findChild<ReTakePhoto*>()), progress(window.findChild<DisplayPhoto*>()),
+          viewer(window.findChild<ViewPhoto*>())
+    {
+    }
+
+    // h, c, r, p for the page shown, v when the viewer lies over it.
+    QString shown() const
+    {
+        QString pages;
+        for (auto [page, letter] :
+             {std::pair<QWidget*, char>{home, 'h'}, {capture, 'c'}, {reTake, 'r'}, {progress, 'p'}, {viewer, 'v'}})
+            if (page->isVisible())
+                pages += QLatin1Char(letter);
+        return pages;
+    }
+
+    void click(QWidget* page, const char* button) const
+    {
+        auto* target = page->findChild<QPushButton*>(QLatin1String(button));
+        QVERIFY2(target && target->isVisible(), button);
+        QTest::mouseClick(target, Qt::LeftButton);
+    }
+
+    int tiles() const { return progress->findChild<QListWidget*>(QStringLiteral("listWidget"))->count(); }
+    int rows() const { return reTake->findChild<QListWidget*>(QStringLiteral("listWidget"))->count(); }
+    bool loading() const { return progress->findChild<QLabel*>(QStringLiteral("label"))->isVisible(); }
+
+    AmbrelClient& window;
+    HomePage* home;
+    TakePhoto* capture;
+    ReTakePhoto* reTake;
+    DisplayPhoto* progress;
+    ViewPhoto* viewer;
+};
+
+// Runs action once, as soon as the dialog is on the screen (it runs modally, so the test waits inside it).
+void whenShown(QDialog* dialog, std::function<void()> action)
+{
+    auto* poll = new QTimer(dialog);
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, dialog, [poll, dialog, action] {
+        if (!dialog->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start();
+}
+
+} // namespace
+
+// The real main window against the emulator, driven through its buttons from page to page.
+class TestNavigation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startUpShowsTheWindowBeforeWaiting_data();
+    void startUpShowsTheWindowBeforeWaiting();
+    void everyPageSwitch();
+    void closingWithoutANotificationArea();
+};
+
+void TestNavigation::initTestCase()
+{
+    AmbrelClient::setExitFunction(recordExit);
+    Housekeeping::setDefaultPlatform(&s_processes);
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void TestNavigation::init()
+{
+    s_exitCalls = 0;
+    TakePhoto::resetProcessState();
+    PageFileDialog::setChooser([](const PageFileDialog::Request&) { return QStringList(); });
+    TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Available);
+}
+
+void TestNavigation::cleanup()
+{
+    PageFileDialog::setChooser({});
+    TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::System);
+}
+
+void TestNavigation::startUpShowsTheWindowBeforeWaiting_data()
+{
+    QTest::addColumn<bool>("waitDialog");
+    QTest::newRow("slow first refresh") << false;
+    QTest::newRow("proofreading still running") << true;
+}
+
+void TestNavigation::startUpShowsTheWindowBeforeWaiting()
+{
+    QFETCH(bool, waitDialog);
+    ScopedWorkingDirectory work;
+    EmulatorFixture emulator;
+    QVERIFY(emulator.isRunning());
+    emulator->setCannedData(Endpoint::PaperStatus,
+                            QJsonObject{{"uploadedImageCount", 5}, {"analyseFailImageCount", 2}});
+    setProofread(emulator, waitDialog ? 2 : 5, 5);
+    emulator->setCannedData(Endpoint::PaperStatusWithPage, paperStatus());
+    emulator->addFault(Endpoint::PaperStatusWithPage, {ServiceEmulator::Fault::Delay, 800, -1});
+
+    // Watches the screen while start-up waits for the service: what was visible when the dialog was open or the
+    // progress page was loading.
+    bool dialogOverWindow = false;
+    bool dialogSeen = false;
+    bool loadingSeen = false;
+    QTimer watcher;
+    watcher.setInterval(10);
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<ShutDownDialog*>(widget);
+            if (dialog && dialog->isVisible() && !dialogSeen) {
+                dialogSeen = true;
+                for (QWidget* other : QApplication::topLevelWidgets())
+                    if (qobject_cast<AmbrelClient*>(other) && other->isVisible())
+                        dialogOverWindow = true;
+                setProofread(emulator, 5, 5);
+                dialog->setPollInterval(20);
+            }
+            if (auto* window = qobject_cast<AmbrelClient*>(widget))
+                if (window->isVisible() && Client(*window).progress->isVisible() && Client(*window).loading())
+                    loadingSeen = true;
+        }
+    });
+    watcher.start();
+
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    const Client client(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QTRY_VERIFY_WITH_TIMEOUT(loadingSeen, 10000);
+    QCOMPARE(dialogSeen, waitDialog);
+    QCOMPARE(dialogOverWindow, waitDialog);
+    QTRY_COMPARE_WITH_TIMEOUT(client.tiles(), 3, 10000);
+    QVERIFY(!client.loading());
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+}
+
+void TestNavigation::everyPageSwitch()
+{
+    ScopedWorkingDirectory work;
+    EmulatorFixture emulator;
+    QVERIFY(emulator.isRunning());
+    emulator->setCannedData(Endpoint::PaperStatus,
+                            QJsonObject{{"uploadedImageCount", 0}, {"analyseFailImageCount", 0}});
+    setProofread(emulator, 0, 0);
+    emulator->setCannedData(Endpoint::PaperStatusWithPage, paperStatus());
+    emulator->setCannedData(Endpoint::ReplenishStudents, replenish());
+    const QWidgetList before = QApplication::topLevelWidgets();
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    auto* dialog = newTopLevel<ShutDownDialog>(before);
+    auto* tray = newTopLevel<TrayProgramManager>(before);
+    QVERIFY(dialog && tray);
+    dialog->setPollInterval(20);
+    const Client client(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(emulator->requestCount(Endpoint::PaperStatus), 1);
+    QCOMPARE(client.shown(), QStringLiteral("h"));
+    auto refreshes = [&] { return emulator->requestCount(Endpoint::PaperStatusWithPage); };
+    auto reloads = [&] { return emulator->requestCount(Endpoint::ReplenishStudents); };
+
+    // Home: start photographing, then back home through the wait dialog's "继续拍照".
+    client.click(client.home, "pushButton");
+    QCOMPARE(client.shown(), QStringLiteral("c"));
+    QVERIFY(TakePhoto::cameraOpen());
+    // Home: import files (none chosen) leads to the progress page, which fetches.
+    QVERIFY(QMetaObject::invokeMethod(&window, "toHomePageUi"));
+    client.click(client.home, "pushButton_2");
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+    QCOMPARE(refreshes(), 1);
+    QCOMPARE(client.tiles(), 3);
+
+    // Progress header: take photos.
+    QVERIFY(QMetaObject::invokeMethod(client.capture, "stopPNG"));
+    QVERIFY(!TakePhoto::cameraOpen());
+    client.click(client.progress, "takePhoto");
+    QCOMPARE(client.shown(), QStringLiteral("c"));
+    QVERIFY(TakePhoto::cameraOpen());
+
+    // Capture: finish, while the service still proofreads: the wait dialog comes first, then the refresh.
+    setProofread(emulator, 2, 5);
+    bool dialogShown = false;
+    whenShown(dialog, [&] {
+        dialogShown = window.isVisible();
+        setProofread(emulator, 5, 5);
+    });
+    client.click(client.capture, "finishButton");
+    QVERIFY(dialogShown);
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+    QCOMPARE(refreshes(), 2);
+
+    // Footer: process now opens the re-take page, which fetches its list.
+    client.click(client.progress, "pushButton");
+    QCOMPARE(client.shown(), QStringLiteral("r"));
+    QCOMPARE(reloads(), 1);
+    QCOMPARE(client.rows(), 2);
+
+    // Re-take header: back to the progress page, refreshed, without asking the wait dialog.
+    const int polls = emulator->requestCount(Endpoint::ZeroProofread);
+    client.click(client.reTake, "back");
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+    QCOMPARE(refreshes(), 3);
+    QCOMPARE(emulator->requestCount(Endpoint::ZeroProofread), polls);
+
+    // Re-take footer: take photos again, and import files.
+    client.click(client.progress, "pushButton");
+    QCOMPARE(reloads(), 2);
+    QVERIFY(QMetaObject::invokeMethod(client.capture, "stopPNG"));
+    client.click(client.reTake, "takePhoto");
+    QCOMPARE(client.shown(), QStringLiteral("c"));
+    QVERIFY(TakePhoto::cameraOpen());
+    client.click(client.capture, "finishButton");
+    QCOMPARE(refreshes(), 4);
+    client.click(client.progress, "pushButton");
+    QCOMPARE(reloads(), 3);
+    client.click(client.reTake, "pushButton_2");
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+    QCOMPARE(refreshes(), 5);
+
+    // Progress header: import files refreshes the page.
+    client.click(client.progress, "pushButton_2");
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+    QCOMPARE(refreshes(), 6);
+
+    // A tile opens the viewer on that student's pages; its close button returns to the page.
+    auto tiles = client.progress->findChildren<PhotoTableWidgetItem*>();
+    QCOMPARE(tiles.size(), 3);
+    QTest::mousePress(tiles.at(2), Qt::LeftButton);
+    QCOMPARE(client.shown(), QStringLiteral("pv"));
+    QCOMPARE(client.viewer->size(), window.size());
+    QCOMPARE(client.viewer->findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("5-5"));
+    client.click(client.viewer, "guanbi");
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+
+    // Close: to the tray, and back from it where it was left.
+    window.move(window.pos() + QPoint(37, 23));
+    const QPoint left = window.pos();
+    client.click(&window, "closeButton");
+    QVERIFY(window.isHidden());
+    emit tray->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(window.isVisible());
+    QTRY_COMPARE(window.pos(), left);
+
+    // The wait dialog's "继续拍照" brings the home page up.
+    setProofread(emulator, 2, 5);
+    whenShown(dialog, [&] { client.click(dialog, "waitButton"); });
+    QVERIFY(QMetaObject::invokeMethod(&window, "toDisplayPhotoUi"));
+    QCOMPARE(client.shown(), QStringLiteral("h"));
+
+    // The tray's "退出" while proofreading: the wait dialog's "关闭窗口" ends the program.
+    whenShown(dialog, [&] { client.click(dialog, "continueButton"); });
+    tray->trayIcon()->contextMenu()->actions().first()->trigger();
+    QCOMPARE(s_exitCalls, 1);
+}
+
+void TestNavigation::closingWithoutANotificationArea()
+{
+    TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Unavailable);
+    ScopedWorkingDirectory work;
+    EmulatorFixture emulator;
+    QVERIFY(emulator.isRunning());
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("closeButton")), Qt::LeftButton);
+
+    // Nothing could bring a hidden window back: it goes to the task bar instead.
+    QVERIFY(!window.isHidden());
+    QTRY_VERIFY(window.isMinimized());
+    QCOMPARE(s_exitCalls, 0);
+}
+
+QTEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"
