@@ -246,6 +246,7 @@ int main(int argc, char* argv[])
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    AmbrelClient::installQtTranslations(&app);
 
     QStringList arguments = QCoreApplication::arguments().mid(1);
     QString first;
@@ -262,9 +263,20 @@ int main(int argc, char* argv[])
     auto* window = new AmbrelClient(arguments.at(1).toUtf8());
     window->move(0, 0);
     window->show();
-    QTimer::singleShot(0, [window, first] {
-        if (!waitUntil([window] { return window->isVisible(); }, 10000))
-            fail(QStringLiteral("the window did not show"));
+    // The window asks the service for its first page once it is shown, waiting in an event loop of its own. The tour
+    // waits in event loops too: started inside the window's wait it would hold that wait up, so it starts only from
+    // the application's own loop, once the window is up.
+    auto* start = new QTimer(window);
+    start->setInterval(50);
+    QElapsedTimer sinceShow;
+    sinceShow.start();
+    QObject::connect(start, &QTimer::timeout, [window, first, start, sinceShow] {
+        if (QThread::currentThread()->loopLevel() > 1 || !window->isVisible()) {
+            if (sinceShow.elapsed() > 20000)
+                fail(QStringLiteral("the window did not show"));
+            return;
+        }
+        start->stop();
         if (!first.isEmpty()) {
             settle(1500);
             save(window, first);
@@ -273,5 +285,6 @@ int main(int argc, char* argv[])
         }
         finish(0);
     });
+    start->start();
     return app.exec();
 }
