@@ -197,15 +197,6 @@ QString pageImage(const QTemporaryDir& dir, const QSize& size)
     return path;
 }
 
-template <class T> T* newTopLevel(const QWidgetList& before)
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (!before.contains(widget))
-            if (T* found = qobject_cast<T*>(widget))
-                return found;
-    return nullptr;
-}
-
 } // namespace
 
 class TestLayoutAudit : public QObject
@@ -288,7 +279,7 @@ void TestLayoutAudit::everyWidgetFits()
     const QByteArray title = longTexts ? QUrl::toPercentEncoding(kLongTitle + QLatin1Char('/')) : "Title/";
     const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_" + title);
-    auto* dialog = newTopLevel<ShutDownDialog>(before);
+    auto* dialog = TestUtils::newTopLevel<ShutDownDialog>(before);
     QVERIFY(dialog);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     if (size.isEmpty()) {

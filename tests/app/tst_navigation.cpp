@@ -36,15 +36,6 @@ void recordExit(int)
     ++s_exitCalls;
 }
 
-template <class T> T* newTopLevel(const QWidgetList& before)
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (!before.contains(widget))
-            if (T* found = qobject_cast<T*>(widget))
-                return found;
-    return nullptr;
-}
-
 QJsonObject paperStatus()
 {
     QJsonArray answers;
@@ -239,8 +230,8 @@ void TestNavigation::everyPageSwitch()
     emulator->setCannedData(Endpoint::ReplenishStudents, replenish());
     const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_Title/");
-    auto* dialog = newTopLevel<ShutDownDialog>(before);
-    auto* tray = newTopLevel<TrayProgramManager>(before);
+    auto* dialog = TestUtils::newTopLevel<ShutDownDialog>(before);
+    auto* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
     QVERIFY(dialog && tray);
     dialog->setPollInterval(20);
     const Client client(window);

@@ -29,18 +29,6 @@ void recordExit(int status)
     s_exitStatus = status;
 }
 
-// The top-level widget of type T that appeared since `before` was taken.
-template <class T> T* newTopLevel(const QWidgetList& before)
-{
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (!before.contains(widget)) {
-            if (T* found = qobject_cast<T*>(widget))
-                return found;
-        }
-    }
-    return nullptr;
-}
-
 QStringList actionTexts(const QMenu* menu)
 {
     QStringList texts;
@@ -158,7 +146,7 @@ void TestTray::hiddenWindowComesBackFromTheTray()
     QVERIFY(emulator.isRunning());
     const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_Title/");
-    TrayProgramManager* tray = newTopLevel<TrayProgramManager>(before);
+    TrayProgramManager* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
     QVERIFY(tray);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -188,7 +176,7 @@ void TestTray::quitWithNothingPendingEnds()
     QVERIFY(emulator.isRunning());
     const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_Title/");
-    TrayProgramManager* tray = newTopLevel<TrayProgramManager>(before);
+    TrayProgramManager* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
     QVERIFY(tray);
 
     tray->trayIcon()->contextMenu()->actions().first()->trigger();
@@ -219,8 +207,8 @@ void TestTray::quitWaitsForProofreading()
                             QJsonObject{{"proofreadImageCount", 2}, {"totalImageCount", 5}});
     const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_Title/");
-    TrayProgramManager* tray = newTopLevel<TrayProgramManager>(before);
-    auto* dialog = newTopLevel<ShutDownDialog>(before);
+    TrayProgramManager* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
+    auto* dialog = TestUtils::newTopLevel<ShutDownDialog>(before);
     QVERIFY(tray);
     QVERIFY(dialog);
     window.show();

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QApplication>
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
+#include <QWidget>
 
 // Runs a test inside a fresh temporary working folder and restores the previous one afterwards.
 class ScopedWorkingDirectory
@@ -38,5 +40,15 @@ QByteArray patternBytes(int size, quint32 seed = 0);
 
 // patternBytes framed by a JPEG's start and end markers: what the upload worker takes for a whole JPEG.
 QByteArray patternJpeg(int size, quint32 seed = 0);
+
+// The first top-level widget of type T that was not among before: a dialog or window a step opened.
+template <class T> T* newTopLevel(const QWidgetList& before)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (!before.contains(widget))
+            if (T* found = qobject_cast<T*>(widget))
+                return found;
+    return nullptr;
+}
 
 } // namespace TestUtils
