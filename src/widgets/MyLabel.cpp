@@ -75,8 +75,20 @@ QSize MyLabel::decodeSize(const QSize& fullSize) const
     if (!fullSize.isValid())
         return fullSize;
     const double drawn = devicePixelRatioF() * std::max(scale, 1.0);
-    const QSize shown = (QSizeF(size()) * drawn).toSize().expandedTo(QSize(1, 1));
+    const QSize shown = (QSizeF(drawnSize()) * drawn).toSize().expandedTo(QSize(1, 1));
     return shown.width() >= fullSize.width() || shown.height() >= fullSize.height() ? fullSize : shown;
+}
+
+QSize MyLabel::drawnSize() const
+{
+    // Upright or upside down, the page fills the label. A quarter-turned page stands on its short side, so
+    // stretched to the label its ends would stick out past two edges: it is drawn smaller, shape kept, until the
+    // turned page fits the label whole.
+    const QSize label = size();
+    if (angle % 180 == 0 || label.isEmpty())
+        return label;
+    const double fit = std::min(double(label.width()) / label.height(), double(label.height()) / label.width());
+    return QSize(qRound(label.width() * fit), qRound(label.height() * fit));
 }
 
 void MyLabel::refreshImage()
@@ -114,13 +126,12 @@ void MyLabel::paintEvent(QPaintEvent* event)
         return;
     }
     refreshImage();
-    const int w = width();
-    const int h = height();
+    const QSize drawn = drawnSize();
     QPainter painter(this);
-    painter.translate(offsetX + w / 2, offsetY + h / 2);
+    painter.translate(offsetX + width() / 2, offsetY + height() / 2);
     painter.scale(scale, scale);
     painter.rotate(angle);
-    painter.drawImage(QRect(-(w / 2), -(h / 2), w, h), image);
+    painter.drawImage(QRect(-(drawn.width() / 2), -(drawn.height() / 2), drawn.width(), drawn.height()), image);
 }
 
 void MyLabel::mousePressEvent(QMouseEvent* event)

@@ -4,7 +4,8 @@
 #include <QImage>
 #include <QLabel>
 
-// The image surface of the photo viewer: draws one image file stretched to the label, zoomed, rotated and dragged.
+// The image surface of the photo viewer: draws one image file stretched to the label (a quarter-turned one shrunk to
+// fit it whole), zoomed, rotated and dragged.
 class MyLabel : public QLabel
 {
     Q_OBJECT
@@ -47,6 +48,8 @@ private:
     void zoomOutWithFloor();
     void refreshImage();
     QSize decodeSize(const QSize& fullSize) const;
+    // The size of the page's rectangle before zoom and rotation.
+    QSize drawnSize() const;
 
     bool m_cacheEnabled = true;
     // What the decoded image was made from: the file is decoded again when any of these changes.

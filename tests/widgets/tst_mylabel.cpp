@@ -134,31 +134,47 @@ void TestMyLabel::init()
 
 void TestMyLabel::rotationTurnsCounterClockwise_data()
 {
+    // The label has the page's own unturned shape, as the viewer sizes it.
+    QTest::addColumn<QSize>("page");
     QTest::addColumn<int>("presses");
     QTest::addColumn<int>("angle");
-    QTest::newRow("no press: upright") << 0 << 0;
-    QTest::newRow("one press: 270") << 1 << 270;
-    QTest::newRow("two presses: 180") << 2 << 180;
-    QTest::newRow("three presses: 90") << 3 << 90;
-    QTest::newRow("four presses: back to upright") << 4 << 0;
+    const QSize landscape(kWidth, kHeight);
+    const QSize portrait(kHeight, kWidth);
+    QTest::newRow("no press: upright") << landscape << 0 << 0;
+    QTest::newRow("one press: 270") << landscape << 1 << 270;
+    QTest::newRow("two presses: 180") << landscape << 2 << 180;
+    QTest::newRow("three presses: 90") << landscape << 3 << 90;
+    QTest::newRow("four presses: back to upright") << landscape << 4 << 0;
+    QTest::newRow("portrait page, one press: 270") << portrait << 1 << 270;
+    QTest::newRow("portrait page, two presses: 180") << portrait << 2 << 180;
+    QTest::newRow("portrait page, three presses: 90") << portrait << 3 << 90;
 }
 
 void TestMyLabel::rotationTurnsCounterClockwise()
 {
+    QFETCH(QSize, page);
     QFETCH(int, presses);
     QFETCH(int, angle);
+    const QImage picture = TestUtils::makeTestImage(page.width(), page.height());
+    const QString path = writePicture(QStringLiteral("page.png"), picture);
+    QVERIFY(!path.isEmpty());
+    MyLabel empty;
+    empty.resize(page);
+    const QImage background = grabbed(&empty);
+
     ProbeLabel label;
-    label.resize(kWidth, kHeight);
-    label.OnSelectImage(m_picturePath);
+    label.resize(page);
+    label.OnSelectImage(path);
     for (int i = 0; i < presses; ++i)
         label.OnXuanZhuan();
     QCOMPARE(label.rotation(), angle);
 
-    // The stretched picture turned about the label's centre; a quarter turn of a 160 x 120 picture stands 120 x 160
-    // and is clipped above and below.
-    const QImage turned = m_picture.transformed(QTransform().rotate(angle));
-    const QPoint topLeft(kWidth / 2 - turned.width() / 2, kHeight / 2 - turned.height() / 2);
-    const QImage expected = composed(m_background, turned, topLeft);
+    // The whole turned page, as large as the label holds it with its shape kept, centred: a quarter turn stands
+    // the page on its short side instead of cutting off its ends.
+    const QImage turned =
+        picture.transformed(QTransform().rotate(angle)).scaled(page, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPoint topLeft(page.width() / 2 - turned.width() / 2, page.height() / 2 - turned.height() / 2);
+    const QImage expected = composed(background, turned, topLeft);
     QVERIFY2(mismatchShare(grabbed(&label), expected) < 0.02, "painted picture differs from the turned picture");
 }
 
@@ -222,19 +238,26 @@ void TestMyLabel::largePageDetailFollowsZoom_data()
             stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
 
     QTest::addColumn<QImage>("page");
+    QTest::addColumn<int>("turns");
     QTest::addColumn<int>("zoomSteps");
     QTest::addColumn<QImage>("expected");
     // At the fit, four columns fall on each pixel of the label: they must blend to grey, not alias to one colour.
     QTest::newRow("fitted page is smoothly reduced")
-        << stripes << 0 << stripes.scaled(kWidth, kHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        << stripes << 0 << 0 << stripes.scaled(kWidth, kHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // Zoomed in to the page's own resolution, every column must be there: the page's middle at one to one.
     const QRect middle(4 * kWidth / 2 - kWidth / 2, 4 * kHeight / 2 - kHeight / 2, kWidth, kHeight);
-    QTest::newRow("zoomed to the page's own pixels") << stripes << -1 << stripes.copy(middle);
+    QTest::newRow("zoomed to the page's own pixels") << stripes << 0 << -1 << stripes.copy(middle);
+    // Turned a quarter, the page stands 90 x 120 in the label: the zoom that brings it to its own pixels is 16 / 3,
+    // and the turned page's middle must show one to one, with every row of it.
+    const QImage turned = stripes.transformed(QTransform().rotate(270));
+    const QRect turnedMiddle(turned.width() / 2 - kWidth / 2, turned.height() / 2 - kHeight / 2, kWidth, kHeight);
+    QTest::newRow("turned page zoomed to its own pixels") << stripes << 1 << -1 << turned.copy(turnedMiddle);
 }
 
 void TestMyLabel::largePageDetailFollowsZoom()
 {
     QFETCH(QImage, page);
+    QFETCH(int, turns);
     QFETCH(int, zoomSteps);
     QFETCH(QImage, expected);
     const QString path = writePicture(QStringLiteral("large.png"), page);
@@ -244,10 +267,12 @@ void TestMyLabel::largePageDetailFollowsZoom()
     label.resize(kWidth, kHeight);
     label.OnSelectImage(path);
     QVERIFY(!grabbed(&label).isNull());
+    for (int i = 0; i < turns; ++i)
+        label.OnXuanZhuan();
     for (int i = 0; i < zoomSteps; ++i)
         label.OnZoomInImage();
     if (zoomSteps < 0)
-        label.setZoom(4.0);
+        label.setZoom(turns % 2 ? 4.0 * kWidth / kHeight : 4.0);
     QVERIFY2(mismatchShare(grabbed(&label), expected) < 0.02, "painted page differs from the page at that zoom");
 }
 
