@@ -22,6 +22,7 @@
 
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
+#include "core/LaunchContext.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
@@ -441,6 +442,11 @@ void TakePhoto::handleDeviceLost(int index)
 
 void TakePhoto::saveStill(const QByteArray& jpeg)
 {
+    // Without a task the folder would be image/ itself, which nothing uploads: keep nothing and say so.
+    if (capture().taskFolder.isEmpty()) {
+        CaptureMessages::information(QStringLiteral("提示信息"), LaunchContext::missingTaskText());
+        return;
+    }
     // Both copies appear under their final names only when complete: the upload worker takes every image it
     // finds in the folder.
     const QString folder = imageFolder();

@@ -83,3 +83,8 @@ QString LaunchContext::displayTitle() const
 {
     return taskTitle.left(qMax(0, taskTitle.size() - 1));
 }
+
+QString LaunchContext::missingTaskText()
+{
+    return QStringLiteral("未获取到考试任务，照片无法上传，请从阅卷网站重新打开本程序");
+}

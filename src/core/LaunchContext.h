@@ -19,4 +19,8 @@ struct LaunchContext
 
     // The title shown in the window: taskTitle without its last character.
     QString displayTitle() const;
+
+    // What the teacher is told on taking or importing an image when the argument named no task: with no task
+    // folder nothing would ever upload it.
+    static QString missingTaskText();
 };

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QImageReader>
 
+#include "core/LaunchContext.h"
 #include "pages/PageFileDialog.h"
 #include "pages/PageMessageBox.h"
 #include "service/HttpCommunicationThread.h"
@@ -205,6 +206,11 @@ QString reportText(const Result& result)
 
 Result run(QWidget* parent, const QString& caption, const QString& filter)
 {
+    // Without a task the folder would be image/ itself, which nothing uploads: no files are asked for.
+    if (HttpCommunicationThread::getTaskId().isEmpty()) {
+        PageMessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
+        return {};
+    }
     const QStringList paths = PageFileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
     const QString folder = taskImageFolder();
     if (!QFileInfo::exists(folder))

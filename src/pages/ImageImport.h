@@ -32,6 +32,8 @@ QString reportText(const Result& result);
 
 // The whole import: the open-files dialog with the given (already translated) caption and filter, the copy into
 // the task's image folder (created one level when missing) and one warning when anything was skipped or failed.
+// Without a task id no dialog is opened and nothing copied: the teacher is told that the program must be opened
+// again from the marking site.
 Result run(QWidget* parent, const QString& caption, const QString& filter);
 
 } // namespace ImageImport

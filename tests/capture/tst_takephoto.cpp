@@ -93,8 +93,8 @@ private slots:
     void counterCountsThisRunWhileStripShowsTask();
     void initCopiesWithoutOverwriting();
     void takeWhileStillShownOnlyReturnsToVideo();
-    void emptyOrLateStillSavesNothing_data();
-    void emptyOrLateStillSavesNothing();
+    void emptyLateOrTasklessStillSavesNothing_data();
+    void emptyLateOrTasklessStillSavesNothing();
     void stillFromAnotherThreadIsSavedOnGuiThread();
     void displayImageSizesToAspect_data();
     void displayImageSizesToAspect();
@@ -525,20 +525,25 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
 }
 
-void TestTakePhoto::emptyOrLateStillSavesNothing_data()
+void TestTakePhoto::emptyLateOrTasklessStillSavesNothing_data()
 {
     QTest::addColumn<bool>("cameraOpen");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("still of length 0") << true << QByteArray();
-    QTest::newRow("still while the camera is closed") << false << jpegBytes(64, 48);
+    QTest::addColumn<QString>("task");
+    QTest::newRow("still of length 0") << true << QByteArray() << kTask;
+    QTest::newRow("still while the camera is closed") << false << jpegBytes(64, 48) << kTask;
+    // Started without a task: image/ itself is no task's folder and nothing would ever upload from it.
+    QTest::newRow("still without a task is refused and told") << true << jpegBytes(64, 48) << QString();
 }
 
-void TestTakePhoto::emptyOrLateStillSavesNothing()
+void TestTakePhoto::emptyLateOrTasklessStillSavesNothing()
 {
     QFETCH(bool, cameraOpen);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, task);
+    QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("image"))));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(task);
     if (cameraOpen) {
         page.startPNG();
         QVERIFY(TakePhoto::cameraOpen());
@@ -549,6 +554,17 @@ void TestTakePhoto::emptyOrLateStillSavesNothing()
     QVERIFY(jpegsIn(imageFolder()).isEmpty());
     QVERIFY(jpegsIn(previewFolder()).isEmpty());
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("0"));
+    QVERIFY(page.findChild<SliderImageList*>()->imageFiles().isEmpty());
+    const QStringList inImageRoot =
+        QDir(m_dir->filePath(QStringLiteral("image"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QCOMPARE(inImageRoot, task.isEmpty() ? QStringList() : QStringList{kTask});
+    if (task.isEmpty()) {
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first().title, QStringLiteral("提示信息"));
+        QCOMPARE(m_boxes.first().text, QStringLiteral("未获取到考试任务，照片无法上传，请从阅卷网站重新打开本程序"));
+    } else {
+        QVERIFY(m_boxes.isEmpty());
+    }
 }
 
 void TestTakePhoto::stillFromAnotherThreadIsSavedOnGuiThread()

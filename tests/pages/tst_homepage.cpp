@@ -3,8 +3,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "TestUtils.h"
 #include "pages/HomePage.h"
 #include "pages/PageFileDialog.h"
+#include "service/HttpCommunicationThread.h"
 
 class TestHomePage : public QObject
 {
@@ -63,6 +65,9 @@ void TestHomePage::startButtonAsksForTheCapturePage()
 
 void TestHomePage::uploadButtonRunsTheImport()
 {
+    ScopedWorkingDirectory dir;
+    QVERIFY(dir.isValid());
+    HttpCommunicationThread::setTaskId(QStringLiteral("home-task"));
     int asked = 0;
     PageFileDialog::setChooser([&](const PageFileDialog::Request&) {
         ++asked;

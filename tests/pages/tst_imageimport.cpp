@@ -58,6 +58,8 @@ private slots:
     void sameNameOtherSheetGetsAFreeName();
     void unreadableSourceIsReportedAndTheRestCopied();
     void createsTheMissingTaskFolderOneLevel();
+    void withoutTaskNothingIsImportedAndTheTeacherIsTold_data() { addImporterRows(); }
+    void withoutTaskNothingIsImportedAndTheTeacherIsTold();
     void missingImageRootFailsEveryCopy();
     void reportText_data();
     void reportText();
@@ -238,6 +240,22 @@ void TestImageImport::createsTheMissingTaskFolderOneLevel()
     footer.uploadPng();
 
     QVERIFY2(QFileInfo(taskFolder()).isDir(), "created even when the dialog was cancelled");
+}
+
+void TestImageImport::withoutTaskNothingIsImportedAndTheTeacherIsTold()
+{
+    QFETCH(QString, kind);
+    // Started without a task: image/ itself is no task's folder and nothing would ever upload from it.
+    HttpCommunicationThread::setTaskId(QString());
+    m_nextPaths << source(QStringLiteral("a.jpg"), "a") << source(QStringLiteral("b.png"), "b");
+    std::unique_ptr<QWidget> importer(makeImporter(kind));
+
+    QMetaObject::invokeMethod(importer.get(), "uploadPng");
+
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("image"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList());
+    QCOMPARE(m_warnings, QStringList{QStringLiteral("未获取到考试任务，照片无法上传，请从阅卷网站重新打开本程序")});
+    QVERIFY2(m_requests.isEmpty(), "no files are asked for that cannot be uploaded");
 }
 
 void TestImageImport::missingImageRootFailsEveryCopy()
