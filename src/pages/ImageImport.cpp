@@ -33,13 +33,6 @@ QString listNames(const QStringList& names)
 const QStringList kTakenAsTheyAre = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
                                      QStringLiteral("bmp")};
 
-enum class Placed
-{
-    Copied,
-    Duplicate,
-    Failed,
-};
-
 bool sameBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
@@ -71,66 +64,30 @@ QString candidateName(const QString& name, int n)
     return name + suffix;
 }
 
-// A taken name holding the same bytes is this image already waiting; one holding other bytes is another sheet
-// with the same name, which goes in under the first free name.
+// A taken name holding the same bytes is this image already waiting (skipped); one holding other bytes is another
+// sheet with the same name, which goes in under the first free name.
 template <typename Same, typename Write>
-Placed place(const QString& folder, const QString& name, Same same, Write write, QString* placedName)
+void place(const QString& folder, const QString& name, Same same, Write write, ImageImport::Result* result)
 {
     for (int n = 1;; ++n) {
         const QString candidate = candidateName(name, n);
         const QString target = folder + candidate;
         if (QFileInfo::exists(target) || QFileInfo(target).isSymLink()) {
-            if (same(target))
-                return Placed::Duplicate;
-            continue;
+            if (!same(target))
+                continue;
+            result->skipped << name;
+        } else if (write(candidate)) {
+            result->copied << candidate;
+        } else {
+            result->failed << name;
         }
-        *placedName = candidate;
-        return write(candidate) ? Placed::Copied : Placed::Failed;
-    }
-}
-
-struct Outcome
-{
-    Placed placed;
-    QString name;
-};
-
-Outcome placeFile(const QString& folder, const QString& name, const QString& source)
-{
-    Outcome outcome{Placed::Failed, name};
-    outcome.placed = place(
-        folder, name, [&](const QString& target) { return sameFiles(target, source); },
-        [&](const QString& candidate) { return UploadFolder::copyFile(source, folder, candidate); }, &outcome.name);
-    return outcome;
-}
-
-Outcome placeBytes(const QString& folder, const QString& name, const QByteArray& bytes)
-{
-    Outcome outcome{Placed::Failed, name};
-    outcome.placed = place(
-        folder, name, [&](const QString& target) { return sameBytes(target, bytes); },
-        [&](const QString& candidate) { return UploadFolder::placeBytes(folder, candidate, bytes); }, &outcome.name);
-    return outcome;
-}
-
-void record(const Outcome& outcome, const QString& chosenName, ImageImport::Result* result)
-{
-    switch (outcome.placed) {
-    case Placed::Copied:
-        result->copied << outcome.name;
-        break;
-    case Placed::Duplicate:
-        result->skipped << chosenName;
-        break;
-    case Placed::Failed:
-        result->failed << chosenName;
-        break;
+        return;
     }
 }
 
 // The image as PNG files: every page of a multi-page file (a scanner's TIFF), the first frame of anything else
-// (an animated GIF's frames are not pages).
-QList<QByteArray> pngPages(const QString& path, bool* readable)
+// (an animated GIF's frames are not pages); none when the file cannot be read as an image.
+QList<QByteArray> pngPages(const QString& path)
 {
     QList<QByteArray> pages;
     QImageReader reader(path);
@@ -150,7 +107,6 @@ QList<QByteArray> pngPages(const QString& path, bool* readable)
             break;
         pages << png;
     }
-    *readable = !pages.isEmpty();
     return pages;
 }
 
@@ -174,12 +130,13 @@ Result copyIntoFolder(const QStringList& paths, const QString& folder)
         }
         const QString extension = QFileInfo(name).suffix().toLower();
         if (kTakenAsTheyAre.contains(extension)) {
-            record(placeFile(folder, name, path), name, &result);
+            place(
+                folder, name, [&](const QString& target) { return sameFiles(target, path); },
+                [&](const QString& candidate) { return UploadFolder::copyFile(path, folder, candidate); }, &result);
             continue;
         }
-        bool readable = false;
-        const QList<QByteArray> pages = pngPages(path, &readable);
-        if (!readable) {
+        const QList<QByteArray> pages = pngPages(path);
+        if (pages.isEmpty()) {
             result.failed << name;
             continue;
         }
@@ -188,7 +145,10 @@ Result copyIntoFolder(const QStringList& paths, const QString& folder)
         for (int i = 0; i < pages.size(); ++i) {
             const QString pageName =
                 base + (pages.size() > 1 ? QStringLiteral("-%1").arg(i + 1) : QString()) + QStringLiteral(".png");
-            record(placeBytes(folder, pageName, pages.at(i)), pageName, &result);
+            const QByteArray& bytes = pages.at(i);
+            place(
+                folder, pageName, [&](const QString& target) { return sameBytes(target, bytes); },
+                [&](const QString& candidate) { return UploadFolder::placeBytes(folder, candidate, bytes); }, &result);
         }
     }
     return result;
