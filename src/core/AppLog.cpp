@@ -9,55 +9,6 @@
 
 namespace {
 
-ushort code(QChar c)
-{
-    return c.unicode();
-}
-
-ushort code(char c)
-{
-    return uchar(c);
-}
-
-void appendLatin1(QString& out, const char* text)
-{
-    out.append(QLatin1String(text));
-}
-
-void appendLatin1(QByteArray& out, const char* text)
-{
-    out.append(text);
-}
-
-// "token=" as a parameter name: at the start or after "&" / "?", its value running up to the next "&" or ASCII
-// white space. Scanned by hand rather than with a pattern: a pattern refuses text that is not valid UTF-16 (a lone
-// surrogate) and would then let the whole text through unredacted.
-template <typename Text> Text redactTokenIn(const Text& text)
-{
-    static const char key[] = "token=";
-    const int keyLength = int(sizeof(key)) - 1;
-    const auto endsValue = [](ushort c) { return c == '&' || c == ' ' || (c >= '\t' && c <= '\r'); };
-    Text out;
-    out.reserve(text.size());
-    int i = 0;
-    while (i < text.size()) {
-        const bool parameterStart = i == 0 || code(text.at(i - 1)) == '&' || code(text.at(i - 1)) == '?';
-        int k = 0;
-        while (parameterStart && k < keyLength && i + k < text.size() && code(text.at(i + k)) == uchar(key[k]))
-            ++k;
-        if (k < keyLength) {
-            out.append(text.at(i));
-            ++i;
-            continue;
-        }
-        appendLatin1(out, "token=***");
-        i += keyLength;
-        while (i < text.size() && !endsValue(code(text.at(i))))
-            ++i;
-    }
-    return out;
-}
-
 // A log entry is one line of text: control bytes (a NUL, a line end) are written as "%XX".
 QByteArray escapeControlBytes(const QByteArray& text)
 {
@@ -92,12 +43,36 @@ void append(const QByteArray& bytes)
 
 QString redactToken(const QString& text)
 {
-    return redactTokenIn(text);
+    // "token=" as a parameter name: at the start or after "&" / "?", its value running up to the next "&" or ASCII
+    // white space. Scanned by hand rather than with a pattern: a pattern refuses text that is not valid UTF-16 (a
+    // lone surrogate) and would then let the whole text through unredacted.
+    const QLatin1String key("token=");
+    const auto endsValue = [](QChar c) {
+        const ushort u = c.unicode();
+        return u == '&' || u == ' ' || (u >= '\t' && u <= '\r');
+    };
+    QString out;
+    out.reserve(text.size());
+    int i = 0;
+    while (i < text.size()) {
+        const bool parameterStart = i == 0 || text.at(i - 1) == QLatin1Char('&') || text.at(i - 1) == QLatin1Char('?');
+        if (!parameterStart || !QStringView(text).mid(i).startsWith(key)) {
+            out.append(text.at(i));
+            ++i;
+            continue;
+        }
+        out.append(QLatin1String("token=***"));
+        i += key.size();
+        while (i < text.size() && !endsValue(text.at(i)))
+            ++i;
+    }
+    return out;
 }
 
 QByteArray redactToken(const QByteArray& text)
 {
-    return redactTokenIn(text);
+    // Byte for byte: Latin-1 maps every byte to one character and back.
+    return redactToken(QString::fromLatin1(text)).toLatin1();
 }
 
 QByteArray redactLaunchArgument(const QByteArray& argument)
