@@ -32,13 +32,6 @@ QString partPathFor(const QString& filePath)
            QUuid::createUuid().toString(QUuid::Id128) + QLatin1String(kPartSuffix);
 }
 
-void logRefused(const QString& url)
-{
-    AppLog::append(
-        (QStringLiteral("refused to fetch a URL that is not http or https: ") + url.left(200) + QLatin1Char('\n'))
-            .toUtf8());
-}
-
 bool isSuccessStatus(QNetworkReply* reply)
 {
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -88,12 +81,17 @@ void BaseAPI::setDownloadSizeLimit(qint64 bytes)
     s_downloadSizeLimit = bytes;
 }
 
-bool BaseAPI::isFetchable(const QString& url)
+bool BaseAPI::refuses(const QString& url)
 {
     const QUrl parsed(url, QUrl::TolerantMode);
     const QString scheme = parsed.scheme().toLower();
-    return parsed.isValid() && !parsed.host().isEmpty() &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    if (parsed.isValid() && !parsed.host().isEmpty() &&
+        (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        return false;
+    AppLog::append(
+        (QStringLiteral("refused to fetch a URL that is not http or https: ") + url.left(200) + QLatin1Char('\n'))
+            .toUtf8());
+    return true;
 }
 
 void BaseAPI::removeStalePartFiles(const QString& folder)
@@ -111,8 +109,7 @@ void BaseAPI::removeStalePartFiles(const QString& folder)
 
 void BaseAPI::get(QString url, QJsonObject& result)
 {
-    if (!isFetchable(url)) {
-        logRefused(url);
+    if (refuses(url)) {
         result = QJsonObject();
         return;
     }
@@ -124,8 +121,7 @@ void BaseAPI::get(QString url, QJsonObject& result)
 
 void BaseAPI::post(QString url, const QByteArray& body, QJsonObject& result)
 {
-    if (!isFetchable(url)) {
-        logRefused(url);
+    if (refuses(url)) {
         result = QJsonObject();
         return;
     }
@@ -138,18 +134,18 @@ void BaseAPI::post(QString url, const QByteArray& body, QJsonObject& result)
     result = waitForJson(pending);
 }
 
-int BaseAPI::lastHttpStatus() const
+bool BaseAPI::lastStatusWasSuccess() const
 {
-    return m_lastHttpStatus;
+    return m_lastStatusWasSuccess;
 }
 
 QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
 {
-    m_lastHttpStatus = 0;
+    m_lastStatusWasSuccess = false;
     // A reply cut by a bound carries whatever arrived before the abort; it must not count as an answer.
     if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit}))
         return QJsonObject();
-    m_lastHttpStatus = pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_lastStatusWasSuccess = isSuccessStatus(pending);
     return ServiceReplies::decode(pending->readAll());
 }
 
@@ -201,10 +197,8 @@ void BaseAPI::download(QString url, QString filePath)
     file = nullptr;
     m_downloadOk = false;
     m_written = 0;
-    if (!isFetchable(url)) {
-        logRefused(url);
+    if (refuses(url))
         return;
-    }
 
     // Written beside the target and moved into place only when complete, so a broken transfer never leaves a
     // partial image under the real name (which would then count as fetched).

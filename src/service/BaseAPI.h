@@ -24,14 +24,15 @@ public:
     // The reply's top-level JSON object after percent-decoding, or an empty object on any failure.
     void get(QString url, QJsonObject& result);
     void post(QString url, const QByteArray& body, QJsonObject& result);
-    // The HTTP status of the last get or post, 0 when none arrived.
-    int lastHttpStatus() const;
+    // Whether the last get or post was answered with a 2xx status.
+    bool lastStatusWasSuccess() const;
     // Stores the body at filePath only when the whole reply arrived with a 2xx status within the deadline and the
     // size limit; otherwise filePath is left as it was, so a later attempt fetches it again.
     void download(QString url, QString filePath);
 
-    // Only http and https are fetched: any other scheme (file:, data:, ...) is refused without a request.
-    static bool isFetchable(const QString& url);
+    // Only http and https are fetched: any other scheme (file:, data:, ...) is refused without a request. True
+    // (and logged) for such a URL.
+    static bool refuses(const QString& url);
     // Removes the hidden partial files an interrupted download of an earlier run left in folder.
     static void removeStalePartFiles(const QString& folder);
 
@@ -71,6 +72,6 @@ private:
     QNetworkReply* reply;
     QFile* file;
     bool m_downloadOk = false;
-    int m_lastHttpStatus = 0;
+    bool m_lastStatusWasSuccess = false;
     qint64 m_written = 0;
 };

@@ -87,12 +87,9 @@ public:
 
     QString fetch(const QString& folderPath, const QString& folderKey, const QString& imageUrl)
     {
-        if (!BaseAPI::isFetchable(imageUrl)) {
-            AppLog::append(
-                (QStringLiteral("image URL refused, not http or https: ") + imageUrl.left(200) + QLatin1Char('\n'))
-                    .toUtf8());
+        // Refused before a name is claimed for it.
+        if (BaseAPI::refuses(imageUrl))
             return QString();
-        }
         if (!m_opened) {
             m_opened = true;
             m_claims.open(TaskDatabase::pathForTask(m_taskId));
@@ -188,8 +185,7 @@ bool HttpCommunicationThread::analyseAnswerImage(const QString& key)
     // On success "data" is a boolean the client has no use for. A JSON body behind an error status (a proxy's
     // answer) is not the service taking the image.
     const QJsonObject result = postLogged(api, ANALYSE_PATH, text);
-    const int status = api.lastHttpStatus();
-    return accepted(result) && status >= 200 && status < 300;
+    return accepted(result) && api.lastStatusWasSuccess();
 }
 
 bool HttpCommunicationThread::getPaperStatus()
