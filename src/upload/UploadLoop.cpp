@@ -25,20 +25,11 @@ QString signature(const UploadLedger::Identity& image)
            QString::number(image.modifiedMs);
 }
 
-// Size and modification time, read at once (QFileInfo fetches them lazily and would read them later).
-struct Stamp
-{
-    qint64 size = -1;
-    qint64 modifiedMs = 0;
-    bool operator==(const Stamp& other) const { return size == other.size && modifiedMs == other.modifiedMs; }
-};
-
-Stamp stampOf(const QString& path)
+// Whether the file at path still has the size and modification time it was listed with.
+bool isUnchanged(const QString& path, const UploadLedger::Identity& image)
 {
     const QFileInfo info(path);
-    if (!info.exists())
-        return Stamp();
-    return Stamp{info.size(), info.lastModified().toMSecsSinceEpoch()};
+    return info.exists() && info.size() == image.size && info.lastModified().toMSecsSinceEpoch() == image.modifiedMs;
 }
 
 } // namespace
@@ -112,7 +103,12 @@ bool UploadLoop::acquireCredentials()
 
 QString UploadLoop::folder() const
 {
-    return QDir::currentPath() + QStringLiteral("/image/") + m_taskId + QLatin1Char('/');
+    return folderFor(m_taskId);
+}
+
+QString UploadLoop::folderFor(const QString& taskId)
+{
+    return QDir::currentPath() + QStringLiteral("/image/") + taskId + QLatin1Char('/');
 }
 
 QString UploadLoop::objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName)
@@ -262,16 +258,16 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
                                           UploadLedger::Entry entry)
 {
     const QString path = info.absoluteFilePath();
-    const Stamp listedStamp{image.size, image.modifiedMs};
     // The key is recorded before the first byte leaves, so that after a crash the same file goes again under the
     // same key. A file known as sent may already be in the store under its key: a 614 then proves it is ours.
-    QString key = entry.key;
-    bool mayBeStored = entry.state == UploadLedger::State::Sent;
-    if (!mayBeStored) {
+    const auto recordFreshKey = [this, &image] {
         const qint64 ms = nextKeyMs();
-        key = objectKey(m_uid, m_taskId, ms, image.name);
-        m_ledger.recordSending(image, key, ms);
-    }
+        const QString fresh = objectKey(m_uid, m_taskId, ms, image.name);
+        m_ledger.recordSending(image, fresh, ms);
+        return fresh;
+    };
+    bool mayBeStored = entry.state == UploadLedger::State::Sent;
+    QString key = mayBeStored ? entry.key : recordFreshKey();
 
     bool refreshedAfterRefusal = false;
     bool foreignAgain = false;
@@ -280,7 +276,7 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         if (!before.exists() || !before.isReadable())
             return Outcome::LeavePass;
         // Changed since it was listed: it is another image now, judged afresh by the next pass.
-        if (!(stampOf(path) == listedStamp))
+        if (!isUnchanged(path, image))
             return Outcome::Skipped;
 
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
@@ -288,7 +284,7 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         if (code == Stored || (code == AlreadyStored && mayBeStored)) {
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;
             // the file is judged again as the new image it now is.
-            if (!(stampOf(path) == listedStamp))
+            if (!isUnchanged(path, image))
                 return Outcome::Skipped;
             m_ledger.markStored(image);
             return announceAndDelete(path, image, key);
@@ -301,9 +297,7 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             if (foreignAgain)
                 backOff();
             foreignAgain = true;
-            const qint64 ms = nextKeyMs();
-            key = objectKey(m_uid, m_taskId, ms, image.name);
-            m_ledger.recordSending(image, key, ms);
+            key = recordFreshKey();
             continue;
         }
         foreignAgain = false;

@@ -122,6 +122,7 @@ public:
 
     // The task's image folder (working directory + "/image/" + taskId + "/").
     QString folder() const;
+    static QString folderFor(const QString& taskId);
 
     static QString objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName);
 
