@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -137,27 +138,21 @@ void ShutDownDialog::setImageFolder(const QString& taskId)
     // Without a task nothing is uploaded, so nothing can be waited for.
     if (taskId.isEmpty())
         return;
-    const QString path = QDir::currentPath() + QStringLiteral("/image/") + taskId + QStringLiteral("/");
-    imageFolder.setPath(path);
-    if (!imageFolder.exists())
-        QDir().mkdir(path);
-    m_hasImageFolder = true;
+    QDir().mkdir(UploadLoop::folderFor(taskId));
     m_taskId = taskId;
-    nameFilters << QStringLiteral("*.bmp") << QStringLiteral("*.jpg") << QStringLiteral("*.jpeg")
-                << QStringLiteral("*.png");
 }
 
 int ShutDownDialog::countWaitingImages()
 {
     // Before the folder is known, "." would be counted: nothing waits.
-    if (!m_hasImageFolder)
+    if (m_taskId.isEmpty())
         return 0;
     if (!m_ledger) {
         m_ledger = std::make_unique<UploadLedger>();
         m_ledger->openForTask(m_taskId);
     }
     // What the worker has still to do, as it counts it.
-    return UploadLoop::waitingImages(imageFolder.path(), *m_ledger);
+    return UploadLoop::waitingImages(UploadLoop::folderFor(m_taskId), *m_ledger);
 }
 
 bool ShutDownDialog::checkPending()

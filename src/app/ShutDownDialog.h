@@ -3,8 +3,6 @@
 #include <memory>
 
 #include <QDialog>
-#include <QDir>
-#include <QStringList>
 #include <QTimer>
 
 class QLabel;
@@ -61,10 +59,7 @@ private:
     int initialCount = 0;
     bool uploadPhase = false;
     QTimer m_timer;
-    QDir imageFolder;
-    QStringList nameFilters;
-
-    bool m_hasImageFolder = false;
+    // Empty until the image folder is known.
     QString m_taskId;
     // The dialog's own connection to the task database, opened on first count: announced images whose file could
     // not be deleted are no longer waiting.

@@ -14,6 +14,7 @@
 #include "pages/PageMessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/UploadFolder.h"
+#include "upload/UploadLoop.h"
 
 namespace {
 
@@ -28,10 +29,6 @@ QString listNames(const QStringList& names)
         text += QStringLiteral(" 等%1张").arg(names.size());
     return text;
 }
-
-// The upload worker takes these as they are; every other image is converted to PNG on import.
-const QStringList kTakenAsTheyAre = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
-                                     QStringLiteral("bmp")};
 
 bool sameBytes(const QString& path, const QByteArray& bytes)
 {
@@ -116,7 +113,7 @@ namespace ImageImport {
 
 QString taskImageFolder()
 {
-    return QDir::currentPath() + QStringLiteral("/image/") + HttpCommunicationThread::getTaskId() + QStringLiteral("/");
+    return UploadLoop::folderFor(HttpCommunicationThread::getTaskId());
 }
 
 Result copyIntoFolder(const QStringList& paths, const QString& folder)
@@ -128,8 +125,8 @@ Result copyIntoFolder(const QStringList& paths, const QString& folder)
             result.failed << path;
             continue;
         }
-        const QString extension = QFileInfo(name).suffix().toLower();
-        if (kTakenAsTheyAre.contains(extension)) {
+        // The upload worker takes these as they are; every other image is converted to PNG.
+        if (UploadFolder::isImageName(name)) {
             place(
                 folder, name, [&](const QString& target) { return sameFiles(target, path); },
                 [&](const QString& candidate) { return UploadFolder::copyFile(path, folder, candidate); }, &result);

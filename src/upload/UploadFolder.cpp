@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
@@ -18,6 +19,13 @@ bool openTarget(QSaveFile& target, QString* error)
         return false;
     }
     return true;
+}
+
+const QStringList& imageSuffixes()
+{
+    static const QStringList suffixes = {QStringLiteral("bmp"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                         QStringLiteral("png")};
+    return suffixes;
 }
 
 std::function<void(const QString&)>& beforeRename()
@@ -89,9 +97,18 @@ QFileInfoList listImages(const QString& folder)
 {
     // Without QDir::Hidden hidden files are left out; without QDir::System so are FIFOs, sockets and devices; name
     // filters match without regard to case.
-    return QDir(folder).entryInfoList(
-        {QStringLiteral("*.bmp"), QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.png")},
-        QDir::Files | QDir::Readable | QDir::NoSymLinks, QDir::Name);
+    static const QStringList filters = [] {
+        QStringList list;
+        for (const QString& suffix : imageSuffixes())
+            list << QStringLiteral("*.") + suffix;
+        return list;
+    }();
+    return QDir(folder).entryInfoList(filters, QDir::Files | QDir::Readable | QDir::NoSymLinks, QDir::Name);
+}
+
+bool isImageName(const QString& fileName)
+{
+    return imageSuffixes().contains(QFileInfo(fileName).suffix(), Qt::CaseInsensitive);
 }
 
 bool isWholeImage(const QString& path)

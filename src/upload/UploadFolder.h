@@ -21,6 +21,8 @@ bool copyFile(const QString& source, const QString& folder, const QString& fileN
 // The images waiting in folder, as the worker sees them: regular files (never symbolic links) named *.bmp, *.jpg,
 // *.jpeg or *.png in any letter case, readable and not hidden, sorted by name.
 QFileInfoList listImages(const QString& folder);
+// Whether the worker takes a file of this name: *.bmp, *.jpg, *.jpeg or *.png in any letter case.
+bool isImageName(const QString& fileName);
 
 // Whether the file holds a whole image, judged by its bytes whatever its name: a JPEG ends with its end-of-image
 // marker, a PNG with its IEND chunk, a BMP is as long as its header says. Anything else counts as not whole.
