@@ -472,7 +472,8 @@ void TakePhoto::displayImage(const QString& filePath)
     showingStill = true;
     imageHeight = image.height();
     imageWidth = image.width();
-    fitStill(qMax(1, height() - (fullScreen ? 0 : kStripHeight)));
+    label_4->setFixedSize(
+        fitBesideControls(qMax(1, height() - (fullScreen ? 0 : kStripHeight)), imageWidth, imageHeight));
     label_4->setPixmap(QPixmap::fromImage(
         image.scaled(label_4->width(), label_4->height(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     label_4->setScaledContents(true);
@@ -557,32 +558,22 @@ void TakePhoto::resizeEvent(QResizeEvent* event)
     const int h = height() - (fullScreen ? 0 : kStripHeight);
     if (h <= 0)
         return;
-    // 4:3 at the full height, or within the width left beside the controls where that is narrower.
-    const int room = roomBesideControls();
-    if (h * 4 / 3 <= room)
-        label->setFixedSize(h * 4 / 3, h);
-    else
-        label->setFixedSize(room, qMax(1, room * 3 / 4));
+    label->setFixedSize(fitBesideControls(h, 4, 3));
     // The video rectangle follows only an open device.
     if (capture().cameraOpen && deviceIndex >= 0)
         hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
-    fitStill(h);
+    label_4->setFixedSize(fitBesideControls(h, imageWidth, imageHeight));
 }
 
-int TakePhoto::roomBesideControls() const
+// A picture of the given proportions (the video's 4:3, a stored image's own) at the given height, or narrowed (and
+// lowered) to the width left beside the controls where that is less.
+QSize TakePhoto::fitBesideControls(int h, int shapeWidth, int shapeHeight) const
 {
-    return qMax(1, width() - kRowMargins - pushButton->minimumWidth() - kControlsWidth - 2 * kMinVideoGap);
-}
-
-// The stored image at the given height in its own proportions, narrowed (and lowered) to the room beside the
-// controls.
-void TakePhoto::fitStill(int h)
-{
-    const int room = roomBesideControls();
-    if (h * imageWidth / imageHeight <= room)
-        label_4->setFixedSize(h * imageWidth / imageHeight, h);
-    else
-        label_4->setFixedSize(room, qMax(1, room * imageHeight / imageWidth));
+    const int room = qMax(1, width() - kRowMargins - pushButton->minimumWidth() - kControlsWidth - 2 * kMinVideoGap);
+    const int w = h * shapeWidth / shapeHeight;
+    if (w <= room)
+        return QSize(w, h);
+    return QSize(room, qMax(1, room * shapeHeight / shapeWidth));
 }
 
 void TakePhoto::changeEvent(QEvent* event)
