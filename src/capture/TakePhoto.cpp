@@ -110,6 +110,18 @@ QSpacerItem* vSpacer(int height = 40)
     return new QSpacerItem(20, height, QSizePolicy::Minimum, QSizePolicy::Expanding);
 }
 
+// The camera's callbacks may run on its stream thread: the page is touched on the GUI thread only.
+void onGuiThread(const std::function<void()>& work)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    if (QThread::currentThread() == app->thread())
+        work();
+    else
+        QMetaObject::invokeMethod(app, work, Qt::QueuedConnection);
+}
+
 } // namespace
 
 TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
@@ -395,15 +407,7 @@ void TakePhoto::onStillCaptured(unsigned char* data, int length)
 {
     // The bytes belong to the camera only for the duration of this call.
     QByteArray jpeg = (data && length > 0) ? QByteArray(reinterpret_cast<const char*>(data), length) : QByteArray();
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() == app->thread()) {
-        handleStill(jpeg);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [jpeg] { handleStill(jpeg); }, Qt::QueuedConnection);
+    onGuiThread([jpeg] { handleStill(jpeg); });
 }
 
 void TakePhoto::handleStill(const QByteArray& jpeg)
@@ -421,15 +425,7 @@ void TakePhoto::handleStill(const QByteArray& jpeg)
 
 void TakePhoto::onDeviceLost(int index)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() == app->thread()) {
-        handleDeviceLost(index);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [index] { handleDeviceLost(index); }, Qt::QueuedConnection);
+    onGuiThread([index] { handleDeviceLost(index); });
 }
 
 void TakePhoto::handleDeviceLost(int index)
