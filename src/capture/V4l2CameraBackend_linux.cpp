@@ -195,21 +195,18 @@ public:
     {
         if (m_lost)
             return false;
-        for (quint32 i = 0; i < m_buffers.size(); ++i) {
+        bool queued = true;
+        for (quint32 i = 0; i < m_buffers.size() && queued; ++i) {
             v4l2_buffer buf{};
             buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             buf.memory = V4L2_MEMORY_MMAP;
             buf.index = i;
-            if (xioctl(*m_sys, m_fd, VIDIOC_QBUF, &buf) == -1) {
-                noteError(errno);
-                streamOff(); // hands back the buffers queued so far
-                return false;
-            }
+            queued = xioctl(*m_sys, m_fd, VIDIOC_QBUF, &buf) != -1;
         }
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(*m_sys, m_fd, VIDIOC_STREAMON, &type) == -1) {
+        if (!queued || xioctl(*m_sys, m_fd, VIDIOC_STREAMON, &type) == -1) {
             noteError(errno);
-            streamOff();
+            streamOff(); // hands back the buffers queued so far
             return false;
         }
         m_streaming = true;
