@@ -133,10 +133,7 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
     imageWidth = 315;
     label_4->hide();
     fullScreen = false;
-    pushButton->setFixedSize(98, 46);
-    pushButton->setIcon(resourceIcon("allscreen.png"));
-    pushButton->setIconSize(QSize(98, 46));
-    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
+    setScreenButton(false);
     AccessibleName::setForIconButton(circle, QStringLiteral("拍照"));
     AccessibleName::setForIconButton(finishButton, QStringLiteral("完成拍照"));
 
@@ -492,10 +489,7 @@ void TakePhoto::enterFullScreen()
     sliderImageList->hide();
     fullScreen = true;
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    pushButton->setFixedSize(130, 46);
-    pushButton->setIcon(resourceIcon("esc.png"));
-    AccessibleName::setForIconButton(pushButton, QStringLiteral("退出全屏"));
-    pushButton->setIconSize(QSize(130, 46));
+    setScreenButton(true);
     showFullScreen();
     attachVideo();
 }
@@ -506,10 +500,7 @@ void TakePhoto::leaveFullScreen()
     sliderImageList->show();
     circle->show();
     finishButton->show();
-    pushButton->setFixedSize(98, 46);
-    pushButton->setIcon(resourceIcon("allscreen.png"));
-    pushButton->setIconSize(QSize(98, 46));
-    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
+    setScreenButton(false);
     // Without the window flag the page returns into its parent. Its window from full screen is destroyed first: kept,
     // it would stay unmapped inside the parent under a window manager, and the video on it frozen.
     if (QWindow* native = windowHandle())
@@ -517,6 +508,16 @@ void TakePhoto::leaveFullScreen()
     setWindowFlags(Qt::FramelessWindowHint);
     showNormal();
     attachVideo();
+}
+
+// The corner button offers full screen, or in full screen the way back.
+void TakePhoto::setScreenButton(bool inFullScreen)
+{
+    const QSize size = inFullScreen ? QSize(130, 46) : QSize(98, 46);
+    pushButton->setFixedSize(size);
+    pushButton->setIcon(resourceIcon(inFullScreen ? "esc.png" : "allscreen.png"));
+    pushButton->setIconSize(size);
+    AccessibleName::setForIconButton(pushButton, inFullScreen ? QStringLiteral("退出全屏") : QStringLiteral("全屏"));
 }
 
 // New window flags give the page, and the video label in it, new native windows: the video would stay frozen on

@@ -79,6 +79,7 @@ private:
     void saveStill(const QByteArray& jpeg);
     void cameraFailed();
     void attachVideo();
+    void setScreenButton(bool inFullScreen);
     QSize fitBesideControls(int h, int shapeWidth, int shapeHeight) const;
     static void handleStill(const QByteArray& jpeg);
     static void handleDeviceLost(int index);
