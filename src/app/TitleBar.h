@@ -17,6 +17,10 @@ class TitleBar : public QWidget
 public:
     explicit TitleBar(QWidget* parent = nullptr);
 
+    // Tests: stands in for the window system's interactive move (true: the window system took the move over).
+    using SystemMove = std::function<bool(QWidget* window)>;
+    static void setSystemMoveForTests(SystemMove move);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -27,13 +31,9 @@ protected:
 public slots:
     void onClicked();
 
-public:
-    // Tests: stands in for the window system's interactive move (true: the window system took the move over).
-    using SystemMove = std::function<bool(QWidget* window)>;
-    static void setSystemMoveForTests(SystemMove move);
-
 private:
     void updateMaximize();
+    void startMove();
 
     QLabel* m_spacerLabel = nullptr;
     QLabel* m_textLabel = nullptr;
@@ -42,8 +42,6 @@ private:
     QPushButton* m_minimizeButton = nullptr;
     QPushButton* m_maximizeButton = nullptr;
     QPushButton* m_closeButton = nullptr;
-
-    void startMove();
 
     // A press on the bar waits for the pointer to travel before it becomes a move, so that double-clicks still
     // reach the bar: a window manager that took the first press over would swallow the second click.

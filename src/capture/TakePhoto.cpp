@@ -110,6 +110,18 @@ QSpacerItem* vSpacer(int height = 40)
     return new QSpacerItem(20, height, QSizePolicy::Minimum, QSizePolicy::Expanding);
 }
 
+// The camera's callbacks may run on its stream thread: the page is touched on the GUI thread only.
+void onGuiThread(const std::function<void()>& work)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    if (QThread::currentThread() == app->thread())
+        work();
+    else
+        QMetaObject::invokeMethod(app, work, Qt::QueuedConnection);
+}
+
 } // namespace
 
 TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
@@ -121,10 +133,7 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
     imageWidth = 315;
     label_4->hide();
     fullScreen = false;
-    pushButton->setFixedSize(98, 46);
-    pushButton->setIcon(resourceIcon("allscreen.png"));
-    pushButton->setIconSize(QSize(98, 46));
-    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
+    setScreenButton(false);
     AccessibleName::setForIconButton(circle, QStringLiteral("拍照"));
     AccessibleName::setForIconButton(finishButton, QStringLiteral("完成拍照"));
 
@@ -395,15 +404,7 @@ void TakePhoto::onStillCaptured(unsigned char* data, int length)
 {
     // The bytes belong to the camera only for the duration of this call.
     QByteArray jpeg = (data && length > 0) ? QByteArray(reinterpret_cast<const char*>(data), length) : QByteArray();
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() == app->thread()) {
-        handleStill(jpeg);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [jpeg] { handleStill(jpeg); }, Qt::QueuedConnection);
+    onGuiThread([jpeg] { handleStill(jpeg); });
 }
 
 void TakePhoto::handleStill(const QByteArray& jpeg)
@@ -421,15 +422,7 @@ void TakePhoto::handleStill(const QByteArray& jpeg)
 
 void TakePhoto::onDeviceLost(int index)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    if (QThread::currentThread() == app->thread()) {
-        handleDeviceLost(index);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        app, [index] { handleDeviceLost(index); }, Qt::QueuedConnection);
+    onGuiThread([index] { handleDeviceLost(index); });
 }
 
 void TakePhoto::handleDeviceLost(int index)
@@ -472,7 +465,8 @@ void TakePhoto::displayImage(const QString& filePath)
     showingStill = true;
     imageHeight = image.height();
     imageWidth = image.width();
-    fitStill(qMax(1, height() - (fullScreen ? 0 : kStripHeight)));
+    label_4->setFixedSize(
+        fitBesideControls(qMax(1, height() - (fullScreen ? 0 : kStripHeight)), imageWidth, imageHeight));
     label_4->setPixmap(QPixmap::fromImage(
         image.scaled(label_4->width(), label_4->height(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     label_4->setScaledContents(true);
@@ -495,10 +489,7 @@ void TakePhoto::enterFullScreen()
     sliderImageList->hide();
     fullScreen = true;
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    pushButton->setFixedSize(130, 46);
-    pushButton->setIcon(resourceIcon("esc.png"));
-    AccessibleName::setForIconButton(pushButton, QStringLiteral("退出全屏"));
-    pushButton->setIconSize(QSize(130, 46));
+    setScreenButton(true);
     showFullScreen();
     attachVideo();
 }
@@ -509,10 +500,7 @@ void TakePhoto::leaveFullScreen()
     sliderImageList->show();
     circle->show();
     finishButton->show();
-    pushButton->setFixedSize(98, 46);
-    pushButton->setIcon(resourceIcon("allscreen.png"));
-    pushButton->setIconSize(QSize(98, 46));
-    AccessibleName::setForIconButton(pushButton, QStringLiteral("全屏"));
+    setScreenButton(false);
     // Without the window flag the page returns into its parent. Its window from full screen is destroyed first: kept,
     // it would stay unmapped inside the parent under a window manager, and the video on it frozen.
     if (QWindow* native = windowHandle())
@@ -520,6 +508,16 @@ void TakePhoto::leaveFullScreen()
     setWindowFlags(Qt::FramelessWindowHint);
     showNormal();
     attachVideo();
+}
+
+// The corner button offers full screen, or in full screen the way back.
+void TakePhoto::setScreenButton(bool inFullScreen)
+{
+    const QSize size = inFullScreen ? QSize(130, 46) : QSize(98, 46);
+    pushButton->setFixedSize(size);
+    pushButton->setIcon(resourceIcon(inFullScreen ? "esc.png" : "allscreen.png"));
+    pushButton->setIconSize(size);
+    AccessibleName::setForIconButton(pushButton, inFullScreen ? QStringLiteral("退出全屏") : QStringLiteral("全屏"));
 }
 
 // New window flags give the page, and the video label in it, new native windows: the video would stay frozen on
@@ -557,32 +555,22 @@ void TakePhoto::resizeEvent(QResizeEvent* event)
     const int h = height() - (fullScreen ? 0 : kStripHeight);
     if (h <= 0)
         return;
-    // 4:3 at the full height, or within the width left beside the controls where that is narrower.
-    const int room = roomBesideControls();
-    if (h * 4 / 3 <= room)
-        label->setFixedSize(h * 4 / 3, h);
-    else
-        label->setFixedSize(room, qMax(1, room * 3 / 4));
+    label->setFixedSize(fitBesideControls(h, 4, 3));
     // The video rectangle follows only an open device.
     if (capture().cameraOpen && deviceIndex >= 0)
         hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
-    fitStill(h);
+    label_4->setFixedSize(fitBesideControls(h, imageWidth, imageHeight));
 }
 
-int TakePhoto::roomBesideControls() const
+// A picture of the given proportions (the video's 4:3, a stored image's own) at the given height, or narrowed (and
+// lowered) to the width left beside the controls where that is less.
+QSize TakePhoto::fitBesideControls(int h, int shapeWidth, int shapeHeight) const
 {
-    return qMax(1, width() - kRowMargins - pushButton->minimumWidth() - kControlsWidth - 2 * kMinVideoGap);
-}
-
-// The stored image at the given height in its own proportions, narrowed (and lowered) to the room beside the
-// controls.
-void TakePhoto::fitStill(int h)
-{
-    const int room = roomBesideControls();
-    if (h * imageWidth / imageHeight <= room)
-        label_4->setFixedSize(h * imageWidth / imageHeight, h);
-    else
-        label_4->setFixedSize(room, qMax(1, room * imageHeight / imageWidth));
+    const int room = qMax(1, width() - kRowMargins - pushButton->minimumWidth() - kControlsWidth - 2 * kMinVideoGap);
+    const int w = h * shapeWidth / shapeHeight;
+    if (w <= room)
+        return QSize(w, h);
+    return QSize(room, qMax(1, room * shapeHeight / shapeWidth));
 }
 
 void TakePhoto::changeEvent(QEvent* event)

@@ -79,8 +79,8 @@ private:
     void saveStill(const QByteArray& jpeg);
     void cameraFailed();
     void attachVideo();
-    int roomBesideControls() const;
-    void fitStill(int h);
+    void setScreenButton(bool inFullScreen);
+    QSize fitBesideControls(int h, int shapeWidth, int shapeHeight) const;
     static void handleStill(const QByteArray& jpeg);
     static void handleDeviceLost(int index);
 

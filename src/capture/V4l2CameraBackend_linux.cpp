@@ -124,6 +124,12 @@ bool readHexFile(const QString& path, int* value)
     return ok;
 }
 
+// A whole compressed frame as a decodable JPEG; empty when the frame was cut short.
+QByteArray wholeJpeg(const QByteArray& raw)
+{
+    return MjpegFrame::withHuffmanTables(MjpegFrame::wholeFrame(raw));
+}
+
 quint8 clampByte(int value)
 {
     return quint8(std::clamp(value, 0, 255));
@@ -172,8 +178,7 @@ public:
 
     ~V4l2Stream() override
     {
-        stop();
-        releaseBuffers();
+        tearDown();
         m_sys->close(m_fd);
     }
 
@@ -190,21 +195,18 @@ public:
     {
         if (m_lost)
             return false;
-        for (quint32 i = 0; i < m_buffers.size(); ++i) {
+        bool queued = true;
+        for (quint32 i = 0; i < m_buffers.size() && queued; ++i) {
             v4l2_buffer buf{};
             buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             buf.memory = V4L2_MEMORY_MMAP;
             buf.index = i;
-            if (xioctl(*m_sys, m_fd, VIDIOC_QBUF, &buf) == -1) {
-                noteError(errno);
-                streamOff(); // hands back the buffers queued so far
-                return false;
-            }
+            queued = xioctl(*m_sys, m_fd, VIDIOC_QBUF, &buf) != -1;
         }
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(*m_sys, m_fd, VIDIOC_STREAMON, &type) == -1) {
+        if (!queued || xioctl(*m_sys, m_fd, VIDIOC_STREAMON, &type) == -1) {
             noteError(errno);
-            streamOff();
+            streamOff(); // hands back the buffers queued so far
             return false;
         }
         m_streaming = true;
@@ -231,7 +233,7 @@ public:
             return true;
         }
         // A frame cut short would show as a grey band: wait for the next one.
-        QByteArray jpeg = MjpegFrame::withHuffmanTables(MjpegFrame::wholeFrame(raw));
+        QByteArray jpeg = wholeJpeg(raw);
         if (jpeg.isEmpty())
             return false;
         QBuffer device(&jpeg);
@@ -252,7 +254,7 @@ public:
                 still = stillFromFrame(raw);
         }
         if (switched)
-            leaveStillMode();
+            restartVideo();
         return still;
     }
 
@@ -331,6 +333,13 @@ private:
         xioctl(*m_sys, m_fd, VIDIOC_REQBUFS, &request);
     }
 
+    // Streaming stopped and the buffers handed back: only then does the driver take a new format.
+    void tearDown()
+    {
+        stop();
+        releaseBuffers();
+    }
+
     void streamOff()
     {
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -346,8 +355,7 @@ private:
         if (m_params.stillWidth == m_video.width && m_params.stillHeight == m_video.height &&
             pickPixelFormat(m_offered, m_params.stillFormat) == m_video.pixelFormat)
             return false;
-        stop();
-        releaseBuffers();
+        tearDown();
         if (!configure(m_params.stillFormat, m_params.stillWidth, m_params.stillHeight)) {
             // No still mode to be had: the live video serves.
             restartVideo();
@@ -364,20 +372,12 @@ private:
         return true;
     }
 
-    void leaveStillMode()
-    {
-        stop();
-        releaseBuffers();
-        restartVideo();
-    }
-
     // Back to the live video; a device that cannot go back has stopped delivering.
     void restartVideo()
     {
+        tearDown();
         if (m_lost)
             return;
-        stop();
-        releaseBuffers();
         if (!configureVideo() || !start())
             m_lost = true;
     }
@@ -396,7 +396,7 @@ private:
             return writer.write(image) ? jpeg : QByteArray();
         }
         // Only a whole JPEG that decodes becomes a photograph; a coarse decode reads every byte of the scan.
-        QByteArray jpeg = MjpegFrame::withHuffmanTables(MjpegFrame::wholeFrame(raw));
+        QByteArray jpeg = wholeJpeg(raw);
         if (jpeg.isEmpty())
             return QByteArray();
         QBuffer device(&jpeg);
@@ -558,14 +558,10 @@ QVector<ResolutionEntry> V4l2CameraBackend::resolutions(int index, int list)
     if (fd.get() < 0)
         return {};
     QVector<ResolutionEntry> modes;
-    v4l2_fmtdesc format{};
-    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    for (format.index = 0; xioctl(*m_sys, fd.get(), VIDIOC_ENUM_FMT, &format) != -1; ++format.index) {
-        const int code = formatCode(format.pixelformat);
-        if (code < 0)
-            continue;
+    for (quint32 pixelFormat : offeredFormats(*m_sys, fd.get())) {
+        const int code = formatCode(pixelFormat);
         v4l2_frmsizeenum frameSize{};
-        frameSize.pixel_format = format.pixelformat;
+        frameSize.pixel_format = pixelFormat;
         for (frameSize.index = 0; xioctl(*m_sys, fd.get(), VIDIOC_ENUM_FRAMESIZES, &frameSize) != -1;
              ++frameSize.index) {
             if (frameSize.type == V4L2_FRMSIZE_TYPE_DISCRETE) {

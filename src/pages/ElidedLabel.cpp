@@ -22,22 +22,22 @@ void ElidedLabel::setFullText(const QString& text)
     elide();
 }
 
+// The label's own hints measure the shown (maybe shortened) text: the same hint with that text's width replaced.
+QSize ElidedLabel::withTextWidth(const QSize& shownHint, int textWidth) const
+{
+    return {shownHint.width() - fontMetrics().horizontalAdvance(text()) + textWidth, shownHint.height()};
+}
+
 QSize ElidedLabel::sizeHint() const
 {
-    // The label's own hint measures the shown (maybe shortened) text: measure the whole one instead.
-    const QSize shown = QLabel::sizeHint();
-    const QFontMetrics metrics(font());
-    const int extra = shown.width() - metrics.horizontalAdvance(text());
-    return {metrics.horizontalAdvance(m_fullText) + extra, shown.height()};
+    return withTextWidth(QLabel::sizeHint(), fontMetrics().horizontalAdvance(m_fullText));
 }
 
 QSize ElidedLabel::minimumSizeHint() const
 {
-    const QSize shown = QLabel::minimumSizeHint();
-    const QFontMetrics metrics(font());
-    const int extra = shown.width() - metrics.horizontalAdvance(text());
-    const int least = std::min(metrics.horizontalAdvance(m_fullText), metrics.horizontalAdvance(QStringLiteral("…")));
-    return {least + extra, shown.height()};
+    const QFontMetrics metrics = fontMetrics();
+    return withTextWidth(QLabel::minimumSizeHint(), std::min(metrics.horizontalAdvance(m_fullText),
+                                                             metrics.horizontalAdvance(QStringLiteral("…"))));
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event)

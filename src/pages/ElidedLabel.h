@@ -23,6 +23,7 @@ protected:
 
 private:
     void elide();
+    QSize withTextWidth(const QSize& shownHint, int textWidth) const;
 
     QString m_fullText;
 };

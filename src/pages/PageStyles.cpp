@@ -89,6 +89,8 @@ QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className)
 
 void setTableColumns(QGridLayout* grid)
 {
+    grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Fixed, QSizePolicy::Minimum), 0, 0);
+    grid->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 5);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setColumnMinimumWidth(0, 20);
     grid->setColumnStretch(1, 1);

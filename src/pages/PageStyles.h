@@ -26,8 +26,8 @@ void styleListScrollBar(QScrollBar* bar);
 // Form helpers: a spacer of the given size, fixed or expanding horizontally.
 void addFixedSpacer(QHBoxLayout* layout, int width, int height = 20);
 void addExpandingSpacer(QHBoxLayout* layout, int width = 40, int height = 20);
-// The re-take table's columns (spacer, name, pages, reasons, proposals, spacer) in a grid: the titles and every
-// row use it, so their columns line up at any width.
+// The re-take table's columns (spacer, name, pages, reasons, proposals, spacer) in a grid, with the two spacers put
+// in: the titles and every row use it, so their columns line up at any width.
 void setTableColumns(QGridLayout* grid);
 // Room kept on the right of the column titles for the list's scroll bar beneath them.
 constexpr int ScrollBarWidth = 16;

@@ -1,7 +1,5 @@
 #include "pages/PhotoTableWidgetItem.h"
 
-#include <algorithm>
-
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -20,7 +18,6 @@ namespace {
 
 constexpr int TileSize = 185;
 constexpr int PhotoHeight = 135;
-constexpr int BadgeWidth = 36;
 
 // One sheet for the whole tile: a refresh builds dozens of tiles, and every separate sheet is parsed and matched
 // on its own.
@@ -125,8 +122,7 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
     name->setFullText(studentName);
     // The badge hangs in the photo's top right corner, wholly inside it: it grows to the left for long counts.
     auto* badge = new NumLabel(QString::number(imageCount) + QStringLiteral("张"), photo);
-    badge->ensurePolished();
-    const int badgeWidth = std::max(BadgeWidth, badge->fontMetrics().horizontalAdvance(badge->badgeText()) + 11);
+    const int badgeWidth = badge->fittingWidth();
     badge->setGeometry(TileSize - badgeWidth, 0, badgeWidth, 18);
     if (!warnDesc.isEmpty())
         warning->setFullText(warnDesc);

@@ -6,7 +6,6 @@
 
 #include <QGridLayout>
 #include <QLabel>
-#include <QSpacerItem>
 #include <QVBoxLayout>
 
 namespace {
@@ -49,7 +48,6 @@ TableWidgetItem::TableWidgetItem(const QString& name, const QString& pages, cons
     const QStringList proposalLines = proposals.split(QLatin1Char('\n'));
     const int lines = std::max({pageLines.size(), reasonLines.size(), proposalLines.size()});
     const QString grey = QStringLiteral("rgba(221,221,221,1)");
-    grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Fixed, QSizePolicy::Minimum), 0, 0);
     grid->addWidget(makeCell(this, QStringLiteral("name"), name, grey, true), 0, 1, lines, 1);
     for (int line = 0; line < lines; ++line) {
         grid->addWidget(makeCell(this, QStringLiteral("code"), pageLines.value(line), grey, false), line, 2);
@@ -58,7 +56,6 @@ TableWidgetItem::TableWidgetItem(const QString& name, const QString& pages, cons
                         line, 3);
         grid->addWidget(makeCell(this, QStringLiteral("advice"), proposalLines.value(line), grey, true), line, 4);
     }
-    grid->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 5);
     PageStyles::setTableColumns(grid);
     outer->addLayout(grid);
 

@@ -4,7 +4,6 @@
 
 #include <QGridLayout>
 #include <QLabel>
-#include <QSpacerItem>
 
 TableWidgetItemHead::TableWidgetItemHead(QWidget* parent) : QWidget(parent)
 {
@@ -16,7 +15,6 @@ TableWidgetItemHead::TableWidgetItemHead(QWidget* parent) : QWidget(parent)
     auto* layout = new QGridLayout(this);
     layout->setObjectName(QStringLiteral("horizontalLayout"));
     layout->setHorizontalSpacing(10);
-    layout->addItem(new QSpacerItem(20, 20, QSizePolicy::Fixed, QSizePolicy::Minimum), 0, 0);
 
     const struct
     {
@@ -37,7 +35,6 @@ TableWidgetItemHead::TableWidgetItemHead(QWidget* parent) : QWidget(parent)
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         layout->addWidget(label, 0, column++);
     }
-    layout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 5);
     PageStyles::setTableColumns(layout);
     // The rows below end at the list's scroll bar: end the titles there too.
     layout->setContentsMargins(0, 0, PageStyles::ScrollBarWidth, 0);

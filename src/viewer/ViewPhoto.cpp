@@ -224,13 +224,13 @@ void ViewPhoto::fitImage()
 void ViewPhoto::setPhotoPath(const QList<std::pair<QString, QString>> list)
 {
     label_4->hide();
-    hintBox->hide();
     pages = list;
     showFirstPage();
 }
 
 void ViewPhoto::showFirstPage()
 {
+    hintBox->hide();
     if (pages.isEmpty())
         return;
     // Another student: the previous one's place in the list and turn of the page do not carry over.
@@ -246,7 +246,6 @@ void ViewPhoto::loadStudent(const QString& id)
     AnswerInfo info;
     HttpCommunicationThread::getAnswerInfo(id, &info);
     pages = info.images;
-    hintBox->hide();
     showFirstPage();
 }
 

@@ -99,16 +99,16 @@ void MyLabel::refreshImage()
     const qint64 size = info.exists() ? info.size() : -1;
     const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
     const bool sameFile = fileName == m_decodedPath && size == m_decodedSize && modified == m_decodedModified;
-    if (!sameFile || !m_cacheEnabled) {
-        m_fullSize = size < 0 ? QSize() : QImageReader(fileName).size();
-    }
+    // The reader opens the file only when asked: one opening serves both the header and the decode.
+    QImageReader reader(fileName);
+    if (!sameFile || !m_cacheEnabled)
+        m_fullSize = size < 0 ? QSize() : reader.size();
     const QSize target = decodeSize(m_fullSize);
     if (m_cacheEnabled && sameFile && target == m_decodedTarget)
         return;
     // Free the previous page before decoding the next, so two never sit in memory at once.
     image = QImage();
     if (size >= 0) {
-        QImageReader reader(fileName);
         if (target.isValid() && target != m_fullSize)
             reader.setScaledSize(target);
         image = reader.read();

@@ -1,6 +1,17 @@
 #include "widgets/NumLabel.h"
 
+#include <algorithm>
+
 #include <QPainter>
+
+namespace {
+
+constexpr int kWidth = 36;
+// The rounded corner takes the left 7 pixels, and 4 stay free on the right.
+constexpr int kTextLeft = 7;
+constexpr int kTextInset = 11;
+
+} // namespace
 
 NumLabel::NumLabel(const QString& text, QWidget* parent) : QLabel(parent), text(text)
 {
@@ -10,13 +21,20 @@ NumLabel::NumLabel(const QString& text, QWidget* parent) : QLabel(parent), text(
         "border-radius:2px 2px 2px 6px;background:rgba(0,0,0,118);"));
     // The paint handler below draws the text only: let the style paint the badge behind it.
     setAttribute(Qt::WA_StyledBackground, true);
-    resize(36, 18);
+    resize(kWidth, 18);
+}
+
+int NumLabel::fittingWidth() const
+{
+    // The font comes from the style sheet.
+    ensurePolished();
+    return std::max(kWidth, fontMetrics().horizontalAdvance(text) + kTextInset);
 }
 
 void NumLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setPen(Qt::white);
-    // The rounded corner takes the left 7 pixels; a wider badge widens the text area with it.
-    painter.drawText(QRect(7, 0, width() - 11, 17), Qt::AlignHCenter | Qt::AlignVCenter, text);
+    // A wider badge widens the text area with it.
+    painter.drawText(QRect(kTextLeft, 0, width() - kTextInset, 17), Qt::AlignHCenter | Qt::AlignVCenter, text);
 }

@@ -12,6 +12,8 @@ public:
     NumLabel(const QString& text, QWidget* parent = nullptr);
 
     QString badgeText() const { return text; }
+    // The badge's usual 36 px, or as wide as its whole text needs beside the rounded corner.
+    int fittingWidth() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -135,6 +135,7 @@ void SliderImageList::setupUi()
         makeArrowButton(QStringLiteral("pushButton"), QStringLiteral(":/AmbrelClient/Resources/left.png"), this);
     listWidget = new QListWidget(this);
     listWidget->setObjectName(QStringLiteral("listWidget"));
+    listWidget->setIconSize(QSize(55, 60));
     pushButton_2 =
         makeArrowButton(QStringLiteral("pushButton_2"), QStringLiteral(":/AmbrelClient/Resources/right.png"), this);
     AccessibleName::setForIconButton(pushButton, QStringLiteral("向左滚动"));
@@ -149,13 +150,11 @@ void SliderImageList::setupUi()
     horizontalLayout->addItem(fixedSpacer(19));
 }
 
-// Every file gets its cell, also one that does not decode, so that rows and files stay in step.
-QListWidgetItem* SliderImageList::appendCell()
+// Every file gets its cell, also one that does not decode, so that rows and files stay in step. Returns its row.
+int SliderImageList::appendCell()
 {
-    auto* item = new QListWidgetItem(QIcon(), QString());
-    listWidget->setIconSize(QSize(55, 60));
-    listWidget->addItem(item);
-    return item;
+    listWidget->addItem(new QListWidgetItem(QIcon(), QString()));
+    return listWidget->count() - 1;
 }
 
 void SliderImageList::showThumbnail(int row, const QImage& thumbnail)
@@ -174,8 +173,7 @@ void SliderImageList::loadFolder(const QString& folder)
     for (const QFileInfo& entry : entries) {
         const QString path = this->folder + entry.fileName();
         files.append(path);
-        appendCell();
-        const int row = listWidget->count() - 1;
+        const int row = appendCell();
         const std::shared_ptr<Delivery> to = delivery;
         QThreadPool::globalInstance()->start(QRunnable::create([to, row, path] {
             {
@@ -198,8 +196,7 @@ void SliderImageList::addImage(const QString& filePath)
 {
     files.append(filePath);
     // One new photograph: decoded at thumbnail size at once, a matter of milliseconds.
-    appendCell();
-    showThumbnail(listWidget->count() - 1, decodeThumbnail(filePath));
+    showThumbnail(appendCell(), decodeThumbnail(filePath));
 }
 
 void SliderImageList::leftMove()

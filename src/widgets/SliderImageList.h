@@ -8,7 +8,6 @@
 class QHBoxLayout;
 class QImage;
 class QListWidget;
-class QListWidgetItem;
 class QPushButton;
 
 // The horizontal strip of thumbnails under the camera preview. Row r of the list shows files[r].
@@ -39,7 +38,7 @@ private:
     struct Delivery;
 
     void setupUi();
-    QListWidgetItem* appendCell();
+    int appendCell();
     void showThumbnail(int row, const QImage& thumbnail);
 
     QHBoxLayout* horizontalLayout = nullptr;
