@@ -8,6 +8,7 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
+source "$ROOT/scripts/common.sh"
 
 for tool in cpack lintian desktop-file-validate update-desktop-database dpkg-deb file unshare xvfb-run; do
     command -v "$tool" >/dev/null || { echo "check-package: $tool is missing (run scripts/bootstrap.sh)" >&2; exit 1; }
@@ -58,9 +59,7 @@ program=$work/root/usr/bin/${exec_line%% *}
 mkdir -p "$work/home" "$work/browser"
 log=$work/log.txt
 folder=$work/home/.local/share/AmbrelClient
-# The program ends other running copies of itself at start: give it a process table of its own.
-namespace=(unshare --pid --fork --mount-proc)
-"${namespace[@]}" true 2>/dev/null || namespace=(unshare --user --map-root-user --pid --fork --mount-proc)
+private_process_table
 (
     cd "$work/browser"
     env -u XDG_DATA_HOME HOME="$work/home" AMBREL_LOG_FILE="$log" AMBREL_API_HOST=http://127.0.0.1:9 \

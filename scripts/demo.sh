@@ -15,28 +15,15 @@ TASK_ID=${DEMO_TASK_ID:-demo-task}
 TITLE=${DEMO_TITLE:-期中考试 数学 高二(3)班/}
 ARGUMENT="ambrel://${TASK_ID}_demo-token_teacher01_${TITLE}"
 
+source "$ROOT/scripts/common.sh"
 pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
+trap stop_started EXIT
 trap 'exit 130' INT TERM
 
 EMULATOR="$BUILD/tools/service-emulator/ambrel-service-emulator"
 if [[ -x "$EMULATOR" ]]; then
-    "$EMULATOR" --seed-demo --task "$TASK_ID" --storage "$RUN_DIR/store" > "$RUN_DIR/emulator.out" 2>&1 &
-    pids+=($!)
-    for _ in $(seq 1 50); do
-        ADDRESS=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$RUN_DIR/emulator.out" | head -1 || true)
-        [[ -n "$ADDRESS" ]] && break
-        sleep 0.1
-    done
-    if [[ -z "${ADDRESS:-}" ]]; then
-        echo "demo: the service emulator did not start:" >&2
-        cat "$RUN_DIR/emulator.out" >&2
+    start_emulator "$EMULATOR" "$RUN_DIR/emulator.out" --seed-demo --task "$TASK_ID" --storage "$RUN_DIR/store" ||
         exit 1
-    fi
     export AMBREL_API_HOST="$ADDRESS"
     export AMBREL_UPLOAD_HOST="$ADDRESS/upload"
     echo "demo: service emulator at $ADDRESS"

@@ -7,7 +7,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:?usage: fuzz.sh <fuzz build folder> [seconds]}"
 seconds="${2:-60}"
-targets=(launchcontext applog safefilename servicereplies md5 mjpegframe)
+# Every target fuzz/CMakeLists.txt builds: one per fuzz/<folder>/fuzz_<target>.cpp.
+targets=("$root"/fuzz/*/fuzz_*.cpp)
+targets=("${targets[@]##*/fuzz_}")
+targets=("${targets[@]%.cpp}")
 
 failed=0
 summary=()

@@ -10,18 +10,17 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 OUT=${SCREENSHOT_DIR:-$ROOT/docs/screenshots}
 
+source "$ROOT/scripts/common.sh"
 # The client ends other running copies of itself at start: run everything in a process table of its own.
 if [[ -z ${AMBREL_SCREENSHOTS_NAMESPACE:-} ]]; then
-    namespace=(unshare --pid --fork --mount-proc)
-    "${namespace[@]}" true 2>/dev/null || namespace=(unshare --user --map-root-user --pid --fork --mount-proc)
+    private_process_table
     AMBREL_SCREENSHOTS_NAMESPACE=1 exec "${namespace[@]}" "$0" "$BUILD"
 fi
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    stop_started
     [[ -n ${KEEP_WORK:-} ]] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,15 +32,8 @@ for program in "$DRIVER" "$EMULATOR"; do
 done
 
 # Uploads slowed down so that the wait dialog has time to show them; analysis slow enough to show proofreading.
-"$EMULATOR" --seed-demo --task demo-task --storage "$work/store" --step-ms 1500 --fault upload:delay:600 --quiet \
-    > "$work/emulator.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-    ADDRESS=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$work/emulator.out" | head -1 || true)
-    [[ -n $ADDRESS ]] && break
-    sleep 0.1
-done
-[[ -n ${ADDRESS:-} ]] || { echo "screenshots: the service emulator did not start:" >&2; cat "$work/emulator.out" >&2; exit 1; }
+start_emulator "$EMULATOR" "$work/emulator.out" --seed-demo --task demo-task --storage "$work/store" --step-ms 1500 \
+    --fault upload:delay:600 --quiet
 
 export AMBREL_API_HOST=$ADDRESS AMBREL_UPLOAD_HOST=$ADDRESS/upload AMBREL_CAMERA=virtual QT_QPA_PLATFORM=xcb
 export LANG=C.UTF-8 LC_ALL=C.UTF-8

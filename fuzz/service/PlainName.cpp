@@ -8,38 +8,28 @@ namespace {
 // The stem Windows looks at: up to the first dot, without the spaces before it, superscript digits as digits.
 QString windowsStem(const QString& name)
 {
-    QString stem = name.left(name.indexOf(QLatin1Char('.')) < 0 ? name.size() : name.indexOf(QLatin1Char('.')));
+    QString stem = name.section(QLatin1Char('.'), 0, 0);
     while (stem.endsWith(QLatin1Char(' ')))
         stem.chop(1);
-    QString folded;
-    for (const QChar c : stem) {
+    for (QChar& c : stem) {
         const ushort u = c.unicode();
         if (u == 0xb9)
-            folded += QLatin1Char('1');
-        else if (u == 0xb2)
-            folded += QLatin1Char('2');
-        else if (u == 0xb3)
-            folded += QLatin1Char('3');
+            c = QLatin1Char('1');
+        else if (u == 0xb2 || u == 0xb3)
+            c = QChar(u - 0xb2 + '2');
         else if (u >= 'A' && u <= 'Z')
-            folded += QChar(u + ('a' - 'A'));
-        else
-            folded += c;
+            c = QChar(u + ('a' - 'A'));
     }
-    return folded;
+    return stem;
 }
 
 bool isDevice(const QString& stem)
 {
     static const QStringList fixed = {QStringLiteral("con"), QStringLiteral("prn"),    QStringLiteral("aux"),
                                       QStringLiteral("nul"), QStringLiteral("conin$"), QStringLiteral("conout$")};
-    if (fixed.contains(stem))
-        return true;
-    for (int digit = 1; digit <= 9; ++digit) {
-        if (stem == QStringLiteral("com") + QString::number(digit) ||
-            stem == QStringLiteral("lpt") + QString::number(digit))
-            return true;
-    }
-    return false;
+    const bool numbered =
+        stem.size() == 4 && (stem.startsWith(QLatin1String("com")) || stem.startsWith(QLatin1String("lpt")));
+    return fixed.contains(stem) || (numbered && stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9'));
 }
 
 } // namespace

@@ -201,6 +201,16 @@ bool AmbrelClient::installQtTranslations(QCoreApplication* application)
     return QCoreApplication::installTranslator(translator);
 }
 
+std::unique_ptr<QApplication> AmbrelClient::createApplication(int& argc, char** argv)
+{
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    auto application = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    installQtTranslations(application.get());
+    return application;
+}
+
 void AmbrelClient::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);

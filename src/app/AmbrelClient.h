@@ -1,8 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <QMainWindow>
 #include <QPoint>
 
+class QApplication;
 class QCoreApplication;
 
 class DisplayPhoto;
@@ -32,6 +35,10 @@ public:
     // Loads Qt's own Chinese texts (file dialogs, message box buttons) into the application; false when the
     // translation file is missing. Called once at start, before any window is built.
     static bool installQtTranslations(QCoreApplication* application);
+
+    // The application as the client runs it: sharp on high-density screens (layouts scale by the screen's factor,
+    // images use their "@2x" drawings), named, with Qt's own Chinese texts. argc must outlive the application.
+    static std::unique_ptr<QApplication> createApplication(int& argc, char** argv);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -241,12 +241,7 @@ void tour(AmbrelClient& window)
 
 int main(int argc, char* argv[])
 {
-    // As the client starts.
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
-    AmbrelClient::installQtTranslations(&app);
+    const auto app = AmbrelClient::createApplication(argc, argv);
 
     QStringList arguments = QCoreApplication::arguments().mid(1);
     QString first;
@@ -286,5 +281,5 @@ int main(int argc, char* argv[])
         finish(0);
     });
     start->start();
-    return app.exec();
+    return app->exec();
 }

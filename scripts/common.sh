@@ -1,0 +1,32 @@
+# Pieces shared by the scripts that run the client or the service emulator: sourced, never run on its own.
+
+# The client ends other running copies of itself at start: sets `namespace` to the command prefix that gives it a
+# process table of its own (inside a user namespace where plain unshare is not allowed).
+private_process_table() {
+    namespace=(unshare --pid --fork --mount-proc)
+    "${namespace[@]}" true 2>/dev/null || namespace=(unshare --user --map-root-user --pid --fork --mount-proc)
+}
+
+# start_emulator PROGRAM OUTPUT_FILE ARGUMENTS...: starts the service emulator in the background with its output in
+# OUTPUT_FILE, adds it to `pids` and sets ADDRESS to the loopback address it listens on. Fails, with the emulator's
+# output, when no address shows within ten seconds.
+start_emulator() {
+    local program=$1 output=$2
+    shift 2
+    "$program" "$@" > "$output" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 1 100); do
+        ADDRESS=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$output" | head -1 || true)
+        [[ -n $ADDRESS ]] && return 0
+        sleep 0.1
+    done
+    echo "${0##*/}: the service emulator did not start:" >&2
+    cat "$output" >&2
+    return 1
+}
+
+# Ends the background programs listed in `pids`.
+stop_started() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
