@@ -9,7 +9,6 @@
 #include <linux/videodev2.h>
 #include <sys/mman.h>
 
-#include <QBuffer>
 #include <QImage>
 
 #include "TestUtils.h"
@@ -45,15 +44,6 @@ QByteArray yuyvFrame(QSize size)
             *out++ = quint8(128 + (112 * r - 94 * g - 18 * bl + 128) / 256);
         }
     }
-    return bytes;
-}
-
-QByteArray jpegFrame(QSize size)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    TestUtils::makeTestImage(size.width(), size.height()).save(&buffer, "JPG", 85);
     return bytes;
 }
 
@@ -298,7 +288,9 @@ QByteArray ScriptedV4l2Device::frameBytes()
     const QString key =
         fourccName(m_fourcc) + QString::number(m_size.width()) + QLatin1Char('x') + QString::number(m_size.height());
     if (!m_frames.contains(key))
-        m_frames.insert(key, m_fourcc == V4L2_PIX_FMT_YUYV ? yuyvFrame(m_size) : jpegFrame(m_size));
+        m_frames.insert(key, m_fourcc == V4L2_PIX_FMT_YUYV
+                                 ? yuyvFrame(m_size)
+                                 : TestUtils::encodedTestImage(m_size.width(), m_size.height(), "JPG", 85));
     return m_frames.value(key);
 }
 

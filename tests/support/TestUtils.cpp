@@ -1,5 +1,7 @@
 #include "TestUtils.h"
 
+#include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -49,6 +51,15 @@ QImage makeTestImage(int width, int height)
     return image;
 }
 
+QByteArray encodedTestImage(int width, int height, const char* format, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    makeTestImage(width, height).save(&buffer, format, quality);
+    return bytes;
+}
+
 bool writeFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -64,6 +75,12 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+bool setModified(const QString& path, const QDateTime& time)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
 QByteArray patternBytes(int size, quint32 seed)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QDateTime>
 #include <QImage>
 #include <QString>
 #include <QTemporaryDir>
@@ -29,10 +30,16 @@ namespace TestUtils {
 // can be told apart by the pixels.
 QImage makeTestImage(int width, int height);
 
+// makeTestImage encoded as a whole file of the given format ("JPG", "PNG", "BMP"); quality -1: the format's default.
+QByteArray encodedTestImage(int width, int height, const char* format, int quality = -1);
+
 // Writes data to a file, creating the folders on the way. Returns false when it could not.
 bool writeFile(const QString& path, const QByteArray& data);
 
 QByteArray readFile(const QString& path);
+
+// Sets a file's modification time. Returns false when it could not.
+bool setModified(const QString& path, const QDateTime& time);
 
 // Deterministic, non-repeating content for upload and copy tests: the same seed gives the same bytes, and no
 // block repeats, so a chunk sent twice or out of place shows up in a byte comparison.

@@ -1,6 +1,5 @@
 #include <functional>
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -180,13 +179,9 @@ struct Rig
 };
 
 // A whole image of the given format, so that the loop sends it without waiting.
-QByteArray wholeImage(const char* format, int width = 40, int height = 30)
+QByteArray wholeImage(const char* format)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    TestUtils::makeTestImage(width, height).save(&buffer, format);
-    return bytes;
+    return TestUtils::encodedTestImage(40, 30, format);
 }
 
 qint64 keyMs(const QString& key)
@@ -509,10 +504,7 @@ void TestUploadLoop::wholeImagesGoAtOnce()
     Rig rig(intervals);
     QVERIFY(rig.loop.acquireCredentials());
     QVERIFY(rig.write(name, bytes));
-    QFile file(rig.path(name));
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.setFileTime(QDateTime::fromMSecsSinceEpoch(rig.clock.now), QFileDevice::FileModificationTime));
-    file.close();
+    QVERIFY(TestUtils::setModified(rig.path(name), QDateTime::fromMSecsSinceEpoch(rig.clock.now)));
 
     rig.loop.runPass();
     QCOMPARE(rig.puts().size(), whole ? 1 : 0);
@@ -803,10 +795,7 @@ void TestUploadLoop::deletedImageComingBackIsSentAgain()
     QVERIFY(!QFileInfo::exists(rig.path("again.jpg")));
 
     QVERIFY(rig.write("again.jpg", wholeImage("JPEG")));
-    QFile copy(rig.path("again.jpg"));
-    QVERIFY(copy.open(QIODevice::ReadWrite));
-    QVERIFY(copy.setFileTime(modified, QFileDevice::FileModificationTime));
-    copy.close();
+    QVERIFY(TestUtils::setModified(rig.path("again.jpg"), modified));
     rig.loop.runPass();
     rig.loop.runPass();
 

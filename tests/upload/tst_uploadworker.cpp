@@ -1,7 +1,6 @@
 #include <atomic>
 #include <thread>
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -152,7 +151,6 @@ private slots:
     void edgeCases();
     void nameOrderAndClockPerAttempt();
     void foreignObjectUnderTheKeyIsKept();
-    void announceRefusedTwiceThenEachImageOnce();
     void serviceDownAtStartUp_data();
     void serviceDownAtStartUp();
     void tokenRefusedOnce();
@@ -256,33 +254,6 @@ void TestUploadWorker::foreignObjectUnderTheKeyIsKept()
     QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
 }
 
-// The service refuses the first two announcements: those images stay until it takes them, and in the end each is
-// stored once and announced once.
-void TestUploadWorker::announceRefusedTwiceThenEachImageOnce()
-{
-    Rig rig;
-    const QStringList names = {"1.jpg", "2.jpg", "3.jpg"};
-    for (const QString& name : names)
-        QVERIFY(rig.write(name, "image " + name.toUtf8()));
-    rig.emulator->addFault(Endpoint::Analyse, Fault{Fault::CodeNonZero, 500, 2});
-
-    rig.runPasses(1);
-    QCOMPARE(rig.folderFiles().size(), 2); // the first two wait for their announcement
-    rig.loop.runPass();
-
-    QVERIFY(rig.folderFiles().isEmpty());
-    QCOMPARE(rig.emulator->uploads().size(), names.size());
-    QCOMPARE(rig.emulator->storedKeys().size(), names.size());
-    QStringList taken;
-    for (const auto& r : rig.emulator->requests(Endpoint::Analyse))
-        if (r.status == 200 && r.code == 0)
-            taken << r.params.value(QStringLiteral("imageUrl"));
-    QCOMPARE(taken.size(), names.size());
-    taken.removeDuplicates();
-    QCOMPARE(taken.size(), names.size());
-    QCOMPARE(rig.emulator->counts(kTask).uploaded, names.size());
-}
-
 void TestUploadWorker::serviceDownAtStartUp_data()
 {
     QTest::addColumn<Fault>("fault");
@@ -337,10 +308,8 @@ void TestUploadWorker::growingFileArrivesComplete()
     intervals.settleMs = 600000;
     Rig rig(intervals);
     const QString path = rig.path("slow.jpg");
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(TestUtils::makeTestImage(800, 600).save(&buffer, "JPG", 95));
+    const QByteArray jpeg = TestUtils::encodedTestImage(800, 600, "JPG", 95);
+    QVERIFY(!jpeg.isEmpty());
     std::atomic<bool> writerDone{false};
     // A producer that ignores the atomic hand-over: it writes a photograph straight under the final name, in eight
     // pieces 100 ms apart.

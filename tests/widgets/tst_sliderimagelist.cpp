@@ -139,9 +139,7 @@ void TestSliderImageList::thumbnailsShowTheWholePicture()
             earlier.loadFolder(folder);
             QTRY_VERIFY(!earlier.findChild<QListWidget*>()->item(0)->icon().isNull());
             QVERIFY(halves(Qt::blue, Qt::red).save(path));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+            QVERIFY(TestUtils::setModified(path, QDateTime::currentDateTime().addSecs(60)));
             std::swap(left, right);
         }
         strip.loadFolder(folder);
