@@ -97,11 +97,16 @@ bool TaskDatabase::open(const QString& filePath)
     }
     // Another thread may be creating the same file right now: SQLite then briefly reports the half-written file as
     // locked or as "not a database". Only a file that fails again and again is taken for broken.
+    m_newerSchema = false;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (openFile(filePath) && migrate()) {
             return true;
         }
         close();
+        // A newer program's records are kept for it: this one works without them.
+        if (m_newerSchema) {
+            return false;
+        }
         QThread::msleep(20UL << attempt);
     }
     // Unreadable or not a database: keep it aside for inspection and start with an empty one.
@@ -179,6 +184,7 @@ bool TaskDatabase::migrate()
                             .arg(m_filePath)
                             .arg(version)
                             .arg(target));
+                m_newerSchema = true;
                 return false;
             }
             return true;

@@ -46,4 +46,7 @@ private:
 
     QString m_connectionName;
     QString m_filePath;
+    // Set by migrate() when the file was written by a newer version of the program: it is neither migrated nor
+    // taken for broken.
+    bool m_newerSchema = false;
 };

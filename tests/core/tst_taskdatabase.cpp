@@ -17,6 +17,7 @@ private slots:
     void opensWhateverLiesThere_data();
     void opensWhateverLiesThere();
     void twoThreadsOpenANewFileAtOnce();
+    void newerProgramsFileIsLeftAsItIs();
 };
 
 void TestTaskDatabase::opensWhateverLiesThere_data()
@@ -76,6 +77,33 @@ void TestTaskDatabase::twoThreadsOpenANewFileAtOnce()
         QVERIFY2(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).isEmpty(),
                  qPrintable(path));
     }
+}
+
+// A file written by a newer version of the program (a downgrade): not opened, but never set aside as broken, so
+// that the newer version finds its records again.
+void TestTaskDatabase::newerProgramsFileIsLeftAsItIs()
+{
+    ScopedWorkingDirectory dir;
+    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    {
+        TaskDatabase db;
+        QVERIFY(db.open(path));
+    }
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        raw.setDatabaseName(path);
+        QVERIFY(raw.open());
+        QSqlQuery query(raw);
+        QVERIFY(query.exec(QStringLiteral("UPDATE meta SET value = '%1' WHERE name = 'schema_version'")
+                               .arg(TaskDatabase::currentSchemaVersion() + 1)));
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+
+    TaskDatabase older;
+    QVERIFY(!older.open(path));
+    QVERIFY(QFileInfo::exists(path));
+    QVERIFY(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestTaskDatabase)
