@@ -1,5 +1,7 @@
 #include "service/HttpCommunicationThread.h"
 
+#include <QCoreApplication>
+
 #include "upload/CloudUploader.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -16,14 +18,28 @@ public:
     QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
 };
 
+// A service call in progress ends within its own time bound; the program does not wait that long on its way out.
+constexpr unsigned long kStopWaitMs = 3000;
+
 } // namespace
 
 HttpCommunicationThread* HttpCommunicationThread::instance = nullptr;
 
 HttpCommunicationThread* HttpCommunicationThread::getInstance()
 {
-    if (!instance)
+    if (!instance) {
         instance = new HttpCommunicationThread();
+        // The worker uses the toolkit and the program's static objects: when the program ends through the
+        // application object (not through the immediate exit of a quit), it is stopped while both still exist.
+        if (QCoreApplication::instance()) {
+            qAddPostRoutine([] {
+                if (instance && instance->isRunning()) {
+                    instance->requestInterruption();
+                    instance->wait(kStopWaitMs);
+                }
+            });
+        }
+    }
     return instance;
 }
 

@@ -21,12 +21,10 @@ bool openTarget(QSaveFile& target, QString* error)
     return true;
 }
 
-const QStringList& imageSuffixes()
-{
-    static const QStringList suffixes = {QStringLiteral("bmp"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                         QStringLiteral("png")};
-    return suffixes;
-}
+// Plain arrays, not static Qt containers: the upload worker thread may still be listing the folder while the
+// program's static objects are destroyed at exit.
+constexpr const char* kImageSuffixes[] = {"bmp", "jpg", "jpeg", "png"};
+constexpr char kPngEnd[] = "\0\0\0\0IEND\xAE\x42\x60\x82";
 
 std::function<void(const QString&)>& beforeRename()
 {
@@ -97,18 +95,20 @@ QFileInfoList listImages(const QString& folder)
 {
     // Without QDir::Hidden hidden files are left out; without QDir::System so are FIFOs, sockets and devices; name
     // filters match without regard to case.
-    static const QStringList filters = [] {
-        QStringList list;
-        for (const QString& suffix : imageSuffixes())
-            list << QStringLiteral("*.") + suffix;
-        return list;
-    }();
+    QStringList filters;
+    for (const char* suffix : kImageSuffixes)
+        filters << QStringLiteral("*.") + QLatin1String(suffix);
     return QDir(folder).entryInfoList(filters, QDir::Files | QDir::Readable | QDir::NoSymLinks, QDir::Name);
 }
 
 bool isImageName(const QString& fileName)
 {
-    return imageSuffixes().contains(QFileInfo(fileName).suffix(), Qt::CaseInsensitive);
+    const QString suffix = QFileInfo(fileName).suffix();
+    for (const char* known : kImageSuffixes) {
+        if (suffix.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool isWholeImage(const QString& path)
@@ -124,7 +124,7 @@ bool isWholeImage(const QString& path)
         return file.read(2) == QByteArray("\xFF\xD9", 2);
     }
     if (head == QByteArray("\x89PNG\r\n\x1A\n", 8)) {
-        static const QByteArray iend("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+        const QByteArray iend = QByteArray::fromRawData(kPngEnd, 12);
         if (size < 8 + 12 || !file.seek(size - 12))
             return false;
         return file.read(12) == iend;
