@@ -1,4 +1,5 @@
 #include <QList>
+#include <QStringList>
 
 #include "FuzzSupport.h"
 #include "core/AppLog.h"
@@ -53,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!AppLog::redactToken(plantedBytes).contains(kSecret));
 
     const QByteArray argument = FuzzSupport::bytes(data + 1, size - 1);
-    const QByteArray line = AppLog::redactLaunchArgument(argument);
-    for (const char c : line)
-        FUZZ_CHECK(uchar(c) >= 0x20 && uchar(c) != 0x7f);
-    const QList<QByteArray> pieces = line.split('_');
+    const QString line = AppLog::redactLaunchArgument(argument);
+    for (const QChar c : line)
+        FUZZ_CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7f);
+    const QStringList pieces = line.split(QLatin1Char('_'));
     if (pieces.size() >= 2)
-        FUZZ_CHECK(pieces.at(1) == "***");
+        FUZZ_CHECK(pieces.at(1) == QLatin1String("***"));
     return 0;
 }

@@ -9,7 +9,7 @@ int main(int argc, char* argv[])
 
     const QByteArray argument = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     // The argument carries the teacher's token: never log it in clear.
-    AppLog::append(AppLog::redactLaunchArgument(argument) + "\n");
+    AppLog::write(AppLog::redactLaunchArgument(argument));
 
     auto* window = new AmbrelClient(argument);
     window->show();

@@ -3,9 +3,12 @@
 #include "core/LaunchContext.h"
 #include "core/Settings.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 
 namespace {
 
@@ -24,20 +27,40 @@ QByteArray escapeControlBytes(const QByteArray& text)
     return out;
 }
 
+// Both threads write; the size check and the renames of a rotation must not interleave with another entry.
+QMutex s_mutex;
+
+void rotate(const QString& path)
+{
+    const auto old = [&path](int n) -> QString { return path + QLatin1Char('.') + QString::number(n); };
+    QFile::remove(old(AppLog::KeptOldFiles));
+    for (int n = AppLog::KeptOldFiles - 1; n >= 1; --n)
+        QFile::rename(old(n), old(n + 1));
+    QFile::rename(path, old(1));
+}
+
 } // namespace
 
 namespace AppLog {
 
-void append(const QByteArray& bytes)
+void write(const QString& text)
 {
     const QString path = Settings::logFile();
     if (path.isEmpty())
         return;
+    QByteArray entry = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1() + ' ' + text.toLocal8Bit();
+    if (!entry.endsWith('\n'))
+        entry.append('\n');
+
+    const QMutexLocker lock(&s_mutex);
     QDir().mkpath(QFileInfo(path).absolutePath());
+    const qint64 size = QFileInfo(path).size();
+    if (size > 0 && size + entry.size() > RotateBytes)
+        rotate(path);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return;
-    file.write(bytes);
+    file.write(entry);
     file.close();
 }
 
@@ -75,16 +98,18 @@ QByteArray redactToken(const QByteArray& text)
     return redactToken(QString::fromLatin1(text)).toLatin1();
 }
 
-QByteArray redactLaunchArgument(const QByteArray& argument)
+QString redactLaunchArgument(const QByteArray& argument)
 {
     // The token is the second "_"-separated piece. Redact it even in arguments too short for the parser to take
     // it: a malformed argument may still carry a real token. An argument that is not percent-encoded is logged as
     // received apart from the token; an encoded one is logged decoded, since its "_" may be encoded too.
-    const QByteArray text = argument.contains('%') ? LaunchContext::percentDecode(argument) : argument;
+    const bool encoded = argument.contains('%');
+    const QByteArray text = encoded ? LaunchContext::percentDecode(argument) : argument;
     QList<QByteArray> pieces = text.split('_');
     if (pieces.size() >= 2)
         pieces[1] = "***";
-    return escapeControlBytes(pieces.join('_'));
+    const QByteArray line = escapeControlBytes(pieces.join('_'));
+    return encoded ? QString::fromUtf8(line) : QString::fromLocal8Bit(line);
 }
 
 } // namespace AppLog

@@ -3,18 +3,24 @@
 #include <QByteArray>
 #include <QString>
 
-// The plain-text log: appended to for each entry, no levels, no time stamps. An entry that cannot be written is
-// lost and nothing else changes.
+// The plain-text log, one file shared by every part of the program and by both threads. Each entry starts on a
+// line of its own with the local time in ISO form and ends with a line end; the text is written in the local 8-bit
+// encoding, so a Chinese Windows log reads right in Notepad. The file is set aside as "<name>.1" once it passes
+// RotateBytes, and three such older files are kept. An entry that cannot be written is lost and nothing else changes.
 namespace AppLog {
 
-// Append raw bytes to the log file (Settings::logFile()); creates the folder when missing.
-void append(const QByteArray& bytes);
+constexpr qint64 RotateBytes = 1024 * 1024;
+constexpr int KeptOldFiles = 3;
+
+// Appends one entry to the log file (Settings::logFile()); creates the folder when missing.
+void write(const QString& text);
 
 // The teacher's access token must never reach the log: the value of every "token=" parameter becomes "***".
 QString redactToken(const QString& text);
 QByteArray redactToken(const QByteArray& text);
 
-// A launch argument carries the token as its second "_"-separated piece (after percent-decoding).
-QByteArray redactLaunchArgument(const QByteArray& argument);
+// A launch argument carries the token as its second "_"-separated piece (after percent-decoding). The result is
+// the argument as text: percent-encoded UTF-8 decoded, anything else read in the local 8-bit encoding.
+QString redactLaunchArgument(const QByteArray& argument);
 
 } // namespace AppLog

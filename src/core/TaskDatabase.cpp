@@ -28,7 +28,7 @@ const std::vector<std::vector<const char*>>& migrations()
         {"CREATE TABLE IF NOT EXISTS meta (name TEXT PRIMARY KEY, value TEXT NOT NULL)"},
         // 1 -> 2: the upload ledger: one row per image of the task's image folder, known by its name, size and
         // modification time; the object key it is sent under (recorded before sending) and how far it got
-        // (0 sent, 1 stored, 2 announced).
+        // (0 sent, 1 stored, 2 announced, 3 deleted).
         {"CREATE TABLE IF NOT EXISTS upload_image (id INTEGER PRIMARY KEY, name TEXT NOT NULL, size INTEGER NOT NULL, "
          "modified_ms INTEGER NOT NULL, object_key TEXT NOT NULL, key_ms INTEGER NOT NULL, state INTEGER NOT NULL, "
          "UNIQUE (name, size, modified_ms))"},
@@ -41,7 +41,7 @@ const std::vector<std::vector<const char*>>& migrations()
 
 void logLine(const QString& text)
 {
-    AppLog::append((QStringLiteral("task database: ") + text + QLatin1Char('\n')).toUtf8());
+    AppLog::write(QStringLiteral("task database: ") + text);
 }
 
 } // namespace

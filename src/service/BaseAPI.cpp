@@ -41,6 +41,20 @@ bool isSuccessStatus(QNetworkReply* reply)
     return code >= 200 && code < 300;
 }
 
+// A failed exchange leaves Qt's own error text and the HTTP status in the log. The query (which carries the token)
+// is left out, also where Qt's text repeats the whole URL.
+void logFailure(QNetworkReply* reply, bool cut)
+{
+    const QUrl url = reply->url();
+    const QString shown = url.toString(QUrl::RemoveQuery | QUrl::RemoveUserInfo | QUrl::RemoveFragment);
+    QString error = cut ? QStringLiteral("abandoned at its time or size limit") : reply->errorString();
+    error.replace(url.toString(), shown);
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    AppLog::write(QStringLiteral("request failed: ") + shown + QStringLiteral(": ") + AppLog::redactToken(error) +
+                  QStringLiteral(" (HTTP status ") +
+                  (status.isValid() ? QString::number(status.toInt()) : QStringLiteral("none")) + QLatin1Char(')'));
+}
+
 } // namespace
 
 BaseAPI::BaseAPI() : QObject(nullptr), request(QUrl()), reply(nullptr), file(nullptr) {}
@@ -88,9 +102,7 @@ bool BaseAPI::refuses(const QString& url)
     if (parsed.isValid() && !parsed.host().isEmpty() &&
         (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
         return false;
-    AppLog::append(
-        (QStringLiteral("refused to fetch a URL that is not http or https: ") + url.left(200) + QLatin1Char('\n'))
-            .toUtf8());
+    AppLog::write(QStringLiteral("refused to fetch a URL that is not http or https: ") + url.left(200));
     return true;
 }
 
@@ -139,13 +151,22 @@ bool BaseAPI::lastStatusWasSuccess() const
     return m_lastStatusWasSuccess;
 }
 
+bool BaseAPI::lastDownloadStored() const
+{
+    return m_downloadStored;
+}
+
 QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
 {
     m_lastStatusWasSuccess = false;
     // A reply cut by a bound carries whatever arrived before the abort; it must not count as an answer.
-    if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit}))
+    if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit})) {
+        logFailure(pending, true);
         return QJsonObject();
+    }
     m_lastStatusWasSuccess = isSuccessStatus(pending);
+    if (pending->error() != QNetworkReply::NoError || !m_lastStatusWasSuccess)
+        logFailure(pending, false);
     return ServiceReplies::decode(pending->readAll());
 }
 
@@ -196,6 +217,7 @@ void BaseAPI::download(QString url, QString filePath)
     delete file;
     file = nullptr;
     m_downloadOk = false;
+    m_downloadStored = false;
     m_written = 0;
     if (refuses(url))
         return;
@@ -220,9 +242,15 @@ void BaseAPI::download(QString url, QString filePath)
         // QFile::rename does not replace an existing file.
         if (QFile::exists(filePath))
             QFile::remove(filePath);
-        if (!file->rename(filePath))
+        m_downloadStored = file->rename(filePath);
+        if (!m_downloadStored)
             file->remove();
     } else {
+        if (!inBounds || pending->error() != QNetworkReply::NoError || !isSuccessStatus(pending))
+            logFailure(pending, !inBounds);
+        else
+            AppLog::write(QStringLiteral("download not stored: ") + filePath + QStringLiteral(": ") +
+                          file->errorString());
         file->remove();
     }
     delete file;

@@ -21,7 +21,8 @@ public:
     BaseAPI();
     ~BaseAPI() override;
 
-    // The reply's top-level JSON object after percent-decoding, or an empty object on any failure.
+    // The reply's top-level JSON object after percent-decoding, or an empty object on any failure. A failed
+    // exchange is logged with Qt's error text and the HTTP status.
     void get(QString url, QJsonObject& result);
     void post(QString url, const QByteArray& body, QJsonObject& result);
     // Whether the last get or post was answered with a 2xx status.
@@ -29,9 +30,11 @@ public:
     // Stores the body at filePath only when the whole reply arrived with a 2xx status within the deadline and the
     // size limit; otherwise filePath is left as it was, so a later attempt fetches it again.
     void download(QString url, QString filePath);
+    // Whether the last download stored its file.
+    bool lastDownloadStored() const;
 
-    // Only http and https are fetched: any other scheme (file:, data:, ...) is refused without a request. True
-    // (and logged) for such a URL.
+    // Only http and https URLs with a host are fetched: any other scheme (file:, even file://localhost/, data:,
+    // ftp:, ...) is refused without a request. True (and logged) for such a URL.
     static bool refuses(const QString& url);
     // Removes the hidden partial files an interrupted download of an earlier run left in folder.
     static void removeStalePartFiles(const QString& folder);
@@ -72,6 +75,7 @@ private:
     QNetworkReply* reply;
     QFile* file;
     bool m_downloadOk = false;
+    bool m_downloadStored = false;
     bool m_lastStatusWasSuccess = false;
     qint64 m_written = 0;
 };

@@ -325,5 +325,5 @@ void HttpCommunicationThread::writeLog(const QString& first, const QString& seco
             text.replace(QStringLiteral("token=") + token, QStringLiteral("token=***"));
         return AppLog::redactToken(text);
     };
-    AppLog::append(redact(first).toLocal8Bit() + '\n' + redact(second).toLocal8Bit());
+    AppLog::write(redact(first) + QLatin1Char('\n') + redact(second));
 }

@@ -10,7 +10,7 @@ bool UploadLedger::openForTask(const QString& taskId)
 {
     if (open(pathForTask(taskId)))
         return true;
-    AppLog::append(QByteArrayLiteral("upload ledger: kept in memory for this run\n"));
+    AppLog::write(QStringLiteral("upload ledger: kept in memory for this run"));
     return open(QStringLiteral(":memory:"));
 }
 

@@ -149,7 +149,7 @@ void UploadLoop::logOnce(const QString& path, const QString& text)
     if (m_logged.contains(entry))
         return;
     m_logged.insert(entry);
-    AppLog::append((QStringLiteral("upload: ") + text + QStringLiteral(": ") + path + QLatin1Char('\n')).toUtf8());
+    AppLog::write(QStringLiteral("upload: ") + text + QStringLiteral(": ") + path);
 }
 
 int UploadLoop::runPass()

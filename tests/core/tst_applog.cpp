@@ -3,7 +3,42 @@
 
 #include "TestUtils.h"
 
+#include <QRegularExpression>
+#include <QTextCodec>
 #include <QtTest>
+
+namespace {
+
+// The time stamp that starts each entry: local time, ISO form, milliseconds.
+const QRegularExpression kStamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "),
+                                QRegularExpression::MultilineOption);
+
+// The file's entries without their time stamps; empty when an entry does not start with one.
+QByteArray withoutStamps(const QByteArray& written)
+{
+    QByteArray out;
+    for (const QByteArray& line : written.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QRegularExpressionMatch stamp = kStamp.match(QString::fromLatin1(line));
+        if (!stamp.hasMatch())
+            return QByteArray();
+        out += line.mid(stamp.capturedLength()) + '\n';
+    }
+    return out;
+}
+
+// One letter per entry, in the order the file holds them.
+QString entryLetters(const QString& path)
+{
+    QString letters;
+    for (const QByteArray& line : withoutStamps(TestUtils::readFile(path)).split('\n'))
+        if (!line.isEmpty())
+            letters.append(QLatin1Char(line.at(0)));
+    return letters;
+}
+
+} // namespace
 
 class TestAppLog : public QObject
 {
@@ -14,7 +49,10 @@ private slots:
     void redactToken();
     void redactLaunchArgument_data();
     void redactLaunchArgument();
+    void appendsToConfiguredFile_data();
     void appendsToConfiguredFile();
+    void rotatesPastTheSizeLimit_data();
+    void rotatesPastTheSizeLimit();
     void unwritablePathIsIgnored();
 };
 
@@ -50,38 +88,90 @@ void TestAppLog::redactToken()
 void TestAppLog::redactLaunchArgument_data()
 {
     QTest::addColumn<QByteArray>("argument");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("plain") << QByteArray("x//T1_tok_u9_Title/") << QByteArray("x//T1_***_u9_Title/");
-    QTest::newRow("token equal to another piece")
-        << QByteArray("x//T1_u9_u9_Title/") << QByteArray("x//T1_***_u9_Title/");
-    QTest::newRow("percent-encoded") << QByteArray("x%2F%2FT1%5Fsecret%5Fu9%5FTitle")
-                                     << QByteArray("x//T1_***_u9_Title");
-    QTest::newRow("short argument still redacted") << QByteArray("x//T1_secret") << QByteArray("x//T1_***");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << QByteArray("x//T1_tok_u9_Title/") << QString("x//T1_***_u9_Title/");
+    QTest::newRow("token equal to another piece") << QByteArray("x//T1_u9_u9_Title/") << QString("x//T1_***_u9_Title/");
+    QTest::newRow("percent-encoded") << QByteArray("x%2F%2FT1%5Fsecret%5Fu9%5FTitle") << QString("x//T1_***_u9_Title");
+    QTest::newRow("short argument still redacted") << QByteArray("x//T1_secret") << QString("x//T1_***");
     QTest::newRow("NUL escape is not decoded into the line")
-        << QByteArray("x//T1_tok_u9_My%00Title") << QByteArray("x//T1_***_u9_My%00Title");
+        << QByteArray("x//T1_tok_u9_My%00Title") << QString("x//T1_***_u9_My%00Title");
     QTest::newRow("decoded line end is written escaped")
-        << QByteArray("x//T1_tok_u9_A%0AB%09") << QByteArray("x//T1_***_u9_A%0AB%09");
-    QTest::newRow("no underscore") << QByteArray("hello") << QByteArray("hello");
-    QTest::newRow("empty") << QByteArray() << QByteArray();
+        << QByteArray("x//T1_tok_u9_A%0AB%09") << QString("x//T1_***_u9_A%0AB%09");
+    QTest::newRow("no underscore") << QByteArray("hello") << QString("hello");
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("percent-encoded Chinese title is text")
+        << QByteArray("x%2F%2FT1%5Ftok%5Fu9%5F%E6%95%B0%E5%AD%A6") << QStringLiteral("x//T1_***_u9_数学");
 }
 
 void TestAppLog::redactLaunchArgument()
 {
     QFETCH(QByteArray, argument);
-    const QByteArray redacted = AppLog::redactLaunchArgument(argument);
+    const QString redacted = AppLog::redactLaunchArgument(argument);
     QTEST(redacted, "expected");
+}
+
+void TestAppLog::appendsToConfiguredFile_data()
+{
+    QTest::addColumn<QByteArray>("codec");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("each entry one line") << QByteArray("UTF-8") << QStringList{"first", "second\n"}
+                                         << QByteArray("first\nsecond\n");
+    QTest::newRow("Chinese text on a Chinese Windows")
+        << QByteArray("GBK") << QStringList{QStringLiteral("上传失败: ") + QStringLiteral("image/T1/{1}.jpg")}
+        << QByteArray("\xc9\xcf\xb4\xab\xca\xa7\xb0\xdc: image/T1/{1}.jpg\n");
+    QTest::newRow("Chinese text in UTF-8")
+        << QByteArray("UTF-8") << QStringList{QStringLiteral("上传")} << QByteArray("\xe4\xb8\x8a\xe4\xbc\xa0\n");
 }
 
 void TestAppLog::appendsToConfiguredFile()
 {
+    QFETCH(QByteArray, codec);
+    QFETCH(QStringList, entries);
+
     ScopedWorkingDirectory work;
     QVERIFY(work.isValid());
     const QString path = work.filePath("logs/sub/log.txt");
     qputenv("AMBREL_LOG_FILE", path.toLocal8Bit());
     Settings::reload();
-    AppLog::append("first\n");
-    AppLog::append("second");
-    QCOMPARE(TestUtils::readFile(path), QByteArray("first\nsecond"));
+    QTextCodec* const local = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName(codec));
+    for (const QString& entry : entries)
+        AppLog::write(entry);
+    QTextCodec::setCodecForLocale(local);
+    QTEST(withoutStamps(TestUtils::readFile(path)), "expected");
+}
+
+void TestAppLog::rotatesPastTheSizeLimit_data()
+{
+    QTest::addColumn<int>("entries");
+    // The letters of the entries in the log, then in its old files ".1", ".2", ".3".
+    QTest::addColumn<QStringList>("expected");
+    // Three entries of a third of the limit fit; the fourth sets the file aside.
+    QTest::newRow("under the limit") << 3 << QStringList{"abc", "", "", ""};
+    QTest::newRow("first rotation") << 4 << QStringList{"d", "abc", "", ""};
+    QTest::newRow("oldest file dropped after four rotations") << 13 << QStringList{"m", "jkl", "ghi", "def"};
+}
+
+void TestAppLog::rotatesPastTheSizeLimit()
+{
+    QFETCH(int, entries);
+    QFETCH(QStringList, expected);
+
+    ScopedWorkingDirectory work;
+    const QString path = work.filePath("log.txt");
+    qputenv("AMBREL_LOG_FILE", path.toLocal8Bit());
+    Settings::reload();
+    for (int i = 0; i < entries; ++i)
+        AppLog::write(QString(int(AppLog::RotateBytes / 3) - 100, QChar('a' + i)));
+
+    const QStringList files{path, path + ".1", path + ".2", path + ".3"};
+    QStringList letters;
+    for (const QString& file : files)
+        letters << entryLetters(file);
+    QCOMPARE(letters, expected);
+    QVERIFY(!QFile::exists(path + ".4"));
+    QVERIFY(QFileInfo(path).size() <= AppLog::RotateBytes);
 }
 
 void TestAppLog::unwritablePathIsIgnored()
@@ -91,7 +181,7 @@ void TestAppLog::unwritablePathIsIgnored()
     QVERIFY(QDir().mkpath(work.filePath("log.txt")));
     qputenv("AMBREL_LOG_FILE", work.filePath("log.txt").toLocal8Bit());
     Settings::reload();
-    AppLog::append("lost\n");
+    AppLog::write(QStringLiteral("lost"));
     QVERIFY(QFileInfo(work.filePath("log.txt")).isDir());
 }
 

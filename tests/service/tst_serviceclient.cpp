@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QThread>
@@ -127,7 +128,13 @@ private:
     QString base() const { return m_emulator->baseUrl(); }
     ServiceEmulator& server() { return m_emulator->server(); }
     QString taskFolder() const { return QDir::currentPath() + QStringLiteral("/save/T7/"); }
-    QByteArray readLog() const { return TestUtils::readFile(Settings::logFile()); }
+    // The log without the time stamp in front of each entry.
+    QByteArray readLog() const
+    {
+        static const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT[\\d:.]{12} "),
+                                              QRegularExpression::MultilineOption);
+        return QString::fromLocal8Bit(TestUtils::readFile(Settings::logFile())).remove(stamp).toLocal8Bit();
+    }
 
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
     std::unique_ptr<EmulatorFixture> m_emulator;
@@ -726,9 +733,9 @@ void TestServiceClient::logRedactsToken()
 
     const QString s = md5Hex(QByteArray("7.3.2DesktopKorvex") + T + "teacher01");
     const QString common = QStringLiteral("userType=1&uid=teacher01&v=5.1.0&f=windows&t=%1&token=***&s=%2").arg(T, s);
-    // Entries follow each other without a line end after the second part.
-    const QString expected = base() + "/qiniu/get/token\n" + common + base() +
-                             "/collect_after_correct/get/paper_status\ntaskId=T7&" + common;
+    // Each entry ends with a line end.
+    const QString expected = base() + "/qiniu/get/token\n" + common + "\n" + base() +
+                             "/collect_after_correct/get/paper_status\ntaskId=T7&" + common + "\n";
     const QByteArray log = readLog();
     QCOMPARE(QString::fromLocal8Bit(log), expected);
     QVERIFY(!log.contains(token.toLocal8Bit()));
@@ -790,12 +797,15 @@ void TestServiceClient::analyseTellsWhetherTheServiceTookIt_data()
     QTest::addColumn<int>("fault"); // -1: none
     QTest::addColumn<int>("value");
     QTest::addColumn<bool>("taken");
-    QTest::newRow("code 0") << -1 << 0 << true;
-    QTest::newRow("code missing") << int(Fault::CodeMissing) << 0 << true;
-    QTest::newRow("code not 0") << int(Fault::CodeNonZero) << 40001 << false;
-    QTest::newRow("HTTP 502 with a code 0 body") << int(Fault::HttpStatus) << 502 << false;
-    QTest::newRow("not JSON") << int(Fault::NonJson) << 0 << false;
-    QTest::newRow("connection dropped") << int(Fault::Drop) << 0 << false;
+    // What the log says about the exchange itself: empty when it went through.
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("code 0") << -1 << 0 << true << QString();
+    QTest::newRow("code missing") << int(Fault::CodeMissing) << 0 << true << QString();
+    QTest::newRow("code not 0") << int(Fault::CodeNonZero) << 40001 << false << QString();
+    QTest::newRow("HTTP 502 with a code 0 body")
+        << int(Fault::HttpStatus) << 502 << false << "server replied: Bad Gateway (HTTP status 502)";
+    QTest::newRow("not JSON") << int(Fault::NonJson) << 0 << false << QString();
+    QTest::newRow("connection dropped") << int(Fault::Drop) << 0 << false << "Connection closed (HTTP status 200)";
 }
 
 void TestServiceClient::analyseTellsWhetherTheServiceTookIt()
@@ -807,6 +817,17 @@ void TestServiceClient::analyseTellsWhetherTheServiceTookIt()
         server().addFault(Endpoint::Analyse, {Fault::Kind(fault), value, 1});
 
     QCOMPARE(HttpCommunicationThread::analyseAnswerImage(QStringLiteral("paper/origin/teacher01/T7/3.jpg")), taken);
+
+    QFETCH(QString, failure);
+    const QString log = QString::fromLocal8Bit(readLog());
+    const QString failed =
+        QStringLiteral("request failed: ") + base() + "/collect_after_correct/analyse/answer_image: ";
+    QCOMPARE(log.contains(failed), !failure.isEmpty());
+    if (!failure.isEmpty()) {
+        const QString line = log.mid(log.indexOf(failed)).section(QLatin1Char('\n'), 0, 0);
+        QVERIFY2(line.endsWith(failure), qPrintable(line));
+    }
+    QVERIFY(!log.contains(QLatin1String("tok-42")));
 }
 
 void TestServiceClient::workerThreadCalls()
