@@ -29,6 +29,17 @@ QString FileNameClaims::recorded(const QString& folder, const QString& url) cons
     return query.value(0).toString();
 }
 
+void FileNameClaims::release(const QString& folderName, const QString& url)
+{
+    if (!isOpen())
+        return;
+    QSqlQuery remove(database());
+    remove.prepare(QStringLiteral("DELETE FROM url_file_names WHERE folder = ? AND url = ?"));
+    remove.addBindValue(folderName.isNull() ? QStringLiteral("") : folderName);
+    remove.addBindValue(url);
+    exec(remove, "releasing a file name claim");
+}
+
 FileNameClaims::Claim FileNameClaims::claim(const QString& folderName, const QString& url)
 {
     // A null QString binds as NULL, which the table refuses (and INSERT OR IGNORE would drop silently).

@@ -21,6 +21,9 @@ public:
     // The file name of url in folder (a folder below the task's save folder; empty for that folder itself).
     // Without an open database it is the derived name, which no other URL can have.
     Claim claim(const QString& folder, const QString& url);
+    // Forgets url's name in folder, so that the next claim is fresh again and what lies under the name is fetched
+    // anew.
+    void release(const QString& folder, const QString& url);
 
 private:
     QString recorded(const QString& folder, const QString& url) const;

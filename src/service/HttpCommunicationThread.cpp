@@ -96,11 +96,15 @@ public:
         }
         const FileNameClaims::Claim claim = m_claims.claim(folderKey, imageUrl);
         const QString path = folderPath + claim.fileName;
-        // A file that was there before the name was claimed came from some other URL, or from nobody.
-        if (claim.fresh)
-            QFile::remove(path);
-        if (!QFile::exists(path))
-            m_api.download(imageUrl, path);
+        const bool exists = QFile::exists(path);
+        if (exists && !claim.fresh)
+            return path;
+        m_api.download(imageUrl, path);
+        // A file that was there before the name was claimed came from some other URL, or from nobody (a cache
+        // older than the record of names, say). Only a download that succeeded replaces it: without the service
+        // it is kept, and the name is claimed afresh next time, so that it is fetched again then.
+        if (exists && !m_api.lastDownloadStored())
+            m_claims.release(folderKey, imageUrl);
         return path;
     }
 

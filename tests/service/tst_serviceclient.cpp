@@ -103,6 +103,7 @@ private slots:
     void pageStates_data();
     void pageStates();
     void pageStudentsAndDownloads();
+    void existingFileIsNotFetched_data();
     void existingFileIsNotFetched();
     void sameNamedUrlsKeepTheirOwnFiles();
     void failedDownloadIsFetchedNextTime();
@@ -539,9 +540,18 @@ void TestServiceClient::pageStudentsAndDownloads()
     QCOMPARE(server().requestCount(Endpoint::Files), filesBefore);
 }
 
+void TestServiceClient::existingFileIsNotFetched_data()
+{
+    QTest::addColumn<bool>("firstDownloadFails");
+    QTest::newRow("service reachable") << false;
+    // A first start without network keeps the pages cached so far, and fetches them once the service answers.
+    QTest::newRow("first download fails") << true;
+}
+
 // A file on disk counts as a URL's copy only when it was fetched for that URL, in this run or an earlier one.
 void TestServiceClient::existingFileIsNotFetched()
 {
+    QFETCH(bool, firstDownloadFails);
     QVERIFY(TestUtils::writeFile(taskFolder() + "old.png", "left there by somebody"));
     server().addStaticFile(QStringLiteral("/img/old.png"), "fresh from the service");
     const QString url = base() + QStringLiteral("/img/old.png");
@@ -551,6 +561,15 @@ void TestServiceClient::existingFileIsNotFetched()
 
     PaperStatusPage page;
     int state = -1;
+    if (firstDownloadFails) {
+        server().addFault(Endpoint::Files, {Fault::Drop, 0, 1});
+        QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
+        QCOMPARE(page.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "old.png", "1-2"}}));
+        QCOMPARE(TestUtils::readFile(taskFolder() + "old.png"), QByteArray("left there by somebody"));
+        // Next start: the name is claimed afresh and the file fetched.
+        HttpCommunicationThread::imageCache.clear();
+        page = PaperStatusPage();
+    }
     QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&page, &state));
     QCOMPARE(page.studentAnswers.size(), 1);
     QCOMPARE(page.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "old.png", "1-2"}}));
@@ -563,7 +582,7 @@ void TestServiceClient::existingFileIsNotFetched()
     PaperStatusPage again;
     QVERIFY(HttpCommunicationThread::getPaperStatusWithPage(&again, &state));
     QCOMPARE(again.studentAnswers[0].images, (PhotoPathList{{taskFolder() + "old.png", "1-2"}}));
-    QCOMPARE(server().requestCount(QStringLiteral("/img/old.png")), 1);
+    QCOMPARE(server().requestCount(QStringLiteral("/img/old.png")), firstDownloadFails ? 2 : 1);
     QCOMPARE(TestUtils::readFile(taskFolder() + "old.png"), QByteArray("fresh from the service"));
     QCOMPARE(HttpCommunicationThread::imageCache.value(url), taskFolder() + "old.png");
 }
