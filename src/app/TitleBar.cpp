@@ -83,6 +83,9 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     connect(m_maximizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
     connect(m_closeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
     setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);color:white;"));
+    // The bar paints its own background, so the pixels the buttons' rounded corners leave show the bar's colour
+    // rather than the window below.
+    setAttribute(Qt::WA_StyledBackground);
 }
 
 bool TitleBar::eventFilter(QObject* watched, QEvent* event)

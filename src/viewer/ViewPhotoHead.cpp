@@ -88,7 +88,7 @@ void ViewPhotoHead::setupUi()
     AccessibleName::setForIconButton(m_guanbi, QStringLiteral("关闭"));
     m_guanbi->setFixedSize(32, 32);
     m_guanbi->setStyleSheet(QStringLiteral("background-color:rgba(0,0,0,0.6); "
-                                           "border-bottom-left-radius:32px;padding-bottom:5px;bottom-left:5px"));
+                                           "border-bottom-left-radius:32px;padding-bottom:5px;padding-left:5px"));
     closeColumn->addWidget(m_guanbi);
     closeColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
     layout->addLayout(closeColumn);

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
@@ -124,7 +125,13 @@ void SliderImageList::setupUi()
     resize(860, 70);
     setMinimumSize(860, 70);
     setMaximumHeight(105);
-    setStyleSheet(QStringLiteral("background:rgba(25,28,37,1);\nbox-shadow:0px -1px 0px 0px rgba(37,40,49,1);"));
+    setStyleSheet(QStringLiteral("background:rgba(25,28,37,1);"));
+    // Style sheets know no shadows: the one-pixel line above the strip (offset 0, -1, no blur) is drawn by an effect.
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setOffset(0, -1);
+    shadow->setBlurRadius(0);
+    shadow->setColor(QColor(37, 40, 49));
+    setGraphicsEffect(shadow);
 
     horizontalLayout = new QHBoxLayout(this);
     horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
