@@ -192,13 +192,20 @@ void AmbrelClient::setupUi()
 
 bool AmbrelClient::installQtTranslations(QCoreApplication* application)
 {
-    // The program speaks Chinese whatever the system's language: Qt's dialogs and buttons must too.
-    auto* translator = new QTranslator(application);
-    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+    // The program speaks Chinese whatever the system's language: Qt's dialogs and buttons must too, and so must
+    // the few texts of our own that the code writes in English.
+    Q_INIT_RESOURCE(translations);
+    bool installed = true;
+    const auto install = [application, &installed](const QString& name, const QString& folder) {
+        auto* translator = new QTranslator(application);
+        if (translator->load(name, folder) && QCoreApplication::installTranslator(translator))
+            return;
         delete translator;
-        return false;
-    }
-    return QCoreApplication::installTranslator(translator);
+        installed = false;
+    };
+    install(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+    install(QStringLiteral("ambrelclient_zh_CN"), QStringLiteral(":/i18n"));
+    return installed;
 }
 
 std::unique_ptr<QApplication> AmbrelClient::createApplication(int& argc, char** argv)

@@ -32,8 +32,8 @@ public:
     using ExitFunction = void (*)(int);
     static void setExitFunction(ExitFunction function);
 
-    // Loads Qt's own Chinese texts (file dialogs, message box buttons) into the application; false when the
-    // translation file is missing. Called once at start, before any window is built.
+    // Loads Qt's own Chinese texts (file dialogs, message box buttons) and the program's own into the application;
+    // false when a translation file is missing. Called once at start, before any window is built.
     static bool installQtTranslations(QCoreApplication* application);
 
     // The application as the client runs it: sharp on high-density screens (layouts scale by the screen's factor,

@@ -66,7 +66,7 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     AccessibleName::setForIconButton(m_minimizeButton, QStringLiteral("最小化"));
     AccessibleName::setForIconButton(m_closeButton, QStringLiteral("关闭"));
     // Until the first state update (the first resize) the window is at normal size.
-    AccessibleName::setForIconButton(m_maximizeButton, tr("最大化"));
+    AccessibleName::setForIconButton(m_maximizeButton, tr("Maximize"));
 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_spacerLabel);
@@ -201,11 +201,11 @@ void TitleBar::updateMaximize()
     if (!top->isWindow())
         return;
     if (top->isMaximized()) {
-        AccessibleName::setForIconButton(m_maximizeButton, tr("还原"));
+        AccessibleName::setForIconButton(m_maximizeButton, tr("Restore"));
         m_maximizeButton->setProperty("maximizeProperty", QStringLiteral("restore"));
     } else {
         m_maximizeButton->setProperty("maximizeProperty", QStringLiteral("maximize"));
-        AccessibleName::setForIconButton(m_maximizeButton, tr("最大化"));
+        AccessibleName::setForIconButton(m_maximizeButton, tr("Maximize"));
     }
     // Style-sheet rules that depend on the property are only evaluated again when the style is set anew.
     m_maximizeButton->setStyle(QApplication::style());

@@ -73,6 +73,8 @@ void TestAccessibleNames::initTestCase()
     qputenv("AMBREL_UPLOAD_HOST", "http://127.0.0.1:9/upload");
     Settings::reload();
     Housekeeping::setDefaultPlatform(&s_processes);
+    // As the client starts: the texts the code writes in English come in Chinese from the translation files.
+    QVERIFY(AmbrelClient::installQtTranslations(qApp));
 }
 
 void TestAccessibleNames::everyIconOnlyButtonIsNamedInChinese()

@@ -1,5 +1,7 @@
 #include "app/TitleBar.h"
 
+#include "app/AmbrelClient.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -82,6 +84,8 @@ private slots:
 void TestTitleBar::initTestCase()
 {
     Q_INIT_RESOURCE(ambrelclient);
+    // The tooltips are checked in Chinese, as the client shows them.
+    QVERIFY(AmbrelClient::installQtTranslations(qApp));
     // The two maximise icons must be told apart by their pixels.
     QVERIFY(!expectedIcon(QStringLiteral("max.png")).isNull());
     QVERIFY(expectedIcon(QStringLiteral("max.png")) != expectedIcon(QStringLiteral("normal.ico")));
