@@ -124,6 +124,10 @@ void TitleBar::mousePressEvent(QMouseEvent* event)
     m_dragging = false;
     m_pressed = event->button() == Qt::LeftButton;
     m_pressPos = event->globalPos();
+    if (m_pressed && WindowMove::startDistance() == 0) {
+        m_pressed = false;
+        startMove();
+    }
     event->ignore();
 }
 
@@ -135,7 +139,7 @@ void TitleBar::mouseMoveEvent(QMouseEvent* event)
         event->ignore();
         return;
     }
-    if (m_pressed && (event->globalPos() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+    if (m_pressed && (event->globalPos() - m_pressPos).manhattanLength() >= WindowMove::startDistance()) {
         m_pressed = false;
         startMove();
     }

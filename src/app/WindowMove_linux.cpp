@@ -1,6 +1,12 @@
 #include "app/WindowMove.h"
 
+#include <QApplication>
 #include <QWindow>
+
+int WindowMove::startDistance()
+{
+    return QApplication::startDragDistance();
+}
 
 bool WindowMove::releaseCapture()
 {

@@ -9,6 +9,11 @@ constexpr WPARAM kMoveByCaption = 0xF012;
 
 } // namespace
 
+int WindowMove::startDistance()
+{
+    return 0;
+}
+
 bool WindowMove::releaseCapture()
 {
     return ReleaseCapture() != FALSE;
