@@ -233,9 +233,9 @@ void ViewPhoto::showFirstPage()
     hintBox->hide();
     if (pages.isEmpty())
         return;
-    // Another student: the previous one's place in the list and turn of the page do not carry over.
+    // Another student starts at the first page; the turn of the page stays, since a stack of sheets photographed
+    // sideways is usually sideways throughout.
     currentIndex = 0;
-    label->resetRotation();
     showPage(0);
 }
 

@@ -55,12 +55,6 @@ void MyLabel::OnXuanZhuan()
     update();
 }
 
-void MyLabel::resetRotation()
-{
-    angle = 0;
-    update();
-}
-
 void MyLabel::zoomOutWithFloor()
 {
     scale -= kZoomStep;

@@ -16,8 +16,6 @@ public:
     // Decoding again only when the file changed is what keeps dragging smooth; tests and benchmarks switch it off
     // to measure the difference.
     void setDecodeCacheEnabled(bool enabled) { m_cacheEnabled = enabled; }
-    // A new student's pages start upright.
-    void resetRotation();
 
 public slots:
     void OnSelectImage(QString fileName);
