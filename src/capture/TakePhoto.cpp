@@ -95,6 +95,15 @@ QString noCameraText()
                           "  3、以上方法仍不能解决问题，请重启电脑再试");
 }
 
+// The device is there but does not open or does not stream: most often another program holds it.
+QString cannotOpenText()
+{
+    return QStringLiteral("摄像头无法打开，可能的原因如下\n"
+                          "  1、摄像头正被其他程序使用：请关闭其他程序后重新打开本程序再试\n"
+                          "  2、USB口供电不足：可尝试换一个USB口（台式电脑建议使用机箱后USB口），重新打开本程序再试\n"
+                          "  3、以上方法仍不能解决问题，请重启电脑再试");
+}
+
 QIcon resourceIcon(const char* name)
 {
     return QIcon(QStringLiteral(":/AmbrelClient/Resources/") + QLatin1String(name));
@@ -336,24 +345,24 @@ void TakePhoto::startPNG()
     params.stillsEnabled = 1;
     params.stillCallback = &TakePhoto::onStillCaptured;
     if (!hOpenCameraDevice(deviceIndex, params)) {
-        cameraFailed();
+        cameraFailed(false, cannotOpenText());
         return;
     }
     hSetVideoWindow(deviceIndex, label->winId());
     hSetVideoWindowPosition(deviceIndex, 0, 0, label->width(), label->height());
     // A device that opens but does not stream (refused for lack of USB bandwidth, say) has failed as well.
     if (!hPlay(deviceIndex)) {
-        cameraFailed();
+        cameraFailed(true, cannotOpenText());
         return;
     }
     capture().cameraOpen = true;
 }
 
-// A camera that does not start, or stops delivering, is closed and freed, so that the next start (or take) tries
-// afresh, and the teacher is told what to check.
-void TakePhoto::cameraFailed()
+// A camera that does not start, or stops delivering, is closed (when it was opened at all) and freed, so that the
+// next start (or take) tries afresh, and the teacher is told what to check.
+void TakePhoto::cameraFailed(bool deviceOpened, const QString& text)
 {
-    if (deviceIndex >= 0) {
+    if (deviceOpened && deviceIndex >= 0) {
         hStop(deviceIndex);
         hSetVideoWindow(deviceIndex, 0);
         hCloseCameraDevice(deviceIndex);
@@ -363,7 +372,7 @@ void TakePhoto::cameraFailed()
     capture().stillsPending = 0;
     circle->setPressedLook(false);
     enumerateAgain = true;
-    CaptureMessages::information(QStringLiteral("提示信息"), noCameraText());
+    CaptureMessages::information(QStringLiteral("提示信息"), text);
 }
 
 void TakePhoto::stopPNG()
@@ -430,7 +439,7 @@ void TakePhoto::handleDeviceLost(int index)
     TakePhoto* page = capture().page;
     if (!page || !capture().cameraOpen || index != page->deviceIndex)
         return;
-    page->cameraFailed();
+    page->cameraFailed(true, noCameraText());
 }
 
 void TakePhoto::saveStill(const QByteArray& jpeg)

@@ -77,7 +77,7 @@ private:
     void enterFullScreen();
     void leaveFullScreen();
     void saveStill(const QByteArray& jpeg);
-    void cameraFailed();
+    void cameraFailed(bool deviceOpened, const QString& text);
     void attachVideo();
     void setScreenButton(bool inFullScreen);
     QSize fitBesideControls(int h, int shapeWidth, int shapeHeight) const;

@@ -222,11 +222,26 @@ void TestTakePhoto::noCameraShowsInformationEachTime_data()
     QTest::addColumn<Devices>("devices");
     QTest::addColumn<QString>("failure"); // what the document camera refuses: "open" or "stream"
     QTest::addColumn<QVector<int>>("opened");
-    QTest::newRow("no device at all") << Devices{} << QString() << QVector<int>{};
-    QTest::newRow("only a webcam") << Devices{{0x046D, 0x0825}} << QString() << QVector<int>{};
-    QTest::newRow("open refused") << Devices{{kCamera, kCameraProduct}} << "open" << QVector<int>{0, 0};
+    // The box's lines: what happened, then three things to check.
+    QTest::addColumn<QStringList>("text");
+    const QStringList noCamera{
+        QStringLiteral("系统没有检测到摄像头，可能的原因如下"),
+        QStringLiteral("  1、USB线插口松动：请插紧后重新打开本程序再试"),
+        QStringLiteral("  2、USB口供电不足：可尝试换一个USB口（台式电脑建议使用机箱后USB口），重新打开本程序再试"),
+        QStringLiteral("  3、以上方法仍不能解决问题，请重启电脑再试"),
+    };
+    // A camera that is there but does not open was detected: the box must not say otherwise.
+    const QStringList cannotOpen{
+        QStringLiteral("摄像头无法打开，可能的原因如下"),
+        QStringLiteral("  1、摄像头正被其他程序使用：请关闭其他程序后重新打开本程序再试"),
+        QStringLiteral("  2、USB口供电不足：可尝试换一个USB口（台式电脑建议使用机箱后USB口），重新打开本程序再试"),
+        QStringLiteral("  3、以上方法仍不能解决问题，请重启电脑再试"),
+    };
+    QTest::newRow("no device at all") << Devices{} << QString() << QVector<int>{} << noCamera;
+    QTest::newRow("only a webcam") << Devices{{0x046D, 0x0825}} << QString() << QVector<int>{} << noCamera;
+    QTest::newRow("open refused") << Devices{{kCamera, kCameraProduct}} << "open" << QVector<int>{0, 0} << cannotOpen;
     QTest::newRow("opened, but the stream refused")
-        << Devices{{kCamera, kCameraProduct}} << "stream" << QVector<int>{0, 0};
+        << Devices{{kCamera, kCameraProduct}} << "stream" << QVector<int>{0, 0} << cannotOpen;
 }
 
 void TestTakePhoto::noCameraShowsInformationEachTime()
@@ -234,6 +249,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     QFETCH(QVector<FakeCameraBackend::Device>, devices);
     QFETCH(QString, failure);
     QFETCH(QVector<int>, opened);
+    QFETCH(QStringList, text);
     auto record = installBackend(devices);
     record->failOpen = failure == QLatin1String("open");
     record->failStart = failure == QLatin1String("stream");
@@ -248,14 +264,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     QCOMPARE(m_boxes.size(), 2);
     for (const Box& box : qAsConst(m_boxes)) {
         QCOMPARE(box.title, QStringLiteral("提示信息"));
-        QCOMPARE(box.text.split(QLatin1Char('\n')),
-                 (QStringList{
-                     QStringLiteral("系统没有检测到摄像头，可能的原因如下"),
-                     QStringLiteral("  1、USB线插口松动：请插紧后重新打开本程序再试"),
-                     QStringLiteral(
-                         "  2、USB口供电不足：可尝试换一个USB口（台式电脑建议使用机箱后USB口），重新打开本程序再试"),
-                     QStringLiteral("  3、以上方法仍不能解决问题，请重启电脑再试"),
-                 }));
+        QCOMPARE(box.text.split(QLatin1Char('\n')), text);
     }
     QCOMPARE(record->openedIndexes, opened);
     QVERIFY(!TakePhoto::cameraOpen());
