@@ -11,7 +11,8 @@ class QSqlQuery;
 //
 // The schema carries a version in the meta table; open() migrates step by step from the stored version to
 // currentSchemaVersion(). A file that cannot be opened or read as a database is moved aside and made anew: losing
-// the records costs at most a repeated upload, never a stop.
+// the records costs at most a repeated upload, never a stop. A file whose schema is newer than this program's
+// (written by a later version) is left exactly as it is: open() returns false, and the caller goes on without it.
 class TaskDatabase
 {
 public:
@@ -25,8 +26,8 @@ public:
     // "<workingFolder>/save/<taskId>/task.sqlite", relative to the working folder like every other task file.
     static QString pathForTask(const QString& taskId);
 
-    // Opens (creating the folder and the file if needed) and migrates. False only when not even a fresh file can
-    // be made (the folder is not writable); the reason is logged.
+    // Opens (creating the folder and the file if needed) and migrates. False when not even a fresh file can be
+    // made (the folder is not writable) or when the file was written by a newer version; the reason is logged.
     bool open(const QString& filePath);
     bool isOpen() const;
     void close();

@@ -34,7 +34,8 @@ public:
         QString key;
     };
 
-    // Opens the task's database; when that cannot be made at all, an in-memory one, so uploading never stops.
+    // Opens the task's database; when that cannot be made at all, or was written by a newer version of the
+    // program (and is then left alone), an in-memory one, so uploading never stops.
     bool openForTask(const QString& taskId);
 
     Entry find(const Identity& image) const;

@@ -32,7 +32,8 @@ public:
     };
 
     // The real ones: the wall clock, and a blocking sleep of the calling thread in short slices, so that a stop
-    // request (QThread::requestInterruption, used by tests) is seen promptly.
+    // request (QThread::requestInterruption, made when the program ends through the application object) is seen
+    // promptly.
     class SystemClock : public Clock
     {
     public:
@@ -101,7 +102,8 @@ public:
     UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                const QString& uid, const QString& taskId, const Intervals& intervals);
 
-    // Production never stops; tests end the loop through this predicate (checked between steps).
+    // The loop runs until this predicate turns false (checked between steps): the worker asks whether its thread
+    // was asked to stop, tests end the loop when they have seen enough.
     void setKeepGoing(std::function<bool()> keepGoing);
 
     // Test seam: deleting a stored file (QFile::remove by default), so tests can make a file undeletable.
