@@ -1,5 +1,7 @@
 #include "widgets/SliderImageList.h"
 
+#include "TestUtils.h"
+
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -47,6 +49,7 @@ class TestSliderImageList : public QObject
 private slots:
     void loadFolderListsJpegAndBmpByName_data();
     void loadFolderListsJpegAndBmpByName();
+    void addImageAppendsAfterFolder_data();
     void addImageAppendsAfterFolder();
     void thumbnailsShowTheWholePicture_data();
     void thumbnailsShowTheWholePicture();
@@ -97,13 +100,25 @@ void TestSliderImageList::loadFolderListsJpegAndBmpByName()
     QCOMPARE(strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->count(), listed.size());
 }
 
+void TestSliderImageList::addImageAppendsAfterFolder_data()
+{
+    QTest::addColumn<bool>("decodable");
+    QTest::newRow("a picture") << true;
+    // Rows and files stay in step: a click on a later cell must still open that cell's file.
+    QTest::newRow("a file that cannot be decoded") << false;
+}
+
 void TestSliderImageList::addImageAppendsAfterFolder()
 {
+    QFETCH(bool, decodable);
     QTemporaryDir dir;
     const QString folder = dir.path() + QStringLiteral("/");
     writeImage(folder + QStringLiteral("old.jpg"), "JPG");
     const QString added = dir.filePath(QStringLiteral("elsewhere/new.png"));
-    writeImage(added, "PNG");
+    if (decodable)
+        writeImage(added, "PNG");
+    else
+        QVERIFY(TestUtils::writeFile(added, "\x89PNG but nothing after it"));
 
     SliderImageList strip;
     strip.loadFolder(folder);
