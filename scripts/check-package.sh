@@ -67,7 +67,7 @@ private_process_table
         "${namespace[@]}" bash -c '
             "$1" "$2" "$3" > "$4" 2>&1 &
             for _ in $(seq 1 300); do
-                [[ -d $5/image && -d $5/save ]] && grep -qxF "ambrel://T1_***_u9_My Title/" "$6" 2>/dev/null && exit 0
+                [[ -d $5/image && -d $5/save ]] && grep -qxE "[0-9T:.-]+ ambrel://T1_\*\*\*_u9_My Title/" "$6" 2>/dev/null && exit 0
                 kill -0 $! 2>/dev/null || exit 3
                 sleep 0.1
             done
