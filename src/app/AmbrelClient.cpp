@@ -2,6 +2,7 @@
 
 #include "app/Housekeeping.h"
 #include "core/LaunchContext.h"
+#include "core/SecureTransport.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
 #include "app/TitleBar.h"
@@ -84,6 +85,10 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
 
     const LaunchContext context = launch;
     m_taskId = context.taskId;
+    // Before the worker's first request.
+    SecureTransport::applyTrustedAuthorities();
+    SecureTransport::logPlainHosts();
+
     const QString current = QDir::currentPath();
     QDir saveTask(current + QStringLiteral("/save/") + m_taskId + QStringLiteral("/"));
     // Without a task there is no task folder (the path would be save/ itself).
