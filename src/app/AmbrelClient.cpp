@@ -2,6 +2,7 @@
 
 #include "app/Housekeeping.h"
 #include "core/LaunchContext.h"
+#include "core/PrivateFiles.h"
 #include "core/SecureTransport.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
@@ -85,7 +86,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
 
     const LaunchContext context = launch;
     m_taskId = context.taskId;
-    // Before the worker's first request.
+    // Before the first folder is made and before the worker's first request.
+    PrivateFiles::protectWorkingData();
     SecureTransport::applyTrustedAuthorities();
     SecureTransport::logPlainHosts();
 
@@ -210,6 +212,8 @@ std::unique_ptr<QApplication> AmbrelClient::createApplication(int& argc, char** 
 {
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // First of all, so that even the log's folder, made by the first entry, is private.
+    PrivateFiles::restrictNewFiles();
     auto application = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
     installQtTranslations(application.get());
