@@ -6,12 +6,6 @@
 
 #include "core/Settings.h"
 
-// The system's own part: making one entry private, and the creation mask.
-namespace PrivateFiles::Platform {
-void restrictEntry(const QString& path);
-void restrictNewFiles();
-} // namespace PrivateFiles::Platform
-
 namespace PrivateFiles {
 
 void restrictNewFiles()

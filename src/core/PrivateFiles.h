@@ -16,4 +16,10 @@ void restrict(const QString& path);
 // At start: restrictNewFiles(), then "image/" and "save/" below the working folder and the log file as they are.
 void protectWorkingData();
 
+// The system's own part, one implementation per system: making one entry private, and the creation mask.
+namespace Platform {
+void restrictEntry(const QString& path);
+void restrictNewFiles();
+} // namespace Platform
+
 } // namespace PrivateFiles
