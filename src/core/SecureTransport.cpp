@@ -28,9 +28,10 @@ QString hostOf(const QUrl& url)
     return url.toString(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
 }
 
-// The last failure logged per host, so a worker retrying every few seconds does not fill the log.
-QMutex s_loggedMutex;
-QHash<QString, QString> s_logged;
+// The hosts whose last exchange failed securely, with the reason logged, so a worker retrying every few seconds
+// does not fill the log.
+QMutex s_failingMutex;
+QHash<QString, QString> s_failing;
 
 bool isTlsError(QNetworkReply::NetworkError error)
 {
@@ -98,23 +99,29 @@ bool failedSecurely(QNetworkReply* reply)
     QStringList reasons = reply->property(kSslErrorsProperty).toStringList();
     const bool failed = !reasons.isEmpty() || (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                                                isTlsError(reply->error()));
-    QMutexLocker locker(&s_loggedMutex);
+    QMutexLocker locker(&s_failingMutex);
     if (!failed) {
         if (reply->error() == QNetworkReply::NoError ||
             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-            s_logged.remove(host);
+            s_failing.remove(host);
         return false;
     }
     reasons.removeDuplicates();
     if (reasons.isEmpty())
         reasons << reply->errorString();
     const QString reason = reasons.join(QStringLiteral("; "));
-    if (s_logged.value(host) != reason) {
-        s_logged.insert(host, reason);
+    if (s_failing.value(host) != reason) {
+        s_failing.insert(host, reason);
         locker.unlock();
         log(QStringLiteral("no secure connection to %1: %2").arg(host, reason));
     }
     return true;
+}
+
+bool isFailing(const QString& url)
+{
+    QMutexLocker locker(&s_failingMutex);
+    return s_failing.contains(hostOf(QUrl(url)));
 }
 
 } // namespace SecureTransport

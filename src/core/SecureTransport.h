@@ -22,4 +22,8 @@ void watch(QNetworkReply* reply);
 // until that host is reached again.
 bool failedSecurely(QNetworkReply* reply);
 
+// Whether the last exchange with the host of url was refused for want of a secure connection: what the queue shows
+// while the worker cannot even fetch its credentials.
+bool isFailing(const QString& url);
+
 } // namespace SecureTransport

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslError>
 #include <QTemporaryDir>
 #include <QThread>
@@ -572,6 +574,10 @@ void TestUploadWorker::overHttps()
     environment.set("AMBREL_CA_FILE", school.certificateFile());
     environment.set("AMBREL_LOG_FILE", log);
     SecureTransport::applyTrustedAuthorities();
+    // Added to the system's authorities, not in their place.
+    const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();
+    for (const QSslCertificate& system : QSslConfiguration::systemCaCertificates())
+        QVERIFY(trusted.contains(system));
 
     ServiceEmulator::Options options;
     options.tlsCertFile = certificate.certificateFile;
@@ -597,6 +603,7 @@ void TestUploadWorker::overHttps()
     // The credentials call comes back empty, as with a network error.
     QVERIFY(!HttpCommunicationThread::getUploadToken());
     QVERIFY(HttpCommunicationThread::uploadToken.isEmpty());
+    QVERIFY(SecureTransport::isFailing(Settings::apiHost()));
     // The store is refused the same way, with the growing pauses of any failed attempt.
     HttpCommunicationThread::uploadToken = QStringLiteral("held-upload-token");
     rig.loop.runPass();
