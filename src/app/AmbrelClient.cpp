@@ -2,6 +2,8 @@
 
 #include "app/Housekeeping.h"
 #include "core/LaunchContext.h"
+#include "core/PrivateFiles.h"
+#include "core/SecureTransport.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
 #include "app/TitleBar.h"
@@ -84,6 +86,11 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
 
     const LaunchContext context = launch;
     m_taskId = context.taskId;
+    // Before the first folder is made and before the worker's first request.
+    PrivateFiles::protectWorkingData();
+    SecureTransport::applyTrustedAuthorities();
+    SecureTransport::logPlainHosts();
+
     const QString current = QDir::currentPath();
     QDir saveTask(current + QStringLiteral("/save/") + m_taskId + QStringLiteral("/"));
     // Without a task there is no task folder (the path would be save/ itself).
@@ -212,6 +219,8 @@ std::unique_ptr<QApplication> AmbrelClient::createApplication(int& argc, char** 
 {
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // First of all, so that even the log's folder, made by the first entry, is private.
+    PrivateFiles::restrictNewFiles();
     auto application = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
     installQtTranslations(application.get());

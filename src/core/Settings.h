@@ -11,6 +11,8 @@ public:
     static QString uploadHost();
     static QString logFile();
     static QString camera();
+    // A PEM file of extra certificate authorities trusted besides the system's (empty: none).
+    static QString caFile();
 
     // Re-read the environment (tests change it between cases).
     static void reload();

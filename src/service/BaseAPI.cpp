@@ -1,6 +1,7 @@
 #include "service/BaseAPI.h"
 
 #include "core/AppLog.h"
+#include "core/SecureTransport.h"
 
 #include <atomic>
 
@@ -178,6 +179,8 @@ bool BaseAPI::waitForFinished(QNetworkReply* pending, const Bounds& bounds)
         pending->abort();
     };
 
+    // Its certificate errors arrive through this thread's loop, so they are seen before it finishes.
+    SecureTransport::watch(pending);
     QEventLoop loop;
     // Only this reply ends the wait: a reply of an earlier exchange finishing late must not cut this one short.
     connect(pending, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -209,6 +212,9 @@ bool BaseAPI::waitForFinished(QNetworkReply* pending, const Bounds& bounds)
 
     if (!pending->isFinished() && !aborted)
         loop.exec();
+    // A refused certificate fails like a network error; it is logged with the reason.
+    if (!aborted)
+        SecureTransport::failedSecurely(pending);
     return !aborted;
 }
 

@@ -11,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include "core/SecureTransport.h"
 #include "core/Settings.h"
 
 namespace {
@@ -123,12 +124,15 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     QNetworkRequest request(m_uploadUrl);
     request.setTransferTimeout(m_timeoutMs);
     std::unique_ptr<QNetworkReply> reply(manager()->post(request, &multiPart));
+    SecureTransport::watch(reply.get());
     if (!reply->isFinished()) {
         QEventLoop loop;
         QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
 
+    if (SecureTransport::failedSecurely(reply.get()))
+        return UploadLoop::SecureConnectionFailed;
     // The store's answer is the HTTP status, also when Qt reports it as an error (614 comes with
     // UnknownServerError). Errors below ContentAccessDenied are the network's own (refused, closed early, timed
     // out): whatever status line may have arrived, the exchange did not complete, so the file counts as not stored

@@ -32,7 +32,8 @@ public:
 
     // Blocks the calling thread (spinning a local event loop) until the store answers. Returns the HTTP status,
     // UploadLoop::NotStored on a network error or timeout, UploadLoop::FileUnreadable when the file cannot be opened,
-    // UploadLoop::Unconfirmed for a 200 whose body does not name the key.
+    // UploadLoop::Unconfirmed for a 200 whose body does not name the key, UploadLoop::SecureConnectionFailed when the
+    // store's certificate was refused (nothing was sent).
     int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override;
 
     static int clientCount();

@@ -124,6 +124,11 @@ int UploadLoop::nextPassDelayMs() const
     return m_nextPassDelayMs;
 }
 
+bool UploadLoop::secureConnectionFailing() const
+{
+    return m_secureConnectionFailing;
+}
+
 int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger)
 {
     int waiting = 0;
@@ -280,6 +285,7 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             return Outcome::Skipped;
 
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
+        m_secureConnectionFailing = code == SecureConnectionFailed;
 
         if (code == Stored || (code == AlreadyStored && mayBeStored)) {
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;
@@ -300,6 +306,15 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             key = recordFreshKey();
             continue;
         }
+
+        if (code == SecureConnectionFailed) {
+            // Nothing left this computer, so the key stays free: the file waits and the store is tried again after
+            // the back-off.
+            logOnce(path, QStringLiteral("no secure connection to the object store, kept for a later attempt"));
+            backOff();
+            continue;
+        }
+
         foreignAgain = false;
         // Whatever the answer, the store may hold this key from now on (a reply lost after the object was written).
         mayBeStored = true;

@@ -95,6 +95,8 @@ public:
         FileUnreadable = -2,
         // Returned by uploaders: a 200 whose body does not name the key sent (a proxy's or a portal's page).
         Unconfirmed = -3,
+        // Returned by uploaders: no secure connection to the store (its certificate refused); nothing was sent.
+        SecureConnectionFailed = -4,
     };
 
     UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
@@ -121,6 +123,10 @@ public:
     // How long to wait before the next pass: 0 after a pass that stored something, else the idle or waiting pause
     // (shortened so that a file held back by the settle guard is taken as soon as it is old enough).
     int nextPassDelayMs() const;
+
+    // Whether the store's last answer was a refused secure connection: the queue shows it, since only the school's
+    // network or the computer's authorities can mend it.
+    bool secureConnectionFailing() const;
 
     // The task's image folder (working directory + "/image/" + taskId + "/").
     QString folder() const;
@@ -161,6 +167,7 @@ private:
     std::function<bool(const QString&)> m_removeFile;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
+    bool m_secureConnectionFailing = false;
     qint64 m_lastKeyMs = -1;
     // What has been logged about which file, so a file that stays as it is does not fill the log.
     QSet<QString> m_logged;

@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -91,6 +92,7 @@ private slots:
     void closeInterfaceWithNothingPendingEnds();
     void tipsOverlayPlacement();
     void executableLogsRedactedArgument();
+    void workingDataPrivateToOwner();
     void firstPageFollowsPaperStatus_data();
     void firstPageFollowsPaperStatus();
     void qtDialogsSpeakChinese();
@@ -279,28 +281,54 @@ void TestMainWindow::tipsOverlayPlacement()
     QVERIFY(tips->isHidden());
 }
 
-void TestMainWindow::executableLogsRedactedArgument()
+namespace {
+
+// Starts the real client in work with this log file and the launch argument, inside a process namespace of its own:
+// the client ends another running copy of itself at start, and there it sees none, so a client someone runs from
+// this same build is never ended by the test. False when no namespace can be made here.
+bool startIsolatedClient(QProcess& client, const QString& work, const QString& log, const QString& argument)
 {
-    ScopedWorkingDirectory work;
-    const QString log = work.filePath("log/log.txt");
-    QProcess client;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("AMBREL_LOG_FILE", log);
     env.insert("AMBREL_API_HOST", "http://127.0.0.1:9");
     env.insert("AMBREL_UPLOAD_HOST", "http://127.0.0.1:9/upload");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     client.setProcessEnvironment(env);
-    client.setWorkingDirectory(work.path());
-    // The client ends another running copy of itself at start: in a process namespace of its own it sees none, so
-    // a client someone runs from this same build is never ended by the test.
+    client.setWorkingDirectory(work);
     QStringList isolation{QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc"),
                           QStringLiteral("--kill-child")};
     if (geteuid() != 0)
         isolation = QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user")} + isolation;
     if (QProcess::execute(QStringLiteral("unshare"), isolation + QStringList{QStringLiteral("true")}) != 0)
+        return false;
+    client.start(QStringLiteral("unshare"),
+                 isolation + QStringList{QStringLiteral(AMBREL_CLIENT_EXECUTABLE), argument});
+    return true;
+}
+
+// "path mode" for each path below root, the mode in octal as the system keeps it.
+QStringList modesOf(const QString& root, const QStringList& paths)
+{
+    QStringList modes;
+    for (const QString& path : paths) {
+        struct stat status;
+        const QByteArray native = QFile::encodeName(root + QLatin1Char('/') + path);
+        const QString mode = ::lstat(native.constData(), &status) == 0 ? QString::number(status.st_mode & 07777, 8)
+                                                                       : QStringLiteral("-");
+        modes << path + QLatin1Char(' ') + mode;
+    }
+    return modes;
+}
+
+} // namespace
+
+void TestMainWindow::executableLogsRedactedArgument()
+{
+    ScopedWorkingDirectory work;
+    const QString log = work.filePath("log/log.txt");
+    QProcess client;
+    if (!startIsolatedClient(client, work.path(), log, QStringLiteral("x//T1_secretToken_u9_Title/")))
         QSKIP("no process namespace can be made here: the real client is not started");
-    client.start(QStringLiteral("unshare"), isolation + QStringList{QStringLiteral(AMBREL_CLIENT_EXECUTABLE),
-                                                                    QStringLiteral("x//T1_secretToken_u9_Title/")});
     QVERIFY(client.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(work.filePath("image")).isDir(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(work.filePath("save")).isDir(), 20000);
@@ -309,6 +337,50 @@ void TestMainWindow::executableLogsRedactedArgument()
     // Each entry starts with the local time.
     QVERIFY2(written.indexOf(" x//T1_***_u9_Title/\n") == 23, written.constData());
     QVERIFY(!written.contains("secretToken"));
+    // Both hosts are plain here: said once, at start.
+    QCOMPARE(written.count("tls: not encrypted, plain http to http://127.0.0.1:9\n"), 1);
+    QCOMPARE(client.state(), QProcess::Running);
+    client.kill();
+    client.waitForFinished();
+}
+
+// Photos, downloaded sheets, the task database and the log are readable by their owner alone, also where an
+// earlier run left them readable by everybody.
+void TestMainWindow::workingDataPrivateToOwner()
+{
+    ScopedWorkingDirectory work;
+    QVERIFY(TestUtils::writeFile(work.filePath("image/T1/left.jpg"), "sheet of an earlier run"));
+    QVERIFY(TestUtils::writeFile(work.filePath("save/T1/s1/page.jpg"), "downloaded by an earlier run"));
+    for (const char* folder : {"image", "image/T1", "save", "save/T1", "save/T1/s1"})
+        QVERIFY(::chmod(QFile::encodeName(work.filePath(folder)).constData(), 0755) == 0);
+    for (const char* file : {"image/T1/left.jpg", "save/T1/s1/page.jpg"})
+        QVERIFY(::chmod(QFile::encodeName(work.filePath(file)).constData(), 0644) == 0);
+    // A folder kept read-only by its owner stays read-only.
+    QVERIFY(QDir().mkpath(work.filePath("save/T1/kept")));
+    QVERIFY(::chmod(QFile::encodeName(work.filePath("save/T1/kept")).constData(), 0555) == 0);
+
+    QProcess client;
+    if (!startIsolatedClient(client, work.path(), work.filePath("log/log.txt"), QStringLiteral("x//T2_tok_u9_Title/")))
+        QSKIP("no process namespace can be made here: the real client is not started");
+    QVERIFY(client.waitForStarted());
+
+    // The task database of T2 is made by the upload worker, the log's folder by the first log entry.
+    const QStringList expected{"image 700",
+                               "image/T1 700",
+                               "image/T1/left.jpg 600",
+                               "save 700",
+                               "save/T1 700",
+                               "save/T1/s1 700",
+                               "save/T1/s1/page.jpg 600",
+                               "save/T1/kept 500",
+                               "save/T2 700",
+                               "save/T2/task.sqlite 600",
+                               "log 700",
+                               "log/log.txt 600"};
+    QStringList paths;
+    for (const QString& entry : expected)
+        paths << entry.section(QLatin1Char(' '), 0, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(modesOf(work.path(), paths), expected, 20000);
     QCOMPARE(client.state(), QProcess::Running);
     client.kill();
     client.waitForFinished();

@@ -8,11 +8,18 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include "EmulatorFixture.h"
+#include "TestAuthority.h"
 #include "TestUtils.h"
+#include "core/SecureTransport.h"
+#include "core/Settings.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/UploadLedger.h"
@@ -100,8 +107,9 @@ UploadLoop::Intervals shortIntervals()
 
 struct Rig
 {
-    explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000)
-        : uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
+    explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000,
+                 const ServiceEmulator::Options& options = ServiceEmulator::Options())
+        : emulator(options), uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
           loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals)
     {
         ledger.openForTask(kTask);
@@ -140,6 +148,37 @@ struct Rig
     UploadLoop loop;
 };
 
+// Sets environment variables for one test and restores them afterwards, settings re-read both times.
+class ScopedEnvironment
+{
+public:
+    void set(const char* name, const QString& value)
+    {
+        m_saved.append({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+        qputenv(name, value.toLocal8Bit());
+        Settings::reload();
+    }
+    ~ScopedEnvironment()
+    {
+        for (auto it = m_saved.crbegin(); it != m_saved.crend(); ++it) {
+            if (it->had)
+                qputenv(it->name, it->value);
+            else
+                qunsetenv(it->name);
+        }
+        Settings::reload();
+    }
+
+private:
+    struct Saved
+    {
+        const char* name;
+        bool had;
+        QByteArray value;
+    };
+    QList<Saved> m_saved;
+};
+
 } // namespace
 
 class TestUploadWorker : public QObject
@@ -163,6 +202,8 @@ private slots:
     void multipartBody();
     void storeCodes_data();
     void storeCodes();
+    void overHttps_data();
+    void overHttps();
 };
 
 void TestUploadWorker::edgeCases_data()
@@ -498,6 +539,86 @@ void TestUploadWorker::storeCodes()
     QCOMPARE(client.putFile(token, key, rig.path("s.jpg")), expected);
     if (situation != "down")
         QCOMPARE(rig.emulator->hasObject(key), expected == 200 || situation == "exists");
+}
+
+void TestUploadWorker::overHttps_data()
+{
+    QTest::addColumn<QString>("server");
+    // QSslError::NoError: the exchange goes through.
+    QTest::addColumn<int>("refusal");
+    QTest::newRow("certificate from the authority given") << "trusted" << int(QSslError::NoError);
+    QTest::newRow("certificate from an authority not given")
+        << "stranger" << int(QSslError::UnableToGetLocalIssuerCertificate);
+    QTest::newRow("certificate for another host name") << "elsewhere" << int(QSslError::HostNameMismatch);
+}
+
+// The whole upload path over HTTPS: the token call, the store and the announcement, with the tests' authority added
+// to the system's. A certificate that does not hold stops everything before a byte of the request leaves.
+void TestUploadWorker::overHttps()
+{
+    QFETCH(QString, server);
+    QFETCH(int, refusal);
+
+    TestAuthority school(QStringLiteral("school-authority"));
+    QVERIFY2(school.isValid(), qPrintable(school.error()));
+    TestAuthority stranger(QStringLiteral("stranger-authority"));
+    QVERIFY2(stranger.isValid(), qPrintable(stranger.error()));
+    const TestAuthority::Issued certificate = server == "trusted"    ? school.issue("loopback", "IP:127.0.0.1")
+                                              : server == "stranger" ? stranger.issue("loopback", "IP:127.0.0.1")
+                                                                     : school.issue("elsewhere", "DNS:other.example");
+    QVERIFY(!certificate.certificateFile.isEmpty());
+
+    QTemporaryDir logFolder;
+    const QString log = logFolder.filePath("log.txt");
+    ScopedEnvironment environment;
+    environment.set("AMBREL_CA_FILE", school.certificateFile());
+    environment.set("AMBREL_LOG_FILE", log);
+    SecureTransport::applyTrustedAuthorities();
+    // Added to the system's authorities, not in their place.
+    const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();
+    for (const QSslCertificate& system : QSslConfiguration::systemCaCertificates())
+        QVERIFY(trusted.contains(system));
+
+    ServiceEmulator::Options options;
+    options.tlsCertFile = certificate.certificateFile;
+    options.tlsKeyFile = certificate.keyFile;
+    Rig rig(shortIntervals(), 5000, options);
+    QVERIFY(rig.emulator.isRunning());
+    QVERIFY(rig.emulator.baseUrl().startsWith("https://127.0.0.1:"));
+    QVERIFY(rig.write("sheet.jpg", "answer sheet"));
+    // Failed exchanges are retried after pauses: three of them end the test.
+    rig.loop.setKeepGoing([&rig] { return rig.sleeper.sleeps.size() < 3; });
+
+    if (refusal == QSslError::NoError) {
+        rig.runPasses(1);
+        const QStringList keys = rig.emulator->storedKeys();
+        QCOMPARE(keys.size(), 1);
+        QCOMPARE(rig.emulator->objectBytes(keys[0]), QByteArray("answer sheet"));
+        QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + keys[0]});
+        QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
+        QVERIFY(!rig.loop.secureConnectionFailing());
+        return;
+    }
+
+    // The credentials call comes back empty, as with a network error.
+    QVERIFY(!HttpCommunicationThread::getUploadToken());
+    QVERIFY(HttpCommunicationThread::uploadToken.isEmpty());
+    QVERIFY(SecureTransport::isFailing(Settings::apiHost()));
+    // The store is refused the same way, with the growing pauses of any failed attempt.
+    HttpCommunicationThread::uploadToken = QStringLiteral("held-upload-token");
+    rig.loop.runPass();
+
+    QCOMPARE(rig.sleeper.sleeps, (QList<int>{10, 20, 40}));
+    QVERIFY(rig.loop.secureConnectionFailing());
+    QVERIFY(rig.emulator->requestLog().isEmpty());
+    QVERIFY(rig.emulator->uploads().isEmpty());
+    QCOMPARE(TestUtils::readFile(rig.path("sheet.jpg")), QByteArray("answer sheet"));
+
+    const QString written = QString::fromUtf8(TestUtils::readFile(log));
+    const QString reason = QSslError(QSslError::SslError(refusal)).errorString();
+    QVERIFY2(written.contains("no secure connection to " + rig.emulator.baseUrl() + ": ") && written.contains(reason),
+             qPrintable(written));
+    QVERIFY2(!written.contains("teacher-token") && !written.contains("held-upload-token"), qPrintable(written));
 }
 
 QTEST_GUILESS_MAIN(TestUploadWorker)

@@ -203,9 +203,21 @@ public:
         QByteArray contentType;
     };
 
-    explicit Private(const Options& o) : options(o), stepMs(o.stepMs) {}
+    explicit Private(const Options& o) : options(o), stepMs(o.stepMs)
+    {
+        if (o.tlsCertFile.isEmpty())
+            server = std::make_unique<httplib::Server>();
+        else
+            server = std::make_unique<httplib::SSLServer>(QFile::encodeName(o.tlsCertFile).constData(),
+                                                          QFile::encodeName(o.tlsKeyFile).constData());
+    }
 
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port); }
+    QString baseUrl() const
+    {
+        return (options.tlsCertFile.isEmpty() ? QStringLiteral("http://127.0.0.1:%1")
+                                              : QStringLiteral("https://127.0.0.1:%1"))
+            .arg(port);
+    }
     QString domainLocked() const
     {
         return domainOverride.isEmpty() ? baseUrl() + QStringLiteral("/files/") : domainOverride;
@@ -243,7 +255,8 @@ public:
     void stepperLoop();
 
     Options options;
-    httplib::Server server;
+    // An SSLServer when a certificate is given.
+    std::unique_ptr<httplib::Server> server;
     std::thread serverThread;
     std::thread stepper;
     quint16 port = 0;
@@ -795,22 +808,22 @@ ServiceEmulator::ServiceEmulator(const Options& options) : d(std::make_unique<Pr
     d->clock.start();
 
     // Hung exchanges and the client's keep-alive connections each hold a worker: more than the default few.
-    d->server.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    d->server.set_keep_alive_timeout(2);
+    d->server->new_task_queue = [] { return new httplib::ThreadPool(32); };
+    d->server->set_keep_alive_timeout(2);
     // Headers and body leave in separate writes: with Nagle on, a kept-alive client's delayed ACK holds every
     // reply body back by ~40 ms.
-    d->server.set_tcp_nodelay(true);
+    d->server->set_tcp_nodelay(true);
     // The library's default adds SO_REUSEPORT, which would let two emulators share a port given with --port.
-    d->server.set_socket_options([](socket_t sock) {
+    d->server->set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
     });
-    d->server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { d->handleGet(req, res); });
-    d->server.Post(R"(/upload/?|/)",
-                   [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
-                       d->handleUpload(req, res, reader);
-                   });
-    d->server.Post(".*", [this](const httplib::Request& req, httplib::Response& res) { d->handlePost(req, res); });
+    d->server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { d->handleGet(req, res); });
+    d->server->Post(R"(/upload/?|/)",
+                    [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+                        d->handleUpload(req, res, reader);
+                    });
+    d->server->Post(".*", [this](const httplib::Request& req, httplib::Response& res) { d->handlePost(req, res); });
 }
 
 ServiceEmulator::~ServiceEmulator()
@@ -822,11 +835,14 @@ bool ServiceEmulator::start()
 {
     if (d->running)
         return true;
+    // An SSLServer whose certificate or key could not be read.
+    if (!d->server->is_valid())
+        return false;
     int bound = -1;
     if (d->options.port != 0)
-        bound = d->server.bind_to_port("127.0.0.1", d->options.port) ? d->options.port : -1;
+        bound = d->server->bind_to_port("127.0.0.1", d->options.port) ? d->options.port : -1;
     else
-        bound = d->server.bind_to_any_port("127.0.0.1");
+        bound = d->server->bind_to_any_port("127.0.0.1");
     if (bound <= 0)
         return false;
     {
@@ -834,15 +850,15 @@ bool ServiceEmulator::start()
         d->port = quint16(bound);
         d->stopping = false;
     }
-    d->serverThread = std::thread([this] { d->server.listen_after_bind(); });
+    d->serverThread = std::thread([this] { d->server->listen_after_bind(); });
     // stop() is ignored until the listening thread has marked the server running; wait for that.
     QElapsedTimer waited;
     waited.start();
-    while (!d->server.is_running() && waited.elapsed() < 5000)
+    while (!d->server->is_running() && waited.elapsed() < 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     d->running = true;
     d->stepper = std::thread([this] { d->stepperLoop(); });
-    return d->server.is_running();
+    return d->server->is_running();
 }
 
 void ServiceEmulator::stop()
@@ -854,7 +870,7 @@ void ServiceEmulator::stop()
         d->stopping = true;
     }
     d->wake.notify_all();
-    d->server.stop();
+    d->server->stop();
     if (d->serverThread.joinable())
         d->serverThread.join();
     if (d->stepper.joinable())
@@ -864,7 +880,7 @@ void ServiceEmulator::stop()
 
 bool ServiceEmulator::isRunning() const
 {
-    return d->running && d->server.is_running();
+    return d->running && d->server->is_running();
 }
 
 quint16 ServiceEmulator::port() const

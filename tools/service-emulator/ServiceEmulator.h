@@ -13,7 +13,7 @@
 // and thumbnails over GET, and a simulated analysis of announced images. Runs an HTTP server on 127.0.0.1 on its
 // own thread; every public call is thread-safe.
 //
-// URLs (base = "http://127.0.0.1:PORT"):
+// URLs (base = "http://127.0.0.1:PORT", or "https://127.0.0.1:PORT" when Options names a certificate):
 //   POST /qiniu/get/token, /collect_after_correct/analyse/answer_image, /collect_after_correct/get/paper_status,
 //        /collect_after_correct/get/answer_info                      request text as the body
 //   GET  /collect_after_correct/get/zero_proofread_status?..., .../replenish_students/with_fail_info_and_page?...,
@@ -75,6 +75,8 @@ public:
         int analysePerStep = 1;   // pending images analysed per step
         int proofreadPerStep = 1; // analysed images proofread per step
         int stepMs = 0;           // > 0: a timer advances the analysis every stepMs; 0: only advance() does
+        QString tlsCertFile;      // with tlsKeyFile (both PEM): serve HTTPS with this certificate instead of HTTP
+        QString tlsKeyFile;
     };
 
     // One HTTP exchange, logged when the reply was decided (also for dropped and hung ones).
@@ -117,14 +119,15 @@ public:
     ServiceEmulator(const ServiceEmulator&) = delete;
     ServiceEmulator& operator=(const ServiceEmulator&) = delete;
 
-    // Binds 127.0.0.1 and returns once the server is accepting connections. False when the port is taken.
+    // Binds 127.0.0.1 and returns once the server is accepting connections. False when the port is taken or the
+    // certificate or key cannot be read.
     bool start();
     // Stops the server and waits for its thread; also ends delays and hangs in progress. Safe to call twice.
     void stop();
     bool isRunning() const;
 
     quint16 port() const;
-    QString baseUrl() const;   // "http://127.0.0.1:PORT"
+    QString baseUrl() const;   // "http://127.0.0.1:PORT" ("https://" with a certificate)
     QString uploadUrl() const; // baseUrl() + "/upload"
     QString domain() const;    // the uploadDomain handed out: baseUrl() + "/files/" unless overridden
     QString storageDir() const;

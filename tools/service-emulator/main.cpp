@@ -86,9 +86,26 @@ int main(int argc, char* argv[])
                         "delay:MS, hang:MS, status:HTTP, nonjson, array, empty, percent, drop, code[:CODE], nocode, "
                         "upload:STATUS, endless[:KB]. TIMES: how many requests (default: all)."),
          QStringLiteral("spec")},
+        {QStringLiteral("tls"),
+         QStringLiteral("Serve HTTPS with this certificate and private key (two PEM files, given as --tls CERT KEY)."),
+         QStringLiteral("CERT KEY")},
         {QStringLiteral("quiet"), QStringLiteral("Do not print each request.")},
     });
-    parser.process(app);
+    // --tls takes two values, which the parser cannot: they are taken out before it sees the rest.
+    QStringList arguments = app.arguments();
+    QString tlsCert;
+    QString tlsKey;
+    const int tls = arguments.indexOf(QStringLiteral("--tls"));
+    if (tls > 0) {
+        if (tls + 2 >= arguments.size())
+            return fail(QStringLiteral("--tls needs a certificate file and a key file"));
+        tlsCert = arguments.at(tls + 1);
+        tlsKey = arguments.at(tls + 2);
+        arguments.erase(arguments.begin() + tls, arguments.begin() + tls + 3);
+    }
+    parser.process(arguments);
+    if (parser.isSet(QStringLiteral("tls")))
+        return fail(QStringLiteral("--tls needs a certificate file and a key file"));
 
     ServiceEmulator::Options options;
     int port = 0;
@@ -96,6 +113,8 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("--port needs a number from 1 to 65535"));
     options.port = quint16(port);
     options.storageDir = parser.value(QStringLiteral("storage"));
+    options.tlsCertFile = tlsCert;
+    options.tlsKeyFile = tlsKey;
     options.acceptedUid = parser.value(QStringLiteral("uid"));
     options.acceptedToken = parser.value(QStringLiteral("token"));
     options.stepMs = 2000;
@@ -121,7 +140,11 @@ int main(int argc, char* argv[])
 
     ServiceEmulator emulator(options);
     if (!emulator.start())
-        return fail(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port));
+        return fail(tlsCert.isEmpty()
+                        ? QStringLiteral("cannot listen on 127.0.0.1:%1").arg(port)
+                        : QStringLiteral("cannot listen on 127.0.0.1:%1 with the certificate %2 and key %3")
+                              .arg(port)
+                              .arg(tlsCert, tlsKey));
     for (const auto& f : faults)
         emulator.addFault(f.first, f.second);
     if (parser.isSet(QStringLiteral("seed-demo"))) {

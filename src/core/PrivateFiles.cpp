@@ -1,0 +1,46 @@
+#include "core/PrivateFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include "core/Settings.h"
+
+namespace PrivateFiles {
+
+void restrictNewFiles()
+{
+    Platform::restrictNewFiles();
+}
+
+void restrict(const QString& path)
+{
+    const QFileInfo root(path);
+    if (root.isSymLink() || !root.exists())
+        return;
+    Platform::restrictEntry(path);
+    if (!root.isDir())
+        return;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo entry = it.fileInfo();
+        if (!entry.isSymLink())
+            Platform::restrictEntry(entry.filePath());
+    }
+}
+
+void protectWorkingData()
+{
+    restrictNewFiles();
+    const QString working = QDir::currentPath();
+    restrict(working + QStringLiteral("/image"));
+    restrict(working + QStringLiteral("/save"));
+    // Only the log file itself: its folder may be one the user shares on purpose.
+    const QString log = Settings::logFile();
+    if (!log.isEmpty() && QFileInfo(log).isFile())
+        restrict(log);
+}
+
+} // namespace PrivateFiles
