@@ -19,7 +19,7 @@ const char kSslErrorsProperty[] = "ambrelSslErrors";
 
 void log(const QString& line)
 {
-    AppLog::append(AppLog::redactToken(QStringLiteral("tls: ") + line + QLatin1Char('\n')).toUtf8());
+    AppLog::write(AppLog::redactToken(QStringLiteral("tls: ") + line));
 }
 
 // Where a reply went, without user info, path or query.
