@@ -307,6 +307,10 @@ void TestMainWindow::executableLogsRedactedArgument()
     // The worker's own log entries may follow; the token is in none of them.
     const QByteArray written = TestUtils::readFile(log);
     QVERIFY2(written.startsWith("x//T1_***_u9_Title/\n"), written.constData());
+    // Which service it talks to, and which setting said so.
+    QVERIFY2(written.contains("settings: api_host=http://127.0.0.1:9 (environment AMBREL_API_HOST); "
+                              "upload_host=http://127.0.0.1:9/upload (environment AMBREL_UPLOAD_HOST)\n"),
+             written.constData());
     QVERIFY(!written.contains("secretToken"));
     QCOMPARE(client.state(), QProcess::Running);
     client.kill();
