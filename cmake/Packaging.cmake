@@ -1,6 +1,6 @@
 # The Debian package (`make package`): the program under /usr/lib/ambrelclient, a launcher that gives it a working
-# folder of the user's own, the desktop entry that makes it the handler of ambrel:// links, and the icon in the
-# hicolor theme. Runtime dependencies are read from the binary by dpkg-shlibdeps; Qt plugins it loads at run time
+# folder of the user's own, the desktop entry that makes it the handler of ambrel:// links, the icon in the
+# hicolor theme, and the system-wide settings file /etc/xdg/AmbrelClient/AmbrelClient.conf. Runtime dependencies are read from the binary by dpkg-shlibdeps; Qt plugins it loads at run time
 # are not linked and are named here.
 set(AMBREL_PACKAGE_NAME ambrelclient)
 set(packaging ${PROJECT_SOURCE_DIR}/packaging/linux)
@@ -11,7 +11,17 @@ install(FILES ${packaging}/ambrelclient.desktop DESTINATION share/applications)
 foreach(size 16 22 24 32 48 64 128 256)
     install(FILES ${packaging}/icons/${size}/ambrelclient.png DESTINATION share/icons/hicolor/${size}x${size}/apps)
 endforeach()
-install(FILES ${packaging}/copyright DESTINATION share/doc/${AMBREL_PACKAGE_NAME})
+install(FILES ${packaging}/copyright ${packaging}/README.Debian DESTINATION share/doc/${AMBREL_PACKAGE_NAME})
+
+# The settings a school sets once for every user: installed commented out, showing the build's defaults, and kept
+# by dpkg as the administrator edited it (a conffile).
+if(AMBREL_LOG_FILE)
+    set(AMBREL_CONF_LOG_FILE ${AMBREL_LOG_FILE})
+else()
+    set(AMBREL_CONF_LOG_FILE "~/.local/share/AmbrelClient/log.txt")
+endif()
+configure_file(${packaging}/AmbrelClient.conf.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/AmbrelClient.conf @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/AmbrelClient.conf DESTINATION /etc/xdg/AmbrelClient)
 
 # Debian wants the changelog and the manual page compressed, without a time stamp in the gzip header.
 set(compressed)
@@ -49,4 +59,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei, qttranslations5-l10n, qt5-image-formats-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging}/conffiles)
 include(CPack)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a built tree into a temporary folder and checks it the way a school's desktop
-# would use it: lintian finds no errors, the desktop entry is valid and handles ambrel:// links, and the program
-# unpacked from the package, started the way the desktop entry says with a link from an unrelated folder, writes its
-# start-up log line and keeps its files in the user's own data folder.
+# would use it: lintian finds no errors, the desktop entry is valid and handles ambrel:// links, the settings file
+# is a commented conffile, and the program unpacked from the package, started the way the desktop entry says with a
+# link from an unrelated folder, writes its start-up log line and keeps its files in the user's own data folder.
 #   scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 
@@ -51,6 +51,12 @@ for size in 16 22 24 32 48 64 128 256; do
     [[ -s $png ]] || fail "no ${size}x${size} icon $icon.png"
     [[ $(file -b "$png") == *"PNG image data, $size x $size,"* ]] || fail "$png is not a $size x $size PNG"
 done
+
+# The school's settings file: installed, every key commented out, and kept by dpkg as the administrator edits it.
+conf=/etc/xdg/AmbrelClient/AmbrelClient.conf
+[[ -s $work/root$conf ]] || fail "no $conf in the package"
+if grep -Eq '^[a-z_]+[[:space:]]*=' "$work/root$conf"; then fail "$conf sets a key instead of showing it commented"; fi
+dpkg-deb --info "$deb" conffiles | grep -qxF "$conf" || fail "$conf is not a conffile"
 
 echo "== start from a link"
 # As a browser would: the command of the Exec line, from a folder of its own, with the user's home elsewhere.

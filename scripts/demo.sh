@@ -9,13 +9,20 @@ BUILD=$(cd "$ROOT/$BUILD_DIR" && pwd)
 RUN_DIR="$ROOT/demo-run"
 mkdir -p "$RUN_DIR"
 
+source "$ROOT/scripts/common.sh"
+# The client ends other running copies of itself at start: run everything in a process table of its own, so that a
+# client someone else runs on this machine is left alone.
+if [[ -z ${AMBREL_DEMO_NAMESPACE:-} ]]; then
+    private_process_table
+    AMBREL_DEMO_NAMESPACE=1 exec "${namespace[@]}" "$0" "$BUILD_DIR"
+fi
+
 export AMBREL_CAMERA=${AMBREL_CAMERA:-virtual}
 export AMBREL_LOG_FILE=${AMBREL_LOG_FILE:-$RUN_DIR/log.txt}
 TASK_ID=${DEMO_TASK_ID:-demo-task}
 TITLE=${DEMO_TITLE:-期中考试 数学 高二(3)班/}
 ARGUMENT="ambrel://${TASK_ID}_demo-token_teacher01_${TITLE}"
 
-source "$ROOT/scripts/common.sh"
 pids=()
 trap stop_started EXIT
 trap 'exit 130' INT TERM

@@ -255,9 +255,14 @@ void AmbrelClient::paintEvent(QPaintEvent* event)
 void AmbrelClient::closeEvent(QCloseEvent* event)
 {
     event->ignore();
-    // Without a notification area the tray icon could never bring a hidden window back.
+    // The quit path closes the window itself on its way out.
+    if (m_quitting)
+        return;
+    // Without a notification area there is no tray menu to quit from and no icon to bring a hidden window back:
+    // closing is quitting. Queued, so that a wait dialog does not run inside the close request; not twice.
     if (!TrayProgramManager::isTrayAvailable()) {
-        showMinimized();
+        if (!m_shutDownDialog->isVisible())
+            QMetaObject::invokeMethod(this, &AmbrelClient::closeInterface, Qt::QueuedConnection);
         return;
     }
     m_hiddenPosition = isMaximized() || isFullScreen() ? normalGeometry().topLeft() : pos();
@@ -299,8 +304,14 @@ void AmbrelClient::toDisplayPhotoUi()
     m_displayPhoto->show();
     QApplication::setQuitOnLastWindowClosed(false);
     if (m_shutDownDialog->checkPending())
-        m_shutDownDialog->exec();
+        runWaitDialog();
     m_displayPhoto->refreshDisplayUi();
+}
+
+void AmbrelClient::runWaitDialog()
+{
+    m_shutDownDialog->centreOn(this);
+    m_shutDownDialog->exec();
 }
 
 void AmbrelClient::reTakePhotoToDisplayPhotoUi()
@@ -363,7 +374,7 @@ void AmbrelClient::closeInterface()
 {
     QApplication::setQuitOnLastWindowClosed(false);
     if (m_shutDownDialog->checkPending()) {
-        m_shutDownDialog->exec();
+        runWaitDialog();
         return;
     }
     shutDownApplication();
@@ -377,6 +388,7 @@ void AmbrelClient::errorMessage(const QString& str)
 
 void AmbrelClient::shutDownApplication()
 {
+    m_quitting = true;
     QApplication::setQuitOnLastWindowClosed(true);
     m_titleBar->close();
     m_homePage->close();

@@ -19,7 +19,8 @@ class TrayProgramManager;
 class ViewPhoto;
 
 // The one frameless main window: owns every page, shows exactly one of them at a time in answer to the pages'
-// signals, and decides what closing means (hide to the tray; quit only through the tray menu or the wait dialog).
+// signals, and decides what closing means (hide to the tray and quit through its menu or the wait dialog; without a
+// notification area, closing the window quits the same way).
 class AmbrelClient : public QMainWindow
 {
     Q_OBJECT
@@ -64,6 +65,8 @@ public slots:
 private:
     void setupUi();
     void showFirstPage();
+    // The wait dialog, centred on this window, until it closes.
+    void runWaitDialog();
 
     Tips* m_tips = nullptr;
     TitleBar* m_titleBar = nullptr;
@@ -77,6 +80,7 @@ private:
     ShutDownDialog* m_shutDownDialog = nullptr;
 
     bool m_firstPageAsked = false;
+    bool m_quitting = false;
     // Where the window was when it went to the tray: a window manager would otherwise place it anew on restore.
     QPoint m_hiddenPosition;
     bool m_hasHiddenPosition = false;

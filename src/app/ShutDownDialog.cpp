@@ -7,10 +7,12 @@
 #include <algorithm>
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
@@ -25,6 +27,8 @@ const char kRecognitionSubtitle[] = "正在拼命识别中，请给我一首歌�
 const char kWait[] = "等待";
 const char kContinue[] = "继续拍照";
 const char kClose[] = "关闭窗口";
+const char kOutOfReachTitle[] = "无法连接服务器";
+const char kOutOfReachSubtitle[] = "照片已保存在本机，下次打开时自动上传";
 
 QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& style, const QString& text)
 {
@@ -54,7 +58,7 @@ void ShutDownDialog::setupUi()
 {
     setFixedSize(450, 260);
     setStyleSheet(QStringLiteral("background:white;"));
-    setWindowTitle(QStringLiteral("Form"));
+    setWindowTitle(QStringLiteral("照片上传"));
 
     m_titleLabel = makeLabel(this, "titleLabel",
                              QStringLiteral("font-family:\"Microsoft YaHei\";font-size:20px;font-weight:500;"
@@ -161,13 +165,11 @@ bool ShutDownDialog::checkPending()
     m_percentLabel->setText(QStringLiteral("0%"));
     initialCount = countWaitingImages();
     if (initialCount > 0) {
-        m_titleLabel->setText(QString::fromUtf8(kUploadTitle));
-        m_subtitleLabel->setText(QString::fromUtf8(kUploadSubtitle));
         m_progressBar->setMaximum(initialCount);
-        waitButton->setText(QString::fromUtf8(kWait));
-        continueButton->setText(QString::fromUtf8(kContinue));
         m_estimateLabel->setText(QStringLiteral("  "));
         uploadPhase = true;
+        showUploadTexts();
+        followReach();
         m_timer.start();
         return true;
     }
@@ -192,6 +194,7 @@ void ShutDownDialog::timerTimeout()
         const int remaining = countWaitingImages();
         if (remaining == 0) {
             uploadPhase = false;
+            m_outOfReach = false;
             m_progressBar->setMaximum(100);
             m_progressBar->setValue(0);
             m_percentLabel->setText(QStringLiteral("0%"));
@@ -200,6 +203,7 @@ void ShutDownDialog::timerTimeout()
             // Out of range when images were added while waiting: the bar then keeps its position.
             m_progressBar->setValue(initialCount - remaining);
             setPercentage((initialCount - remaining) * 100 / initialCount);
+            followReach();
         }
     } else {
         int proofread = 0;
@@ -238,9 +242,52 @@ void ShutDownDialog::showRecognitionTexts(const QString& estimate)
     continueButton->setText(QString::fromUtf8(kClose));
 }
 
+void ShutDownDialog::showUploadTexts()
+{
+    m_outOfReach = false;
+    m_titleLabel->setText(QString::fromUtf8(kUploadTitle));
+    m_subtitleLabel->setText(QString::fromUtf8(kUploadSubtitle));
+    waitButton->setText(QString::fromUtf8(kWait));
+    continueButton->setText(QString::fromUtf8(kContinue));
+}
+
+void ShutDownDialog::followReach()
+{
+    const bool outOfReach = HttpCommunicationThread::isOutOfReach();
+    if (outOfReach == m_outOfReach)
+        return;
+    if (!outOfReach) {
+        showUploadTexts();
+        return;
+    }
+    // Waiting would be for ever: the teacher may go back to work or quit, and the images stay in the folder for
+    // the worker to send at the next start.
+    m_outOfReach = true;
+    m_titleLabel->setText(QString::fromUtf8(kOutOfReachTitle));
+    m_subtitleLabel->setText(QString::fromUtf8(kOutOfReachSubtitle));
+    waitButton->setText(QString::fromUtf8(kContinue));
+    continueButton->setText(QString::fromUtf8(kClose));
+}
+
+void ShutDownDialog::centreOn(const QWidget* window)
+{
+    QRect area;
+    if (window && window->isVisible() && !window->isMinimized())
+        area = window->frameGeometry();
+    else if (const QScreen* screen = window && window->screen() ? window->screen() : QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    if (area.isEmpty())
+        return;
+    // move() places the frame, which is not known before the dialog is first shown (and absent without a window
+    // manager): the dialog's own size is the best guess until then.
+    const QSize frame = frameGeometry().size().expandedTo(size());
+    move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+}
+
 void ShutDownDialog::wait()
 {
-    if (uploadPhase)
+    // Waiting is all "等待" does, unless the images cannot be sent: then it reads "继续拍照".
+    if (uploadPhase && !m_outOfReach)
         return;
     emit toHomePageUi();
     accept();
@@ -248,7 +295,7 @@ void ShutDownDialog::wait()
 
 void ShutDownDialog::toTakePicture()
 {
-    if (uploadPhase) {
+    if (uploadPhase && !m_outOfReach) {
         emit toHomePageUi();
         accept();
         return;

@@ -26,6 +26,10 @@ public:
     // Starts over from the folder's content and the service's counts; true when something is left to wait for.
     bool checkPending();
 
+    // Places the dialog over the middle of window (of the screen when window is hidden or minimised): a dialog
+    // without a parent is otherwise placed by the window manager, or at the screen's corner without one.
+    void centreOn(const QWidget* window);
+
     // The poll interval; tests shorten it or drive timerTimeout() themselves.
     void setPollInterval(int milliseconds);
     bool isPolling() const;
@@ -46,6 +50,10 @@ private:
     void setupUi();
     int countWaitingImages();
     void showRecognitionTexts(const QString& estimate);
+    void showUploadTexts();
+    // While images wait: whether the worker can reach the service and the store, and the texts and buttons that go
+    // with it.
+    void followReach();
     void setPercentage(int percent);
 
     QLabel* m_titleLabel = nullptr;
@@ -58,6 +66,9 @@ private:
 
     int initialCount = 0;
     bool uploadPhase = false;
+    // In the upload phase: the worker cannot reach the service or the store, so the dialog offers to quit with
+    // the images kept in the folder for the next start.
+    bool m_outOfReach = false;
     QTimer m_timer;
     // Empty until the image folder is known.
     QString m_taskId;

@@ -1,19 +1,20 @@
 #include "app/AmbrelClient.h"
-#include "core/AppLog.h"
+#include "app/StartUp.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    // Help and version need no display and must not reach the start-up of the client.
+    if (StartUp::asksForText(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        return StartUp::printText(application);
+    }
+
     const auto app = AmbrelClient::createApplication(argc, argv);
-
-    const QByteArray argument = argc > 1 ? QByteArray(argv[1]) : QByteArray();
-    // The argument carries the teacher's token: never log it in clear.
-    AppLog::write(AppLog::redactLaunchArgument(argument));
-
-    auto* window = new AmbrelClient(argument);
-    window->show();
-    const int result = app->exec();
-    delete window;
-    return result;
+    // What the application left of the command line once it took its own options (-platform, ...).
+    QByteArrayList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    return StartUp::run(arguments);
 }

@@ -79,6 +79,11 @@ LaunchContext LaunchContext::parse(const QByteArray& argument)
     return context;
 }
 
+bool LaunchContext::isComplete() const
+{
+    return !taskId.isEmpty() && !token.isEmpty() && !uid.isEmpty();
+}
+
 QString LaunchContext::displayTitle() const
 {
     return taskTitle.left(qMax(0, taskTitle.size() - 1));

@@ -17,6 +17,9 @@ struct LaunchContext
     // Decodes "%XX" escapes only; malformed escapes are kept literally.
     static QByteArray percentDecode(const QByteArray& text);
 
+    // Whether the argument named a task and the teacher: without all three nothing can be uploaded or asked.
+    bool isComplete() const;
+
     // The title shown in the window: taskTitle without its last character.
     QString displayTitle() const;
 

@@ -336,6 +336,10 @@ void TestMainWindow::executableLogsRedactedArgument()
     const QByteArray written = TestUtils::readFile(log);
     // Each entry starts with the local time.
     QVERIFY2(written.indexOf(" x//T1_***_u9_Title/\n") == 23, written.constData());
+    // Which service it talks to, and which setting said so.
+    QVERIFY2(written.contains("settings: api_host=http://127.0.0.1:9 (environment AMBREL_API_HOST); "
+                              "upload_host=http://127.0.0.1:9/upload (environment AMBREL_UPLOAD_HOST)\n"),
+             written.constData());
     QVERIFY(!written.contains("secretToken"));
     // Both hosts are plain here: said once, at start.
     QCOMPARE(written.count("tls: not encrypted, plain http to http://127.0.0.1:9\n"), 1);

@@ -3,6 +3,7 @@
 #include "app/ShutDownDialog.h"
 #include "app/TrayProgramManager.h"
 #include "capture/TakePhoto.h"
+#include "core/Settings.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"
 #include "pages/PageFileDialog.h"
@@ -341,18 +342,65 @@ void TestNavigation::closingWithoutANotificationArea()
 {
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Unavailable);
     ScopedWorkingDirectory work;
-    EmulatorFixture emulator;
-    QVERIFY(emulator.isRunning());
+    // Neither the service nor the store answers.
+    qputenv("AMBREL_API_HOST", "http://127.0.0.1:9");
+    qputenv("AMBREL_UPLOAD_HOST", "http://127.0.0.1:9/upload");
+    Settings::reload();
+    const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_Title/");
+    auto* dialog = TestUtils::newTopLevel<ShutDownDialog>(before);
+    QVERIFY(dialog);
+    dialog->setPollInterval(20);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString folder = work.filePath(QStringLiteral("image/T1"));
+    for (const QString& name : {QStringLiteral("a.jpg"), QStringLiteral("b.jpg")})
+        QVERIFY(TestUtils::writeFile(folder + QLatin1Char('/') + name, TestUtils::encodedTestImage(64, 48, "JPG")));
+
+    // Once the dialog offers to quit, what it says, where it is, and the window still there; then quit.
+    QString subtitle;
+    QRect dialogFrame;
+    QRect windowFrame;
+    bool windowShown = false;
+    QTimer offer;
+    offer.setInterval(10);
+    connect(&offer, &QTimer::timeout, dialog, [&] {
+        auto* quit = dialog->findChild<QPushButton*>(QStringLiteral("continueButton"));
+        if (!dialog->isVisible() || quit->text() != QStringLiteral("关闭窗口"))
+            return;
+        offer.stop();
+        subtitle = dialog->findChild<QLabel*>(QStringLiteral("subtitleLabel"))->text();
+        dialogFrame = dialog->frameGeometry();
+        windowFrame = window.frameGeometry();
+        windowShown = window.isVisible() && !window.isMinimized();
+        QTest::mouseClick(quit, Qt::LeftButton);
+    });
+    offer.start();
+    // Safety net: a dialog that never offers to quit would otherwise hang the test.
+    QTimer::singleShot(30000, dialog, &QDialog::reject);
 
     QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("closeButton")), Qt::LeftButton);
 
-    // Nothing could bring a hidden window back: it goes to the task bar instead.
-    QVERIFY(!window.isHidden());
-    QTRY_VERIFY(window.isMinimized());
-    QCOMPARE(s_exitCalls, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(s_exitCalls, 1, 35000);
+    QCOMPARE(subtitle, QStringLiteral("照片已保存在本机，下次打开时自动上传"));
+    QVERIFY(windowShown);
+    // Centred on the window, to the pixel that halving an odd size leaves.
+    QVERIFY2(qAbs(dialogFrame.center().x() - windowFrame.center().x()) <= 1 &&
+                 qAbs(dialogFrame.center().y() - windowFrame.center().y()) <= 1,
+             qPrintable(QStringLiteral("dialog %1,%2 %3x%4 over window %5,%6 %7x%8")
+                            .arg(dialogFrame.x())
+                            .arg(dialogFrame.y())
+                            .arg(dialogFrame.width())
+                            .arg(dialogFrame.height())
+                            .arg(windowFrame.x())
+                            .arg(windowFrame.y())
+                            .arg(windowFrame.width())
+                            .arg(windowFrame.height())));
+    // Kept for the next start.
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 2);
+    qunsetenv("AMBREL_API_HOST");
+    qunsetenv("AMBREL_UPLOAD_HOST");
+    Settings::reload();
 }
 
 QTEST_MAIN(TestNavigation)

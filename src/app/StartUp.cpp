@@ -1,0 +1,103 @@
+#include "app/StartUp.h"
+
+#include "app/AmbrelClient.h"
+#include "core/AppLog.h"
+#include "core/LaunchContext.h"
+#include "core/Settings.h"
+#include "pages/PageMessageBox.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QStringList>
+
+namespace {
+
+const char* const kTextOnlyOptions[] = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
+
+void describeOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral("岚栖阅卷客户端：把批改好的答题卡拍照或导入后上传到阅卷服务。\n"
+                                                    "通常由阅卷网站通过 ambrel:// 链接打开。"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("link"),
+                                 QStringLiteral("阅卷网站给出的链接：ambrel://任务号_令牌_用户号_标题"),
+                                 QStringLiteral("<link>"));
+}
+
+void nameApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(AMBREL_VERSION));
+}
+
+} // namespace
+
+QString StartUp::invalidLinkText()
+{
+    return QStringLiteral("链接无效，请从阅卷网站重新打开本程序");
+}
+
+bool StartUp::asksForText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        for (const char* option : kTextOnlyOptions) {
+            if (qstrcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+int StartUp::printText(QCoreApplication& application)
+{
+    nameApplication();
+    AmbrelClient::installQtTranslations(&application);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    // Ends the process itself after printing the help or the version, or what is wrong with the options.
+    parser.process(application);
+    return 0;
+}
+
+int StartUp::run(const QByteArrayList& arguments)
+{
+    nameApplication();
+    QStringList texts;
+    for (const QByteArray& argument : arguments)
+        texts << QString::fromLocal8Bit(argument);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    if (!parser.parse(texts)) {
+        std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
+        return UsageError;
+    }
+
+    // The link's own bytes, not their conversion to text and back: the parser decodes them itself.
+    QByteArray link;
+    for (int i = 1; i < arguments.size(); ++i) {
+        if (!arguments.at(i).startsWith('-')) {
+            link = arguments.at(i);
+            break;
+        }
+    }
+    // Checked before the main window exists: it is the window that ends a running copy, starts the worker and
+    // creates the folders, and a link without its task and teacher would only make them work for nothing.
+    if (!LaunchContext::parse(link).isComplete()) {
+        PageMessageBox::warning(nullptr, QStringLiteral("岚栖"), invalidLinkText());
+        return InvalidLink;
+    }
+
+    // The link carries the teacher's token: never log it in clear.
+    AppLog::write(AppLog::redactLaunchArgument(link));
+    AppLog::write(QStringLiteral("settings: ") + Settings::describe(QStringLiteral("api_host")) + QStringLiteral("; ") +
+                  Settings::describe(QStringLiteral("upload_host")));
+
+    auto* window = new AmbrelClient(link);
+    window->show();
+    const int result = QApplication::exec();
+    delete window;
+    return result;
+}
