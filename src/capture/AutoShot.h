@@ -57,10 +57,12 @@ public:
 
     // Share of pixels that differ between two small pictures of the same size, brightness matched.
     double changedShare(const QImage& a, const QImage& b, int dx = 0, int dy = 0) const;
-    // The smallest changedShare over shifts of up to maxShift pixels either way.
+    // Share of pixels that differ between two small pictures, over the best shift of up to maxShift pixels either way
+    // and with a pixel's neighbours allowed for (a sheet pushed by a fraction of a pixel).
     double shiftedChangedShare(const QImage& a, const QImage& b) const;
 
 private:
+    double unexplainedShare(const QImage& a, const QImage& b, int dx, int dy) const;
     bool sameAs(const QImage& reference, const QImage& small) const;
 
     Tuning m_tuning;
