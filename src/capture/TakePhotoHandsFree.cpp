@@ -28,7 +28,10 @@ void TakePhoto::setupHandsFree()
     autoShotBox->setFocusPolicy(Qt::NoFocus);
     autoShotBox->setToolTip(QStringLiteral("新的答题卡放稳后自动拍照"));
     autoShotBox->setStyleSheet(
-        QStringLiteral("QCheckBox{font-size:13px;color:rgba(215,215,215,1);background:transparent;}"));
+        QStringLiteral("QCheckBox{font-size:13px;color:rgba(215,215,215,1);background:transparent;spacing:4px;}"
+                       "QCheckBox::indicator{width:11px;height:11px;border:1px solid rgba(215,215,215,1);"
+                       "border-radius:2px;background:transparent;}"
+                       "QCheckBox::indicator:checked{background:#FDBE38;border-color:#FDBE38;}"));
     autoShotState = new QLabel(this);
     autoShotState->setObjectName(QStringLiteral("autoShotState"));
     autoShotState->setFixedWidth(78);
@@ -96,16 +99,16 @@ void TakePhoto::showAutoShotState()
     QString text;
     switch (m_autoShot.state()) {
     case AutoShot::State::Waiting:
-        text = QStringLiteral("等待放入答题卡");
+        text = QStringLiteral("等待放纸");
         break;
     case AutoShot::State::Moving:
         text = QStringLiteral("检测到移动");
         break;
     case AutoShot::State::Settling:
-        text = QStringLiteral("请保持不动");
+        text = QStringLiteral("保持不动…");
         break;
     case AutoShot::State::CoolDown:
-        text = QStringLiteral("已拍，请换下一张");
+        text = QStringLiteral("已拍，请换纸");
         break;
     }
     autoShotState->setText(text);
