@@ -82,8 +82,9 @@ void TakePhoto::onPreviewFrame(int index, const QImage& frame)
 
 void TakePhoto::previewFrame(const QImage& frame)
 {
-    // A stored image in place of the video: the teacher is looking at that, not placing sheets.
-    if (showingStill || !cameraOpen())
+    // The camera keeps playing while other pages are shown, and a stored image may stand in place of the video: the
+    // teacher is not placing sheets then.
+    if (!isVisible() || showingStill || !cameraOpen())
         return;
     const qint64 now = guardClockMs();
     if (m_autoShot.step(AutoShot::reduce(frame), now)) {

@@ -281,7 +281,8 @@ int main(int argc, char* argv[])
         arguments.erase(arguments.begin() + autoShotAt, arguments.begin() + autoShotAt + 2);
     }
     if (arguments.size() != 2)
-        fail(QStringLiteral("usage: ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME | --auto-shot NAME]"));
+        fail(QStringLiteral(
+            "usage: ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME | --auto-shot NAME]"));
     s_outputFolder = QDir(arguments.at(0)).absolutePath();
     QDir().mkpath(s_outputFolder);
 
