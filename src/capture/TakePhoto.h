@@ -57,7 +57,6 @@ public:
 
     // Hands-free capture: a still whenever a new sheet lies still in the live video (remembered between runs).
     void setAutoShot(bool on);
-    bool autoShotOn() const { return m_autoShotOn; }
 
     int currentDeviceIndex() const { return deviceIndex; }
     VideoMode stillMode() const { return secondMode; }

@@ -14,7 +14,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "FakeCameraBackend.h"
@@ -121,6 +121,7 @@ private:
     QString previewFolder() const { return imageFolder() + QStringLiteral("/preview"); }
 
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    QTemporaryDir m_settingsDir;
     QList<Box> m_boxes;
     qint64 m_now = 0;
 };
@@ -128,8 +129,10 @@ private:
 void TestTakePhoto::initTestCase()
 {
     Q_INIT_RESOURCE(ambrelclient);
-    // The auto shot choice is remembered in the settings: never in the user's own.
-    QStandardPaths::setTestModeEnabled(true);
+    // The auto shot choice is remembered in the settings: neither in the user's own nor in those of a test running
+    // beside this one.
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     CaptureMessages::setRecorder([this](const QString& title, const QString& text) { m_boxes.append({title, text}); });
 }
 
