@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Saves every screen of the client into docs/screenshots/: the service emulator with its demo task, the client under
 # Xvfb driven through its own widgets by build/tools/screenshots/ambrel-screenshots, and the home page once more at
-# scale factor 2 (home-scale2.png).
+# scale factor 2 (home-scale2.png), and the capture page taking photographs hands-free (capture-autoshot.png).
 #   scripts/screenshots.sh [BUILD_DIR]
 # SCREENSHOT_DIR saves elsewhere; KEEP_WORK=1 keeps the run's working folders (logs, the client's files).
 set -euo pipefail
@@ -43,7 +43,8 @@ run() {
     local folder=$1
     shift
     mkdir -p "$work/$folder"
-    (cd "$work/$folder" && AMBREL_LOG_FILE="$work/$folder/log.txt" timeout 120 \
+    # The client's remembered choices (auto shot) stay in the run's folder.
+    (cd "$work/$folder" && AMBREL_LOG_FILE="$work/$folder/log.txt" XDG_CONFIG_HOME="$work/$folder/config" timeout 120 \
         xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$DRIVER" "$@") 2>"$work/$folder/stderr" || {
         grep -v 'Unknown property' "$work/$folder/stderr" >&2
         echo "screenshots: the tour stopped (see above)" >&2
@@ -55,4 +56,6 @@ TITLE='期中考试 数学 高二(3)班/'
 run tour "$OUT" "ambrel://demo-task_demo-token_teacher01_$TITLE"
 # A task without uploads opens on the home page.
 QT_SCALE_FACTOR=2 run scale2 "$OUT" "ambrel://new-task_demo-token_teacher01_$TITLE" --first home-scale2
+# Hands-free capture of the simulated camera's scripted desk.
+AMBREL_CAMERA=desk run autoshot "$OUT" "ambrel://autoshot-task_demo-token_teacher01_$TITLE" --auto-shot capture-autoshot
 echo "screenshots: saved in $OUT"

@@ -56,6 +56,8 @@ struct ComponentState
     std::unique_ptr<CameraBackend> backend;
     std::map<int, std::shared_ptr<Session>> sessions;
     std::atomic<DeviceLostCallback> lostCallback{nullptr};
+    // GUI thread only.
+    PreviewFrameCallback previewCallback = nullptr;
 };
 
 ComponentState& state()
@@ -70,6 +72,8 @@ CameraBackend& backend()
     if (!s.backend) {
         if (Settings::camera() == QLatin1String("virtual"))
             s.backend = std::make_unique<VirtualCameraBackend>();
+        else if (Settings::camera() == QLatin1String("desk"))
+            s.backend = std::make_unique<VirtualCameraBackend>(1, true);
         else
             s.backend = createPlatformCameraBackend();
     }
@@ -94,8 +98,12 @@ void showLatestFrame(const std::weak_ptr<Session>& weak)
         s->latestFrame = QImage();
         s->frameQueued = false;
     }
-    if (s->overlay && !frame.isNull())
+    if (frame.isNull())
+        return;
+    if (s->overlay)
         s->overlay->setFrame(frame);
+    if (const PreviewFrameCallback callback = state().previewCallback)
+        callback(s->index, frame);
 }
 
 // A lost device ends its stream thread, which tells the page once: the thread never spins on a dead device.
@@ -329,6 +337,12 @@ int hFreeVideoDevice()
 int hSetDeviceLostCallback(DeviceLostCallback callback)
 {
     state().lostCallback = callback;
+    return 1;
+}
+
+int hSetPreviewFrameCallback(PreviewFrameCallback callback)
+{
+    state().previewCallback = callback;
     return 1;
 }
 

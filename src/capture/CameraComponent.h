@@ -2,6 +2,8 @@
 
 #include <QtGui/qwindowdefs.h>
 
+class QImage;
+
 // The document camera's operations as the capture page uses them. Devices are addressed by a 0-based index; every
 // result is an int (non-zero for success where a result matters). Calls are made on the GUI thread; the still
 // callback runs on the component's own stream thread.
@@ -20,6 +22,9 @@ using StillCallback = void (*)(unsigned char* data, int length);
 // Told that the playing device at index stopped delivering (unplugged, or failing); runs on the stream thread. The
 // device stays open, no longer playing, until it is stopped and closed.
 using DeviceLostCallback = void (*)(int index);
+
+// Shown each live frame as it is painted, on the GUI thread (the frame as painted, at the video rectangle's size).
+using PreviewFrameCallback = void (*)(int index, const QImage& frame);
 
 // The open parameter block, 13 fields in this order.
 struct CameraOpenParams
@@ -55,3 +60,5 @@ int hFreeVideoDevice();
 int hStillTrigger(int index);
 // One callback for every device; null: nobody is told.
 int hSetDeviceLostCallback(DeviceLostCallback callback);
+// One callback for every device; null: nobody is shown the frames.
+int hSetPreviewFrameCallback(PreviewFrameCallback callback);

@@ -160,6 +160,7 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent)
 
     connect(circle, SIGNAL(clicked()), this, SLOT(take()));
     connect(sliderImageList, SIGNAL(displayImage(const QString&)), this, SLOT(displayImage(const QString&)));
+    setupHandsFree();
 
     setWindowFlags(Qt::FramelessWindowHint);
 }
@@ -169,6 +170,21 @@ TakePhoto::~TakePhoto()
     // A still that arrives later must not reach a page that is gone.
     if (capture().page == this)
         capture().page = nullptr;
+}
+
+qint64 TakePhoto::guardClockMs()
+{
+    return nowMs();
+}
+
+int& TakePhoto::stillsPending()
+{
+    return capture().stillsPending;
+}
+
+TakePhoto* TakePhoto::currentPage()
+{
+    return capture().page;
 }
 
 void TakePhoto::setupUi()
@@ -368,6 +384,7 @@ void TakePhoto::cameraFailed(bool deviceOpened, const QString& text)
         hCloseCameraDevice(deviceIndex);
     }
     hFreeVideoDevice();
+    flushHeldStill();
     capture().cameraOpen = false;
     capture().stillsPending = 0;
     circle->setPressedLook(false);
@@ -382,6 +399,7 @@ void TakePhoto::stopPNG()
     hStop(deviceIndex);
     hSetVideoWindow(deviceIndex, 0);
     hCloseCameraDevice(deviceIndex);
+    flushHeldStill();
     capture().cameraOpen = false;
 }
 
@@ -406,6 +424,7 @@ void TakePhoto::take()
     if (hStillTrigger(deviceIndex)) {
         ++capture().stillsPending;
         circle->setPressedLook(true);
+        m_autoShot.shotTaken();
     }
 }
 
@@ -423,7 +442,9 @@ void TakePhoto::handleStill(const QByteArray& jpeg)
         return;
     page->circle->setPressedLook(true);
     if (capture().cameraOpen && !jpeg.isEmpty())
-        page->saveStill(jpeg);
+        page->checkStill(jpeg);
+    else
+        page->flushHeldStill();
     if (capture().stillsPending > 0)
         --capture().stillsPending;
     page->circle->setPressedLook(capture().stillsPending > 0);
@@ -543,6 +564,8 @@ void TakePhoto::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape)
         leaveFullScreen();
+    else if (isTakeKey(event) && !event->isAutoRepeat())
+        take();
 }
 
 void TakePhoto::finishButtonClicked()

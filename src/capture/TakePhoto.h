@@ -6,7 +6,11 @@
 
 #include <functional>
 
+#include "capture/AutoShot.h"
+#include "capture/StillCheck.h"
+
 class CircleButton;
+class QCheckBox;
 class QGridLayout;
 class QKeyEvent;
 class QLabel;
@@ -51,6 +55,9 @@ public:
     // Back to the state at process start: closes the camera and forgets counter, guard time and task (tests).
     static void resetProcessState();
 
+    // Hands-free capture: a still whenever a new sheet lies still in the live video (remembered between runs).
+    void setAutoShot(bool on);
+
     int currentDeviceIndex() const { return deviceIndex; }
     VideoMode stillMode() const { return secondMode; }
 
@@ -70,6 +77,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void setupUi();
@@ -83,6 +91,22 @@ private:
     QSize fitBesideControls(int h, int shapeWidth, int shapeHeight) const;
     static void handleStill(const QByteArray& jpeg);
     static void handleDeviceLost(int index);
+
+    // Hands-free capture and the check of every still (TakePhotoHandsFree.cpp).
+    void setupHandsFree();
+    static void onPreviewFrame(int index, const QImage& frame);
+    void previewFrame(const QImage& frame);
+    void showAutoShotState();
+    // Checks a still before it is handed over; one that fails is taken again, up to twice, and the best kept.
+    void checkStill(const QByteArray& jpeg);
+    // Hands over a still held back for a retake that will not come.
+    void flushHeldStill();
+    void handOver(const QByteArray& jpeg, const StillCheck::Result& result);
+    static bool isTakeKey(const QKeyEvent* event);
+    static qint64 guardClockMs();
+    // Stills asked of the camera and not yet handled.
+    static int& stillsPending();
+    static TakePhoto* currentPage();
 
     QGridLayout* gridLayout = nullptr;
     QPushButton* pushButton = nullptr;
@@ -109,4 +133,13 @@ private:
     bool startRequested = false;
     // A camera that failed or was lost may come back under another index: look the devices up again first.
     bool enumerateAgain = false;
+
+    QCheckBox* autoShotBox = nullptr;
+    QLabel* autoShotState = nullptr;
+    bool m_autoShotOn = false;
+    AutoShot m_autoShot;
+    StillCheck m_stillCheck;
+    QByteArray m_heldStill;
+    StillCheck::Result m_heldResult;
+    int m_retakes = 0;
 };

@@ -7,7 +7,8 @@
 #include <QDateTime>
 #include <QFont>
 #include <QPainter>
-#include <QPainterPath>
+
+#include "capture/ScriptedDesk.h"
 
 namespace {
 
@@ -17,71 +18,6 @@ constexpr int kJpegQuality = 90;
 bool validMode(int width, int height)
 {
     return width > 0 && height > 0 && width <= 8192 && height <= 8192;
-}
-
-// A marked answer sheet lying on a dark desk, drawn in proportion to the picture's size.
-QImage drawAnswerSheet(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(48, 52, 58));
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    const double w = size.width();
-    const double h = size.height();
-    const QRectF paper(w * 0.12, h * 0.04, w * 0.76, h * 0.92);
-    p.fillRect(paper, QColor(250, 250, 246));
-
-    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
-    font.setPixelSize(qMax(6, int(h * 0.035)));
-    p.setFont(font);
-    p.setPen(Qt::black);
-    p.drawText(QRectF(paper.left(), paper.top() + h * 0.02, paper.width(), h * 0.05), Qt::AlignCenter,
-               QStringLiteral("答题卡  数学"));
-    font.setPixelSize(qMax(5, int(h * 0.022)));
-    p.setFont(font);
-    p.drawText(QPointF(paper.left() + w * 0.04, paper.top() + h * 0.11), QStringLiteral("姓名：张三    学号：2023015"));
-
-    // Multiple-choice block: 20 questions of A to D with one filled bubble each.
-    const double left = paper.left() + w * 0.05;
-    const double top = paper.top() + h * 0.16;
-    const double rowH = h * 0.028;
-    const double colW = paper.width() * 0.45;
-    const double bubble = rowH * 0.6;
-    for (int q = 0; q < 20; ++q) {
-        const double x = left + (q / 10) * colW;
-        const double y = top + (q % 10) * rowH;
-        p.setPen(Qt::black);
-        p.drawText(QPointF(x, y + bubble), QString::number(q + 1));
-        for (int c = 0; c < 4; ++c) {
-            const QRectF box(x + w * 0.04 + c * bubble * 2.2, y, bubble * 1.6, bubble);
-            p.setPen(QPen(QColor(200, 40, 40), 1));
-            if ((q * 7 + 3) % 4 == c)
-                p.setBrush(QColor(30, 30, 30));
-            else
-                p.setBrush(Qt::NoBrush);
-            p.drawRect(box);
-        }
-    }
-
-    // Written answers: ruled lines with strokes and a red mark.
-    p.setBrush(Qt::NoBrush);
-    const double linesTop = top + 11 * rowH;
-    for (int i = 0; i < 12; ++i) {
-        const double y = linesTop + i * h * 0.045;
-        p.setPen(QPen(QColor(180, 180, 190), 1));
-        p.drawLine(QPointF(left, y), QPointF(paper.right() - w * 0.05, y));
-        p.setPen(QPen(QColor(20, 20, 60), qMax(1.0, h * 0.002)));
-        QPainterPath stroke(QPointF(left + w * 0.01, y - h * 0.01));
-        const double length = paper.width() * (0.4 + 0.05 * ((i * 5) % 9));
-        for (double t = 0; t < length; t += w * 0.012)
-            stroke.lineTo(left + w * 0.01 + t, y - h * 0.01 - h * 0.008 * ((int(t) / 3 % 2) ? 1 : -0.3));
-        p.drawPath(stroke);
-    }
-    p.setPen(QPen(QColor(220, 30, 30), qMax(1.0, h * 0.004)));
-    font.setPixelSize(qMax(8, int(h * 0.07)));
-    p.setFont(font);
-    p.drawText(QPointF(paper.right() - w * 0.18, paper.top() + h * 0.12), QStringLiteral("92"));
-    return image;
 }
 
 void drawClock(QImage* image, qint64 frameNumber)
@@ -105,15 +41,18 @@ void drawClock(QImage* image, qint64 frameNumber)
 class VirtualCameraStream : public CameraStream
 {
 public:
-    explicit VirtualCameraStream(const CameraOpenParams& params)
+    VirtualCameraStream(const CameraOpenParams& params, bool scriptedDesk)
         : m_stillSize(validMode(params.stillWidth, params.stillHeight) ? QSize(params.stillWidth, params.stillHeight)
                                                                        : QSize(2048, 1536))
     {
+        if (scriptedDesk)
+            m_desk = std::make_unique<ScriptedDesk>(ScriptedDesk::demo());
     }
 
     bool start() override
     {
         m_nextFrame = std::chrono::steady_clock::now();
+        m_started = m_nextFrame;
         return true;
     }
 
@@ -132,8 +71,13 @@ public:
         m_nextFrame = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameIntervalMs);
         if (!size.isValid())
             return false;
+        if (m_desk) {
+            *frame = m_desk->frame(deskTime(), size);
+            ++m_frameNumber;
+            return true;
+        }
         if (m_sheet.size() != size)
-            m_sheet = drawAnswerSheet(size);
+            m_sheet = ScriptedDesk::drawSheetOnDesk(size, 0);
         *frame = m_sheet.copy();
         drawClock(frame, ++m_frameNumber);
         return true;
@@ -141,10 +85,15 @@ public:
 
     QByteArray captureStill() override
     {
-        if (m_stillSheet.size() != m_stillSize)
-            m_stillSheet = drawAnswerSheet(m_stillSize);
-        QImage still = m_stillSheet.copy();
-        drawClock(&still, m_frameNumber);
+        QImage still;
+        if (m_desk) {
+            still = m_desk->still(deskTime(), m_stillSize);
+        } else {
+            if (m_stillSheet.size() != m_stillSize)
+                m_stillSheet = ScriptedDesk::drawSheetOnDesk(m_stillSize, 0);
+            still = m_stillSheet.copy();
+            drawClock(&still, m_frameNumber);
+        }
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
@@ -154,7 +103,17 @@ public:
     }
 
 private:
+    // The desk's script plays from the start of streaming and then again from its beginning.
+    qint64 deskTime() const
+    {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started);
+        return elapsed.count() % qMax<qint64>(1, m_desk->durationMs());
+    }
+
     QSize m_stillSize;
+    std::unique_ptr<ScriptedDesk> m_desk;
+    std::chrono::steady_clock::time_point m_started;
     QImage m_sheet;
     QImage m_stillSheet;
     qint64 m_frameNumber = 0;
@@ -163,7 +122,10 @@ private:
 
 } // namespace
 
-VirtualCameraBackend::VirtualCameraBackend(int deviceCount) : m_deviceCount(deviceCount) {}
+VirtualCameraBackend::VirtualCameraBackend(int deviceCount, bool scriptedDesk)
+    : m_deviceCount(deviceCount), m_scriptedDesk(scriptedDesk)
+{
+}
 
 int VirtualCameraBackend::deviceCount()
 {
@@ -194,5 +156,5 @@ std::unique_ptr<CameraStream> VirtualCameraBackend::open(int index, const Camera
 {
     if (index < 0 || index >= m_deviceCount)
         return nullptr;
-    return std::make_unique<VirtualCameraStream>(params);
+    return std::make_unique<VirtualCameraStream>(params, m_scriptedDesk);
 }

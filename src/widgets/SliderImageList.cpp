@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QListWidget>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
@@ -167,8 +168,39 @@ int SliderImageList::appendCell()
 void SliderImageList::showThumbnail(int row, const QImage& thumbnail)
 {
     QListWidgetItem* item = listWidget->item(row);
-    if (item && !thumbnail.isNull())
+    if (!item || thumbnail.isNull())
+        return;
+    if (!warnings.contains(row)) {
         item->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+        return;
+    }
+    // A warning triangle in the top-right corner, an eighth of the thumbnail's height or more.
+    QImage marked = thumbnail.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&marked);
+    p.setRenderHint(QPainter::Antialiasing);
+    const double side = qMax(12.0, marked.height() * 0.4);
+    const QPointF corner(marked.width() - side - 2, 2);
+    const QPointF triangle[3] = {corner + QPointF(side / 2, 0), corner + QPointF(side, side),
+                                 corner + QPointF(0, side)};
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(QColor(255, 82, 82));
+    p.drawPolygon(triangle, 3);
+    p.setPen(QPen(Qt::white, qMax(1.5, side / 8)));
+    p.drawLine(corner + QPointF(side / 2, side * 0.35), corner + QPointF(side / 2, side * 0.7));
+    p.drawPoint(corner + QPointF(side / 2, side * 0.85));
+    p.end();
+    item->setIcon(QIcon(QPixmap::fromImage(marked)));
+}
+
+void SliderImageList::setWarning(const QString& filePath, const QString& reason)
+{
+    const int row = files.lastIndexOf(filePath);
+    QListWidgetItem* item = listWidget->item(row);
+    if (!item)
+        return;
+    warnings.insert(row, reason);
+    item->setToolTip(reason);
+    showThumbnail(row, decodeThumbnail(filePath));
 }
 
 void SliderImageList::loadFolder(const QString& folder)

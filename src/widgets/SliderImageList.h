@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QStringList>
 #include <QWidget>
 
@@ -25,6 +26,8 @@ public:
     void addImage(const QString& filePath);
 
     QStringList imageFiles() const { return files; }
+    // Marks the cell of filePath with a warning sign; reason becomes its tooltip.
+    void setWarning(const QString& filePath, const QString& reason);
 
 signals:
     void displayImage(QString filePath);
@@ -48,5 +51,6 @@ private:
 
     QString folder;
     QStringList files;
+    QHash<int, QString> warnings; // row → reason
     std::shared_ptr<Delivery> delivery;
 };

@@ -4,6 +4,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -48,6 +49,9 @@ public:
         m_stillBytes = bytes;
     }
 
+    // Live frames drawn by this function (called on the stream thread with the frame size) instead of the sheet.
+    void setFrameSource(std::function<QImage(QSize)> source) { m_frameSource = std::move(source); }
+
     int deviceCount() override { return m_devices.size(); }
 
     bool deviceIds(int index, int* vendorId, int* productId) override
@@ -77,15 +81,18 @@ public:
         }
         if (m_record->failOpen || index < 0 || index >= m_devices.size())
             return nullptr;
-        return std::make_unique<Stream>(VirtualCameraBackend().open(0, params), m_record, m_fixedStill, m_stillBytes);
+        return std::make_unique<Stream>(VirtualCameraBackend().open(0, params), m_record, m_fixedStill, m_stillBytes,
+                                        m_frameSource);
     }
 
 private:
     class Stream : public CameraStream
     {
     public:
-        Stream(std::unique_ptr<CameraStream> inner, std::shared_ptr<Record> record, bool fixed, QByteArray bytes)
-            : m_inner(std::move(inner)), m_record(std::move(record)), m_fixed(fixed), m_bytes(std::move(bytes))
+        Stream(std::unique_ptr<CameraStream> inner, std::shared_ptr<Record> record, bool fixed, QByteArray bytes,
+               std::function<QImage(QSize)> source)
+            : m_inner(std::move(inner)), m_record(std::move(record)), m_fixed(fixed), m_bytes(std::move(bytes)),
+              m_source(std::move(source))
         {
         }
         bool start() override { return !m_record->failStart && m_inner->start(); }
@@ -93,7 +100,11 @@ private:
         bool nextFrame(QImage* frame, QSize size, int timeoutMs) override
         {
             m_lost = m_lost || m_record->lose;
-            return !m_lost && m_inner->nextFrame(frame, size, timeoutMs);
+            if (m_lost || !m_inner->nextFrame(frame, size, timeoutMs))
+                return false;
+            if (m_source)
+                *frame = m_source(size);
+            return true;
         }
         QByteArray captureStill() override
         {
@@ -110,6 +121,7 @@ private:
         std::shared_ptr<Record> m_record;
         bool m_fixed;
         QByteArray m_bytes;
+        std::function<QImage(QSize)> m_source;
         bool m_lost = false;
     };
 
@@ -118,4 +130,5 @@ private:
     std::shared_ptr<Record> m_record;
     bool m_fixedStill = false;
     QByteArray m_stillBytes;
+    std::function<QImage(QSize)> m_frameSource;
 };

@@ -4,19 +4,24 @@
 #include <thread>
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
+#include <QPainter>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "FakeCameraBackend.h"
 #include "TestUtils.h"
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
+#include "capture/ScriptedDesk.h"
 #include "capture/VideoOverlay.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
@@ -104,6 +109,10 @@ private slots:
     void videoKeepsFourToThreeBesideControls_data();
     void videoKeepsFourToThreeBesideControls();
     void finishButtonAsksForProgress();
+    void autoShotPhotographsEachNewSheetOnce_data();
+    void autoShotPhotographsEachNewSheetOnce();
+    void failedStillIsTakenAgainThenMarked_data();
+    void failedStillIsTakenAgainThenMarked();
 
 private:
     std::shared_ptr<FakeCameraBackend::Record> installBackend(QVector<FakeCameraBackend::Device> devices,
@@ -112,6 +121,7 @@ private:
     QString previewFolder() const { return imageFolder() + QStringLiteral("/preview"); }
 
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    QTemporaryDir m_settingsDir;
     QList<Box> m_boxes;
     qint64 m_now = 0;
 };
@@ -119,6 +129,10 @@ private:
 void TestTakePhoto::initTestCase()
 {
     Q_INIT_RESOURCE(ambrelclient);
+    // The auto shot choice is remembered in the settings: neither in the user's own nor in those of a test running
+    // beside this one.
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
     CaptureMessages::setRecorder([this](const QString& title, const QString& text) { m_boxes.append({title, text}); });
 }
 
@@ -127,6 +141,7 @@ void TestTakePhoto::init()
     m_dir = std::make_unique<ScopedWorkingDirectory>();
     QVERIFY(m_dir->isValid());
     m_boxes.clear();
+    QSettings(QStringLiteral("Ambrel"), QStringLiteral("AmbrelClient")).clear();
     TakePhoto::resetProcessState();
     m_now = 1'700'000'000'000;
     TakePhoto::setClock([this] { return m_now; });
@@ -684,17 +699,21 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen_data()
 {
     QTest::addColumn<bool>("full");
     QTest::addColumn<int>("button");
+    QTest::addColumn<QList<int>>("keys"); // pressed a second apart instead of the click
     QTest::addColumn<int>("photos");
-    QTest::newRow("left click in full screen") << true << int(Qt::LeftButton) << 1;
-    QTest::newRow("right click in full screen") << true << int(Qt::RightButton) << 1;
-    QTest::newRow("middle click in full screen") << true << int(Qt::MiddleButton) << 0;
-    QTest::newRow("left click in the page") << false << int(Qt::LeftButton) << 0;
+    QTest::newRow("left click in full screen") << true << int(Qt::LeftButton) << QList<int>{} << 1;
+    QTest::newRow("right click in full screen") << true << int(Qt::RightButton) << QList<int>{} << 1;
+    QTest::newRow("middle click in full screen") << true << int(Qt::MiddleButton) << QList<int>{} << 0;
+    QTest::newRow("left click in the page") << false << int(Qt::LeftButton) << QList<int>{} << 0;
+    QTest::newRow("Space, Enter, Page Down (foot pedal) take; A does not")
+        << false << 0 << QList<int>{Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_PageDown, Qt::Key_A} << 4;
 }
 
 void TestTakePhoto::clicksTakeOnlyInFullScreen()
 {
     QFETCH(bool, full);
     QFETCH(int, button);
+    QFETCH(QList<int>, keys);
     QFETCH(int, photos);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
@@ -702,7 +721,16 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen()
     page.startPNG();
     if (full)
         page.quanPing();
-    QTest::mouseClick(&page, Qt::MouseButton(button), Qt::NoModifier, QPoint(5, 300));
+    if (keys.isEmpty())
+        QTest::mouseClick(&page, Qt::MouseButton(button), Qt::NoModifier, QPoint(5, 300));
+    for (int key : keys) {
+        m_now += 1000;
+        QTest::keyClick(&page, Qt::Key(key));
+        // A pedal held down repeats its key, even past the guard: that takes nothing more.
+        m_now += 1000;
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(&page, &repeat);
+    }
     // One sure photograph afterwards: all earlier triggers have been served by then.
     m_now += 5000;
     page.take();
@@ -755,6 +783,94 @@ void TestTakePhoto::finishButtonAsksForProgress()
     QSignalSpy spy(&page, SIGNAL(finishPhoto()));
     QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("finishButton")), Qt::LeftButton);
     QCOMPARE(spy.count(), 1);
+}
+
+void TestTakePhoto::autoShotPhotographsEachNewSheetOnce_data()
+{
+    QTest::addColumn<bool>("autoShot");
+    QTest::addColumn<int>("photos");
+    QTest::newRow("auto shot on: both sheets once each") << true << 2;
+    QTest::newRow("auto shot off: the page only watches") << false << 0;
+}
+
+void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
+{
+    QFETCH(bool, autoShot);
+    QFETCH(int, photos);
+    // The desk plays at the test's clock: each step shows the desk as it is at that moment.
+    ScriptedDesk desk;
+    desk.wait(600).place(1).wait(1200).swap(2).wait(1200);
+    auto deskMs = std::make_shared<std::atomic<qint64>>(0);
+    auto backend = std::make_unique<FakeCameraBackend>(QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}});
+    backend->setFrameSource([desk, deskMs](QSize size) { return desk.frame(deskMs->load(), size); });
+    auto record = backend->record();
+    CameraComponent::setBackend(std::move(backend));
+
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    page.startPNG();
+    auto* box = page.findChild<QCheckBox*>(QStringLiteral("autoShotBox"));
+    QVERIFY(!box->isChecked());
+    if (autoShot)
+        box->click();
+    auto* video = page.findChild<QLabel*>(QStringLiteral("label"))->findChild<VideoOverlay*>();
+    QVERIFY(video);
+    const qint64 start = m_now;
+    for (qint64 t = 0; t <= desk.durationMs(); t += 150) {
+        *deskMs = t;
+        m_now = start + t;
+        // Two more frames: at least one drawn after the step.
+        const int shown = video->framesShown();
+        QTRY_VERIFY(video->framesShown() >= shown + 2);
+    }
+    QTRY_COMPARE(TakePhoto::capturedCount(), photos);
+    QCOMPARE(record->stillsCaptured.load(), photos);
+    QCOMPARE(jpegsIn(imageFolder()).size(), photos);
+    // The choice is remembered for the next start.
+    TakePhoto next;
+    QCOMPARE(next.findChild<QCheckBox*>(QStringLiteral("autoShotBox"))->isChecked(), autoShot);
+}
+
+void TestTakePhoto::failedStillIsTakenAgainThenMarked_data()
+{
+    QTest::addColumn<QImage>("still");
+    QTest::addColumn<int>("stills");
+    QTest::addColumn<QString>("warning");
+    const QImage sheet = ScriptedDesk::drawSheetOnDesk(QSize(1024, 768), 1);
+    QImage dark = sheet;
+    {
+        QPainter p(&dark);
+        p.fillRect(dark.rect(), QColor(0, 0, 0, 210));
+    }
+    QTest::newRow("good still: taken once, no mark") << sheet << 1 << QString();
+    QTest::newRow("dark every time: taken three times, handed over marked") << dark << 3 << QStringLiteral("光线过暗");
+}
+
+void TestTakePhoto::failedStillIsTakenAgainThenMarked()
+{
+    QFETCH(QImage, still);
+    QFETCH(int, stills);
+    QFETCH(QString, warning);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(still.save(&buffer, "JPG"));
+    auto record = installBackend({{kCamera, kCameraProduct}}, &bytes);
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
+    page.take();
+    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QVERIFY(!looksPressed(circle));
+    QCOMPARE(record->stillsCaptured.load(), stills);
+    // Nothing is dropped: one photograph, the best of the tries, with the reason on its cell.
+    QCOMPARE(jpegsIn(imageFolder()).size(), 1);
+    auto* cells = page.findChild<SliderImageList*>()->findChild<QListWidget*>();
+    QCOMPARE(cells->count(), 1);
+    QCOMPARE(cells->item(0)->toolTip(), warning);
 }
 
 QTEST_MAIN(TestTakePhoto)

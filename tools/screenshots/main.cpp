@@ -1,12 +1,15 @@
 // Walks the real client window through every screen and saves each one as a PNG, for the tour in the README:
-//   ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME]
+//   ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME | --auto-shot NAME]
 // Everything is reached the way a teacher reaches it: buttons found by object name and clicked, file choices given
-// through the import's own seam. With --first only the screen the window opens on is saved, as NAME.
+// through the import's own seam. With --first only the screen the window opens on is saved, as NAME. With --auto-shot
+// the home page's take button opens the capture page, auto shot is switched on, and once the camera's scripted desk
+// (AMBREL_CAMERA=desk) has had a sheet photographed hands-free, the page is saved as NAME while the next sheet settles.
 // scripts/screenshots.sh runs it against the service emulator's demo task, under Xvfb and in a process namespace of
 // its own (the window ends other copies of the program at start).
 
 #include "app/AmbrelClient.h"
 #include "app/ShutDownDialog.h"
+#include "widgets/CircleButton.h"
 #include "pages/PageFileDialog.h"
 
 #include "AnswerSheetImage.h"
@@ -17,6 +20,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -88,9 +92,9 @@ QWidget* findByClass(QObject* parent, const char* className)
     fail(QStringLiteral("no %1").arg(QLatin1String(className)));
 }
 
-void save(QWidget* widget, const QString& name)
+void save(QWidget* widget, const QString& name, int settleMs = 400)
 {
-    settle(400);
+    settle(settleMs);
     const QPixmap shot = widget->grab();
     const QString path = s_outputFolder + QLatin1Char('/') + name + QStringLiteral(".png");
     if (shot.isNull() || !shot.save(path))
@@ -237,6 +241,26 @@ void tour(AmbrelClient& window)
     save(&window, QStringLiteral("capture"));
 }
 
+// Hands-free capture of the scripted desk: a sheet photographed without a press, the next one settling.
+void autoShot(AmbrelClient& window, const QString& name)
+{
+    click(find<QAbstractButton>(findByClass(&window, "HomePage"), "pushButton"));
+    auto* capture = findByClass(&window, "TakePhoto");
+    if (!waitUntil([&] { return capture->isVisible(); }, 10000))
+        fail(QStringLiteral("the capture page did not show"));
+    auto* box = find<QCheckBox>(capture, "autoShotBox");
+    if (!box->isChecked())
+        click(box);
+    auto* counter = find<QLabel>(capture, "label_2");
+    if (!waitUntil([&] { return counter->text() == QLatin1String("1"); }, 30000))
+        fail(QStringLiteral("no sheet was photographed hands-free (the counter shows %1)").arg(counter->text()));
+    // Saved at once: the ring is full within the steady time.
+    auto* ring = find<CircleButton>(capture, "circle");
+    if (!waitUntil([&] { return ring->ringProgress() > 0.4; }, 20000))
+        fail(QStringLiteral("the next sheet did not settle"));
+    save(&window, name, 0);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -250,8 +274,15 @@ int main(int argc, char* argv[])
         first = arguments.at(firstAt + 1);
         arguments.erase(arguments.begin() + firstAt, arguments.begin() + firstAt + 2);
     }
+    QString autoShotName;
+    const int autoShotAt = arguments.indexOf(QStringLiteral("--auto-shot"));
+    if (autoShotAt >= 0 && autoShotAt + 1 < arguments.size()) {
+        autoShotName = arguments.at(autoShotAt + 1);
+        arguments.erase(arguments.begin() + autoShotAt, arguments.begin() + autoShotAt + 2);
+    }
     if (arguments.size() != 2)
-        fail(QStringLiteral("usage: ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME]"));
+        fail(QStringLiteral(
+            "usage: ambrel-screenshots OUTPUT_FOLDER LAUNCH_ARGUMENT [--first NAME | --auto-shot NAME]"));
     s_outputFolder = QDir(arguments.at(0)).absolutePath();
     QDir().mkpath(s_outputFolder);
 
@@ -265,7 +296,7 @@ int main(int argc, char* argv[])
     start->setInterval(50);
     QElapsedTimer sinceShow;
     sinceShow.start();
-    QObject::connect(start, &QTimer::timeout, [window, first, start, sinceShow] {
+    QObject::connect(start, &QTimer::timeout, [window, first, autoShotName, start, sinceShow] {
         if (QThread::currentThread()->loopLevel() > 1 || !window->isVisible()) {
             if (sinceShow.elapsed() > 20000)
                 fail(QStringLiteral("the window did not show"));
@@ -275,6 +306,8 @@ int main(int argc, char* argv[])
         if (!first.isEmpty()) {
             settle(1500);
             save(window, first);
+        } else if (!autoShotName.isEmpty()) {
+            autoShot(*window, autoShotName);
         } else {
             tour(*window);
         }

@@ -1,0 +1,173 @@
+#include "capture/TakePhoto.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QSettings>
+#include <QVBoxLayout>
+
+#include "capture/CameraComponent.h"
+#include "widgets/CircleButton.h"
+#include "widgets/SliderImageList.h"
+
+namespace {
+
+// A failed still is taken again at most this often.
+constexpr int kMaxRetakes = 2;
+const char kAutoShotKey[] = "capture/autoShot";
+const char kOrganization[] = "Ambrel";
+const char kApplication[] = "AmbrelClient";
+
+} // namespace
+
+void TakePhoto::setupHandsFree()
+{
+    autoShotBox = new QCheckBox(QStringLiteral("自动拍照"), this);
+    autoShotBox->setObjectName(QStringLiteral("autoShotBox"));
+    autoShotBox->setFixedWidth(78);
+    autoShotBox->setFocusPolicy(Qt::NoFocus);
+    autoShotBox->setToolTip(QStringLiteral("新的答题卡放稳后自动拍照"));
+    autoShotBox->setStyleSheet(
+        QStringLiteral("QCheckBox{font-size:13px;color:rgba(215,215,215,1);background:transparent;spacing:4px;}"
+                       "QCheckBox::indicator{width:11px;height:11px;border:1px solid rgba(215,215,215,1);"
+                       "border-radius:2px;background:transparent;}"
+                       "QCheckBox::indicator:checked{background:#FDBE38;border-color:#FDBE38;}"));
+    autoShotState = new QLabel(this);
+    autoShotState->setObjectName(QStringLiteral("autoShotState"));
+    autoShotState->setFixedWidth(78);
+    autoShotState->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    autoShotState->setWordWrap(true);
+    autoShotState->setStyleSheet(QStringLiteral("font-size:12px;color:rgba(253,190,56,1);background:transparent;"));
+    autoShotState->hide();
+    const int at = verticalLayout_2->indexOf(circle) + 1;
+    verticalLayout_2->insertWidget(at, autoShotBox);
+    verticalLayout_2->insertWidget(at + 1, autoShotState);
+
+    // Foot pedals and presenters send these keys; the page takes them, not a button that has the focus.
+    circle->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+    circle->setToolTip(QStringLiteral("拍照（空格键、回车键或翻页键）"));
+
+    connect(autoShotBox, &QCheckBox::toggled, this, [this](bool on) {
+        setAutoShot(on);
+        QSettings{QLatin1String(kOrganization), QLatin1String(kApplication)}.setValue(QLatin1String(kAutoShotKey), on);
+    });
+    const QSettings remembered{QLatin1String(kOrganization), QLatin1String(kApplication)};
+    autoShotBox->setChecked(remembered.value(QLatin1String(kAutoShotKey), false).toBool());
+}
+
+void TakePhoto::setAutoShot(bool on)
+{
+    if (autoShotBox->isChecked() != on) {
+        autoShotBox->setChecked(on);
+        return;
+    }
+    if (m_autoShotOn == on)
+        return;
+    m_autoShotOn = on;
+    m_autoShot.reset();
+    // Off, the live video is not looked at at all.
+    hSetPreviewFrameCallback(on ? &TakePhoto::onPreviewFrame : nullptr);
+    autoShotState->setVisible(on);
+    circle->setRingProgress(0);
+    showAutoShotState();
+}
+
+void TakePhoto::onPreviewFrame(int index, const QImage& frame)
+{
+    TakePhoto* page = currentPage();
+    if (page && page->m_autoShotOn && index == page->deviceIndex)
+        page->previewFrame(frame);
+}
+
+void TakePhoto::previewFrame(const QImage& frame)
+{
+    // The camera keeps playing while other pages are shown, and a stored image may stand in place of the video: the
+    // teacher is not placing sheets then.
+    if (!isVisible() || showingStill || !cameraOpen())
+        return;
+    const qint64 now = guardClockMs();
+    if (m_autoShot.step(AutoShot::reduce(frame), now)) {
+        // The same road as the button: the guard, the still, its check.
+        take();
+    }
+    circle->setRingProgress(m_autoShot.settleProgress(now));
+    showAutoShotState();
+}
+
+void TakePhoto::showAutoShotState()
+{
+    QString text;
+    switch (m_autoShot.state()) {
+    case AutoShot::State::Waiting:
+        text = QStringLiteral("等待放纸");
+        break;
+    case AutoShot::State::Moving:
+        text = QStringLiteral("检测到移动");
+        break;
+    case AutoShot::State::Settling:
+        text = QStringLiteral("保持不动…");
+        break;
+    case AutoShot::State::CoolDown:
+        text = QStringLiteral("已拍，请换纸");
+        break;
+    }
+    autoShotState->setText(text);
+}
+
+void TakePhoto::checkStill(const QByteArray& jpeg)
+{
+    const StillCheck::Result result = m_stillCheck.judge(jpeg);
+    if (m_heldStill.isEmpty() || StillCheck::better(result, m_heldResult)) {
+        m_heldStill = jpeg;
+        m_heldResult = result;
+    }
+    // Taken again only while no other still is on its way: that one may show the next sheet.
+    if (!result.passed() && m_retakes < kMaxRetakes && stillsPending() <= 1 && hStillTrigger(deviceIndex)) {
+        ++m_retakes;
+        ++stillsPending();
+        return;
+    }
+    flushHeldStill();
+}
+
+void TakePhoto::flushHeldStill()
+{
+    if (m_heldStill.isEmpty())
+        return;
+    const QByteArray jpeg = m_heldStill;
+    const StillCheck::Result result = m_heldResult;
+    m_heldStill.clear();
+    m_retakes = 0;
+    handOver(jpeg, result);
+}
+
+void TakePhoto::handOver(const QByteArray& jpeg, const StillCheck::Result& result)
+{
+    m_stillCheck.remember(result);
+    const int cells = sliderImageList->imageFiles().size();
+    saveStill(jpeg);
+    // Nothing is dropped: a still that failed every try is handed over, marked with the reason.
+    if (!result.passed() && sliderImageList->imageFiles().size() > cells)
+        sliderImageList->setWarning(sliderImageList->imageFiles().last(), StillCheck::reasonText(result.problem));
+}
+
+bool TakePhoto::isTakeKey(const QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_PageDown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TakePhoto::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The keys of a foot pedal reach the page without a click into it first.
+    setFocus(Qt::OtherFocusReason);
+}
