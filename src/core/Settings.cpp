@@ -11,6 +11,7 @@ struct Values
     QString uploadHost;
     QString logFile;
     QString camera;
+    QString instanceName;
 };
 
 QString fromEnvironment(const char* name, const QString& fallback)
@@ -44,6 +45,7 @@ Values read()
     v.uploadHost = fromEnvironment("AMBREL_UPLOAD_HOST", QString::fromUtf8(AMBREL_DEFAULT_UPLOAD_HOST));
     v.logFile = fromEnvironment("AMBREL_LOG_FILE", defaultLogFile());
     v.camera = fromEnvironment("AMBREL_CAMERA", QString::fromUtf8(AMBREL_DEFAULT_CAMERA));
+    v.instanceName = fromEnvironment("AMBREL_INSTANCE", QStringLiteral("AmbrelClient"));
     return v;
 }
 
@@ -73,6 +75,11 @@ QString Settings::logFile()
 QString Settings::camera()
 {
     return values().camera;
+}
+
+QString Settings::instanceName()
+{
+    return values().instanceName;
 }
 
 void Settings::reload()

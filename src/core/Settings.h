@@ -11,6 +11,9 @@ public:
     static QString uploadHost();
     static QString logFile();
     static QString camera();
+    // Names the channel through which a new start asks the running copy to hand over (AMBREL_INSTANCE): copies
+    // with different names never see each other (tests give each run its own).
+    static QString instanceName();
 
     // Re-read the environment (tests change it between cases).
     static void reload();

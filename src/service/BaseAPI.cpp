@@ -139,12 +139,33 @@ bool BaseAPI::lastStatusWasSuccess() const
     return m_lastStatusWasSuccess;
 }
 
+bool BaseAPI::lastRequestWentUnanswered() const
+{
+    return m_lastRequestWentUnanswered;
+}
+
 QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
 {
     m_lastStatusWasSuccess = false;
+    m_lastRequestWentUnanswered = false;
     // A reply cut by a bound carries whatever arrived before the abort; it must not count as an answer.
-    if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit}))
+    if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit})) {
+        m_lastRequestWentUnanswered = true;
         return QJsonObject();
+    }
+    if (!pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+        switch (pending->error()) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyNotFoundError:
+        case QNetworkReply::SslHandshakeFailedError:
+        case QNetworkReply::ProtocolUnknownError:
+            break;
+        default:
+            m_lastRequestWentUnanswered = true;
+        }
+    }
     m_lastStatusWasSuccess = isSuccessStatus(pending);
     return ServiceReplies::decode(pending->readAll());
 }

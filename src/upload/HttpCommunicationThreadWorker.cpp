@@ -1,7 +1,11 @@
 #include "service/HttpCommunicationThread.h"
 
+#include <memory>
+#include <vector>
+
 #include <QCoreApplication>
 
+#include "core/AppLog.h"
 #include "upload/CloudUploader.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -16,6 +20,32 @@ public:
     bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
     bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
     QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
+    UploadLoop::Announcement announce(const QString& taskId, const QString& key) override
+    {
+        UploadLoop::Announcement announcement;
+        switch (HttpCommunicationThread::announceAnswerImage(taskId, key, &announcement.reason)) {
+        case HttpCommunicationThread::Announcement::Taken:
+            announcement.outcome = UploadLoop::Announcement::Taken;
+            break;
+        case HttpCommunicationThread::Announcement::Refused:
+            announcement.outcome = UploadLoop::Announcement::Refused;
+            break;
+        case HttpCommunicationThread::Announcement::Unanswered:
+            announcement.outcome = UploadLoop::Announcement::Unanswered;
+            break;
+        case HttpCommunicationThread::Announcement::Failed:
+            announcement.outcome = UploadLoop::Announcement::Failed;
+            break;
+        }
+        return announcement;
+    }
+};
+
+// Another task of the same teacher whose images are still waiting: its own ledger and loop.
+struct OtherTask
+{
+    UploadLedger ledger;
+    std::unique_ptr<UploadLoop> loop;
 };
 
 // A service call in progress ends within its own time bound; the program does not wait that long on its way out.
@@ -63,5 +93,23 @@ void HttpCommunicationThread::run()
     // The launch values were set before start and do not change afterwards.
     UploadLoop loop(service, *m_cloudClient, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
-    loop.run();
+    if (!taskId.isEmpty())
+        loop.claimTask();
+    // Images the teacher queued under other tasks (the program was ended, or handed over to a start for another
+    // task) are finished too, each under its own task.
+    std::vector<std::unique_ptr<OtherTask>> others;
+    QList<UploadLoop*> alongside;
+    for (const QString& other : UploadLoop::otherTasksOf(uid, taskId)) {
+        auto task = std::make_unique<OtherTask>();
+        task->ledger.openForTask(other);
+        task->loop = std::make_unique<UploadLoop>(service, *m_cloudClient, clock, sleeper, task->ledger, uid, other);
+        task->loop->setKeepGoing([this] { return !isInterruptionRequested(); });
+        alongside << task->loop.get();
+        others.push_back(std::move(task));
+    }
+    AppLog::append(QStringLiteral("upload: worker running for task %1 and %2 other task(s)\n")
+                       .arg(taskId)
+                       .arg(others.size())
+                       .toUtf8());
+    loop.run(alongside);
 }

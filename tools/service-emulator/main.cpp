@@ -86,6 +86,9 @@ int main(int argc, char* argv[])
                         "delay:MS, hang:MS, status:HTTP, nonjson, array, empty, percent, drop, code[:CODE], nocode, "
                         "upload:STATUS, endless[:KB]. TIMES: how many requests (default: all)."),
          QStringLiteral("spec")},
+        {QStringLiteral("refuse-file"),
+         QStringLiteral("The store answers 413 to every upload of a file of this name (default: none)."),
+         QStringLiteral("name")},
         {QStringLiteral("quiet"), QStringLiteral("Do not print each request.")},
     });
     parser.process(app);
@@ -98,6 +101,7 @@ int main(int argc, char* argv[])
     options.storageDir = parser.value(QStringLiteral("storage"));
     options.acceptedUid = parser.value(QStringLiteral("uid"));
     options.acceptedToken = parser.value(QStringLiteral("token"));
+    options.refusedFileName = parser.value(QStringLiteral("refuse-file"));
     options.stepMs = 2000;
     if (!readInt(parser, QStringLiteral("step-ms"), 0, &options.stepMs))
         return fail(QStringLiteral("--step-ms needs a number of milliseconds"));
