@@ -59,7 +59,8 @@ bool UploadLedger::recordSending(const Identity& image, const QString& key, qint
     query.addBindValue(image.modifiedMs);
     query.addBindValue(key);
     query.addBindValue(keyMs);
-    query.addBindValue(digest);
+    // A null text would be bound as NULL: no digest is the empty one.
+    query.addBindValue(digest.isNull() ? QStringLiteral("") : digest);
     return exec(query, "record sending");
 }
 
