@@ -153,8 +153,10 @@ QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
         m_lastRequestWentUnanswered = true;
         return QJsonObject();
     }
-    if (!pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
-        switch (pending->error()) {
+    // A network error (below the HTTP ones) after the request could be sent: the answer, or part of it, was lost.
+    const QNetworkReply::NetworkError error = pending->error();
+    if (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) {
+        switch (error) {
         case QNetworkReply::ConnectionRefusedError:
         case QNetworkReply::HostNotFoundError:
         case QNetworkReply::ProxyConnectionRefusedError:
