@@ -87,18 +87,20 @@ bool HandOver::takeOver(const QString& workingFolder, const std::function<void()
     m_lockPath = lockPath;
     QElapsedTimer clock;
     clock.start();
-    if (m_server) {
-        // This process already serves the channel: there is no other copy to ask.
-    } else if (askRunningCopy()) {
+    bool handingOver = false;
+    if (!m_server && askRunningCopy()) {
+        handingOver = true;
         logLine(QStringLiteral("the running copy is handing over"));
     } else if (endOldCopy) {
-        // No copy answered (none runs, or one that does not speak this): the old rule.
+        // No copy answered (none runs, one that does not speak this, or this process serves the channel itself
+        // and there is no other copy to ask): the old rule.
         endOldCopy();
     }
     m_lock = std::make_unique<QLockFile>(lockPath);
     // Never taken for stale by its age: the copy holding it may run for days. A lock whose process is gone is.
     m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(m_lockTimeoutMs)) {
+    // A copy that hands over finishes its request first; one that was ended lets go at once.
+    if (!m_lock->tryLock(handingOver ? m_lockTimeoutMs : m_answerTimeoutMs)) {
         qint64 pid = 0;
         QString host;
         QString application;

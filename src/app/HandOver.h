@@ -24,9 +24,9 @@ public:
     ~HandOver() override;
 
     // Asks the running copy to hand over; calls endOldCopy when it does not answer within the answer time (or
-    // when none listens), then waits up to the lock time for the working folder's lock. True when this copy owns
-    // the folder from now on. Blocks the calling thread meanwhile (it runs before the window is shown). A process
-    // that listens already never asks itself.
+    // when none listens), then waits for the working folder's lock: up to the lock time for a copy that hands
+    // over, up to the answer time otherwise. True when this copy owns the folder from now on. Blocks the calling
+    // thread meanwhile (it runs before the window is shown). A process that listens already never asks itself.
     bool takeOver(const QString& workingFolder, const std::function<void()>& endOldCopy);
     // Listens for a later start's request; handOverRequested() follows one.
     bool listen();

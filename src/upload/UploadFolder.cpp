@@ -143,7 +143,7 @@ bool mayBeImage(const QString& path)
         return true; // unreadable now: judged when it can be read
     const QByteArray head = file.read(8);
     for (const QByteArray& signature :
-         {QByteArray("\xFF\xD8\xFF", 3), QByteArray("\x89PNG\r\n\x1A\n", 8), QByteArray("BM", 2)}) {
+         {QByteArray("\xFF\xD8", 2), QByteArray("\x89PNG\r\n\x1A\n", 8), QByteArray("BM", 2)}) {
         const int n = std::min(head.size(), signature.size());
         // Fewer bytes than the signature: still being written, or a tiny file that the settle guard waits for.
         if (head.left(n) == signature.left(n))
