@@ -100,7 +100,17 @@ bool HandOver::takeOver(const QString& workingFolder, const std::function<void()
     // Never taken for stale by its age: the copy holding it may run for days. A lock whose process is gone is.
     m_lock->setStaleLockTime(0);
     // A copy that hands over finishes its request first; one that was ended lets go at once.
-    if (!m_lock->tryLock(handingOver ? m_lockTimeoutMs : m_answerTimeoutMs)) {
+    bool locked = m_lock->tryLock(0);
+    qint64 holder = 0;
+    // Left by an ended copy whose process id this process has now (ids are reused, and each process namespace
+    // counts its own): nobody holds it.
+    if (!locked && m_lock->getLockInfo(&holder, nullptr, nullptr) && holder == QCoreApplication::applicationPid()) {
+        m_lock->removeStaleLockFile();
+        locked = m_lock->tryLock(0);
+    }
+    if (!locked)
+        locked = m_lock->tryLock(handingOver ? m_lockTimeoutMs : m_answerTimeoutMs);
+    if (!locked) {
         qint64 pid = 0;
         QString host;
         QString application;
