@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include <QFile>
 #include <QSqlQuery>
 #include <QThread>
 #include <QtTest>
@@ -19,6 +20,7 @@ private slots:
     void twoThreadsOpenAtOnce_data();
     void twoThreadsOpenAtOnce();
     void newerProgramsFileIsLeftAsItIs();
+    void brokenFileSetAsideOnceAndNeverUnderAnotherConnection();
 };
 
 void TestTaskDatabase::opensWhateverLiesThere_data()
@@ -67,6 +69,13 @@ public:
         query.prepare(QStringLiteral("INSERT INTO meta (name, value) VALUES (?, 'x')"));
         query.addBindValue(name);
         return exec(query, "mark");
+    }
+    // Moves everything from the write-ahead log into the file itself.
+    bool checkpoint()
+    {
+        QSqlQuery query(database());
+        query.prepare(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        return exec(query, "checkpoint");
     }
 };
 
@@ -150,6 +159,48 @@ void TestTaskDatabase::newerProgramsFileIsLeftAsItIs()
     QVERIFY(!older.open(path));
     QVERIFY(QFileInfo::exists(path));
     QVERIFY(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).isEmpty());
+}
+
+namespace {
+
+// Overwrites the start of the file, where SQLite keeps its header, so that it no longer reads as a database.
+bool spoilHeader(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.write(QByteArray(100, '\x5a')) == 100;
+}
+
+int setAsideCount(const QString& path)
+{
+    return QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).size();
+}
+
+} // namespace
+
+// A file that reads as no database while another connection of this process works with it is not moved away
+// under that connection; with none left it is set aside, but only once per run.
+void TestTaskDatabase::brokenFileSetAsideOnceAndNeverUnderAnotherConnection()
+{
+    ScopedWorkingDirectory dir;
+    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    {
+        MarkingDatabase working;
+        QVERIFY(working.open(path));
+        QVERIFY(working.checkpoint());
+        QVERIFY(spoilHeader(path));
+        TaskDatabase second;
+        QVERIFY(!second.open(path));
+        QCOMPARE(setAsideCount(path), 0);
+    }
+    TaskDatabase third;
+    QVERIFY(third.open(path));
+    QCOMPARE(setAsideCount(path), 1);
+    third.close();
+
+    QVERIFY(spoilHeader(path));
+    TaskDatabase fourth;
+    QVERIFY(!fourth.open(path));
+    QCOMPARE(setAsideCount(path), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTaskDatabase)
