@@ -1,6 +1,8 @@
 #include "app/AmbrelClient.h"
 
+#include "app/HandOver.h"
 #include "app/Housekeeping.h"
+#include "core/AppLog.h"
 #include "core/LaunchContext.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureTransport.h"
@@ -24,6 +26,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QPainter>
+#include <QPointer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -58,6 +61,15 @@ QString ownExecutableName()
 #endif
 }
 
+// One per process, living as long as the application object.
+HandOver* processHandOver()
+{
+    static QPointer<HandOver> handOver;
+    if (!handOver)
+        handOver = new HandOver(QCoreApplication::instance());
+    return handOver;
+}
+
 } // namespace
 
 AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainWindow(parent)
@@ -66,9 +78,15 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     setupUi();
 
     const qint64 ownProcessId = QCoreApplication::applicationPid();
+    bool ownsFolder = false;
     {
         Housekeeping housekeeping;
-        housekeeping.endOtherCopy(ownExecutableName(), ownProcessId);
+        // The running copy is asked to hand over; it is ended the old way only when it does not answer.
+        HandOver* handOver = processHandOver();
+        ownsFolder = handOver->takeOver(QDir::currentPath(),
+                                        [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
+        handOver->listen();
+        connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
         if (!housekeeping.isUpdaterRunning())
             housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
     }
@@ -101,7 +119,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     HttpCommunicationThread::setTaskId(context.taskId);
     HttpCommunicationThread::setToken(context.token);
     HttpCommunicationThread::setUid(context.uid);
-    if (!worker->isRunning())
+    // Without the folder's lock another copy still drains it: this one must not upload beside it.
+    if (ownsFolder && !worker->isRunning())
         worker->start(QThread::InheritPriority);
 
     const QString displayTitle = context.displayTitle();
@@ -378,6 +397,23 @@ void AmbrelClient::closeInterface()
         return;
     }
     shutDownApplication();
+}
+
+void AmbrelClient::handOverToNewStart()
+{
+    // The request in flight is finished and the worker's database closed before the folder is given up.
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    const auto finish = [] {
+        processHandOver()->release();
+        AppLog::write(QStringLiteral("hand-over: worker stopped, folder released, quitting"));
+        exitNow(0);
+    };
+    if (!worker->isRunning()) {
+        finish();
+        return;
+    }
+    connect(worker, &QThread::finished, this, finish);
+    worker->requestInterruption();
 }
 
 void AmbrelClient::errorMessage(const QString& str)

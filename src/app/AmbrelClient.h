@@ -62,6 +62,10 @@ public slots:
     void errorMessage(const QString& str);
     void shutDownApplication();
 
+private slots:
+    // A later start asked for the working folder: stop the worker, give the folder up, quit.
+    void handOverToNewStart();
+
 private:
     void setupUi();
     void showFirstPage();

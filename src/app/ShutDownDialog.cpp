@@ -151,12 +151,34 @@ int ShutDownDialog::countWaitingImages()
     // Before the folder is known, "." would be counted: nothing waits.
     if (m_taskId.isEmpty())
         return 0;
-    if (!m_ledger) {
-        m_ledger = std::make_unique<UploadLedger>();
-        m_ledger->openForTask(m_taskId);
+    if (m_ledgers.empty()) {
+        // The worker also finishes what the teacher queued under other tasks: the teacher waits for those too.
+        QStringList tasks{m_taskId};
+        tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_taskId);
+        for (const QString& task : tasks) {
+            auto ledger = std::make_unique<UploadLedger>();
+            ledger->openForTask(task);
+            m_ledgers.emplace_back(task, std::move(ledger));
+        }
     }
-    // What the worker has still to do, as it counts it.
-    return UploadLoop::waitingImages(UploadLoop::folderFor(m_taskId), *m_ledger);
+    // What the worker has still to do, as it counts it. Refused images stay in the folder but are not waited for:
+    // they are named instead.
+    int waiting = 0;
+    QStringList refused;
+    for (const auto& [task, ledger] : m_ledgers) {
+        const UploadLoop::QueueCounts counts = UploadLoop::queueCounts(UploadLoop::folderFor(task), *ledger);
+        waiting += counts.waiting;
+        refused += counts.refusedImages;
+    }
+    m_refusedText = refused.isEmpty()
+                        ? QString()
+                        : QStringLiteral("%1张照片未能上传：").arg(refused.size()) + refused.join(QStringLiteral("、"));
+    return waiting;
+}
+
+void ShutDownDialog::showEstimate(const QString& text)
+{
+    m_estimateLabel->setText(m_refusedText.isEmpty() ? text : m_refusedText);
 }
 
 bool ShutDownDialog::checkPending()
@@ -166,7 +188,7 @@ bool ShutDownDialog::checkPending()
     initialCount = countWaitingImages();
     if (initialCount > 0) {
         m_progressBar->setMaximum(initialCount);
-        m_estimateLabel->setText(QStringLiteral("  "));
+        showEstimate(QStringLiteral("  "));
         uploadPhase = true;
         showUploadTexts();
         followReach();
@@ -203,6 +225,7 @@ void ShutDownDialog::timerTimeout()
             // Out of range when images were added while waiting: the bar then keeps its position.
             m_progressBar->setValue(initialCount - remaining);
             setPercentage((initialCount - remaining) * 100 / initialCount);
+            showEstimate(QStringLiteral("  "));
             followReach();
         }
     } else {
@@ -237,7 +260,7 @@ void ShutDownDialog::showRecognitionTexts(const QString& estimate)
 {
     m_titleLabel->setText(QString::fromUtf8(kRecognitionTitle));
     m_subtitleLabel->setText(QString::fromUtf8(kRecognitionSubtitle));
-    m_estimateLabel->setText(estimate);
+    showEstimate(estimate);
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
 }

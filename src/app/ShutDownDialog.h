@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <QDialog>
 #include <QTimer>
@@ -55,6 +57,8 @@ private:
     // with it.
     void followReach();
     void setPercentage(int percent);
+    // Shows text under the bar, unless refused images are to be named there.
+    void showEstimate(const QString& text);
 
     QLabel* m_titleLabel = nullptr;
     QLabel* m_subtitleLabel = nullptr;
@@ -72,9 +76,11 @@ private:
     QTimer m_timer;
     // Empty until the image folder is known.
     QString m_taskId;
-    // The dialog's own connection to the task database, opened on first count: announced images whose file could
-    // not be deleted are no longer waiting.
-    std::unique_ptr<UploadLedger> m_ledger;
+    // The dialog's own connections to the databases of the task and of the teacher's other tasks with images
+    // waiting, opened on first count: announced images whose file could not be deleted are no longer waiting.
+    std::vector<std::pair<QString, std::unique_ptr<UploadLedger>>> m_ledgers;
+    // Names the refused images with their reasons; empty when there are none.
+    QString m_refusedText;
     // A service call waits in a local event loop where the next tick can already arrive.
     bool m_inTick = false;
 };

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSpacerItem>
+#include <QStorageInfo>
 #include <QThread>
 #include <QUuid>
 #include <QVBoxLayout>
@@ -22,6 +23,7 @@
 
 #include "capture/CameraComponent.h"
 #include "capture/CaptureMessages.h"
+#include "core/AppLog.h"
 #include "core/LaunchContext.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
@@ -52,12 +54,33 @@ struct CaptureState
     QString currentDir;
     QString taskFolder;
     std::function<qint64()> clock;
+    std::function<qint64(const QString&)> freeSpace;
+    // The low-disk warning is given once per run.
+    bool lowSpaceWarned = false;
 };
 
 CaptureState& capture()
 {
     static CaptureState s;
     return s;
+}
+
+// Below this much free space after a photograph the teacher is warned: a few dozen more still fit.
+constexpr qint64 kLowSpaceBytes = 200LL * 1024 * 1024;
+// Room kept free beyond the photograph itself, for the database and the log.
+constexpr qint64 kSpareBytes = 1024 * 1024;
+
+qint64 freeBytes(const QString& folder)
+{
+    if (capture().freeSpace)
+        return capture().freeSpace(folder);
+    QStorageInfo storage(folder);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
+void logLine(const QString& text)
+{
+    AppLog::write(QStringLiteral("capture: ") + text);
 }
 
 qint64 nowMs()
@@ -307,12 +330,8 @@ void TakePhoto::initTaskFolder(const QString& taskId)
     const QString preview = previewFolder();
     QDir().mkpath(folder);
     QDir().mkpath(preview);
-    // Earlier photographs of the task that are still waiting for upload get a preview too.
-    const QStringList names = QDir(folder).entryList(QDir::Files);
-    for (const QString& name : names) {
-        if (!QFileInfo::exists(preview + name))
-            UploadFolder::copyFile(folder + name, preview, name);
-    }
+    // The strip shows the previews saved with each photograph; the waiting originals are not copied again (they
+    // may be many and large, and this runs on the GUI thread).
     sliderImageList->loadFolder(preview);
 }
 
@@ -474,16 +493,46 @@ void TakePhoto::saveStill(const QByteArray& jpeg)
     // finds in the folder.
     const QString folder = imageFolder();
     const QString preview = previewFolder();
+    // A folder removed meanwhile is made again; only what cannot be made is a failure.
+    QDir().mkpath(folder);
     QDir().mkpath(preview);
     const QString uploadName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
     const QString previewName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
-    // Count only what reached the upload folder; a photograph that did not is not shown as taken either.
-    if (!UploadFolder::placeBytes(folder, uploadName, jpeg))
+    // Count only what reached the upload folder; a photograph that did not is not shown as taken either, and the
+    // teacher is told why.
+    const qint64 available = freeBytes(folder);
+    QString error;
+    QString cause;
+    if (!QFileInfo(folder).isDir()) {
+        cause = QStringLiteral("照片文件夹不存在且无法创建");
+    } else if (available >= 0 && available < jpeg.size() + kSpareBytes) {
+        cause = QStringLiteral("磁盘空间不足");
+    } else if (!QFileInfo(folder).isWritable()) {
+        cause = QStringLiteral("没有写入照片文件夹的权限");
+    } else if (!UploadFolder::placeBytes(folder, uploadName, jpeg, &error)) {
+        cause = QStringLiteral("写入照片文件失败（%1）").arg(error);
+    }
+    if (!cause.isEmpty()) {
+        logLine(QStringLiteral("photograph not saved in %1: %2 %3").arg(folder, cause, error));
+        CaptureMessages::information(
+            QStringLiteral("提示信息"),
+            QStringLiteral("照片未能保存：%1。\n%2").arg(cause, QDir::toNativeSeparators(folder)));
         return;
+    }
     ++capture().capturedCount;
     label_2->setText(QString::number(capture().capturedCount));
-    if (UploadFolder::placeBytes(preview, previewName, jpeg))
+    if (UploadFolder::placeBytes(preview, previewName, jpeg, &error))
         sliderImageList->addImage(preview + previewName);
+    else
+        logLine(QStringLiteral("preview not saved in %1: %2").arg(preview, error));
+    const qint64 left = available >= 0 ? available - jpeg.size() : -1;
+    if (left >= 0 && left < kLowSpaceBytes && !capture().lowSpaceWarned) {
+        capture().lowSpaceWarned = true;
+        logLine(QStringLiteral("low disk space: %1 bytes left in %2").arg(left).arg(folder));
+        CaptureMessages::information(
+            QStringLiteral("提示信息"),
+            QStringLiteral("磁盘剩余空间已不足 %1 MB，请尽快清理磁盘，否则照片将无法保存。").arg(left / (1024 * 1024)));
+    }
 }
 
 void TakePhoto::displayImage(const QString& filePath)
@@ -635,4 +684,11 @@ void TakePhoto::resetProcessState()
     s.stillsPending = 0;
     s.taskFolder.clear();
     s.clock = nullptr;
+    s.freeSpace = nullptr;
+    s.lowSpaceWarned = false;
+}
+
+void TakePhoto::setFreeSpaceProbe(std::function<qint64(const QString& folder)> probe)
+{
+    capture().freeSpace = std::move(probe);
 }

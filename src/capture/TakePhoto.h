@@ -49,6 +49,8 @@ public:
 
     // Milliseconds since the epoch as the take guard reads them; an empty function restores the system clock.
     static void setClock(std::function<qint64()> nowMs);
+    // Free bytes on the disk holding a folder (-1: unknown); an empty function restores the system's answer.
+    static void setFreeSpaceProbe(std::function<qint64(const QString& folder)> probe);
     // Stills saved since start, and whether the camera is open and playing (process-wide).
     static int capturedCount();
     static bool cameraOpen();

@@ -39,6 +39,7 @@ const Key kKeys[] = {
     {"log_file", defaultLogFile},
     {"camera", [] { return QString::fromUtf8(AMBREL_DEFAULT_CAMERA); }},
     {"ca_file", [] { return QString::fromUtf8(AMBREL_DEFAULT_CA_FILE); }},
+    {"instance", [] { return QStringLiteral("AmbrelClient"); }},
 };
 
 struct Entry
@@ -180,6 +181,11 @@ QString Settings::systemLocation()
 QString Settings::caFile()
 {
     return value(QStringLiteral("ca_file"));
+}
+
+QString Settings::instanceName()
+{
+    return value(QStringLiteral("instance"));
 }
 
 void Settings::reload()

@@ -24,6 +24,9 @@ public:
     static QString camera();
     // A PEM file of extra certificate authorities trusted besides the system's (empty: none).
     static QString caFile();
+    // Names the channel through which a new start asks the running copy to hand over (AMBREL_INSTANCE): copies
+    // with different names never see each other (tests give each run its own).
+    static QString instanceName();
 
     // Any known key by name; empty for an unknown one.
     static QString value(const QString& key);

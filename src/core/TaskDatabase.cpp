@@ -5,6 +5,11 @@
 
 #include <QAtomicInteger>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QMutex>
+#include <QRecursiveMutex>
+#include <QSet>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +24,26 @@
 namespace {
 
 QAtomicInteger<quint64> connectionCounter;
+
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteNotADatabase = 26;
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+// How long a file locked by another connection is waited for before this connection does without it.
+constexpr qint64 kBusyGiveUpMs = 120000;
+
+// The files this process has open, with the number of connections on each, and the files it has set aside.
+QRecursiveMutex openPathsMutex;
+QHash<QString, int>& openPaths()
+{
+    static QHash<QString, int> paths;
+    return paths;
+}
+QSet<QString>& setAsidePaths()
+{
+    static QSet<QString> paths;
+    return paths;
+}
 
 // One step per schema version: step i brings a database from version i to version i + 1. Append, never edit.
 const std::vector<std::vector<const char*>>& migrations()
@@ -35,6 +60,12 @@ const std::vector<std::vector<const char*>>& migrations()
         // 2 -> 3: the URL each downloaded file was fetched from, per folder below the task's save folder.
         {"CREATE TABLE IF NOT EXISTS url_file_names (folder TEXT NOT NULL, url TEXT NOT NULL, file_name TEXT NOT NULL, "
          "PRIMARY KEY (folder, url), UNIQUE (folder, file_name))"},
+        // 3 -> 4: per image a digest of its bytes (a file of the same name, size and time with other bytes is
+        // another sheet), the announcements made without a clear answer, and why it was refused (empty: it was
+        // not). State -1 marks an image refused before it was ever sent.
+        {"ALTER TABLE upload_image ADD COLUMN digest TEXT NOT NULL DEFAULT ''",
+         "ALTER TABLE upload_image ADD COLUMN attempts INTEGER NOT NULL DEFAULT 0",
+         "ALTER TABLE upload_image ADD COLUMN refused TEXT NOT NULL DEFAULT ''"},
     };
     return steps;
 }
@@ -95,11 +126,14 @@ bool TaskDatabase::open(const QString& filePath)
         logLine(QStringLiteral("cannot create %1").arg(info.absolutePath()));
         return false;
     }
-    // Another thread may be creating the same file right now: SQLite then briefly reports the half-written file as
-    // locked or as "not a database". Only a file that fails again and again is taken for broken.
     m_newerSchema = false;
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    QElapsedTimer busySince;
+    busySince.start();
+    int brokenAttempts = 0;
+    for (;;) {
+        m_lastError = Failure::None;
         if (openFile(filePath) && migrate()) {
+            registerOpen();
             return true;
         }
         close();
@@ -107,21 +141,74 @@ bool TaskDatabase::open(const QString& filePath)
         if (m_newerSchema) {
             return false;
         }
-        QThread::msleep(20UL << attempt);
+        // Another connection holds the write lock (another thread migrating, a backup tool): every attempt has
+        // already waited the busy timeout. Waited out, never a reason to throw the records away.
+        if (m_lastError == Failure::Busy) {
+            if (busySince.elapsed() < kBusyGiveUpMs) {
+                continue;
+            }
+            logLine(QStringLiteral("%1 stays locked by another connection; left as it is").arg(filePath));
+            return false;
+        }
+        // Another thread may be creating the same file right now: a half-made file may briefly read as no
+        // database. Only a file that fails again and again is taken for broken.
+        if (m_lastError == Failure::Broken && ++brokenAttempts < 5) {
+            QThread::msleep(20UL << brokenAttempts);
+            continue;
+        }
+        break;
     }
-    // Unreadable or not a database: keep it aside for inspection and start with an empty one.
+    if (m_lastError != Failure::Broken) {
+        return false;
+    }
+    // Set aside only a file SQLite itself calls corrupt or not a database, once per process and never while
+    // another connection of this process works with it: the worker and the wait dialog open the same file at
+    // start-up, and the one coming second must not move away the fresh file the first one just made.
+    QMutexLocker locker(&openPathsMutex);
+    const QString key = info.absoluteFilePath();
+    if (openFile(filePath) && migrate()) {
+        registerOpen();
+        return true;
+    }
+    close();
+    if (openPaths().value(key) > 0 || setAsidePaths().contains(key)) {
+        logLine(QStringLiteral("%1 is unreadable, already handled by another connection").arg(filePath));
+        return false;
+    }
+    setAsidePaths().insert(key);
     const QString aside = filePath + QStringLiteral(".broken-") + QString::number(QDateTime::currentMSecsSinceEpoch());
     for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
         if (QFile::exists(filePath + suffix) && !QFile::rename(filePath + suffix, aside + suffix)) {
             QFile::remove(filePath + suffix);
         }
     }
-    logLine(QStringLiteral("%1 was unreadable and is made anew").arg(filePath));
+    logLine(QStringLiteral("%1 was not a database and is made anew; the old file is kept as %2").arg(filePath, aside));
     if (openFile(filePath) && migrate()) {
+        registerOpen();
         return true;
     }
     close();
     return false;
+}
+
+void TaskDatabase::registerOpen()
+{
+    QMutexLocker locker(&openPathsMutex);
+    openPaths()[QFileInfo(m_filePath).absoluteFilePath()] += 1;
+    m_registered = true;
+}
+
+void TaskDatabase::noteFailure(const QSqlError& error)
+{
+    // SQLite's primary result codes (the low byte of an extended code).
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    if (code == kSqliteBusy || code == kSqliteLocked) {
+        m_lastError = Failure::Busy;
+    } else if (code == kSqliteCorrupt || code == kSqliteNotADatabase) {
+        m_lastError = Failure::Broken;
+    } else if (m_lastError == Failure::None) {
+        m_lastError = Failure::Other;
+    }
 }
 
 bool TaskDatabase::openFile(const QString& filePath)
@@ -134,14 +221,17 @@ bool TaskDatabase::openFile(const QString& filePath)
     db.setDatabaseName(filePath);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open()) {
+        noteFailure(db.lastError());
         logLine(QStringLiteral("cannot open %1: %2").arg(filePath, db.lastError().text()));
         return false;
     }
+
     QSqlQuery pragma(db);
     // WAL: readers on other threads never block the worker's writes; NORMAL sync is durable across a crash of
     // the program (only a power loss may drop the last transactions).
     if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
         !pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"))) {
+        noteFailure(pragma.lastError());
         logLine(QStringLiteral("cannot set up %1: %2").arg(filePath, pragma.lastError().text()));
         return false;
     }
@@ -163,6 +253,7 @@ bool TaskDatabase::migrate()
     QSqlQuery probe(db);
     // Reading the schema fails on a file that is not a database.
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+        noteFailure(probe.lastError());
         logLine(QStringLiteral("%1 is not a database: %2").arg(m_filePath, probe.lastError().text()));
         return false;
     }
@@ -173,6 +264,7 @@ bool TaskDatabase::migrate()
     for (;;) {
         QSqlQuery begin(db);
         if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+            noteFailure(begin.lastError());
             logLine(QStringLiteral("cannot begin migration: %1").arg(begin.lastError().text()));
             return false;
         }
@@ -193,6 +285,7 @@ bool TaskDatabase::migrate()
         for (const char* statement : migrations()[static_cast<size_t>(version)]) {
             QSqlQuery step(db);
             if (!step.exec(QLatin1String(statement))) {
+                noteFailure(step.lastError());
                 logLine(QStringLiteral("migration to %1 failed: %2").arg(version + 1).arg(step.lastError().text()));
                 ok = false;
                 break;
@@ -201,7 +294,12 @@ bool TaskDatabase::migrate()
         QSqlQuery mark(db);
         mark.prepare(QStringLiteral("INSERT OR REPLACE INTO meta (name, value) VALUES ('schema_version', ?)"));
         mark.addBindValue(QString::number(version + 1));
-        if (!ok || !mark.exec() || !QSqlQuery(db).exec(QStringLiteral("COMMIT"))) {
+        QSqlQuery commit(db);
+        if (ok && (!mark.exec() || !commit.exec(QStringLiteral("COMMIT")))) {
+            noteFailure(mark.lastError().isValid() ? mark.lastError() : commit.lastError());
+            ok = false;
+        }
+        if (!ok) {
             QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
             return false;
         }
@@ -212,6 +310,14 @@ void TaskDatabase::close()
 {
     if (m_connectionName.isEmpty()) {
         return;
+    }
+    if (m_registered) {
+        m_registered = false;
+        QMutexLocker locker(&openPathsMutex);
+        const QString key = QFileInfo(m_filePath).absoluteFilePath();
+        if (--openPaths()[key] <= 0) {
+            openPaths().remove(key);
+        }
     }
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);

@@ -3,6 +3,7 @@
 #include <QString>
 
 class QSqlDatabase;
+class QSqlError;
 class QSqlQuery;
 
 // The task's own database: one SQLite file in the task's save folder ("save/<taskId>/task.sqlite") that keeps what
@@ -10,9 +11,10 @@ class QSqlQuery;
 // connection after the thread and the file and removes it again when destroyed.
 //
 // The schema carries a version in the meta table; open() migrates step by step from the stored version to
-// currentSchemaVersion(). A file that cannot be opened or read as a database is moved aside and made anew: losing
-// the records costs at most a repeated upload, never a stop. A file whose schema is newer than this program's
-// (written by a later version) is left exactly as it is: open() returns false, and the caller goes on without it.
+// currentSchemaVersion(). A file SQLite calls corrupt or not a database is moved aside (once per process, and never
+// while another connection of this process has it open) and made anew; a file locked by another connection is waited
+// for, never discarded. A file whose schema is newer than this program's (written by a later version) is left
+// exactly as it is: open() returns false, and the caller goes on without it.
 class TaskDatabase
 {
 public:
@@ -42,12 +44,27 @@ protected:
     bool exec(QSqlQuery& query, const char* what) const;
 
 private:
+    enum class Failure
+    {
+        None,
+        Busy,
+        Broken,
+        Other,
+    };
+
     bool openFile(const QString& filePath);
     bool migrate();
+    void noteFailure(const QSqlError& error);
+    // Counts this connection among the process's working connections to its file.
+    void registerOpen();
 
     QString m_connectionName;
     QString m_filePath;
     // Set by migrate() when the file was written by a newer version of the program: it is neither migrated nor
     // taken for broken.
     bool m_newerSchema = false;
+    // Why the last attempt to open failed.
+    Failure m_lastError = Failure::None;
+    // Whether this connection counts among the process's working connections to its file.
+    bool m_registered = false;
 };

@@ -157,13 +157,35 @@ bool BaseAPI::lastDownloadStored() const
     return m_downloadStored;
 }
 
+bool BaseAPI::lastRequestWentUnanswered() const
+{
+    return m_lastRequestWentUnanswered;
+}
+
 QJsonObject BaseAPI::waitForJson(QNetworkReply* pending)
 {
     m_lastStatusWasSuccess = false;
+    m_lastRequestWentUnanswered = false;
     // A reply cut by a bound carries whatever arrived before the abort; it must not count as an answer.
     if (!waitForFinished(pending, Bounds{0, s_transferTimeout, ReplySizeLimit})) {
         logFailure(pending, true);
+        m_lastRequestWentUnanswered = true;
         return QJsonObject();
+    }
+    // A network error (below the HTTP ones) after the request could be sent: the answer, or part of it, was lost.
+    const QNetworkReply::NetworkError error = pending->error();
+    if (error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) {
+        switch (error) {
+        case QNetworkReply::ConnectionRefusedError:
+        case QNetworkReply::HostNotFoundError:
+        case QNetworkReply::ProxyConnectionRefusedError:
+        case QNetworkReply::ProxyNotFoundError:
+        case QNetworkReply::SslHandshakeFailedError:
+        case QNetworkReply::ProtocolUnknownError:
+            break;
+        default:
+            m_lastRequestWentUnanswered = true;
+        }
     }
     m_lastStatusWasSuccess = isSuccessStatus(pending);
     if (pending->error() != QNetworkReply::NoError || !m_lastStatusWasSuccess)

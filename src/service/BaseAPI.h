@@ -27,6 +27,9 @@ public:
     void post(QString url, const QByteArray& body, QJsonObject& result);
     // Whether the last get or post was answered with a 2xx status.
     bool lastStatusWasSuccess() const;
+    // Whether the last get or post went out but no answer came back (timed out, connection lost on the way): the
+    // server may have acted on it. False when it was answered or could not be sent (connection refused, no host).
+    bool lastRequestWentUnanswered() const;
     // Stores the body at filePath only when the whole reply arrived with a 2xx status within the deadline and the
     // size limit; otherwise filePath is left as it was, so a later attempt fetches it again.
     void download(QString url, QString filePath);
@@ -77,5 +80,6 @@ private:
     bool m_downloadOk = false;
     bool m_downloadStored = false;
     bool m_lastStatusWasSuccess = false;
+    bool m_lastRequestWentUnanswered = false;
     qint64 m_written = 0;
 };

@@ -184,12 +184,30 @@ bool HttpCommunicationThread::getUploadToken()
 
 bool HttpCommunicationThread::analyseAnswerImage(const QString& key)
 {
+    return announceAnswerImage(taskId, key) == Announcement::Taken;
+}
+
+HttpCommunicationThread::Announcement HttpCommunicationThread::announceAnswerImage(const QString& task,
+                                                                                   const QString& key, QString* reason)
+{
     BaseAPI api;
-    const QString text = RequestSigning::analyseText(uid, token, taskId, uploadDomain + key, timestamp());
+    const QString text = RequestSigning::analyseText(uid, token, task, uploadDomain + key, timestamp());
     // On success "data" is a boolean the client has no use for. A JSON body behind an error status (a proxy's
     // answer) is not the service taking the image.
     const QJsonObject result = postLogged(api, ANALYSE_PATH, text);
-    return accepted(result) && api.lastStatusWasSuccess();
+    if (result.isEmpty())
+        return api.lastRequestWentUnanswered() ? Announcement::Unanswered : Announcement::Failed;
+    const bool refused = ServiceReplies::code(result) != 0;
+    if (refused)
+        reportFailure(result);
+    if (!api.lastStatusWasSuccess())
+        return Announcement::Failed;
+    if (refused) {
+        if (reason)
+            *reason = ServiceReplies::desc(result);
+        return Announcement::Refused;
+    }
+    return Announcement::Taken;
 }
 
 bool HttpCommunicationThread::getPaperStatus()

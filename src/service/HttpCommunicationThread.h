@@ -27,6 +27,17 @@ public:
     static bool getUploadToken();
     // True only when the service took it: HTTP 2xx, a JSON object, "code" absent or 0.
     static bool analyseAnswerImage(const QString& key);
+
+    enum class Announcement
+    {
+        Taken,      // HTTP 2xx, a JSON object, "code" absent or 0
+        Refused,    // the service answered with a non-zero "code"; its "desc" is the reason
+        Unanswered, // sent, but no answer came back: the service may have taken it
+        Failed,     // not sent, or answered with something that is not the service's answer
+    };
+    // analyseAnswerImage for the image of any task of the teacher, telling how it ended; the refusal's "desc" goes
+    // to *reason.
+    static Announcement announceAnswerImage(const QString& taskId, const QString& key, QString* reason = nullptr);
     static bool getPaperStatus();
     static void getZeroProofreadStatus(int* proofreadImageCount, int* totalImageCount);
     static void getReplenishStudents(QList<ReplenishStudent>& students);

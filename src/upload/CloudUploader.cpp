@@ -142,12 +142,19 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         return UploadLoop::NotStored;
-    // The form upload answers {"hash":...,"key":...}. A 200 that does not name our key came from something else
-    // (a captive portal, a proxy's page) and stored nothing.
+    // The form upload answers {"hash":...,"key":...}, or whatever JSON body the upload policy asks for (a custom
+    // return body, a callback's answer), which need not name the key. A 200 that is no JSON object (a captive
+    // portal's page), names another key or reports an error came from something else and stored nothing.
     if (status.toInt() == UploadLoop::Stored) {
-        const QJsonObject body = QJsonDocument::fromJson(reply->readAll()).object();
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            return UploadLoop::Unconfirmed;
+        // The store's own failures say "error".
+        const QJsonObject body = document.object();
         const QJsonValue storedKey = body.value(QStringLiteral("key"));
-        if (!storedKey.isString() || storedKey.toString() != key)
+        if (body.contains(QStringLiteral("error")) ||
+            (!storedKey.isUndefined() && (!storedKey.isString() || storedKey.toString() != key)))
             return UploadLoop::Unconfirmed;
     }
     return status.toInt();

@@ -1,9 +1,12 @@
 #include "service/HttpCommunicationThread.h"
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 #include <QCoreApplication>
 
+#include "core/AppLog.h"
 #include "upload/CloudUploader.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -30,6 +33,32 @@ public:
         return noteReached(HttpCommunicationThread::analyseAnswerImage(key));
     }
     QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
+    UploadLoop::Announcement announce(const QString& taskId, const QString& key) override
+    {
+        UploadLoop::Announcement announcement;
+        switch (HttpCommunicationThread::announceAnswerImage(taskId, key, &announcement.reason)) {
+        case HttpCommunicationThread::Announcement::Taken:
+            announcement.outcome = UploadLoop::Announcement::Taken;
+            break;
+        case HttpCommunicationThread::Announcement::Refused:
+            announcement.outcome = UploadLoop::Announcement::Refused;
+            break;
+        case HttpCommunicationThread::Announcement::Unanswered:
+            announcement.outcome = UploadLoop::Announcement::Unanswered;
+            break;
+        case HttpCommunicationThread::Announcement::Failed:
+            announcement.outcome = UploadLoop::Announcement::Failed;
+            break;
+        }
+        return announcement;
+    }
+};
+
+// Another task of the same teacher whose images are still waiting: its own ledger and loop.
+struct OtherTask
+{
+    UploadLedger ledger;
+    std::unique_ptr<UploadLoop> loop;
 };
 
 // The object store as the worker uses it, noting whether it could be reached.
@@ -112,5 +141,21 @@ void HttpCommunicationThread::run()
     ReportingUploader store(*m_cloudClient);
     UploadLoop loop(service, store, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
-    loop.run();
+    if (!taskId.isEmpty())
+        loop.claimTask();
+    // Images the teacher queued under other tasks (the program was ended, or handed over to a start for another
+    // task) are finished too, each under its own task.
+    std::vector<std::unique_ptr<OtherTask>> others;
+    QList<UploadLoop*> alongside;
+    for (const QString& other : UploadLoop::otherTasksOf(uid, taskId)) {
+        auto task = std::make_unique<OtherTask>();
+        task->ledger.openForTask(other);
+        task->loop = std::make_unique<UploadLoop>(service, *m_cloudClient, clock, sleeper, task->ledger, uid, other);
+        task->loop->setKeepGoing([this] { return !isInterruptionRequested(); });
+        alongside << task->loop.get();
+        others.push_back(std::move(task));
+    }
+    AppLog::write(
+        QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(taskId).arg(others.size()));
+    loop.run(alongside);
 }

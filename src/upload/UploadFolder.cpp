@@ -1,5 +1,7 @@
 #include "upload/UploadFolder.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -131,6 +133,22 @@ bool isWholeImage(const QString& path)
     }
     if (head.startsWith("BM") && head.size() >= 6)
         return qFromLittleEndian<quint32>(head.constData() + 2) == quint64(size);
+    return false;
+}
+
+bool mayBeImage(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true; // unreadable now: judged when it can be read
+    const QByteArray head = file.read(8);
+    for (const QByteArray& signature :
+         {QByteArray("\xFF\xD8", 2), QByteArray("\x89PNG\r\n\x1A\n", 8), QByteArray("BM", 2)}) {
+        const int n = std::min(head.size(), signature.size());
+        // Fewer bytes than the signature: still being written, or a tiny file that the settle guard waits for.
+        if (head.left(n) == signature.left(n))
+            return true;
+    }
     return false;
 }
 

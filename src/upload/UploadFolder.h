@@ -28,6 +28,9 @@ bool isImageName(const QString& fileName);
 // marker, a PNG with its IEND chunk, a BMP is as long as its header says. Anything else counts as not whole.
 bool isWholeImage(const QString& path);
 
+// Whether the file's first bytes may start a JPEG, PNG or BMP (false only when they begin something else).
+bool mayBeImage(const QString& path);
+
 // Runs just before a finished file is renamed to its final path, with that path; an empty function removes it.
 // Tests put something in the way there to make the rename fail.
 void setBeforeRename(std::function<void(const QString& finalPath)> hook);

@@ -1,5 +1,7 @@
 #include "upload/UploadLedger.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
@@ -14,34 +16,106 @@ bool UploadLedger::openForTask(const QString& taskId)
     return open(QStringLiteral(":memory:"));
 }
 
+QString UploadLedger::digestOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
 UploadLedger::Entry UploadLedger::find(const Identity& image) const
 {
     Entry entry;
     QSqlQuery query(database());
-    query.prepare(
-        QStringLiteral("SELECT state, object_key FROM upload_image WHERE name = ? AND size = ? AND modified_ms = ?"));
+    query.prepare(QStringLiteral("SELECT state, object_key, digest, attempts, refused FROM upload_image "
+                                 "WHERE name = ? AND size = ? AND modified_ms = ?"));
     query.addBindValue(image.name);
     query.addBindValue(image.size);
     query.addBindValue(image.modifiedMs);
     if (exec(query, "find image") && query.next()) {
         entry.state = State(query.value(0).toInt());
         entry.key = query.value(1).toString();
+        entry.digest = query.value(2).toString();
+        entry.attempts = query.value(3).toInt();
+        entry.refusedReason = query.value(4).toString();
     }
     return entry;
 }
 
-bool UploadLedger::recordSending(const Identity& image, const QString& key, qint64 keyMs)
+bool UploadLedger::recordSending(const Identity& image, const QString& key, qint64 keyMs, const QString& digest)
 {
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("INSERT INTO upload_image (name, size, modified_ms, object_key, key_ms, state) "
-                                 "VALUES (?, ?, ?, ?, ?, 0) ON CONFLICT (name, size, modified_ms) DO UPDATE SET "
-                                 "object_key = excluded.object_key, key_ms = excluded.key_ms, state = 0"));
+    query.prepare(QStringLiteral(
+        "INSERT INTO upload_image (name, size, modified_ms, object_key, key_ms, state, digest, attempts, refused) "
+        "VALUES (?, ?, ?, ?, ?, 0, ?, 0, '') ON CONFLICT (name, size, modified_ms) DO UPDATE SET "
+        "object_key = excluded.object_key, key_ms = excluded.key_ms, state = 0, digest = excluded.digest, "
+        "attempts = 0, refused = ''"));
     query.addBindValue(image.name);
     query.addBindValue(image.size);
     query.addBindValue(image.modifiedMs);
     query.addBindValue(key);
     query.addBindValue(keyMs);
+    // A null text would be bound as NULL: no digest is the empty one.
+    query.addBindValue(digest.isNull() ? QStringLiteral("") : digest);
     return exec(query, "record sending");
+}
+
+int UploadLedger::countAttempt(const Identity& image)
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral(
+        "UPDATE upload_image SET attempts = attempts + 1 WHERE name = ? AND size = ? AND modified_ms = ?"));
+    query.addBindValue(image.name);
+    query.addBindValue(image.size);
+    query.addBindValue(image.modifiedMs);
+    exec(query, "count attempt");
+    return find(image).attempts;
+}
+
+bool UploadLedger::markRefused(const Identity& image, const QString& reason)
+{
+    QSqlQuery query(database());
+    query.prepare(
+        QStringLiteral("INSERT INTO upload_image (name, size, modified_ms, object_key, key_ms, state, refused) "
+                       "VALUES (?, ?, ?, '', 0, -1, ?) ON CONFLICT (name, size, modified_ms) DO UPDATE SET refused = "
+                       "excluded.refused"));
+    query.addBindValue(image.name);
+    query.addBindValue(image.size);
+    query.addBindValue(image.modifiedMs);
+    query.addBindValue(reason);
+    return exec(query, "mark refused");
+}
+
+bool UploadLedger::clearRefusal(const Identity& image)
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral(
+        "UPDATE upload_image SET refused = '', attempts = 0 WHERE name = ? AND size = ? AND modified_ms = ?"));
+    query.addBindValue(image.name);
+    query.addBindValue(image.size);
+    query.addBindValue(image.modifiedMs);
+    return exec(query, "clear refusal");
+}
+
+bool UploadLedger::setOwner(const QString& uid)
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO meta (name, value) VALUES ('uid', ?)"));
+    query.addBindValue(uid);
+    return exec(query, "set owner");
+}
+
+QString UploadLedger::owner() const
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("SELECT value FROM meta WHERE name = 'uid'"));
+    if (exec(query, "owner") && query.next())
+        return query.value(0).toString();
+    return QString();
 }
 
 bool UploadLedger::markStored(const Identity& image)
@@ -51,7 +125,7 @@ bool UploadLedger::markStored(const Identity& image)
 
 bool UploadLedger::markAnnounced(const Identity& image)
 {
-    return setState(image, State::Announced);
+    return setState(image, State::Announced) && clearRefusal(image);
 }
 
 bool UploadLedger::markDeleted(const Identity& image)

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "core/AppLog.h"
+#include "core/TaskDatabase.h"
 #include "upload/UploadFolder.h"
 
 namespace {
@@ -32,7 +33,30 @@ bool isUnchanged(const QString& path, const UploadLedger::Identity& image)
     return info.exists() && info.size() == image.size && info.lastModified().toMSecsSinceEpoch() == image.modifiedMs;
 }
 
+// The store's refusals that sending again will not heal: a 4xx other than a refused token.
+bool isRefusal(int code)
+{
+    return code >= 400 && code < 500 && code != UploadLoop::TokenRefused;
+}
+
+void logLine(const QString& text)
+{
+    AppLog::write(QStringLiteral("upload: ") + text);
+}
+
 } // namespace
+
+UploadLoop::Announcement UploadLoop::Service::announce(const QString&, const QString& key)
+{
+    Announcement announcement;
+    announcement.outcome = analyseAnswerImage(key) ? Announcement::Taken : Announcement::Failed;
+    return announcement;
+}
+
+QString UploadLoop::notAnImageReason()
+{
+    return QStringLiteral("不是图片文件");
+}
 
 qint64 UploadLoop::SystemClock::currentMSecsSinceEpoch()
 {
@@ -79,6 +103,11 @@ bool UploadLoop::keepGoing() const
 
 void UploadLoop::run()
 {
+    run({});
+}
+
+void UploadLoop::run(const QList<UploadLoop*>& alongside)
+{
     // Without a task the folder would be image/ itself and the keys would name no task: nothing to upload.
     if (m_taskId.isEmpty())
         return;
@@ -86,9 +115,41 @@ void UploadLoop::run()
         return;
     while (keepGoing()) {
         runPass();
-        if (m_nextPassDelayMs > 0 && keepGoing())
-            m_sleeper.sleep(m_nextPassDelayMs);
+        int delay = m_nextPassDelayMs;
+        for (UploadLoop* other : alongside) {
+            if (!keepGoing())
+                break;
+            other->runPass();
+            delay = std::min(delay, other->nextPassDelayMs());
+        }
+        if (delay > 0 && keepGoing())
+            m_sleeper.sleep(delay);
     }
+}
+
+void UploadLoop::claimTask()
+{
+    if (!m_uid.isEmpty() && m_ledger.owner() != m_uid)
+        m_ledger.setOwner(m_uid);
+}
+
+QStringList UploadLoop::otherTasksOf(const QString& uid, const QString& ownTaskId)
+{
+    QStringList tasks;
+    if (uid.isEmpty())
+        return tasks;
+    const QDir images(QDir::currentPath() + QStringLiteral("/image/"));
+    for (const QString& task : images.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (task == ownTaskId || UploadFolder::listImages(images.filePath(task)).isEmpty())
+            continue;
+        // Only a database that is there already: looking must not create one for a folder nobody queued.
+        if (!QFileInfo::exists(TaskDatabase::pathForTask(task)))
+            continue;
+        UploadLedger ledger;
+        if (ledger.open(TaskDatabase::pathForTask(task)) && ledger.owner() == uid)
+            tasks << task;
+    }
+    return tasks;
 }
 
 bool UploadLoop::acquireCredentials()
@@ -131,12 +192,24 @@ bool UploadLoop::secureConnectionFailing() const
 
 int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger)
 {
-    int waiting = 0;
+    return queueCounts(folder, ledger).waiting;
+}
+
+UploadLoop::QueueCounts UploadLoop::queueCounts(const QString& folder, const UploadLedger& ledger)
+{
+    QueueCounts counts;
     for (const QFileInfo& info : UploadFolder::listImages(folder)) {
-        if (info.size() > 0 && ledger.find(identityOf(info)).state != UploadLedger::State::Announced)
-            ++waiting;
+        if (info.size() == 0)
+            continue;
+        const UploadLedger::Entry entry = ledger.find(identityOf(info));
+        if (!entry.refusedReason.isEmpty()) {
+            ++counts.refused;
+            counts.refusedImages << info.fileName() + QStringLiteral("（") + entry.refusedReason + QStringLiteral("）");
+        } else if (entry.state != UploadLedger::State::Announced) {
+            ++counts.waiting;
+        }
     }
-    return waiting;
+    return counts;
 }
 
 qint64 UploadLoop::nextKeyMs()
@@ -197,10 +270,42 @@ int UploadLoop::runPass()
                 removeAnnounced(info.absoluteFilePath(), image);
             continue;
         }
+        // Waiting for its own next attempt.
+        const auto heldBack = m_heldBack.constFind(sig);
+        if (heldBack != m_heldBack.constEnd()) {
+            const qint64 wait = heldBack.value() - m_clock.currentMSecsSinceEpoch();
+            if (wait > 0) {
+                soonestSettle = soonestSettle < 0 ? wait : std::min(soonestSettle, wait);
+                continue;
+            }
+            m_heldBack.remove(sig);
+        }
+        if (m_refusedThisRun.contains(sig))
+            continue;
+
         UploadLedger::Entry known = m_ledger.find(image);
         // Its earlier copy was announced and deleted: this one is another sheet under the same name.
         if (known.state == UploadLedger::State::Deleted)
             known = UploadLedger::Entry();
+        // Same name, size and time as a recorded image, other bytes: another sheet, never announced or deleted
+        // for the one recorded.
+        if (known.state != UploadLedger::State::Unknown && !known.digest.isEmpty() &&
+            UploadLedger::digestOf(info.absoluteFilePath()) != known.digest) {
+            logOnce(info.absoluteFilePath(), QStringLiteral("other bytes than the image recorded, sent as a new one"));
+            known = UploadLedger::Entry();
+        }
+        // Refused in an earlier run: tried once more in this one.
+        if (!known.refusedReason.isEmpty()) {
+            logLine(QStringLiteral("refused earlier (%1), tried again: %2")
+                        .arg(known.refusedReason, info.absoluteFilePath()));
+            m_ledger.clearRefusal(image);
+            known.refusedReason.clear();
+        }
+        // No JPEG, PNG or BMP at all: nothing the service could read, refused before anything is sent.
+        if (known.state == UploadLedger::State::Unknown && !UploadFolder::mayBeImage(info.absoluteFilePath())) {
+            refuse(info.absoluteFilePath(), image, notAnImageReason());
+            continue;
+        }
 
         if (known.state == UploadLedger::State::Announced) {
             removeAnnounced(info.absoluteFilePath(), image);
@@ -241,7 +346,13 @@ int UploadLoop::runPass()
             break;
     }
 
-    for (QHash<QString, qint64>* seen : {&m_firstSeen, &m_undeleted}) {
+    for (auto it = m_refusedThisRun.begin(); it != m_refusedThisRun.end();) {
+        if (listed.contains(*it))
+            ++it;
+        else
+            it = m_refusedThisRun.erase(it);
+    }
+    for (QHash<QString, qint64>* seen : {&m_firstSeen, &m_undeleted, &m_heldBack}) {
         for (auto it = seen->begin(); it != seen->end();) {
             if (listed.contains(it.key()))
                 ++it;
@@ -265,17 +376,23 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
     const QString path = info.absoluteFilePath();
     // The key is recorded before the first byte leaves, so that after a crash the same file goes again under the
     // same key. A file known as sent may already be in the store under its key: a 614 then proves it is ours.
-    const auto recordFreshKey = [this, &image] {
+    // The digest is taken once, when the first key is recorded: it tells this sheet from a later file of the same
+    // name, size and time.
+    QString digest;
+    const auto recordFreshKey = [this, &image, &digest, &path] {
+        if (digest.isEmpty())
+            digest = UploadLedger::digestOf(path);
         const qint64 ms = nextKeyMs();
         const QString fresh = objectKey(m_uid, m_taskId, ms, image.name);
-        m_ledger.recordSending(image, fresh, ms);
+        m_ledger.recordSending(image, fresh, ms, digest);
         return fresh;
     };
-    bool mayBeStored = entry.state == UploadLedger::State::Sent;
+    bool mayBeStored = entry.state == UploadLedger::State::Sent && !entry.key.isEmpty();
     QString key = mayBeStored ? entry.key : recordFreshKey();
 
     bool refreshedAfterRefusal = false;
     bool foreignAgain = false;
+    int failures = 0;
     while (keepGoing()) {
         const QFileInfo before(path);
         if (!before.exists() || !before.isReadable())
@@ -338,7 +455,23 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             return Outcome::Skipped;
         }
 
+        // The store will not take this file (too large, refused by the upload policy): sending it again changes
+        // nothing, and the files behind it go on.
+        if (isRefusal(code)) {
+            refuse(path, image, QStringLiteral("存储服务拒收（HTTP %1）").arg(code));
+            return Outcome::Skipped;
+        }
+
         refreshedAfterRefusal = false;
+        // A failure of this file alone must not hold up the others for ever.
+        if (++failures >= m_intervals.failuresBeforeMovingOn) {
+            logLine(QStringLiteral("%1 failed uploads in a row (last answer %2), the next files go first: %3")
+                        .arg(failures)
+                        .arg(code)
+                        .arg(path));
+            holdBack(signature(image), m_intervals.backoffMaxMs);
+            return Outcome::Skipped;
+        }
         backOff();
     }
     return Outcome::LeavePass;
@@ -347,11 +480,40 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
 UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const UploadLedger::Identity& image,
                                                   const QString& key)
 {
-    // Until the service took the announcement the file stays: the next pass announces the same key again, without
+    // Until the service took the announcement the file stays: a later pass announces the same key again, without
     // sending the file again. The files behind it go on meanwhile.
-    if (!m_service.analyseAnswerImage(key)) {
+    const Announcement announcement = m_service.announce(m_taskId, key);
+    const QString sig = signature(image);
+    switch (announcement.outcome) {
+    case Announcement::Taken:
+        break;
+    case Announcement::Failed:
         backOff();
         return Outcome::Skipped;
+    case Announcement::Unanswered: {
+        // It may have been taken: repeated with the same key, but at a pace a slow service can follow.
+        const int attempts = m_ledger.countAttempt(image);
+        const qint64 wait = std::min<qint64>(qint64(m_intervals.unansweredRepeatMs) << std::min(attempts - 1, 20),
+                                             m_intervals.unansweredRepeatMaxMs);
+        logLine(QStringLiteral("announcement %1 of %2 went unanswered, repeated in %3 s")
+                    .arg(attempts)
+                    .arg(key)
+                    .arg(wait / 1000));
+        holdBack(sig, wait);
+        return Outcome::Skipped;
+    }
+    case Announcement::Refused: {
+        const int attempts = m_ledger.countAttempt(image);
+        if (attempts >= m_intervals.announceRefusalsAllowed) {
+            refuse(path, image, announcement.reason.isEmpty() ? QStringLiteral("服务拒收") : announcement.reason);
+            return Outcome::Skipped;
+        }
+        logLine(QStringLiteral("announcement %1 of %2 refused (%3), tried again later")
+                    .arg(attempts)
+                    .arg(key, announcement.reason));
+        holdBack(sig, m_intervals.refusedAnnounceRetryMs);
+        return Outcome::Skipped;
+    }
     }
     m_backoffMs = 0;
     m_ledger.markAnnounced(image);
@@ -371,6 +533,18 @@ bool UploadLoop::removeAnnounced(const QString& path, const UploadLedger::Identi
     logOnce(path, QStringLiteral("announced image cannot be deleted"));
     m_undeleted.insert(sig, m_clock.currentMSecsSinceEpoch() + m_intervals.deleteRetryMs);
     return false;
+}
+
+void UploadLoop::holdBack(const QString& sig, qint64 ms)
+{
+    m_heldBack.insert(sig, m_clock.currentMSecsSinceEpoch() + ms);
+}
+
+void UploadLoop::refuse(const QString& path, const UploadLedger::Identity& image, const QString& reason)
+{
+    m_ledger.markRefused(image, reason);
+    m_refusedThisRun.insert(signature(image));
+    logLine(QStringLiteral("refused, kept in the folder and not sent again in this run (%1): %2").arg(reason, path));
 }
 
 void UploadLoop::backOff()

@@ -4,8 +4,10 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include "upload/UploadLedger.h"
 
@@ -54,6 +56,20 @@ public:
         virtual int putFile(const QString& uploadToken, const QString& key, const QString& localPath) = 0;
     };
 
+    // How an announcement ended.
+    struct Announcement
+    {
+        enum Outcome
+        {
+            Taken,
+            Refused,    // the service answered that it will not take it; reason holds its text
+            Unanswered, // sent, no answer came back: the service may have taken it
+            Failed,     // not sent, or no answer of the service's own (a proxy's error page)
+        };
+        Outcome outcome = Failed;
+        QString reason;
+    };
+
     // The two service calls the worker makes, and the credentials the token call leaves behind.
     class Service
     {
@@ -63,6 +79,9 @@ public:
         // True only when the service took the announcement.
         virtual bool analyseAnswerImage(const QString& key) = 0;
         virtual QString uploadToken() const = 0;
+        // The announcement of an image of the given task, telling how it ended. By default analyseAnswerImage,
+        // with any failure taken for one where nothing reached the service.
+        virtual Announcement announce(const QString& taskId, const QString& key);
     };
 
     struct Intervals
@@ -81,7 +100,32 @@ public:
         int settleMs = 30000;
         // An announced image whose file could not be deleted is tried again this often.
         int deleteRetryMs = 5000;
+        // An announcement that went unanswered may have been taken: repeated with the same key after this long,
+        // the interval doubling with each repeat up to the maximum.
+        int unansweredRepeatMs = 30000;
+        int unansweredRepeatMaxMs = 600000;
+        // An announcement the service refused is tried this many times in all, this far apart, before the image is
+        // marked refused.
+        int announceRefusalsAllowed = 3;
+        int refusedAnnounceRetryMs = 30000;
+        // Failed uploads of one file in a row before the files behind it get their turn; it is tried again after
+        // backoffMaxMs.
+        int failuresBeforeMovingOn = 10;
     };
+
+    // What the wait dialog shows of a task's folder.
+    struct QueueCounts
+    {
+        // Images still to send or announce.
+        int waiting = 0;
+        // Images the store or the service refused: kept in the folder, not waited for.
+        int refused = 0;
+        // "name（reason）" per refused image, in name order.
+        QStringList refusedImages;
+    };
+
+    // Why an image was refused before anything was sent.
+    static QString notAnImageReason();
 
     // The store's codes; any other value means "not stored".
     enum Code
@@ -135,8 +179,19 @@ public:
     static QString objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName);
 
     // The images in folder the worker has still to send or announce (what the wait dialog counts): announced
-    // images whose file could not be deleted and empty files are not counted.
+    // images whose file could not be deleted, refused images and empty files are not counted.
     static int waitingImages(const QString& folder, const UploadLedger& ledger);
+    static QueueCounts queueCounts(const QString& folder, const UploadLedger& ledger);
+
+    // The other tasks whose image folder holds images the teacher uid queued (their database names uid), so that
+    // one start finishes every task's uploads, not only the task it was opened for.
+    static QStringList otherTasksOf(const QString& uid, const QString& ownTaskId);
+    // Records in the ledger that the task's images are uid's.
+    void claimTask();
+
+    // Credentials, then passes over this loop's task and over the others' until keepGoing() turns false. The
+    // others share this loop's credentials and stop predicate.
+    void run(const QList<UploadLoop*>& alongside);
 
 private:
     enum class Outcome
@@ -152,6 +207,10 @@ private:
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
     qint64 nextKeyMs();
     void backOff();
+    // Leaves the file alone until the clock reaches now + ms.
+    void holdBack(const QString& sig, qint64 ms);
+    // Marks it refused in the ledger and for the rest of this run.
+    void refuse(const QString& path, const UploadLedger::Identity& image, const QString& reason);
     bool keepGoing() const;
     void logOnce(const QString& path, const QString& text);
 
@@ -175,4 +234,8 @@ private:
     QHash<QString, qint64> m_firstSeen;
     // Announced images whose file could not be deleted, and when to try again.
     QHash<QString, qint64> m_undeleted;
+    // Images waiting for their own next attempt (an unanswered announcement, a file that keeps failing), and when.
+    QHash<QString, qint64> m_heldBack;
+    // Images refused in this run: left alone until the next start.
+    QSet<QString> m_refusedThisRun;
 };

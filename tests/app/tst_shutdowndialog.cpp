@@ -51,6 +51,7 @@ private slots:
     void cleanup();
 
     void countsOnlyImageFiles();
+    void refusedImagesAreNamedAndOtherTasksCounted();
     void uploadPhaseFollowsTheFolder();
     void imagesAddedWhileWaitingKeepThePercentageInRange();
     void serviceCounts_data();
@@ -131,6 +132,40 @@ void TestShutDownDialog::countsOnlyImageFiles()
 
     QVERIFY(m_dialog->checkPending());
     QCOMPARE(bar(*m_dialog)->maximum(), 4);
+}
+
+// The teacher waits for what the worker still sends, the images queued under another of the teacher's tasks
+// included, but not for refused images: those are named with their reasons.
+void TestShutDownDialog::refusedImagesAreNamedAndOtherTasksCounted()
+{
+    addImages({"a.jpg", "b.jpg"});
+    const QString otherTask = m_work->filePath(QStringLiteral("image/T7/c.jpg"));
+    QVERIFY(TestUtils::writeFile(otherTask, QByteArrayLiteral("image bytes")));
+    QVERIFY(TestUtils::writeFile(m_work->filePath(QStringLiteral("image/T8/d.jpg")), QByteArrayLiteral("image bytes")));
+    {
+        UploadLedger ledger;
+        QVERIFY(ledger.openForTask(kTaskId));
+        const QFileInfo refused(imagePath(QStringLiteral("a.jpg")));
+        QVERIFY(ledger.markRefused({refused.fileName(), refused.size(), refused.lastModified().toMSecsSinceEpoch()},
+                                   QStringLiteral("不是图片文件")));
+        UploadLedger ofT7;
+        QVERIFY(ofT7.openForTask(QStringLiteral("T7")));
+        QVERIFY(ofT7.setOwner(QStringLiteral("u9")));
+        UploadLedger ofT8;
+        QVERIFY(ofT8.openForTask(QStringLiteral("T8")));
+        QVERIFY(ofT8.setOwner(QStringLiteral("another teacher")));
+    }
+
+    QVERIFY(m_dialog->checkPending());
+    QCOMPARE(bar(*m_dialog)->maximum(), 2);
+    QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral("1张照片未能上传：a.jpg（不是图片文件）"));
+
+    // The other task's image sent, b.jpg still waiting.
+    QVERIFY(QFile::remove(otherTask));
+    m_dialog->timerTimeout();
+    QVERIFY(m_dialog->isUploadPhase());
+    QCOMPARE(bar(*m_dialog)->value(), 1);
+    QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral("1张照片未能上传：a.jpg（不是图片文件）"));
 }
 
 void TestShutDownDialog::uploadPhaseFollowsTheFolder()

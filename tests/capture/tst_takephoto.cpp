@@ -23,6 +23,7 @@
 #include "capture/CaptureMessages.h"
 #include "capture/ScriptedDesk.h"
 #include "capture/VideoOverlay.h"
+#include "core/Settings.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
@@ -90,11 +91,13 @@ private slots:
     void stillModeIsWidestMjpegMode();
     void liveVideoFillsTheLabel();
     void stillLandsCompleteInBothFolders();
-    void failedHandOverIsNotCounted();
+    void failedSaveIsSaidAndNotCounted_data();
+    void failedSaveIsSaidAndNotCounted();
+    void lowDiskSpaceIsSaidOnce();
     void takeGuardAllowsOnePerSecond_data();
     void takeGuardAllowsOnePerSecond();
     void counterCountsThisRunWhileStripShowsTask();
-    void initCopiesWithoutOverwriting();
+    void initCopiesNothing();
     void takeWhileStillShownOnlyReturnsToVideo();
     void emptyLateOrTasklessStillSavesNothing_data();
     void emptyLateOrTasklessStillSavesNothing();
@@ -145,6 +148,8 @@ void TestTakePhoto::init()
     TakePhoto::resetProcessState();
     m_now = 1'700'000'000'000;
     TakePhoto::setClock([this] { return m_now; });
+    // Plenty of room whatever the machine's disk holds; the rows about a full disk say otherwise.
+    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
 }
 
@@ -407,8 +412,27 @@ void TestTakePhoto::stillLandsCompleteInBothFolders()
     QCOMPARE(strip->imageFiles(), QStringList{previewFolder() + QLatin1Char('/') + previews.first()});
 }
 
-void TestTakePhoto::failedHandOverIsNotCounted()
+void TestTakePhoto::failedSaveIsSaidAndNotCounted_data()
 {
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("said"); // in the message; empty: saved, nothing said
+
+    QTest::newRow("rename into the upload folder fails") << "rename"
+                                                         << "写入照片文件失败";
+    QTest::newRow("disk full") << "full"
+                               << "磁盘空间不足";
+    QTest::newRow("upload folder gone and cannot be made") << "gone"
+                                                           << "照片文件夹不存在且无法创建";
+    QTest::newRow("upload folder gone, made again") << "removed"
+                                                    << "";
+}
+
+// A photograph that cannot be saved is said, with its cause, and logged; counter and strip stay as they are and the
+// camera takes the next one once the cause is gone.
+void TestTakePhoto::failedSaveIsSaidAndNotCounted()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, said);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
     page.initTaskFolder(kTask);
@@ -416,28 +440,68 @@ void TestTakePhoto::failedHandOverIsNotCounted()
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
     auto* strip = page.findChild<SliderImageList*>();
-    // A folder in the way of the photograph's final name in the upload folder: the rename fails.
-    UploadFolder::setBeforeRename([](const QString& finalPath) {
-        if (!finalPath.contains(QStringLiteral("/preview/")))
-            QDir().mkpath(finalPath);
-    });
+    if (cause == "rename") {
+        // A folder in the way of the photograph's final name in the upload folder: the rename fails.
+        UploadFolder::setBeforeRename([](const QString& finalPath) {
+            if (!finalPath.contains(QStringLiteral("/preview/")))
+                QDir().mkpath(finalPath);
+        });
+    } else if (cause == "full") {
+        TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(100 * 1024); });
+    } else {
+        QVERIFY(QDir(imageFolder()).removeRecursively());
+        if (cause == "gone")
+            QVERIFY(TestUtils::writeFile(imageFolder(), "a file where the folder was"));
+    }
+    const QByteArray logBefore = TestUtils::readFile(Settings::logFile());
     page.take();
     QVERIFY(looksPressed(circle));
     QTRY_VERIFY(!looksPressed(circle));
     QCOMPARE(record->stillsCaptured.load(), 1);
+    if (said.isEmpty()) {
+        QCOMPARE(counter->text(), QStringLiteral("1"));
+        QCOMPARE(jpegsIn(imageFolder()).size(), 1);
+        QVERIFY(m_boxes.isEmpty());
+        return;
+    }
     QCOMPARE(TakePhoto::capturedCount(), 0);
     QCOMPARE(counter->text(), QStringLiteral("0"));
     QVERIFY(jpegsIn(imageFolder()).isEmpty());
     QVERIFY(jpegsIn(previewFolder()).isEmpty());
     QVERIFY(strip->imageFiles().isEmpty());
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes.first().text.contains(said), qPrintable(m_boxes.first().text));
+    QVERIFY(TestUtils::readFile(Settings::logFile()).mid(logBefore.size()).contains("photograph not saved"));
+    QVERIFY(TakePhoto::cameraOpen());
 
-    // With the way clear the next photograph is counted.
+    // With the cause gone the next photograph is counted.
     UploadFolder::setBeforeRename(nullptr);
+    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
+    QFile::remove(imageFolder());
     m_now += 1000;
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
     QCOMPARE(strip->imageFiles().size(), 1);
+}
+
+// Free space running low is said once, while the photographs are still saved and counted.
+void TestTakePhoto::lowDiskSpaceIsSaidOnce()
+{
+    installBackend({{kCamera, kCameraProduct}});
+    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(50) * 1024 * 1024; });
+    TakePhoto page;
+    page.initTaskFolder(kTask);
+    page.startPNG();
+    auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
+    page.take();
+    QTRY_COMPARE(counter->text(), QStringLiteral("1"));
+    m_now += 1000;
+    page.take();
+    QTRY_COMPARE(counter->text(), QStringLiteral("2"));
+    QCOMPARE(jpegsIn(imageFolder()).size(), 2);
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY2(m_boxes.first().text.contains(QStringLiteral("磁盘剩余空间已不足")), qPrintable(m_boxes.first().text));
 }
 
 void TestTakePhoto::takeGuardAllowsOnePerSecond_data()
@@ -475,15 +539,17 @@ void TestTakePhoto::takeGuardAllowsOnePerSecond()
 
 void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
 {
-    // An earlier run left two previews, and one photograph still waiting for upload without a preview.
+    // An earlier run left two previews, and two photographs still waiting for upload (each saved with its
+    // preview under another name): the strip shows the previews, nothing is copied again.
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/a-old.jpg"), jpegBytes(40, 30)));
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/b-old.jpg"), jpegBytes(40, 30)));
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/c-waiting.jpg"), jpegBytes(40, 30)));
+    QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/d-waiting.jpg"), jpegBytes(40, 30)));
     TakePhoto page;
     page.initTaskFolder(kTask);
     auto* strip = page.findChild<SliderImageList*>();
-    QCOMPARE(strip->imageFiles().size(), 3);
-    QVERIFY(QFile::exists(previewFolder() + QStringLiteral("/c-waiting.jpg")));
+    QCOMPARE(strip->imageFiles().size(), 2);
+    QCOMPARE(jpegsIn(previewFolder()), (QStringList{"a-old.jpg", "b-old.jpg"}));
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
     QCOMPARE(counter->text(), QStringLiteral("0"));
 
@@ -493,21 +559,21 @@ void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
     m_now += 1000;
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("2"));
-    QCOMPARE(strip->imageFiles().size(), 5);
-    QCOMPARE(strip->findChild<QListWidget*>()->count(), 5);
+    QCOMPARE(strip->imageFiles().size(), 4);
+    QCOMPARE(strip->findChild<QListWidget*>()->count(), 4);
 }
 
-void TestTakePhoto::initCopiesWithoutOverwriting()
+void TestTakePhoto::initCopiesNothing()
 {
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/same.jpg"), "new content"));
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/same.jpg"), "kept content"));
-    QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/other.bmp"), "copied"));
+    QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/other.bmp"), "waiting"));
     TakePhoto page;
     page.initTaskFolder(kTask);
     QCOMPARE(TestUtils::readFile(previewFolder() + QStringLiteral("/same.jpg")), QByteArray("kept content"));
-    QCOMPARE(TestUtils::readFile(previewFolder() + QStringLiteral("/other.bmp")), QByteArray("copied"));
+    QCOMPARE(QDir(previewFolder()).entryList(QDir::Files), QStringList{"same.jpg"});
     // The originals stay for the upload worker.
-    QVERIFY(QFile::exists(imageFolder() + QStringLiteral("/other.bmp")));
+    QCOMPARE(TestUtils::readFile(imageFolder() + QStringLiteral("/other.bmp")), QByteArray("waiting"));
 }
 
 void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include <QFile>
 #include <QSqlQuery>
 #include <QThread>
 #include <QtTest>
@@ -16,8 +17,10 @@ class TestTaskDatabase : public QObject
 private slots:
     void opensWhateverLiesThere_data();
     void opensWhateverLiesThere();
-    void twoThreadsOpenANewFileAtOnce();
+    void twoThreadsOpenAtOnce_data();
+    void twoThreadsOpenAtOnce();
     void newerProgramsFileIsLeftAsItIs();
+    void brokenFileSetAsideOnceAndNeverUnderAnotherConnection();
 };
 
 void TestTaskDatabase::opensWhateverLiesThere_data()
@@ -54,28 +57,80 @@ void TestTaskDatabase::opensWhateverLiesThere()
     QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}), aside);
 }
 
-// The worker and the wait dialog open the task's database on their own threads at start-up: the one that comes
-// second must wait for the first one's migration, never take the half-made file for a broken one.
-void TestTaskDatabase::twoThreadsOpenANewFileAtOnce()
+namespace {
+
+// Writes a mark through its own connection, to see afterwards which file each connection wrote into.
+class MarkingDatabase : public TaskDatabase
 {
+public:
+    bool mark(const QString& name)
+    {
+        QSqlQuery query(database());
+        query.prepare(QStringLiteral("INSERT INTO meta (name, value) VALUES (?, 'x')"));
+        query.addBindValue(name);
+        return exec(query, "mark");
+    }
+    // Moves everything from the write-ahead log into the file itself.
+    bool checkpoint()
+    {
+        QSqlQuery query(database());
+        query.prepare(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        return exec(query, "checkpoint");
+    }
+};
+
+} // namespace
+
+void TestTaskDatabase::twoThreadsOpenAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("existing");
+    QTest::addColumn<int>("setAside");
+    QTest::newRow("no file yet") << QByteArray() << 0;
+    QTest::newRow("random bytes") << QByteArray(4096, '\x5a') << 1;
+}
+
+// The worker and the wait dialog open the task's database on their own threads at start-up: the one that comes
+// second must wait for the first one's migration, never take the half-made file for a broken one, and a broken
+// file is set aside once, never the fresh file the other connection has just made and written to.
+void TestTaskDatabase::twoThreadsOpenAtOnce()
+{
+    QFETCH(QByteArray, existing);
+    QFETCH(int, setAside);
     ScopedWorkingDirectory dir;
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 10; ++round) {
         const QString path = TaskDatabase::pathForTask(QStringLiteral("T%1").arg(round));
-        std::atomic<int> opened{0};
-        auto openIt = [&] {
-            TaskDatabase db;
-            if (db.open(path) && db.schemaVersion() == TaskDatabase::currentSchemaVersion())
-                ++opened;
+        if (!existing.isNull())
+            QVERIFY(TestUtils::writeFile(path, existing));
+        std::atomic<int> marked{0};
+        auto openIt = [&](const QString& name) {
+            return [&, name] {
+                MarkingDatabase db;
+                if (db.open(path) && db.schemaVersion() == TaskDatabase::currentSchemaVersion() && db.mark(name))
+                    ++marked;
+            };
         };
-        std::unique_ptr<QThread> first(QThread::create(openIt));
-        std::unique_ptr<QThread> second(QThread::create(openIt));
+        std::unique_ptr<QThread> first(QThread::create(openIt(QStringLiteral("first"))));
+        std::unique_ptr<QThread> second(QThread::create(openIt(QStringLiteral("second"))));
         first->start();
         second->start();
         QVERIFY(first->wait(20000));
         QVERIFY(second->wait(20000));
-        QCOMPARE(opened.load(), 2);
-        QVERIFY2(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).isEmpty(),
-                 qPrintable(path));
+        QCOMPARE(marked.load(), 2);
+        QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).size(), setAside);
+        // Both marks are in the file that stays.
+        TaskDatabase after;
+        QVERIFY(after.open(path));
+        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        raw.setDatabaseName(path);
+        QVERIFY(raw.open());
+        QSqlQuery query(raw);
+        QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM meta WHERE name IN ('first', 'second')")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 2);
+        query = QSqlQuery();
+        raw.close();
+        raw = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
     }
 }
 
@@ -104,6 +159,48 @@ void TestTaskDatabase::newerProgramsFileIsLeftAsItIs()
     QVERIFY(!older.open(path));
     QVERIFY(QFileInfo::exists(path));
     QVERIFY(QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).isEmpty());
+}
+
+namespace {
+
+// Overwrites the start of the file, where SQLite keeps its header, so that it no longer reads as a database.
+bool spoilHeader(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.write(QByteArray(100, '\x5a')) == 100;
+}
+
+int setAsideCount(const QString& path)
+{
+    return QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("*.broken-*")}).size();
+}
+
+} // namespace
+
+// A file that reads as no database while another connection of this process works with it is not moved away
+// under that connection; with none left it is set aside, but only once per run.
+void TestTaskDatabase::brokenFileSetAsideOnceAndNeverUnderAnotherConnection()
+{
+    ScopedWorkingDirectory dir;
+    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    {
+        MarkingDatabase working;
+        QVERIFY(working.open(path));
+        QVERIFY(working.checkpoint());
+        QVERIFY(spoilHeader(path));
+        TaskDatabase second;
+        QVERIFY(!second.open(path));
+        QCOMPARE(setAsideCount(path), 0);
+    }
+    TaskDatabase third;
+    QVERIFY(third.open(path));
+    QCOMPARE(setAsideCount(path), 1);
+    third.close();
+
+    QVERIFY(spoilHeader(path));
+    TaskDatabase fourth;
+    QVERIFY(!fourth.open(path));
+    QCOMPARE(setAsideCount(path), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTaskDatabase)

@@ -21,6 +21,8 @@
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;
 
+Q_DECLARE_METATYPE(HttpCommunicationThread::Announcement)
+
 namespace {
 
 const qint64 CLOCK = 1700000000123;
@@ -813,29 +815,46 @@ void TestServiceClient::nestedCallWhileWaiting()
 
 void TestServiceClient::analyseTellsWhetherTheServiceTookIt_data()
 {
-    QTest::addColumn<int>("fault"); // -1: none
+    using Announcement = HttpCommunicationThread::Announcement;
+    QTest::addColumn<int>("fault"); // -1: none; -2: the service is not running
     QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("taken");
+    QTest::addColumn<Announcement>("outcome");
     // What the log says about the exchange itself: empty when it went through.
     QTest::addColumn<QString>("failure");
-    QTest::newRow("code 0") << -1 << 0 << true << QString();
-    QTest::newRow("code missing") << int(Fault::CodeMissing) << 0 << true << QString();
-    QTest::newRow("code not 0") << int(Fault::CodeNonZero) << 40001 << false << QString();
+    QTest::newRow("code 0") << -1 << 0 << Announcement::Taken << QString();
+    QTest::newRow("code missing") << int(Fault::CodeMissing) << 0 << Announcement::Taken << QString();
+    QTest::newRow("code not 0: refused, with the service's text")
+        << int(Fault::CodeNonZero) << 40001 << Announcement::Refused << QString();
     QTest::newRow("HTTP 502 with a code 0 body")
-        << int(Fault::HttpStatus) << 502 << false << "server replied: Bad Gateway (HTTP status 502)";
-    QTest::newRow("not JSON") << int(Fault::NonJson) << 0 << false << QString();
-    QTest::newRow("connection dropped") << int(Fault::Drop) << 0 << false << "Connection closed (HTTP status 200)";
+        << int(Fault::HttpStatus) << 502 << Announcement::Failed << "server replied: Bad Gateway (HTTP status 502)";
+    QTest::newRow("not JSON") << int(Fault::NonJson) << 0 << Announcement::Failed << QString();
+    QTest::newRow("connection dropped before the body: may have been taken")
+        << int(Fault::Drop) << 0 << Announcement::Unanswered << "Connection closed (HTTP status 200)";
+    QTest::newRow("answered after the client gave up: may have been taken")
+        << int(Fault::Delay) << 3000 << Announcement::Unanswered
+        << "abandoned at its time or size limit (HTTP status none)";
+    QTest::newRow("service not running: nothing reached it")
+        << -2 << 0 << Announcement::Failed << "Connection refused (HTTP status none)";
 }
 
 void TestServiceClient::analyseTellsWhetherTheServiceTookIt()
 {
+    using Announcement = HttpCommunicationThread::Announcement;
     QFETCH(int, fault);
     QFETCH(int, value);
-    QFETCH(bool, taken);
+    QFETCH(Announcement, outcome);
     if (fault >= 0)
         server().addFault(Endpoint::Analyse, {Fault::Kind(fault), value, 1});
+    if (fault == int(Fault::Delay))
+        BaseAPI::setTransferTimeout(300);
+    if (fault == -2)
+        server().stop();
 
-    QCOMPARE(HttpCommunicationThread::analyseAnswerImage(QStringLiteral("paper/origin/teacher01/T7/3.jpg")), taken);
+    QString reason;
+    QCOMPARE(HttpCommunicationThread::announceAnswerImage(QStringLiteral("T7"),
+                                                          QStringLiteral("paper/origin/teacher01/T7/3.jpg"), &reason),
+             outcome);
+    QCOMPARE(reason.isEmpty(), outcome != Announcement::Refused);
 
     QFETCH(QString, failure);
     const QString log = QString::fromLocal8Bit(readLog());

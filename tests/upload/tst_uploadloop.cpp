@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QtTest>
 
 #include "TestUtils.h"
+#include "core/TaskDatabase.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -19,6 +21,12 @@ namespace {
 
 const QString kUid = QStringLiteral("u7");
 const QString kTask = QStringLiteral("t42");
+
+// Bytes that begin like a JPEG without being a whole one: taken for an image still being written.
+QByteArray sheet(const QByteArray& text)
+{
+    return QByteArray("\xFF\xD8\xFF", 3) + text;
+}
 
 struct Events
 {
@@ -122,6 +130,20 @@ public:
             duringAnalyse();
         return analyseResults.isEmpty() || analyseResults.takeFirst();
     }
+    // How announce() ends for a key; unset, analyseAnswerImage decides.
+    std::function<UploadLoop::Announcement(const QString& key)> answer;
+    QStringList tasks; // the task of every announcement
+    UploadLoop::Announcement announce(const QString& taskId, const QString& key) override
+    {
+        tasks << taskId;
+        if (!answer)
+            return UploadLoop::Service::announce(taskId, key);
+        m_events.list << QStringLiteral("analyse:") + key;
+        announced << key;
+        if (duringAnalyse)
+            duringAnalyse();
+        return answer(key);
+    }
     QString uploadToken() const override { return m_token; }
 
 private:
@@ -148,7 +170,7 @@ struct Rig
     }
 
     QString path(const QString& name) const { return loop.folder() + name; }
-    bool write(const QString& name, const QByteArray& bytes = QByteArray("image bytes"))
+    bool write(const QString& name, const QByteArray& bytes = sheet("image bytes"))
     {
         return TestUtils::writeFile(path(name), bytes);
     }
@@ -182,6 +204,14 @@ struct Rig
 QByteArray wholeImage(const char* format)
 {
     return TestUtils::encodedTestImage(40, 30, format);
+}
+
+UploadLoop::Announcement outcome(UploadLoop::Announcement::Outcome kind, const QString& reason = QString())
+{
+    UploadLoop::Announcement announcement;
+    announcement.outcome = kind;
+    announcement.reason = reason;
+    return announcement;
 }
 
 qint64 keyMs(const QString& key)
@@ -225,6 +255,11 @@ private slots:
     void lockedFileDoesNotBlock();
     void undeletableFileUploadedOnce();
     void deletedImageComingBackIsSentAgain();
+    void refusedImageDoesNotBlockTheOthers_data();
+    void refusedImageDoesNotBlockTheOthers();
+    void unansweredAnnouncementRepeatsAtAGrowingInterval();
+    void sameNameSizeAndTimeWithOtherBytesIsANewSheet();
+    void otherTasksOfTheSameTeacherAreFinished();
     void missingFolderIsCreated();
     void withoutTaskNothingIsUploaded();
 };
@@ -277,7 +312,7 @@ void TestUploadLoop::listing()
             f = f.mid(6);
             QVERIFY(rig.write(f, QByteArray()));
         } else {
-            QVERIFY(rig.write(f, f.toUtf8()));
+            QVERIFY(rig.write(f, sheet(f.toUtf8())));
         }
     }
     for (const QString& d : folders)
@@ -290,7 +325,7 @@ void TestUploadLoop::listing()
     for (int i = 0; i < uploaded.size(); ++i) {
         QVERIFY2(QRegularExpression(keyPattern(extensions[i])).match(rig.service.announced[i]).hasMatch(),
                  qPrintable(rig.service.announced[i]));
-        QCOMPARE(rig.uploader.attempts[i].bytes, uploaded[i].toUtf8());
+        QCOMPARE(rig.uploader.attempts[i].bytes, sheet(uploaded[i].toUtf8()));
         QVERIFY(!QFileInfo::exists(rig.path(uploaded[i])));
     }
     for (const QString& f : files)
@@ -489,7 +524,7 @@ void TestUploadLoop::wholeImagesGoAtOnce_data()
     QTest::newRow("BMP cut short") << "a.bmp" << bmp.left(bmp.size() - 100) << false;
     QTest::newRow("BMP longer than its header says") << "a.bmp" << bmp + QByteArray(64, '\0') << false;
     QTest::newRow("whole PNG named .jpg") << "a.jpg" << png << true;
-    QTest::newRow("not an image at all") << "a.jpg" << QByteArray("plain text") << false;
+    QTest::newRow("only the first bytes of a JPEG") << "a.jpg" << jpeg.left(2) << false;
 }
 
 // A whole image is sent in the pass that finds it, however fresh; one that is not whole waits until it has stayed
@@ -570,7 +605,7 @@ void TestUploadLoop::failingStoreBacksOffAndLosesNothing_data()
     QTest::addColumn<int>("code");
     QTest::newRow("server error") << 500;
     QTest::newRow("no answer at all") << int(UploadLoop::NotStored);
-    QTest::newRow("bad request") << 400;
+    QTest::newRow("bad gateway") << 502;
 }
 
 void TestUploadLoop::failingStoreBacksOffAndLosesNothing()
@@ -578,7 +613,7 @@ void TestUploadLoop::failingStoreBacksOffAndLosesNothing()
     QFETCH(int, code);
     Rig rig;
     for (const char* f : {"1.jpg", "2.jpg", "3.png"})
-        QVERIFY(rig.write(f, QByteArray(f)));
+        QVERIFY(rig.write(f, sheet(f)));
     rig.uploader.codes = QVector<int>(8, code).toList();
 
     rig.runPasses(1);
@@ -672,7 +707,7 @@ void TestUploadLoop::settleGuard()
 void TestUploadLoop::fileChangedWhileSentIsSentAgain()
 {
     Rig rig;
-    QVERIFY(rig.write("slow.jpg", "first half"));
+    QVERIFY(rig.write("slow.jpg", sheet("first half")));
     rig.uploader.during = [&](const QString& path) {
         if (rig.uploader.attempts.size() == 1) {
             QFile f(path);
@@ -684,7 +719,7 @@ void TestUploadLoop::fileChangedWhileSentIsSentAgain()
     rig.runPasses(2);
 
     QCOMPARE(rig.uploader.attempts.size(), 2);
-    QCOMPARE(rig.uploader.attempts[1].bytes, QByteArray("first half and the second half"));
+    QCOMPARE(rig.uploader.attempts[1].bytes, sheet("first half and the second half"));
     // Only the complete image is announced.
     QCOMPARE(rig.service.announced, QStringList{rig.uploader.attempts[1].key});
     QVERIFY(!QFileInfo::exists(rig.path("slow.jpg")));
@@ -751,7 +786,7 @@ void TestUploadLoop::lockedFileDoesNotBlock()
 void TestUploadLoop::undeletableFileUploadedOnce()
 {
     Rig rig;
-    QVERIFY(rig.write("stuck.jpg", "v1"));
+    QVERIFY(rig.write("stuck.jpg", sheet("v1")));
     QVERIFY(rig.write("other.jpg"));
     bool readOnly = true;
     int tries = 0;
@@ -774,12 +809,12 @@ void TestUploadLoop::undeletableFileUploadedOnce()
     QCOMPARE(tries, 2);
 
     // New contents at the same path are a new image.
-    QVERIFY(rig.write("stuck.jpg", "version two"));
+    QVERIFY(rig.write("stuck.jpg", sheet("version two")));
     readOnly = false;
     rig.loop.runPass();
     rig.loop.runPass();
     QCOMPARE(rig.puts(), (QStringList{"other.jpg", "stuck.jpg", "stuck.jpg"}));
-    QCOMPARE(rig.uploader.attempts.last().bytes, QByteArray("version two"));
+    QCOMPARE(rig.uploader.attempts.last().bytes, sheet("version two"));
     QVERIFY(!QFileInfo::exists(rig.path("stuck.jpg")));
     QCOMPARE(rig.service.announced.size(), 3);
 }
@@ -803,6 +838,200 @@ void TestUploadLoop::deletedImageComingBackIsSentAgain()
     QCOMPARE(rig.service.announced.size(), 2);
     QVERIFY(rig.service.announced.at(0) != rig.service.announced.at(1));
     QVERIFY(!QFileInfo::exists(rig.path("again.jpg")));
+}
+
+void TestUploadLoop::refusedImageDoesNotBlockTheOthers_data()
+{
+    QTest::addColumn<QByteArray>("bytes");    // of a.jpg, the first file of the three
+    QTest::addColumn<QList<int>>("codes");    // the store's answers, in order (200 once they run out)
+    QTest::addColumn<int>("serviceRefusals"); // announcements of a.jpg the service refuses before taking one
+    QTest::addColumn<int>("putsOfA");         // uploads of a.jpg until it is refused
+    QTest::addColumn<QString>("reason");
+
+    const QByteArray jpeg = wholeImage("JPG");
+    QTest::newRow("store answers 413 for that file") << jpeg << QList<int>{413} << 0 << 1 << "存储服务拒收（HTTP 413）";
+    QTest::newRow("store answers 400 for that file") << jpeg << QList<int>{400} << 0 << 1 << "存储服务拒收（HTTP 400）";
+    QTest::newRow("a text file named .jpg is refused before it is sent")
+        << QByteArray("plain text, no image") << QList<int>() << 0 << 0 << "不是图片文件";
+    QTest::newRow("service refuses the announcement every time") << jpeg << QList<int>() << 99 << 1 << "图片无法识别";
+    QTest::newRow("service refuses twice, then takes it") << jpeg << QList<int>() << 2 << 1 << "";
+}
+
+// A file the store or the service will not take is marked refused with the reason and kept; the files behind it
+// go on, it is not tried again in this run, the wait counts leave it out and name it, and a new start tries it once
+// more.
+void TestUploadLoop::refusedImageDoesNotBlockTheOthers()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<int>, codes);
+    QFETCH(int, serviceRefusals);
+    QFETCH(int, putsOfA);
+    QFETCH(QString, reason);
+
+    Rig rig;
+    QVERIFY(rig.write("a.jpg", bytes));
+    QVERIFY(rig.write("b.jpg", wholeImage("PNG")));
+    QVERIFY(rig.write("c.jpg", wholeImage("BMP")));
+    rig.uploader.codes = codes;
+    int refusals = 0;
+    rig.service.answer = [&](const QString& key) {
+        // a.jpg is the first file sent.
+        if (key == rig.uploader.attempts.first().key && refusals < serviceRefusals) {
+            ++refusals;
+            return outcome(UploadLoop::Announcement::Refused, QStringLiteral("图片无法识别"));
+        }
+        return outcome(UploadLoop::Announcement::Taken);
+    };
+
+    // Long enough for every retry the service's refusals allow.
+    QVERIFY(rig.loop.acquireCredentials());
+    for (int pass = 0; pass < 8; ++pass) {
+        rig.loop.runPass();
+        rig.clock.now += UploadLoop::Intervals().refusedAnnounceRetryMs;
+    }
+
+    QCOMPARE(rig.puts().count("a.jpg"), putsOfA);
+    QCOMPARE(rig.puts().count("b.jpg"), 1);
+    QCOMPARE(rig.puts().count("c.jpg"), 1);
+    QVERIFY(!QFileInfo::exists(rig.path("b.jpg")));
+    QVERIFY(!QFileInfo::exists(rig.path("c.jpg")));
+    // The store is not hammered: a refusal costs no back-off pause either.
+    QVERIFY(rig.sleeper.sleeps.isEmpty());
+    const UploadLoop::QueueCounts counts = UploadLoop::queueCounts(rig.loop.folder(), rig.ledger);
+    if (reason.isEmpty()) {
+        QVERIFY(!QFileInfo::exists(rig.path("a.jpg")));
+        QCOMPARE(rig.service.announced.size(), 3 + serviceRefusals);
+        QCOMPARE(counts.refused, 0);
+        return;
+    }
+    QCOMPARE(TestUtils::readFile(rig.path("a.jpg")), bytes);
+    QCOMPARE(counts.waiting, 0);
+    QCOMPARE(counts.refused, 1);
+    QCOMPARE(counts.refusedImages, QStringList{"a.jpg（" + reason + "）"});
+    const int announcementsOfA = rig.service.announced.size() - 2;
+    QCOMPARE(announcementsOfA, serviceRefusals ? UploadLoop::Intervals().announceRefusalsAllowed : 0);
+
+    // A new start tries it once more, under the same key when it was sent.
+    const QString keyOfA = putsOfA ? rig.uploader.attempts.first().key : QString();
+    rig.ledger.close();
+    Events events;
+    FakeUploader uploader(rig.clock, events);
+    FakeService service(events);
+    UploadLedger ledger;
+    QVERIFY(ledger.openForTask(kTask));
+    UploadLoop again(service, uploader, rig.clock, rig.sleeper, ledger, kUid, kTask, Rig::quickIntervals());
+    QVERIFY(again.acquireCredentials());
+    again.runPass();
+    if (bytes.startsWith("plain")) {
+        QVERIFY(uploader.attempts.isEmpty());
+        QVERIFY(QFileInfo::exists(rig.path("a.jpg")));
+        return;
+    }
+    QCOMPARE(uploader.attempts.size(), serviceRefusals ? 0 : 1);
+    if (!serviceRefusals)
+        QCOMPARE(uploader.attempts.first().key, keyOfA);
+    QCOMPARE(service.announced, QStringList{keyOfA});
+    QVERIFY(!QFileInfo::exists(rig.path("a.jpg")));
+}
+
+// The service acts on the announcement but answers after the client gave up: each repeat may be a second
+// announcement, so they follow at a growing interval under the same key, and are counted.
+void TestUploadLoop::unansweredAnnouncementRepeatsAtAGrowingInterval()
+{
+    Rig rig;
+    QVERIFY(rig.write("sheet.jpg", wholeImage("JPG")));
+    const qint64 timeoutMs = 30000;
+    QList<qint64> startedAt;
+    rig.service.duringAnalyse = [&] {
+        startedAt << rig.clock.now;
+        rig.clock.now += timeoutMs;
+    };
+    rig.service.answer = [](const QString&) { return outcome(UploadLoop::Announcement::Unanswered); };
+    const qint64 start = rig.clock.now;
+    rig.loop.setKeepGoing([&] { return rig.clock.now - start < 10 * 60 * 1000; });
+
+    rig.loop.run();
+
+    // Ten minutes: the first announcement and four repeats, 30 s, 1, 2 and 4 min after each timeout.
+    QCOMPARE(rig.puts(), QStringList{"sheet.jpg"});
+    QCOMPARE(rig.service.announced.size(), 5);
+    QCOMPARE(QSet<QString>(rig.service.announced.begin(), rig.service.announced.end()).size(), 1);
+    QList<qint64> gapsSeconds;
+    for (int i = 1; i < startedAt.size(); ++i)
+        gapsSeconds << (startedAt[i] - startedAt[i - 1] - timeoutMs + 500) / 1000;
+    QCOMPARE(gapsSeconds, (QList<qint64>{30, 60, 120, 240}));
+    QVERIFY(QFileInfo::exists(rig.path("sheet.jpg")));
+    QCOMPARE(rig.ledger
+                 .find({"sheet.jpg", QFileInfo(rig.path("sheet.jpg")).size(),
+                        QFileInfo(rig.path("sheet.jpg")).lastModified().toMSecsSinceEpoch()})
+                 .attempts,
+             5);
+    QCOMPARE(UploadLoop::waitingImages(rig.loop.folder(), rig.ledger), 1);
+}
+
+// A stored sheet whose announcement failed is replaced by another of the same name, size and time: the new one
+// is sent under a key of its own, never announced under the old key nor deleted unsent.
+void TestUploadLoop::sameNameSizeAndTimeWithOtherBytesIsANewSheet()
+{
+    Rig rig;
+    const QByteArray first = wholeImage("BMP");
+    QByteArray second = first;
+    second[second.size() - 1] = char(~second.at(second.size() - 1));
+    QVERIFY(rig.write("scan.bmp", first));
+    const QDateTime modified = QFileInfo(rig.path("scan.bmp")).lastModified();
+    rig.service.analyseResults = {false};
+    rig.runPasses(1);
+    QCOMPARE(rig.service.announced.size(), 1);
+
+    QVERIFY(rig.write("scan.bmp", second));
+    QVERIFY(TestUtils::setModified(rig.path("scan.bmp"), modified));
+    rig.loop.runPass();
+
+    QCOMPARE(rig.puts(), (QStringList{"scan.bmp", "scan.bmp"}));
+    QCOMPARE(rig.uploader.attempts.last().bytes, second);
+    QCOMPARE(rig.service.announced.size(), 2);
+    QCOMPARE(rig.service.announced.last(), rig.uploader.attempts.last().key);
+    QVERIFY(rig.uploader.attempts.first().key != rig.uploader.attempts.last().key);
+    QVERIFY(!QFileInfo::exists(rig.path("scan.bmp")));
+}
+
+// Images the same teacher queued under another task are uploaded under that task's key path, announced with that
+// task's id and deleted; another teacher's, and a folder nobody claimed, are left alone.
+void TestUploadLoop::otherTasksOfTheSameTeacherAreFinished()
+{
+    Rig rig;
+    rig.loop.claimTask();
+    const auto queue = [](const QString& task, const QString& owner) {
+        QVERIFY(TestUtils::writeFile(UploadLoop::folderFor(task) + "left.jpg", wholeImage("JPG")));
+        if (owner.isEmpty())
+            return;
+        UploadLedger ledger;
+        QVERIFY(ledger.openForTask(task));
+        QVERIFY(ledger.setOwner(owner));
+    };
+    queue("t1", kUid);
+    queue("t2", "someone else");
+    queue("t3", QString());
+
+    const QStringList others = UploadLoop::otherTasksOf(kUid, kTask);
+    QCOMPARE(others, QStringList{"t1"});
+    QVERIFY(!QFileInfo::exists(TaskDatabase::pathForTask("t3")));
+    UploadLedger ledgerOfT1;
+    QVERIFY(ledgerOfT1.openForTask("t1"));
+    QCOMPARE(UploadLoop::waitingImages(UploadLoop::folderFor("t1"), ledgerOfT1), 1);
+    UploadLoop t1(rig.service, rig.uploader, rig.clock, rig.sleeper, ledgerOfT1, kUid, "t1", Rig::quickIntervals());
+    QVERIFY(rig.write("own.jpg", wholeImage("PNG")));
+    rig.loop.setKeepGoing([&] { return rig.sleeper.sleeps.size() < 3; });
+    t1.setKeepGoing([&] { return rig.sleeper.sleeps.size() < 3; });
+
+    rig.loop.run({&t1});
+
+    QCOMPARE(rig.service.tasks, (QStringList{kTask, "t1"}));
+    QVERIFY(rig.service.announced.at(1).startsWith(QStringLiteral("paper/origin/%1/t1/").arg(kUid)));
+    QVERIFY(!QFileInfo::exists(UploadLoop::folderFor("t1") + "left.jpg"));
+    QVERIFY(QFileInfo::exists(UploadLoop::folderFor("t2") + "left.jpg"));
+    QVERIFY(QFileInfo::exists(UploadLoop::folderFor("t3") + "left.jpg"));
+    QCOMPARE(UploadLoop::waitingImages(UploadLoop::folderFor("t1"), ledgerOfT1), 0);
 }
 
 void TestUploadLoop::missingFolderIsCreated()

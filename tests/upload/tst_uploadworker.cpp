@@ -39,6 +39,12 @@ namespace {
 const QString kUid = QStringLiteral("u7");
 const QString kTask = QStringLiteral("t42");
 
+// Bytes that begin like a JPEG without being a whole one.
+QByteArray sheet(const QByteArray& text)
+{
+    return QByteArray("\xFF\xD8\xFF", 3) + text;
+}
+
 // Real time; remembers its last reading, or answers a fixed value when one is set.
 class RecordingClock : public UploadLoop::Clock
 {
@@ -228,7 +234,7 @@ void TestUploadWorker::edgeCases()
     Rig rig;
     QVERIFY(rig.emulator.isRunning());
     for (const QString& f : files)
-        QVERIFY(rig.write(f, "bytes of " + f.toUtf8()));
+        QVERIFY(rig.write(f, sheet("bytes of " + f.toUtf8())));
 
     rig.runPasses(2);
 
@@ -240,7 +246,7 @@ void TestUploadWorker::edgeCases()
                      .match(keys[i])
                      .hasMatch(),
                  qPrintable(keys[i]));
-        QCOMPARE(rig.emulator->objectBytes(keys[i]), "bytes of " + uploaded[i].toUtf8());
+        QCOMPARE(rig.emulator->objectBytes(keys[i]), sheet("bytes of " + uploaded[i].toUtf8()));
         QCOMPARE(rig.announcedUrls().value(i), rig.emulator.domain() + keys[i]);
         QVERIFY(!QFileInfo::exists(rig.path(uploaded[i])));
     }
@@ -252,16 +258,16 @@ void TestUploadWorker::edgeCases()
 void TestUploadWorker::nameOrderAndClockPerAttempt()
 {
     Rig rig;
-    QVERIFY(rig.write("b.png", "second"));
-    QVERIFY(rig.write("a.jpg", "first"));
+    QVERIFY(rig.write("b.png", sheet("second")));
+    QVERIFY(rig.write("a.jpg", sheet("first")));
 
     rig.runPasses(1);
 
     const QStringList keys = rig.emulator->storedKeys();
     QCOMPARE(keys.size(), 2);
     QCOMPARE(rig.uploader.files, (QStringList{"a.jpg", "b.png"}));
-    QCOMPARE(rig.emulator->objectBytes(keys[0]), QByteArray("first"));
-    QCOMPARE(rig.emulator->objectBytes(keys[1]), QByteArray("second"));
+    QCOMPARE(rig.emulator->objectBytes(keys[0]), sheet("first"));
+    QCOMPARE(rig.emulator->objectBytes(keys[1]), sheet("second"));
     QCOMPARE(keys[0], UploadLoop::objectKey(kUid, kTask, rig.uploader.readings[0], "a.jpg"));
     QCOMPARE(keys[1], UploadLoop::objectKey(kUid, kTask, rig.uploader.readings[1], "b.png"));
     // The first image was announced before the second was sent.
@@ -281,7 +287,7 @@ void TestUploadWorker::foreignObjectUnderTheKeyIsKept()
     rig.clock.fixed = 1700000000123;
     const QString key = UploadLoop::objectKey(kUid, kTask, rig.clock.fixed, "sheet.jpg");
     QVERIFY(rig.emulator->storeObject(key, "stored earlier"));
-    QVERIFY(rig.write("sheet.jpg", "this attempt"));
+    QVERIFY(rig.write("sheet.jpg", sheet("this attempt")));
 
     rig.runPasses(1);
 
@@ -290,7 +296,7 @@ void TestUploadWorker::foreignObjectUnderTheKeyIsKept()
     QCOMPARE(rig.emulator->uploads()[1].status, 200);
     const QString next = UploadLoop::objectKey(kUid, kTask, rig.clock.fixed + 1, "sheet.jpg");
     QCOMPARE(rig.emulator->objectBytes(key), QByteArray("stored earlier"));
-    QCOMPARE(rig.emulator->objectBytes(next), QByteArray("this attempt"));
+    QCOMPARE(rig.emulator->objectBytes(next), sheet("this attempt"));
     QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + next});
     QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
 }
@@ -307,7 +313,7 @@ void TestUploadWorker::serviceDownAtStartUp()
 {
     QFETCH(Fault, fault);
     Rig rig;
-    QVERIFY(rig.write("sheet.jpg", "x"));
+    QVERIFY(rig.write("sheet.jpg", sheet("x")));
     rig.emulator->addFault(Endpoint::UploadToken, fault);
 
     rig.runPasses(1);
@@ -326,7 +332,7 @@ void TestUploadWorker::serviceDownAtStartUp()
 void TestUploadWorker::tokenRefusedOnce()
 {
     Rig rig;
-    QVERIFY(rig.write("sheet.jpg", "x"));
+    QVERIFY(rig.write("sheet.jpg", sheet("x")));
     QVERIFY(rig.loop.acquireCredentials());
     // The token the worker holds has expired meanwhile.
     rig.emulator->revokeUploadTokens();
@@ -399,7 +405,7 @@ void TestUploadWorker::failingStoreRecovers()
     QFETCH(Fault, fault);
     Rig rig(shortIntervals(), 600);
     for (const char* f : {"1.jpg", "2.jpg", "3.jpg"})
-        QVERIFY(rig.write(f, QByteArray("image ") + f));
+        QVERIFY(rig.write(f, sheet(QByteArray("image ") + f)));
     rig.emulator->addFault(Endpoint::Upload, fault);
 
     rig.runPasses(1);
@@ -408,7 +414,7 @@ void TestUploadWorker::failingStoreRecovers()
     QCOMPARE(rig.sleeper.sleeps, (QList<int>{10, 20, 40, 80, 80}));
     const QStringList keys = rig.emulator->storedKeys();
     QCOMPARE(keys.size(), 3);
-    QCOMPARE(rig.emulator->objectBytes(keys[2]), QByteArray("image 3.jpg"));
+    QCOMPARE(rig.emulator->objectBytes(keys[2]), sheet("image 3.jpg"));
     QStringList announced = rig.announcedUrls();
     QCOMPARE(announced.size(), 3);
     announced.removeDuplicates();
@@ -420,7 +426,7 @@ void TestUploadWorker::vanishedFileDoesNotBlock()
 {
     Rig rig;
     for (const char* f : {"a.jpg", "b.jpg", "c.jpg"})
-        QVERIFY(rig.write(f, f));
+        QVERIFY(rig.write(f, sheet(f)));
     // b.jpg is taken away by someone else while a.jpg is being sent.
     rig.uploader.before = [&](const QString& path) {
         if (path.endsWith("a.jpg"))
@@ -437,7 +443,7 @@ void TestUploadWorker::vanishedFileDoesNotBlock()
 void TestUploadWorker::undeletableFileUploadedOnce()
 {
     Rig rig;
-    QVERIFY(rig.write("stuck.png", "stuck"));
+    QVERIFY(rig.write("stuck.png", sheet("stuck")));
     rig.loop.setRemoveFile([](const QString&) { return false; });
 
     rig.runPasses(5);
@@ -497,6 +503,7 @@ void TestUploadWorker::storeCodes_data()
     QTest::newRow("key exists") << "exists" << 614;
     QTest::newRow("200 with a captive portal's page") << "portal" << int(UploadLoop::Unconfirmed);
     QTest::newRow("200 not naming the key") << "nokey" << int(UploadLoop::Unconfirmed);
+    QTest::newRow("stored, the upload policy's return body names no key") << "returnbody" << 200;
     QTest::newRow("token refused") << "badtoken" << 401;
     QTest::newRow("server error") << "500" << 500;
     QTest::newRow("connection dropped") << "drop" << int(UploadLoop::NotStored);
@@ -521,6 +528,8 @@ void TestUploadWorker::storeCodes()
         token = "forged";
     else if (situation == "portal")
         rig.emulator->addFault(Endpoint::Upload, Fault{Fault::NonJson, 0, 1});
+    else if (situation == "returnbody")
+        rig.emulator->setCannedBody(Endpoint::Upload, R"({"name":"s.jpg","size":1})");
     else if (situation == "nokey")
         rig.emulator->addFault(Endpoint::Upload, Fault{Fault::UploadStatus, 200, 1});
     else if (situation == "500")

@@ -645,6 +645,10 @@ void ServiceEmulator::Private::handleUpload(const httplib::Request& req, httplib
         } else if (!fileSeen) {
             status = 400;
             reply = R"({"error":"file is required"})";
+        } else if (!options.refusedFileName.isEmpty() && upload.fileName == options.refusedFileName) {
+            // A file the store will never take, whatever the key or the token.
+            status = 413;
+            reply = R"({"error":"request entity too large"})";
         } else if (!validUploadTokens.contains(upload.token)) {
             status = 401;
             reply = R"({"error":"bad token"})";
@@ -662,8 +666,12 @@ void ServiceEmulator::Private::handleUpload(const httplib::Request& req, httplib
             } else {
                 objects.insert(upload.key, path);
                 keys.append(upload.key);
-                reply = compactJson(
-                    QJsonObject{{QStringLiteral("hash"), objectHash(path)}, {QStringLiteral("key"), upload.key}});
+                // A canned body stands for the upload policy's own return body.
+                if (canned.contains(Endpoint::Upload) && !canned.value(Endpoint::Upload).isData)
+                    reply = canned.value(Endpoint::Upload).body;
+                else
+                    reply = compactJson(
+                        QJsonObject{{QStringLiteral("hash"), objectHash(path)}, {QStringLiteral("key"), upload.key}});
             }
         }
     }
@@ -943,6 +951,12 @@ void ServiceEmulator::setStepMs(int ms)
         ++d->stepGeneration;
     }
     d->wake.notify_all();
+}
+
+void ServiceEmulator::setRefusedFileName(const QString& name)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->options.refusedFileName = name;
 }
 
 void ServiceEmulator::addFault(Endpoint endpoint, const Fault& fault)

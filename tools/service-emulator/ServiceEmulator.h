@@ -77,6 +77,7 @@ public:
         int stepMs = 0;           // > 0: a timer advances the analysis every stepMs; 0: only advance() does
         QString tlsCertFile;      // with tlsKeyFile (both PEM): serve HTTPS with this certificate instead of HTTP
         QString tlsKeyFile;
+        QString refusedFileName;  // the store answers 413 to every upload of a file of this name; empty: none
     };
 
     // One HTTP exchange, logged when the reply was decided (also for dropped and hung ones).
@@ -138,13 +139,15 @@ public:
     void setAcceptedUid(const QString& uid);
     void setDomainOverride(const QString& domain); // empty: back to the default
     void setStepMs(int ms);                        // starts, changes or (0) stops the analysis timer
+    void setRefusedFileName(const QString& name);  // see Options::refusedFileName
 
     // Fault injection.
     void addFault(Endpoint endpoint, const Fault& fault);
     void clearFaults(Endpoint endpoint);
     void clearAllFaults();
     // A canned reply replaces the simulation's answer for an endpoint until cleared; signature and token are still
-    // checked first. setCannedData answers {"code":0,"desc":"成功","data":data}; setCannedBody sends the bytes.
+    // checked first. setCannedData answers {"code":0,"desc":"成功","data":data}; setCannedBody sends the bytes. For the
+    // upload endpoint setCannedBody is the upload policy's return body: what a stored upload answers with.
     void setCannedData(Endpoint endpoint, const QJsonObject& data);
     void setCannedBody(Endpoint endpoint, const QByteArray& body, const QByteArray& contentType = "application/json");
     void clearCanned(Endpoint endpoint);

@@ -89,6 +89,9 @@ int main(int argc, char* argv[])
         {QStringLiteral("tls"),
          QStringLiteral("Serve HTTPS with this certificate and private key (two PEM files, given as --tls CERT KEY)."),
          QStringLiteral("CERT KEY")},
+        {QStringLiteral("refuse-file"),
+         QStringLiteral("The store answers 413 to every upload of a file of this name (default: none)."),
+         QStringLiteral("name")},
         {QStringLiteral("quiet"), QStringLiteral("Do not print each request.")},
     });
     // --tls takes two values, which the parser cannot: they are taken out before it sees the rest.
@@ -117,6 +120,7 @@ int main(int argc, char* argv[])
     options.tlsKeyFile = tlsKey;
     options.acceptedUid = parser.value(QStringLiteral("uid"));
     options.acceptedToken = parser.value(QStringLiteral("token"));
+    options.refusedFileName = parser.value(QStringLiteral("refuse-file"));
     options.stepMs = 2000;
     if (!readInt(parser, QStringLiteral("step-ms"), 0, &options.stepMs))
         return fail(QStringLiteral("--step-ms needs a number of milliseconds"));
