@@ -594,7 +594,7 @@ void TestUploadWorker::overHttps()
     Rig rig(shortIntervals(), 5000, options);
     QVERIFY(rig.emulator.isRunning());
     QVERIFY(rig.emulator.baseUrl().startsWith("https://127.0.0.1:"));
-    QVERIFY(rig.write("sheet.jpg", "answer sheet"));
+    QVERIFY(rig.write("sheet.jpg", sheet("answer sheet")));
     // Failed exchanges are retried after pauses: three of them end the test.
     rig.loop.setKeepGoing([&rig] { return rig.sleeper.sleeps.size() < 3; });
 
@@ -602,7 +602,7 @@ void TestUploadWorker::overHttps()
         rig.runPasses(1);
         const QStringList keys = rig.emulator->storedKeys();
         QCOMPARE(keys.size(), 1);
-        QCOMPARE(rig.emulator->objectBytes(keys[0]), QByteArray("answer sheet"));
+        QCOMPARE(rig.emulator->objectBytes(keys[0]), sheet("answer sheet"));
         QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + keys[0]});
         QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
         QVERIFY(!rig.loop.secureConnectionFailing());
@@ -621,7 +621,7 @@ void TestUploadWorker::overHttps()
     QVERIFY(rig.loop.secureConnectionFailing());
     QVERIFY(rig.emulator->requestLog().isEmpty());
     QVERIFY(rig.emulator->uploads().isEmpty());
-    QCOMPARE(TestUtils::readFile(rig.path("sheet.jpg")), QByteArray("answer sheet"));
+    QCOMPARE(TestUtils::readFile(rig.path("sheet.jpg")), sheet("answer sheet"));
 
     const QString written = QString::fromUtf8(TestUtils::readFile(log));
     const QString reason = QSslError(QSslError::SslError(refusal)).errorString();
