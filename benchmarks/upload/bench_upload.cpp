@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <sys/resource.h>
@@ -121,6 +122,18 @@ struct Setup
 
     ScopedWorkingDirectory cwd;
 };
+
+// Median and 90th percentile of the measured values, as counters: a mean hides a few long stalls among many short
+// round trips, or the other way round.
+void reportSpread(benchmark::State& state, std::vector<double> values, const std::string& unit)
+{
+    if (values.empty())
+        return;
+    std::sort(values.begin(), values.end());
+    state.counters["median_" + unit] = values[values.size() / 2];
+    state.counters["p90_" + unit] = values[values.size() * 9 / 10];
+    state.counters["max_" + unit] = values.back();
+}
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 2)
 {
@@ -281,13 +294,18 @@ void BM_StoreRoundTrip200KB(benchmark::State& state)
     UploadFolder::placeBytes(Setup::folder(), QStringLiteral("one.jpg"), QByteArray(200 * 1024, 's'));
     CloudUploader client(QUrl(emulator.uploadUrl()));
     qint64 serial = 0;
+    std::vector<double> walls;
     for (auto _ : state) {
         const QString key = QStringLiteral("paper/origin/bench/task1/%1.jpg").arg(++serial);
+        QElapsedTimer wall;
+        wall.start();
         if (client.putFile(HttpCommunicationThread::uploadToken, key, path) != 200) {
             state.SkipWithError("upload failed");
             break;
         }
+        walls.push_back(double(wall.nsecsElapsed()) / 1e6);
     }
+    reportSpread(state, walls, "ms");
 }
 
 void BM_AnalyseRoundTrip(benchmark::State& state)

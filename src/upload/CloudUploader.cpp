@@ -12,6 +12,7 @@
 #include <QNetworkRequest>
 
 #include "core/Settings.h"
+#include "upload/UploadSocket.h"
 
 namespace {
 
@@ -122,6 +123,9 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
 
     QNetworkRequest request(m_uploadUrl);
     request.setTransferTimeout(m_timeoutMs);
+    // The connection kept alive from the last upload, if any, is the one this request goes out on.
+    UploadSocket::sendWithoutDelay(
+        quint16(m_uploadUrl.port(m_uploadUrl.scheme() == QLatin1String("https") ? 443 : 80)));
     std::unique_ptr<QNetworkReply> reply(manager()->post(request, &multiPart));
     if (!reply->isFinished()) {
         QEventLoop loop;
