@@ -147,6 +147,14 @@ int ShutDownDialog::countWaitingImages()
     // Before the folder is known, "." would be counted: nothing waits.
     if (m_taskId.isEmpty())
         return 0;
+    // The running worker counts as it goes: a folder of thousands is not listed here on every tick. Its zero is
+    // checked by a listing, cheap for an empty folder, since an image that arrived during its last pass is not in
+    // its figure yet.
+    if (m_taskId == HttpCommunicationThread::getTaskId()) {
+        const int published = HttpCommunicationThread::waitingImages();
+        if (published > 0)
+            return published;
+    }
     if (!m_ledger) {
         m_ledger = std::make_unique<UploadLedger>();
         m_ledger->openForTask(m_taskId);

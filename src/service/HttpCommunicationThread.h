@@ -35,6 +35,10 @@ public:
 
     static void writeLog(const QString& first, const QString& second);
 
+    // The number of images of the task the running worker still has to send or announce, as of its last look; -1
+    // while no worker runs or before its first pass. Readable from any thread.
+    static int waitingImages();
+
     static QString uid;
     static QString token;
     static QString taskId;

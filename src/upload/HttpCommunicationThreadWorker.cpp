@@ -1,8 +1,11 @@
 #include "service/HttpCommunicationThread.h"
 
+#include <atomic>
+
 #include <QCoreApplication>
 
 #include "upload/CloudUploader.h"
+#include "upload/FolderWatchSleeper.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -20,6 +23,8 @@ public:
 
 // A service call in progress ends within its own time bound; the program does not wait that long on its way out.
 constexpr unsigned long kStopWaitMs = 3000;
+
+std::atomic<int> s_waitingImages{-1};
 
 } // namespace
 
@@ -43,6 +48,11 @@ HttpCommunicationThread* HttpCommunicationThread::getInstance()
     return instance;
 }
 
+int HttpCommunicationThread::waitingImages()
+{
+    return s_waitingImages.load();
+}
+
 HttpCommunicationThread::HttpCommunicationThread(QObject* parent) : QThread(parent), m_cloudClient(new CloudUploader())
 {
 }
@@ -55,7 +65,7 @@ HttpCommunicationThread::~HttpCommunicationThread()
 void HttpCommunicationThread::run()
 {
     UploadLoop::SystemClock clock;
-    UploadLoop::ThreadSleeper sleeper;
+    FolderWatchSleeper sleeper;
     ServiceCalls service;
     // The worker's own connection to the task database, opened and closed on this thread.
     UploadLedger ledger;
@@ -63,5 +73,7 @@ void HttpCommunicationThread::run()
     // The launch values were set before start and do not change afterwards.
     UploadLoop loop(service, *m_cloudClient, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
+    loop.setWaitingCountChanged([](int waiting) { s_waitingImages.store(waiting); });
     loop.run();
+    s_waitingImages.store(-1);
 }
