@@ -22,6 +22,7 @@
 #include "TestUtils.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/FolderWatchSleeper.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -93,7 +94,7 @@ protected:
     void run() override
     {
         UploadLoop::SystemClock clock;
-        UploadLoop::ThreadSleeper sleeper;
+        FolderWatchSleeper sleeper;
         ServiceCalls service;
         CloudUploader client(m_uploadUrl);
         UploadLedger ledger;
@@ -163,10 +164,9 @@ void BM_IdleWorkerCpu(benchmark::State& state)
     }
 }
 
-void BM_Throughput200x200KB(benchmark::State& state)
+// A folder that filled up while the worker was not running, emptied by a worker started on it.
+void drainFolder(benchmark::State& state, int count, const QByteArray& image)
 {
-    const int count = 200;
-    const QByteArray image = TestUtils::patternJpeg(200 * 1024, 1);
     for (auto _ : state) {
         Setup setup;
         const QSet<QString> before = threadIds();
@@ -174,13 +174,9 @@ void BM_Throughput200x200KB(benchmark::State& state)
         QSet<QString> emulatorThreads = threadIds();
         emulatorThreads.subtract(before);
 
-        // A folder that filled up while the worker was busy.
         for (int i = 0; i < count; ++i) {
-            const QString name = QStringLiteral("{%1}.jpg").arg(i, 4, 10, QLatin1Char('0'));
+            const QString name = QStringLiteral("{%1}.jpg").arg(i, 5, 10, QLatin1Char('0'));
             UploadFolder::placeBytes(Setup::folder(), name, image);
-            QFile file(Setup::folder() + name);
-            file.open(QIODevice::ReadWrite);
-            file.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
         }
 
         const double processBefore = processCpuSeconds();
@@ -190,7 +186,7 @@ void BM_Throughput200x200KB(benchmark::State& state)
         LoopThread worker{QUrl(emulator.uploadUrl())};
         worker.start();
         const bool done =
-            waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::Analyse) >= count; }, 120000, 20);
+            waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::Analyse) >= count; }, 600000, 20);
         const double seconds = timer.elapsed() / 1000.0;
         const double clientCpu =
             (processCpuSeconds() - processBefore) - (threadsCpuSeconds(emulatorThreads) - emulatorBefore);
@@ -224,6 +220,17 @@ void BM_Throughput200x200KB(benchmark::State& state)
             state.counters["ms_analyse_to_next_upload"] = double(analyseToUpload) / pairs;
         }
     }
+}
+
+void BM_Throughput200x200KB(benchmark::State& state)
+{
+    drainFolder(state, 200, TestUtils::patternJpeg(200 * 1024, 1));
+}
+
+// Many small images queued at start (a day's photographs of a camera without network).
+void BM_Drain5000Small(benchmark::State& state)
+{
+    drainFolder(state, 5000, TestUtils::patternJpeg(2 * 1024, 3));
 }
 
 void BM_RenameToArrivalLatency(benchmark::State& state)
@@ -325,6 +332,7 @@ BENCHMARK(BM_AnalyseRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 BENCHMARK(BM_IdleWorkerCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Throughput200x200KB)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenameToArrivalLatency)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Drain5000Small)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
