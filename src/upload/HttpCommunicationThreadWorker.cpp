@@ -8,6 +8,7 @@
 
 #include "core/AppLog.h"
 #include "upload/CloudUploader.h"
+#include "upload/FolderWatchSleeper.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -93,6 +94,8 @@ private:
 // A service call in progress ends within its own time bound; the program does not wait that long on its way out.
 constexpr unsigned long kStopWaitMs = 3000;
 
+std::atomic<int> s_waitingImages{-1};
+
 } // namespace
 
 HttpCommunicationThread* HttpCommunicationThread::instance = nullptr;
@@ -120,6 +123,11 @@ bool HttpCommunicationThread::isOutOfReach()
     return s_outOfReach;
 }
 
+int HttpCommunicationThread::waitingImages()
+{
+    return s_waitingImages.load();
+}
+
 HttpCommunicationThread::HttpCommunicationThread(QObject* parent) : QThread(parent), m_cloudClient(new CloudUploader())
 {
 }
@@ -132,7 +140,7 @@ HttpCommunicationThread::~HttpCommunicationThread()
 void HttpCommunicationThread::run()
 {
     UploadLoop::SystemClock clock;
-    UploadLoop::ThreadSleeper sleeper;
+    FolderWatchSleeper sleeper;
     ServiceCalls service;
     // The worker's own connection to the task database, opened and closed on this thread.
     UploadLedger ledger;
@@ -157,5 +165,7 @@ void HttpCommunicationThread::run()
     }
     AppLog::write(
         QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(taskId).arg(others.size()));
+    loop.setWaitingCountChanged([](int waiting) { s_waitingImages.store(waiting); });
     loop.run(alongside);
+    s_waitingImages.store(-1);
 }

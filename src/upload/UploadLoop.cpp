@@ -91,6 +91,11 @@ void UploadLoop::setRemoveFile(std::function<bool(const QString&)> removeFile)
     m_removeFile = std::move(removeFile);
 }
 
+void UploadLoop::setWaitingCountChanged(std::function<void(int)> waitingCountChanged)
+{
+    m_waitingCountChanged = std::move(waitingCountChanged);
+}
+
 void UploadLoop::setKeepGoing(std::function<bool()> keepGoing)
 {
     m_keepGoing = std::move(keepGoing);
@@ -123,7 +128,7 @@ void UploadLoop::run(const QList<UploadLoop*>& alongside)
             delay = std::min(delay, other->nextPassDelayMs());
         }
         if (delay > 0 && keepGoing())
-            m_sleeper.sleep(delay);
+            m_sleeper.waitForChange(folder(), delay);
     }
 }
 
@@ -242,6 +247,20 @@ int UploadLoop::runPass()
 
     const QFileInfoList entries = UploadFolder::listImages(path);
 
+    // Counted from the listing alone (sizes and times come with it): announced images the ledger still holds are
+    // found and let go of by this pass, and leave the count as they are reached.
+    int waiting = 0;
+    for (const QFileInfo& entry : entries) {
+        if (entry.size() > 0 && !m_undeleted.contains(signature(identityOf(entry))))
+            ++waiting;
+    }
+    const auto oneLessWaiting = [this, &waiting] {
+        if (m_waitingCountChanged && waiting > 0)
+            m_waitingCountChanged(--waiting);
+    };
+    if (m_waitingCountChanged)
+        m_waitingCountChanged(waiting);
+
     int announced = 0;
     qint64 soonestSettle = -1;
     QSet<QString> listed;
@@ -309,11 +328,14 @@ int UploadLoop::runPass()
 
         if (known.state == UploadLedger::State::Announced) {
             removeAnnounced(info.absoluteFilePath(), image);
+            oneLessWaiting();
             continue;
         }
         if (known.state == UploadLedger::State::Stored) {
-            if (announceAndDelete(info.absoluteFilePath(), image, known.key) == Outcome::Done)
+            if (announceAndDelete(info.absoluteFilePath(), image, known.key) == Outcome::Done) {
                 ++announced;
+                oneLessWaiting();
+            }
             continue;
         }
 
@@ -340,9 +362,10 @@ int UploadLoop::runPass()
         }
 
         const Outcome outcome = uploadOne(info, image, known);
-        if (outcome == Outcome::Done)
+        if (outcome == Outcome::Done) {
             ++announced;
-        else if (outcome == Outcome::LeavePass)
+            oneLessWaiting();
+        } else if (outcome == Outcome::LeavePass)
             break;
     }
 

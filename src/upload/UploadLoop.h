@@ -31,6 +31,12 @@ public:
     public:
         virtual ~Sleeper() = default;
         virtual void sleep(int ms) = 0;
+        // The pause between passes: up to ms, ended early by a change in folder when the sleeper can see one.
+        virtual void waitForChange(const QString& folder, int ms)
+        {
+            Q_UNUSED(folder);
+            sleep(ms);
+        }
     };
 
     // The real ones: the wall clock, and a blocking sleep of the calling thread in short slices, so that a stop
@@ -87,8 +93,9 @@ public:
     struct Intervals
     {
         int credentialsRetryMs = 5000;
-        // Pause after a pass that found no image, so an idle worker does not spin.
-        int idlePauseMs = 50;
+        // Pause after a pass that found no image. A sleeper that watches the folder ends it as soon as something
+        // arrives, so this is only the safety pass that catches what a missed notification would leave behind.
+        int idlePauseMs = 10000;
         // Pause after a pass that found images but could send none (still being written, not deletable): listing
         // them costs more than an empty folder.
         int waitingPauseMs = 250;
@@ -154,6 +161,11 @@ public:
 
     // Test seam: deleting a stored file (QFile::remove by default), so tests can make a file undeletable.
     void setRemoveFile(std::function<bool(const QString&)> removeFile);
+
+    // Told the number of images still waiting (as waitingImages() counts them) when a pass has listed the folder and
+    // each time one of them is done, so the wait dialog reads the worker's figure instead of listing the folder.
+    // Images that arrive during a pass are counted by the next one.
+    void setWaitingCountChanged(std::function<void(int)> waitingCountChanged);
 
     // Credentials, then passes until keepGoing() turns false.
     void run();
@@ -224,6 +236,7 @@ private:
     Intervals m_intervals;
     std::function<bool()> m_keepGoing;
     std::function<bool(const QString&)> m_removeFile;
+    std::function<void(int)> m_waitingCountChanged;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
     bool m_secureConnectionFailing = false;

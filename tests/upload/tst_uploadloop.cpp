@@ -317,10 +317,19 @@ void TestUploadLoop::listing()
     }
     for (const QString& d : folders)
         QVERIFY(QDir().mkpath(rig.path(d)));
+    QList<int> published;
+    rig.loop.setWaitingCountChanged([&](int waiting) { published << waiting; });
 
     rig.runPasses(2);
 
     QCOMPARE(rig.puts(), uploaded);
+    // What the wait dialog is told: the images to send, one less as each is done, then an empty folder; what the
+    // worker leaves alone is never counted.
+    QList<int> counted;
+    for (int left = uploaded.size(); left >= 0; --left)
+        counted << left;
+    counted << 0;
+    QCOMPARE(published, counted);
     QCOMPARE(rig.service.announced.size(), uploaded.size());
     for (int i = 0; i < uploaded.size(); ++i) {
         QVERIFY2(QRegularExpression(keyPattern(extensions[i])).match(rig.service.announced[i]).hasMatch(),
@@ -804,9 +813,13 @@ void TestUploadLoop::undeletableFileUploadedOnce()
     QVERIFY(QFileInfo::exists(rig.path("stuck.jpg")));
     // Tried again only after a while, not on every pass.
     QCOMPARE(tries, 1);
+    // Announced already: nobody waits for it any more.
+    int published = -1;
+    rig.loop.setWaitingCountChanged([&](int waiting) { published = waiting; });
     rig.clock.now += UploadLoop::Intervals().deleteRetryMs;
     rig.loop.runPass();
     QCOMPARE(tries, 2);
+    QCOMPARE(published, 0);
 
     // New contents at the same path are a new image.
     QVERIFY(rig.write("stuck.jpg", sheet("version two")));

@@ -75,6 +75,13 @@ void TestUploadThread::workerThreadEndToEnd()
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder + "{a1b2}.jpg"), 5000);
     QCOMPARE(emulator->counts(kTask).uploaded, 1);
 
+    // The worker now waits on the folder: a photograph handed over is taken on the change notification, well
+    // before the safety pass 10 s on would find it.
+    const QByteArray second = TestUtils::patternJpeg(20000, 4);
+    QVERIFY(UploadFolder::placeBytes(folder, "{c3d4}.jpg", second));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 2, 5000);
+    QVERIFY(emulator->objectBytes(emulator->storedKeys()[1]) == second);
+
     worker->requestInterruption();
     QVERIFY(worker->wait(10000));
 }

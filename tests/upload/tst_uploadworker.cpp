@@ -12,6 +12,8 @@
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QTemporaryDir>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
 
@@ -25,6 +27,7 @@
 #include "upload/UploadLedger.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLoop.h"
+#include "upload/UploadSocket.h"
 
 // The upload worker against the in-process emulator over loopback HTTP: the real cloud client and the real token
 // and analyse calls, with short intervals so nothing waits for seconds.
@@ -210,6 +213,7 @@ private slots:
     void storeCodes();
     void overHttps_data();
     void overHttps();
+    void storeConnectionSendsWithoutDelay();
 };
 
 void TestUploadWorker::edgeCases_data()
@@ -628,6 +632,33 @@ void TestUploadWorker::overHttps()
     QVERIFY2(written.contains("no secure connection to " + rig.emulator.baseUrl() + ": ") && written.contains(reason),
              qPrintable(written));
     QVERIFY2(!written.contains("teacher-token") && !written.contains("held-upload-token"), qPrintable(written));
+}
+
+// Connections to the store's port have Nagle's algorithm turned off (so the last piece of a form is not held back
+// for a delayed acknowledgement); a connection to any other port is left as it is.
+void TestUploadWorker::storeConnectionSendsWithoutDelay()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the process's sockets are looked up on Linux only");
+#endif
+    QTcpServer store;
+    QTcpServer other;
+    QVERIFY(store.listen(QHostAddress::LocalHost));
+    QVERIFY(other.listen(QHostAddress::LocalHost));
+    QTcpSocket toStore;
+    QTcpSocket toOther;
+    toStore.connectToHost(QHostAddress::LocalHost, store.serverPort());
+    toOther.connectToHost(QHostAddress::LocalHost, other.serverPort());
+    QVERIFY(toStore.waitForConnected(5000));
+    QVERIFY(toOther.waitForConnected(5000));
+    QCOMPARE(toStore.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
+
+    QCOMPARE(UploadSocket::sendWithoutDelay(store.serverPort()), 1);
+
+    QCOMPARE(toStore.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+    QCOMPARE(toOther.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
+    // Already without delay: nothing left to change.
+    QCOMPARE(UploadSocket::sendWithoutDelay(store.serverPort()), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUploadWorker)
