@@ -11,6 +11,7 @@ class QCoreApplication;
 class DisplayPhoto;
 class HomePage;
 class ReTakePhoto;
+class QueueWindow;
 class ShutDownDialog;
 class TakePhoto;
 class Tips;
@@ -60,6 +61,8 @@ public slots:
     void closeInterface();
     void errorMessage(const QString& str);
     void shutDownApplication();
+    // Opens (or raises) the upload queue window.
+    void showQueueWindow();
 
 private:
     void setupUi();
@@ -74,6 +77,7 @@ private:
     QString m_taskId;
     ViewPhoto* m_viewPhoto = nullptr;
     TrayProgramManager* m_trayManager = nullptr;
+    QueueWindow* m_queueWindow = nullptr;
     ShutDownDialog* m_shutDownDialog = nullptr;
 
     bool m_firstPageAsked = false;

@@ -142,8 +142,15 @@ void ShutDownDialog::setImageFolder(const QString& taskId)
     m_taskId = taskId;
 }
 
+void ShutDownDialog::setQueueState(const QueueState& state)
+{
+    m_queueState = state;
+}
+
 int ShutDownDialog::countWaitingImages()
 {
+    if (m_queueState.published)
+        return m_queueState.pending();
     // Before the folder is known, "." would be counted: nothing waits.
     if (m_taskId.isEmpty())
         return 0;
@@ -171,6 +178,10 @@ bool ShutDownDialog::checkPending()
         m_timer.start();
         return true;
     }
+    if (m_queueState.refused() > 0) {
+        showRefusedTexts();
+        return true;
+    }
 
     int proofread = 0;
     int total = 0;
@@ -190,7 +201,9 @@ void ShutDownDialog::timerTimeout()
     m_inTick = true;
     if (uploadPhase) {
         const int remaining = countWaitingImages();
-        if (remaining == 0) {
+        if (remaining == 0 && m_queueState.refused() > 0) {
+            showRefusedTexts();
+        } else if (remaining == 0) {
             uploadPhase = false;
             m_progressBar->setMaximum(100);
             m_progressBar->setValue(0);
@@ -234,6 +247,21 @@ void ShutDownDialog::showRecognitionTexts(const QString& estimate)
     m_titleLabel->setText(QString::fromUtf8(kRecognitionTitle));
     m_subtitleLabel->setText(QString::fromUtf8(kRecognitionSubtitle));
     m_estimateLabel->setText(estimate);
+    waitButton->setText(QString::fromUtf8(kContinue));
+    continueButton->setText(QString::fromUtf8(kClose));
+}
+
+void ShutDownDialog::showRefusedTexts()
+{
+    // Nothing more will go on its own: no polling, and the buttons of the phase that may end the program.
+    uploadPhase = false;
+    m_timer.stop();
+    m_progressBar->setMaximum(1);
+    m_progressBar->setValue(0);
+    m_percentLabel->setText(QStringLiteral("0%"));
+    m_titleLabel->setText(QStringLiteral("%1 张照片无法上传").arg(m_queueState.refused()));
+    m_subtitleLabel->setText(QStringLiteral("照片已保存在本机，下次启动时会再次尝试上传"));
+    m_estimateLabel->setText(QStringLiteral("  "));
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
 }

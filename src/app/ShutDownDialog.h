@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QTimer>
 
+#include "upload/QueueState.h"
+
 class QLabel;
 class UploadLedger;
 class QProgressBar;
@@ -37,6 +39,9 @@ signals:
     void toHomePageUi();
 
 public slots:
+    // The upload worker's published counts, over every task it empties; until the first arrives the dialog
+    // counts the task's folder itself.
+    void setQueueState(const QueueState& state);
     void timerStop();
     void timerTimeout();
     void wait();
@@ -46,6 +51,8 @@ private:
     void setupUi();
     int countWaitingImages();
     void showRecognitionTexts(const QString& estimate);
+    // Only images that cannot be uploaded are left: say so and let the teacher quit.
+    void showRefusedTexts();
     void setPercentage(int percent);
 
     QLabel* m_titleLabel = nullptr;
@@ -64,6 +71,7 @@ private:
     // The dialog's own connection to the task database, opened on first count: announced images whose file could
     // not be deleted are no longer waiting.
     std::unique_ptr<UploadLedger> m_ledger;
+    QueueState m_queueState;
     // A service call waits in a local event loop where the next tick can already arrive.
     bool m_inTick = false;
 };

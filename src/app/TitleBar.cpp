@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 
@@ -23,6 +24,21 @@ QIcon buttonIcon(const QString& name)
         pixmap.scaled(qRound(27 * ratio), qRound(24 * ratio), Qt::IgnoreAspectRatio, Qt::FastTransformation);
     fitted.setDevicePixelRatio(ratio);
     return QIcon(fitted);
+}
+
+// A dot in the state's colour, drawn for the screen's scale.
+QIcon statusIcon(const QColor& colour)
+{
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(qRound(10 * ratio), qRound(10 * ratio));
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(1, 1, 8, 8));
+    return QIcon(pixmap);
 }
 
 TitleBar::SystemMove& systemMove()
@@ -73,6 +89,14 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_iconLabel);
     layout->addWidget(m_textLabel);
     layout->addWidget(m_whiteLabel);
+    m_queueStatusButton = new QPushButton(this);
+    m_queueStatusButton->setObjectName(QStringLiteral("queueStatusButton"));
+    m_queueStatusButton->setFixedHeight(24);
+    m_queueStatusButton->setCursor(Qt::PointingHandCursor);
+    m_queueStatusButton->setFocusPolicy(Qt::NoFocus);
+    m_queueStatusButton->hide();
+    layout->addWidget(m_queueStatusButton);
+    connect(m_queueStatusButton, &QPushButton::clicked, this, &TitleBar::queueStatusClicked);
     layout->addWidget(m_minimizeButton);
     layout->addWidget(m_maximizeButton);
     layout->addWidget(m_closeButton);
@@ -206,4 +230,36 @@ void TitleBar::updateMaximize()
     }
     // Style-sheet rules that depend on the property are only evaluated again when the style is set anew.
     m_maximizeButton->setStyle(QApplication::style());
+}
+
+void TitleBar::setQueueState(const QueueState& state)
+{
+    const QueueState::Summary summary = state.summary();
+    if (summary.kind == QueueState::Kind::Idle) {
+        m_queueStatusButton->hide();
+        m_queueStatusButton->setText(QString());
+        m_queueStatusButton->setToolTip(QString());
+        return;
+    }
+    // Uploading in the accent colour; kept here for lack of a link in the accent's orange; refused in the pages'
+    // warning red.
+    QColor colour(0xFD, 0xBE, 0x38);
+    QString text = QStringLiteral("white");
+    if (summary.kind == QueueState::Kind::Offline) {
+        colour = QColor(0xFD, 0xA7, 0x38);
+        text = QStringLiteral("rgba(253,167,56,1)");
+    } else if (summary.kind == QueueState::Kind::Refused) {
+        colour = QColor(255, 82, 82);
+        text = QStringLiteral("rgba(255,82,82,1)");
+    }
+    m_queueStatusButton->setStyleSheet(
+        QStringLiteral("QPushButton#queueStatusButton{border:none;background:transparent;padding:0px 10px;"
+                       "font-family:'Microsoft YaHei';font-size:12px;color:%1;}"
+                       "QPushButton#queueStatusButton:hover{background:rgba(255,255,255,20);}")
+            .arg(text));
+    m_queueStatusButton->setIcon(statusIcon(colour));
+    m_queueStatusButton->setText(summary.shortText);
+    m_queueStatusButton->setToolTip(summary.fullText);
+    m_queueStatusButton->setAccessibleName(summary.fullText);
+    m_queueStatusButton->show();
 }

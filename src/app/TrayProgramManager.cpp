@@ -69,3 +69,9 @@ void TrayProgramManager::slotEmitCloseInterfaceSignal()
 {
     emit signalCloseInterface();
 }
+
+void TrayProgramManager::setQueueState(const QueueState& state)
+{
+    const QString status = state.summary().fullText;
+    m_trayIcon.setToolTip(status.isEmpty() ? QStringLiteral("岚栖") : QStringLiteral("岚栖\n") + status);
+}

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "upload/CloudUploader.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -63,5 +64,8 @@ void HttpCommunicationThread::run()
     // The launch values were set before start and do not change afterwards.
     UploadLoop loop(service, *m_cloudClient, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
+    const QList<const UploadLoop*> loops{&loop};
+    loop.setOnChange([&loops] { QueueStatus::instance()->publish(UploadLoop::queueStateOf(loops)); });
+    loop.setTakeRetries([] { return QueueStatus::instance()->takeRetryRequests(taskId); });
     loop.run();
 }

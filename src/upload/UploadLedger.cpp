@@ -78,3 +78,26 @@ qint64 UploadLedger::highestKeyMs() const
         return query.value(0).toLongLong();
     return 0;
 }
+
+QString UploadLedger::signatureOf(const Identity& image)
+{
+    return image.name + QLatin1Char('\n') + QString::number(image.size) + QLatin1Char('\n') +
+           QString::number(image.modifiedMs);
+}
+
+QHash<QString, UploadLedger::State> UploadLedger::unfinished() const
+{
+    QHash<QString, State> states;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT name, size, modified_ms, state FROM upload_image WHERE state IN (?, ?)"));
+    query.addBindValue(int(State::Stored));
+    query.addBindValue(int(State::Announced));
+    if (!exec(query, "unfinished images"))
+        return states;
+    while (query.next()) {
+        const Identity image{query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toLongLong()};
+        states.insert(signatureOf(image), State(query.value(3).toInt()));
+    }
+    return states;
+}

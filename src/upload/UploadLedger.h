@@ -2,6 +2,7 @@
 
 #include "core/TaskDatabase.h"
 
+#include <QHash>
 #include <QString>
 
 // What the upload worker knows about each image of the task's image folder, kept in the task database so that a
@@ -43,6 +44,10 @@ public:
     bool markStored(const Identity& image);
     bool markAnnounced(const Identity& image);
     bool markDeleted(const Identity& image);
+    // The images stored but not yet taken by the service, or taken but whose file is still there, in one query:
+    // keyed by signatureOf().
+    QHash<QString, State> unfinished() const;
+    static QString signatureOf(const Identity& image);
     // The highest key time ever recorded, so that keys never go back even across restarts; 0 when none.
     qint64 highestKeyMs() const;
 

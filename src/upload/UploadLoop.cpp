@@ -94,11 +94,107 @@ void UploadLoop::run()
 bool UploadLoop::acquireCredentials()
 {
     while (keepGoing()) {
-        if (m_service.getUploadToken())
+        if (m_service.getUploadToken()) {
+            setLink(QueueState::Link::Ok);
             return true;
+        }
+        // Nothing is sent yet, but the teacher sees what waits: the worker's own look at the folder.
+        if (!m_taskId.isEmpty())
+            m_listing = UploadFolder::listImages(folder());
+        setLink(QueueState::Link::ServiceUnreachable);
+        changed();
         m_sleeper.sleep(m_intervals.credentialsRetryMs);
     }
     return false;
+}
+
+void UploadLoop::setOnChange(std::function<void()> onChange)
+{
+    m_onChange = std::move(onChange);
+}
+
+void UploadLoop::setTakeRetries(std::function<QStringList()> takeRetries)
+{
+    m_takeRetries = std::move(takeRetries);
+}
+
+void UploadLoop::changed()
+{
+    if (m_onChange)
+        m_onChange();
+}
+
+void UploadLoop::gather(QueueState& state) const
+{
+    if (m_taskId.isEmpty())
+        return;
+    QFileInfoList left;
+    left.reserve(m_listing.size());
+    for (const QFileInfo& info : m_listing) {
+        if (!m_doneThisPass.contains(info.fileName()))
+            left << info;
+    }
+    state.addTask(m_taskId, left, m_ledger, m_runtime);
+}
+
+QueueState UploadLoop::queueStateOf(const QList<const UploadLoop*>& loops)
+{
+    QueueState state;
+    state.published = true;
+    for (const UploadLoop* loop : loops) {
+        loop->gather(state);
+        if (loop->link() != QueueState::Link::Ok)
+            state.link = loop->link();
+        state.lastSuccessMs = std::max(state.lastSuccessMs, loop->lastSuccessMs());
+    }
+    return state;
+}
+
+QueueState::Link UploadLoop::link() const
+{
+    return m_link;
+}
+
+qint64 UploadLoop::lastSuccessMs() const
+{
+    return m_lastSuccessMs;
+}
+
+void UploadLoop::setLink(QueueState::Link link)
+{
+    if (m_link == link)
+        return;
+    m_link = link;
+    changed();
+}
+
+void UploadLoop::succeeded()
+{
+    m_lastSuccessMs = m_clock.currentMSecsSinceEpoch();
+    m_link = QueueState::Link::Ok;
+}
+
+void UploadLoop::failed(const QString& name, const QString& reason)
+{
+    m_runtime.attempts[name] += 1;
+    m_runtime.reasons.insert(name, reason);
+}
+
+void UploadLoop::refuse(const QString& path, const UploadLedger::Identity& image, const QString& reason)
+{
+    logOnce(path, QStringLiteral("refused, left until asked again: ") + reason);
+    m_runtime.refused.insert(image.name, reason);
+    m_storeRefusals.remove(image.name);
+    changed();
+}
+
+void UploadLoop::retry(const QString& fileName)
+{
+    m_runtime.refused.remove(fileName);
+    m_runtime.attempts.remove(fileName);
+    m_runtime.reasons.remove(fileName);
+    m_storeRefusals.remove(fileName);
+    changed();
 }
 
 QString UploadLoop::folder() const
@@ -162,11 +258,20 @@ int UploadLoop::runPass()
     if (!QDir(path).exists())
         QDir().mkdir(path);
 
+    if (m_takeRetries) {
+        for (const QString& name : m_takeRetries())
+            retry(name);
+    }
+
     const QFileInfoList entries = UploadFolder::listImages(path);
+    m_listing = entries;
+    m_doneThisPass.clear();
+    changed();
 
     int announced = 0;
     qint64 soonestSettle = -1;
     QSet<QString> listed;
+    QSet<QString> listedNames;
     for (const QFileInfo& entry : entries) {
         if (!keepGoing())
             break;
@@ -184,6 +289,10 @@ int UploadLoop::runPass()
         const UploadLedger::Identity image = identityOf(info);
         const QString sig = signature(image);
         listed.insert(sig);
+        listedNames.insert(image.name);
+        // Refused in this run: left alone until the teacher asks for it again.
+        if (m_runtime.refused.contains(image.name))
+            continue;
         // Announced and not deletable (a read-only folder): tried again now and then, without asking the ledger,
         // so that a folder full of them costs next to nothing per pass.
         const auto undeleted = m_undeleted.constFind(sig);
@@ -245,6 +354,17 @@ int UploadLoop::runPass()
         }
     }
 
+    // What the worker remembers of files no longer there goes with them (a pass cut short keeps it all).
+    if (listedNames.size() == entries.size()) {
+        for (QHash<QString, QString>* byName : {&m_runtime.reasons, &m_runtime.refused}) {
+            for (auto it = byName->begin(); it != byName->end();)
+                it = listedNames.contains(it.key()) ? std::next(it) : byName->erase(it);
+        }
+        for (auto it = m_runtime.attempts.begin(); it != m_runtime.attempts.end();)
+            it = listedNames.contains(it.key()) ? std::next(it) : m_runtime.attempts.erase(it);
+    }
+    changed();
+
     if (announced > 0)
         m_nextPassDelayMs = 0;
     else {
@@ -279,7 +399,10 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         if (!isUnchanged(path, image))
             return Outcome::Skipped;
 
+        m_runtime.inFlight = image.name;
+        changed();
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
+        m_runtime.inFlight.clear();
 
         if (code == Stored || (code == AlreadyStored && mayBeStored)) {
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;
@@ -287,6 +410,8 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             if (!isUnchanged(path, image))
                 return Outcome::Skipped;
             m_ledger.markStored(image);
+            m_storeRefusals.remove(image.name);
+            succeeded();
             return announceAndDelete(path, image, key);
         }
 
@@ -309,10 +434,14 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             return Outcome::LeavePass;
 
         if (code == TokenRefused) {
+            failed(image.name, QStringLiteral("上传授权被拒绝"));
             // Refused again right after a fresh token: the service is not helping, do not hammer the store.
-            if (refreshedAfterRefusal)
+            if (refreshedAfterRefusal) {
+                setLink(QueueState::Link::TokenRefused);
                 backOff();
-            m_service.getUploadToken();
+            }
+            if (!m_service.getUploadToken())
+                setLink(QueueState::Link::ServiceUnreachable);
             refreshedAfterRefusal = true;
             continue;
         }
@@ -320,8 +449,31 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         if (code == FileUnreadable) {
             // Locked since the look above: the store is not to blame, so no back-off. The file waits for a later
             // pass and the files behind it go on.
+            failed(image.name, QStringLiteral("文件无法读取"));
+            changed();
             return Outcome::Skipped;
         }
+
+        // The store answered that it will not take this file (forbidden by its rules, too large, not a type it
+        // takes): after a few such answers in a row it is left alone, so that it neither holds up the files behind it
+        // nor goes for ever. Other answers may pass (a malformed request, a busy store) and are tried again.
+        if (code == 403 || code == 413 || code == 415) {
+            const QString reason = QStringLiteral("存储服务拒收（代码 %1）").arg(code);
+            failed(image.name, reason);
+            if (++m_storeRefusals[image.name] >= std::max(m_intervals.storeRefusalsAllowed, 1)) {
+                refuse(path, image, reason);
+                return Outcome::Skipped;
+            }
+            changed();
+            backOff();
+            continue;
+        }
+
+        failed(image.name, code == Unconfirmed ? QStringLiteral("存储服务应答异常")
+                           : code == NotStored ? QStringLiteral("无法连接存储服务")
+                                               : QStringLiteral("存储服务出错（代码 %1）").arg(code));
+        setLink(QueueState::Link::StoreUnreachable);
+        changed();
 
         refreshedAfterRefusal = false;
         backOff();
@@ -335,12 +487,20 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
     // Until the service took the announcement the file stays: the next pass announces the same key again, without
     // sending the file again. The files behind it go on meanwhile.
     if (!m_service.analyseAnswerImage(key)) {
+        failed(image.name, QStringLiteral("服务未确认接收"));
+        setLink(QueueState::Link::ServiceUnreachable);
+        changed();
         backOff();
         return Outcome::Skipped;
     }
     m_backoffMs = 0;
     m_ledger.markAnnounced(image);
+    succeeded();
+    m_doneThisPass.insert(image.name);
+    m_runtime.attempts.remove(image.name);
+    m_runtime.reasons.remove(image.name);
     removeAnnounced(path, image);
+    changed();
     return Outcome::Done;
 }
 

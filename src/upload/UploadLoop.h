@@ -3,10 +3,13 @@
 #include <functional>
 
 #include <QFileInfo>
+#include <QFileInfoList>
 #include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
 
+#include "upload/QueueState.h"
 #include "upload/UploadLedger.h"
 
 // The upload worker's loop: fetch the upload credentials, then empty the task's image folder into the object store
@@ -80,6 +83,9 @@ public:
         int settleMs = 30000;
         // An announced image whose file could not be deleted is tried again this often.
         int deleteRetryMs = 5000;
+        // Answers of the store that refuse the file itself (a client error other than the token's), in a row, before
+        // the image is left alone until the teacher asks for it again or the program starts again.
+        int storeRefusalsAllowed = 3;
     };
 
     // The store's codes; any other value means "not stored".
@@ -106,6 +112,22 @@ public:
 
     // Test seam: deleting a stored file (QFile::remove by default), so tests can make a file undeletable.
     void setRemoveFile(std::function<bool(const QString&)> removeFile);
+
+    // Called on the loop's thread each time what the queue state shows may have changed; the worker gathers and
+    // publishes it from there.
+    void setOnChange(std::function<void()> onChange);
+    // Asked at the start of each pass for the file names the teacher wants tried again.
+    void setTakeRetries(std::function<QStringList()> takeRetries);
+
+    // Adds this task's share of the queue state from the loop's own listing and the ledger (no second listing).
+    void gather(QueueState& state) const;
+    QueueState::Link link() const;
+    // The queue state of every task the worker empties: each loop's share, the link state of any loop that has a
+    // problem (they share the service and the store), the latest success of any. What the worker publishes.
+    static QueueState queueStateOf(const QList<const UploadLoop*>& loops);
+    qint64 lastSuccessMs() const;
+    // Forgets a refusal of this run: the file is sent again on the next pass.
+    void retry(const QString& fileName);
 
     // Credentials, then passes until keepGoing() turns false.
     void run();
@@ -145,6 +167,12 @@ private:
     qint64 nextKeyMs();
     void backOff();
     bool keepGoing() const;
+    void changed();
+    void setLink(QueueState::Link link);
+    void succeeded();
+    void failed(const QString& name, const QString& reason);
+    // Leaves the file alone for the rest of this run, with the reason shown to the teacher.
+    void refuse(const QString& path, const UploadLedger::Identity& image, const QString& reason);
     void logOnce(const QString& path, const QString& text);
 
     Service& m_service;
@@ -166,4 +194,16 @@ private:
     QHash<QString, qint64> m_firstSeen;
     // Announced images whose file could not be deleted, and when to try again.
     QHash<QString, qint64> m_undeleted;
+
+    // What the queue state is gathered from: this pass's listing less the images done since, and what the loop keeps
+    // itself about each file in this run.
+    QFileInfoList m_listing;
+    QSet<QString> m_doneThisPass;
+    QueueState::Runtime m_runtime;
+    // Refusals of the store in a row, per file name.
+    QHash<QString, int> m_storeRefusals;
+    QueueState::Link m_link = QueueState::Link::Ok;
+    qint64 m_lastSuccessMs = 0;
+    std::function<void()> m_onChange;
+    std::function<QStringList()> m_takeRetries;
 };

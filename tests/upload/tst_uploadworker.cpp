@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -23,6 +24,9 @@
 // and analyse calls, with short intervals so nothing waits for seconds.
 
 Q_DECLARE_METATYPE(ServiceEmulator::Fault)
+Q_DECLARE_METATYPE(ServiceEmulator::Endpoint)
+Q_DECLARE_METATYPE(QueueState::Link)
+Q_DECLARE_METATYPE(QueueState::Kind)
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;
@@ -163,6 +167,8 @@ private slots:
     void multipartBody();
     void storeCodes_data();
     void storeCodes();
+    void publishedQueueState_data();
+    void publishedQueueState();
 };
 
 void TestUploadWorker::edgeCases_data()
@@ -498,6 +504,77 @@ void TestUploadWorker::storeCodes()
     QCOMPARE(client.putFile(token, key, rig.path("s.jpg")), expected);
     if (situation != "down")
         QCOMPARE(rig.emulator->hasObject(key), expected == 200 || situation == "exists");
+}
+
+void TestUploadWorker::publishedQueueState_data()
+{
+    QTest::addColumn<Endpoint>("endpoint");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("pending");
+    QTest::addColumn<int>("refused");
+    QTest::addColumn<QueueState::Link>("link");
+    QTest::addColumn<QueueState::Kind>("kind");
+    QTest::addColumn<QString>("shortText");
+    using L = QueueState::Link;
+    using K = QueueState::Kind;
+    QTest::newRow("store down") << Endpoint::Upload << Fault{Fault::HttpStatus, 503, -1} << 2 << 0
+                                << L::StoreUnreachable << K::Offline << QStringLiteral("网络异常，2 张待上传");
+    QTest::newRow("service unreachable") << Endpoint::UploadToken << Fault{Fault::Drop, 0, -1} << 2 << 0
+                                         << L::ServiceUnreachable << K::Offline
+                                         << QStringLiteral("网络异常，2 张待上传");
+    QTest::newRow("token refused") << Endpoint::Upload << Fault{Fault::UploadStatus, 401, -1} << 2 << 0
+                                   << L::TokenRefused << K::Offline << QStringLiteral("上传授权失效，2 张待上传");
+    QTest::newRow("one file refused") << Endpoint::Upload << Fault{Fault::UploadStatus, 403, 3} << 0 << 1 << L::Ok
+                                      << K::Refused << QStringLiteral("1 张照片无法上传");
+    QTest::newRow("all done") << Endpoint::Upload << Fault{Fault::Delay, 0, 0} << 0 << 0 << L::Ok << K::Idle
+                              << QString();
+}
+
+void TestUploadWorker::publishedQueueState()
+{
+    QFETCH(Endpoint, endpoint);
+    QFETCH(Fault, fault);
+    QFETCH(int, pending);
+    QFETCH(int, refused);
+    QFETCH(QueueState::Link, link);
+    QFETCH(QueueState::Kind, kind);
+    QFETCH(QString, shortText);
+
+    Rig rig;
+    QVERIFY(rig.write("1.jpg", "first"));
+    QVERIFY(rig.write("2.jpg", "second"));
+    rig.emulator->addFault(endpoint, fault);
+    QList<QueueState> published;
+    const QList<const UploadLoop*> loops{&rig.loop};
+    rig.loop.setOnChange([&] { published << UploadLoop::queueStateOf(loops); });
+    rig.loop.setKeepGoing([&] { return rig.sleeper.sleeps.size() < 6; });
+
+    rig.loop.run();
+
+    QVERIFY(!published.isEmpty());
+    const QueueState last = published.last();
+    QCOMPARE(last.pending(), pending);
+    QCOMPARE(last.refused(), refused);
+    QCOMPARE(last.link, link);
+    QCOMPARE(last.summary().kind, kind);
+    QCOMPARE(last.summary().shortText, shortText);
+    // Every file the worker still holds has its row; a refused one tells why and how often it was tried.
+    QCOMPARE(last.images.size(), pending + refused);
+    if (refused > 0) {
+        QCOMPARE(last.images.first().name, QStringLiteral("1.jpg"));
+        QCOMPARE(last.images.first().state, QueueState::ImageState::Refused);
+        QCOMPARE(last.images.first().reason, QStringLiteral("存储服务拒收（代码 403）"));
+        QCOMPARE(last.images.first().attempts, 3);
+        QCOMPARE(rig.emulator->storedKeys().size(), 1);
+    }
+    // The file being sent was shown as such whenever the store was reached at all.
+    const bool sawInFlight = std::any_of(published.begin(), published.end(), [](const QueueState& state) {
+        return std::any_of(state.tasks.begin(), state.tasks.end(),
+                           [](const QueueState::Task& task) { return task.inFlight == 1; });
+    });
+    QCOMPARE(sawInFlight, link != QueueState::Link::ServiceUnreachable);
+    if (kind == QueueState::Kind::Idle)
+        QVERIFY(last.lastSuccessMs > 0);
 }
 
 QTEST_GUILESS_MAIN(TestUploadWorker)
