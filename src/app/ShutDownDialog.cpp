@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <QDir>
+#include <QSet>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -149,8 +150,11 @@ void ShutDownDialog::setQueueState(const QueueState& state)
 
 int ShutDownDialog::countWaitingImages()
 {
-    if (m_queueState.published)
+    // The worker's published count, over every task it empties: no look at the folders here.
+    if (m_queueState.pending() > 0)
         return m_queueState.pending();
+    // The worker has nothing left (or has not said yet): a sheet put there since its last look still counts. The
+    // folder then holds no more than the refused sheets, so this look costs little.
     // Before the folder is known, "." would be counted: nothing waits.
     if (m_taskId.isEmpty())
         return 0;
@@ -158,8 +162,13 @@ int ShutDownDialog::countWaitingImages()
         m_ledger = std::make_unique<UploadLedger>();
         m_ledger->openForTask(m_taskId);
     }
+    QSet<QString> refused;
+    for (const QueueState::Image& image : m_queueState.images) {
+        if (image.taskId == m_taskId && image.state == QueueState::ImageState::Refused)
+            refused.insert(image.name);
+    }
     // What the worker has still to do, as it counts it.
-    return UploadLoop::waitingImages(UploadLoop::folderFor(m_taskId), *m_ledger);
+    return UploadLoop::waitingImages(UploadLoop::folderFor(m_taskId), *m_ledger, refused);
 }
 
 bool ShutDownDialog::checkPending()

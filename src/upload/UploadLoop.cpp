@@ -220,11 +220,12 @@ int UploadLoop::nextPassDelayMs() const
     return m_nextPassDelayMs;
 }
 
-int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger)
+int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger, const QSet<QString>& leftAlone)
 {
     int waiting = 0;
     for (const QFileInfo& info : UploadFolder::listImages(folder)) {
-        if (info.size() > 0 && ledger.find(identityOf(info)).state != UploadLedger::State::Announced)
+        if (info.size() > 0 && !leftAlone.contains(info.fileName()) &&
+            ledger.find(identityOf(info)).state != UploadLedger::State::Announced)
             ++waiting;
     }
     return waiting;

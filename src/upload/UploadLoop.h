@@ -150,7 +150,9 @@ public:
 
     // The images in folder the worker has still to send or announce (what the wait dialog counts): announced
     // images whose file could not be deleted and empty files are not counted.
-    static int waitingImages(const QString& folder, const UploadLedger& ledger);
+    // Files named in leftAlone (refused, as the worker published) are not counted either.
+    static int waitingImages(const QString& folder, const UploadLedger& ledger,
+                             const QSet<QString>& leftAlone = QSet<QString>());
 
 private:
     enum class Outcome
