@@ -1,5 +1,8 @@
 #include "app/QueueWindow.h"
 
+#include "widgets/AccessibleName.h"
+
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -86,6 +89,10 @@ QueueWindow::QueueWindow(QWidget* parent) : QDialog(parent)
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_table->setFocusPolicy(Qt::NoFocus);
     m_table->setShowGrid(false);
+    // Rows are not selected here; the table's corner button (select all) is named all the same.
+    m_table->setCornerButtonEnabled(false);
+    if (auto* corner = m_table->findChild<QAbstractButton*>())
+        AccessibleName::setForIconButton(corner, QStringLiteral("全选"));
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setSectionResizeMode(ReasonColumn, QHeaderView::Stretch);
     m_table->setStyleSheet(QStringLiteral("QTableWidget{border:none;background:white;%1}"

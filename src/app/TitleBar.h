@@ -52,6 +52,8 @@ private:
     QPushButton* m_closeButton = nullptr;
     // In the stretch's room: the buttons keep their places.
     QPushButton* m_queueStatusButton = nullptr;
+    // What the status shows, so that a new state restyles it only when its kind changes.
+    QueueState::Kind m_queueKind = QueueState::Kind::Idle;
 
     // A press on the bar waits for the pointer to travel before it becomes a move, so that double-clicks still
     // reach the bar: a window manager that took the first press over would swallow the second click.

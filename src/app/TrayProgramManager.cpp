@@ -73,5 +73,7 @@ void TrayProgramManager::slotEmitCloseInterfaceSignal()
 void TrayProgramManager::setQueueState(const QueueState& state)
 {
     const QString status = state.summary().fullText;
-    m_trayIcon.setToolTip(status.isEmpty() ? QStringLiteral("岚栖") : QStringLiteral("岚栖\n") + status);
+    const QString toolTip = status.isEmpty() ? QStringLiteral("岚栖") : QStringLiteral("岚栖\n") + status;
+    if (m_trayIcon.toolTip() != toolTip)
+        m_trayIcon.setToolTip(toolTip);
 }

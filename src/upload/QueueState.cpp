@@ -107,7 +107,18 @@ QueueState::Summary QueueState::summary() const
     return summary;
 }
 
-void QueueState::addTask(const QString& taskId, const QList<QFileInfo>& listing, const UploadLedger& ledger,
+QueueState::Image QueueState::listed(const QString& taskId, const QFileInfo& info)
+{
+    Image image;
+    image.taskId = taskId;
+    image.name = info.fileName();
+    image.path = info.absoluteFilePath();
+    image.size = info.size();
+    image.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    return image;
+}
+
+void QueueState::addTask(const QString& taskId, const QList<Image>& listing, const UploadLedger& ledger,
                          const Runtime& runtime)
 {
     published = true;
@@ -116,16 +127,10 @@ void QueueState::addTask(const QString& taskId, const QList<QFileInfo>& listing,
     const QHash<QString, UploadLedger::State> unfinished = ledger.unfinished();
     QList<Image> refusedRows;
     QList<Image> otherRows;
-    for (const QFileInfo& info : listing) {
+    for (Image image : listing) {
         // Empty files are left in place and never sent: nothing to wait for.
-        if (info.size() == 0)
+        if (image.size == 0)
             continue;
-        Image image;
-        image.taskId = taskId;
-        image.name = info.fileName();
-        image.path = info.absoluteFilePath();
-        image.size = info.size();
-        image.modifiedMs = info.lastModified().toMSecsSinceEpoch();
         image.attempts = runtime.attempts.value(image.name);
         image.reason = runtime.reasons.value(image.name);
         const UploadLedger::State known = unfinished.value(

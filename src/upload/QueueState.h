@@ -104,8 +104,10 @@ struct QueueState
 
     // Adds one task's share from the worker's own listing of its folder (as the worker lists it: images only,
     // never folders) and one query of the ledger. The one place where the worker's state is gathered.
-    void addTask(const QString& taskId, const QList<QFileInfo>& listing, const UploadLedger& ledger,
+    void addTask(const QString& taskId, const QList<Image>& listing, const UploadLedger& ledger,
                  const Runtime& runtime);
+    // A listed file as addTask takes it: name, path, size and modification time (state Waiting).
+    static Image listed(const QString& taskId, const QFileInfo& info);
 };
 
 Q_DECLARE_METATYPE(QueueState)

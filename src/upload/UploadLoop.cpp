@@ -100,7 +100,7 @@ bool UploadLoop::acquireCredentials()
         }
         // Nothing is sent yet, but the teacher sees what waits: the worker's own look at the folder.
         if (!m_taskId.isEmpty())
-            m_listing = UploadFolder::listImages(folder());
+            setListing(UploadFolder::listImages(folder()));
         setLink(QueueState::Link::ServiceUnreachable);
         changed();
         m_sleeper.sleep(m_intervals.credentialsRetryMs);
@@ -128,11 +128,15 @@ void UploadLoop::gather(QueueState& state) const
 {
     if (m_taskId.isEmpty())
         return;
-    QFileInfoList left;
+    if (m_doneThisPass.isEmpty()) {
+        state.addTask(m_taskId, m_listing, m_ledger, m_runtime);
+        return;
+    }
+    QList<QueueState::Image> left;
     left.reserve(m_listing.size());
-    for (const QFileInfo& info : m_listing) {
-        if (!m_doneThisPass.contains(info.fileName()))
-            left << info;
+    for (const QueueState::Image& image : m_listing) {
+        if (!m_doneThisPass.contains(image.name))
+            left << image;
     }
     state.addTask(m_taskId, left, m_ledger, m_runtime);
 }
@@ -148,6 +152,15 @@ QueueState UploadLoop::queueStateOf(const QList<const UploadLoop*>& loops)
         state.lastSuccessMs = std::max(state.lastSuccessMs, loop->lastSuccessMs());
     }
     return state;
+}
+
+void UploadLoop::setListing(const QFileInfoList& entries)
+{
+    m_listing.clear();
+    m_listing.reserve(entries.size());
+    for (const QFileInfo& info : entries)
+        m_listing << QueueState::listed(m_taskId, info);
+    m_doneThisPass.clear();
 }
 
 QueueState::Link UploadLoop::link() const
@@ -265,8 +278,7 @@ int UploadLoop::runPass()
     }
 
     const QFileInfoList entries = UploadFolder::listImages(path);
-    m_listing = entries;
-    m_doneThisPass.clear();
+    setListing(entries);
     changed();
 
     int announced = 0;

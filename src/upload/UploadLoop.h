@@ -170,6 +170,7 @@ private:
     void backOff();
     bool keepGoing() const;
     void changed();
+    void setListing(const QFileInfoList& entries);
     void setLink(QueueState::Link link);
     void succeeded();
     void failed(const QString& name, const QString& reason);
@@ -199,7 +200,7 @@ private:
 
     // What the queue state is gathered from: this pass's listing less the images done since, and what the loop keeps
     // itself about each file in this run.
-    QFileInfoList m_listing;
+    QList<QueueState::Image> m_listing;
     QSet<QString> m_doneThisPass;
     QueueState::Runtime m_runtime;
     // Refusals of the store in a row, per file name.
