@@ -197,6 +197,7 @@ void QueueWindow::rebuild()
                 m_openFolder(folder);
         });
         actionLayout->addWidget(open);
+        actionLayout->addStretch(1);
         m_table->setCellWidget(row, ActionColumn, actions);
     }
     m_nextThumbnailRow = 0;

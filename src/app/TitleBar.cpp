@@ -271,7 +271,7 @@ void TitleBar::setQueueState(const QueueState& state)
         m_queueStatusButton->setIcon(statusIcon(colour));
     }
     m_queueStatusButton->setText(summary.shortText);
-    m_queueStatusButton->setToolTip(summary.fullText);
+    m_queueStatusButton->setToolTip(summary.fullText + QStringLiteral("\n点击查看每张照片"));
     m_queueStatusButton->setAccessibleName(summary.fullText);
     m_queueStatusButton->show();
 }

@@ -101,7 +101,7 @@ QueueState::Summary QueueState::summary() const
             summary.kind = Kind::Refused;
             summary.shortText = text;
         }
-        parts << text + QStringLiteral("，点击查看原因");
+        parts << text;
     }
     summary.fullText = parts.join(QLatin1Char('\n'));
     return summary;
