@@ -368,6 +368,7 @@ void TestNavigation::queueStatusOpensTheQueueWindowAndRetries()
     EmulatorFixture emulator(options);
     QVERIFY(emulator.isRunning());
     emulator->addFault(Endpoint::Upload, ServiceEmulator::Fault{ServiceEmulator::Fault::UploadStatus, 403, 3});
+    const QWidgetList before = QApplication::topLevelWidgets();
     const QString sheet = QDir::currentPath() + QStringLiteral("/image/T1/sheet.jpg");
     QVERIFY(TestUtils::writeFile(sheet, TestUtils::patternJpeg(2000)));
     AmbrelClient window("x//T1_tok_u9_Title/");
@@ -380,6 +381,9 @@ void TestNavigation::queueStatusOpensTheQueueWindowAndRetries()
     QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("1 张照片无法上传"), 30000);
     QVERIFY(status->isVisible());
     QVERIFY(status->styleSheet().contains(QStringLiteral("rgba(255,82,82,1)")));
+    auto* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
+    QVERIFY(tray);
+    QCOMPARE(tray->trayIcon()->toolTip(), QStringLiteral("岚栖\n1 张照片无法上传"));
     QCOMPARE(emulator->storedKeys().size(), 0);
 
     QTest::mouseClick(status, Qt::LeftButton);
@@ -400,6 +404,7 @@ void TestNavigation::queueStatusOpensTheQueueWindowAndRetries()
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sheet), 30000);
     QTRY_VERIFY(status->isHidden());
     QTRY_COMPARE(table->rowCount(), 0);
+    QCOMPARE(tray->trayIcon()->toolTip(), QStringLiteral("岚栖"));
 }
 
 QTEST_MAIN(TestNavigation)
