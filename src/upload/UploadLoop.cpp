@@ -284,7 +284,6 @@ int UploadLoop::runPass()
     int announced = 0;
     qint64 soonestSettle = -1;
     QSet<QString> listed;
-    QSet<QString> listedNames;
     for (const QFileInfo& entry : entries) {
         if (!keepGoing())
             break;
@@ -302,7 +301,6 @@ int UploadLoop::runPass()
         const UploadLedger::Identity image = identityOf(info);
         const QString sig = signature(image);
         listed.insert(sig);
-        listedNames.insert(image.name);
         // Refused in this run: left alone until the teacher asks for it again.
         if (m_runtime.refused.contains(image.name))
             continue;
@@ -367,15 +365,17 @@ int UploadLoop::runPass()
         }
     }
 
-    // What the worker remembers of files no longer there goes with them (a pass cut short keeps it all).
-    if (listedNames.size() == entries.size()) {
-        for (QHash<QString, QString>* byName : {&m_runtime.reasons, &m_runtime.refused}) {
-            for (auto it = byName->begin(); it != byName->end();)
-                it = listedNames.contains(it.key()) ? std::next(it) : byName->erase(it);
-        }
-        for (auto it = m_runtime.attempts.begin(); it != m_runtime.attempts.end();)
-            it = listedNames.contains(it.key()) ? std::next(it) : m_runtime.attempts.erase(it);
+    // What the worker remembers of files no longer in the folder goes with them: one of the same name coming back
+    // is tried afresh.
+    QSet<QString> present;
+    for (const QFileInfo& entry : entries)
+        present.insert(entry.fileName());
+    for (QHash<QString, QString>* byName : {&m_runtime.reasons, &m_runtime.refused}) {
+        for (auto it = byName->begin(); it != byName->end();)
+            it = present.contains(it.key()) ? std::next(it) : byName->erase(it);
     }
+    for (auto it = m_runtime.attempts.begin(); it != m_runtime.attempts.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_runtime.attempts.erase(it);
     changed();
 
     if (announced > 0)
