@@ -16,6 +16,7 @@
 #include "TestUtils.h"
 #include "app/ShutDownDialog.h"
 #include "service/HttpCommunicationThread.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLoop.h"
 
@@ -33,10 +34,11 @@ void fillFolder()
         UploadFolder::placeBytes(folder, QStringLiteral("{%1}.jpg").arg(i, 5, 10, QLatin1Char('0')), image);
 }
 
-void tickDialog(benchmark::State& state)
+void tickDialog(benchmark::State& state, const QueueState& published = QueueState())
 {
     ShutDownDialog dialog;
     dialog.setImageFolder(kTask);
+    dialog.setQueueState(published);
     if (!dialog.checkPending() || !dialog.isUploadPhase()) {
         state.SkipWithError("nothing waiting");
         return;
@@ -72,16 +74,17 @@ void BM_WaitDialogTickWorkerFigure(benchmark::State& state)
     HttpCommunicationThread::setUid(QStringLiteral("bench"));
     fillFolder();
     emulator->addFault(ServiceEmulator::Endpoint::Upload, {ServiceEmulator::Fault::Delay, 4000, 1});
+    QueueStatus* status = QueueStatus::instance();
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     worker->start();
     QElapsedTimer waited;
     waited.start();
-    while (HttpCommunicationThread::waitingImages() != kWaiting && waited.elapsed() < 30000)
+    while (status->current().pending() != kWaiting && waited.elapsed() < 30000)
         QThread::msleep(5);
-    if (HttpCommunicationThread::waitingImages() != kWaiting)
+    if (status->current().pending() != kWaiting)
         state.SkipWithError("the worker published no count");
     else
-        tickDialog(state);
+        tickDialog(state, status->current());
     worker->requestInterruption();
     worker->wait();
 }

@@ -50,9 +50,6 @@ public:
     // Whether the worker's last attempt to reach the service or the object store failed (no answer, an error, a
     // page that is not the store's): the images then stay in the folder until an attempt succeeds again.
     static bool isOutOfReach();
-    // The number of images of the task the running worker still has to send or announce, as of its last look; -1
-    // while no worker runs or before its first pass. Readable from any thread.
-    static int waitingImages();
 
     static QString uid;
     static QString token;

@@ -9,6 +9,7 @@
 #include "core/AppLog.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -58,6 +59,7 @@ public:
 // Another task of the same teacher whose images are still waiting: its own ledger and loop.
 struct OtherTask
 {
+    QString taskId;
     UploadLedger ledger;
     std::unique_ptr<UploadLoop> loop;
 };
@@ -81,7 +83,8 @@ public:
         case UploadLoop::FileUnreadable:
             break;
         default:
-            noteReached(false);
+            // A file the store will not take (a 4xx of its own) still says it is there.
+            noteReached(code >= 400 && code < 500);
             break;
         }
         return code;
@@ -93,8 +96,6 @@ private:
 
 // A service call in progress ends within its own time bound; the program does not wait that long on its way out.
 constexpr unsigned long kStopWaitMs = 3000;
-
-std::atomic<int> s_waitingImages{-1};
 
 } // namespace
 
@@ -121,11 +122,6 @@ HttpCommunicationThread* HttpCommunicationThread::getInstance()
 bool HttpCommunicationThread::isOutOfReach()
 {
     return s_outOfReach;
-}
-
-int HttpCommunicationThread::waitingImages()
-{
-    return s_waitingImages.load();
 }
 
 HttpCommunicationThread::HttpCommunicationThread(QObject* parent) : QThread(parent), m_cloudClient(new CloudUploader())
@@ -157,15 +153,26 @@ void HttpCommunicationThread::run()
     QList<UploadLoop*> alongside;
     for (const QString& other : UploadLoop::otherTasksOf(uid, taskId)) {
         auto task = std::make_unique<OtherTask>();
+        task->taskId = other;
         task->ledger.openForTask(other);
-        task->loop = std::make_unique<UploadLoop>(service, *m_cloudClient, clock, sleeper, task->ledger, uid, other);
+        task->loop = std::make_unique<UploadLoop>(service, store, clock, sleeper, task->ledger, uid, other);
         task->loop->setKeepGoing([this] { return !isInterruptionRequested(); });
         alongside << task->loop.get();
         others.push_back(std::move(task));
     }
+    // One published state over every task the worker empties; the teacher's "重试" reaches the loop of its task.
+    QList<const UploadLoop*> loops{&loop};
+    for (UploadLoop* other : alongside)
+        loops << other;
+    const auto publish = [&loops] { QueueStatus::instance()->publish(UploadLoop::queueStateOf(loops)); };
+    loop.setOnChange(publish);
+    loop.setTakeRetries([] { return QueueStatus::instance()->takeRetryRequests(taskId); });
+    for (const auto& other : others) {
+        other->loop->setOnChange(publish);
+        const QString task = other->taskId;
+        other->loop->setTakeRetries([task] { return QueueStatus::instance()->takeRetryRequests(task); });
+    }
     AppLog::write(
         QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(taskId).arg(others.size()));
-    loop.setWaitingCountChanged([](int waiting) { s_waitingImages.store(waiting); });
     loop.run(alongside);
-    s_waitingImages.store(-1);
 }

@@ -3,12 +3,14 @@
 #include <functional>
 
 #include <QFileInfo>
+#include <QFileInfoList>
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "upload/QueueState.h"
 #include "upload/UploadLedger.h"
 
 // The upload worker's loop: fetch the upload credentials, then empty the task's image folder into the object store
@@ -120,17 +122,6 @@ public:
         int failuresBeforeMovingOn = 10;
     };
 
-    // What the wait dialog shows of a task's folder.
-    struct QueueCounts
-    {
-        // Images still to send or announce.
-        int waiting = 0;
-        // Images the store or the service refused: kept in the folder, not waited for.
-        int refused = 0;
-        // "name（reason）" per refused image, in name order.
-        QStringList refusedImages;
-    };
-
     // Why an image was refused before anything was sent.
     static QString notAnImageReason();
 
@@ -162,10 +153,21 @@ public:
     // Test seam: deleting a stored file (QFile::remove by default), so tests can make a file undeletable.
     void setRemoveFile(std::function<bool(const QString&)> removeFile);
 
-    // Told the number of images still waiting (as waitingImages() counts them) when a pass has listed the folder and
-    // each time one of them is done, so the wait dialog reads the worker's figure instead of listing the folder.
-    // Images that arrive during a pass are counted by the next one.
-    void setWaitingCountChanged(std::function<void(int)> waitingCountChanged);
+    // Called on the loop's thread each time what the queue state shows may have changed; the worker gathers and
+    // publishes it from there.
+    void setOnChange(std::function<void()> onChange);
+    // Asked at the start of each pass for the file names the teacher wants tried again.
+    void setTakeRetries(std::function<QStringList()> takeRetries);
+
+    // Adds this task's share of the queue state from the loop's own listing and the ledger (no second listing).
+    void gather(QueueState& state) const;
+    QueueState::Link link() const;
+    // The queue state of every task the worker empties: each loop's share, the link state of any loop that has a
+    // problem (they share the service and the store), the latest success of any. What the worker publishes.
+    static QueueState queueStateOf(const QList<const UploadLoop*>& loops);
+    qint64 lastSuccessMs() const;
+    // Forgets the file's refusal, in the ledger too: it is sent again on the next pass.
+    void retry(const QString& fileName);
 
     // Credentials, then passes until keepGoing() turns false.
     void run();
@@ -193,7 +195,9 @@ public:
     // The images in folder the worker has still to send or announce (what the wait dialog counts): announced
     // images whose file could not be deleted, refused images and empty files are not counted.
     static int waitingImages(const QString& folder, const UploadLedger& ledger);
-    static QueueCounts queueCounts(const QString& folder, const UploadLedger& ledger);
+    // What a look at a task's folder and ledger finds, without a worker's own knowledge of the run: the dialog's look
+    // before the worker has said anything, or when an image may have come since its last pass.
+    static QueueState queueStateOfFolder(const QString& taskId, const QString& folder, const UploadLedger& ledger);
 
     // The other tasks whose image folder holds images the teacher uid queued (their database names uid), so that
     // one start finishes every task's uploads, not only the task it was opened for.
@@ -224,6 +228,11 @@ private:
     // Marks it refused in the ledger and for the rest of this run.
     void refuse(const QString& path, const UploadLedger::Identity& image, const QString& reason);
     bool keepGoing() const;
+    void changed();
+    void setListing(const QFileInfoList& entries);
+    void setLink(QueueState::Link link);
+    void succeeded();
+    void failed(const QString& name, const QString& reason);
     void logOnce(const QString& path, const QString& text);
 
     Service& m_service;
@@ -236,7 +245,6 @@ private:
     Intervals m_intervals;
     std::function<bool()> m_keepGoing;
     std::function<bool(const QString&)> m_removeFile;
-    std::function<void(int)> m_waitingCountChanged;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
     bool m_secureConnectionFailing = false;
@@ -251,4 +259,14 @@ private:
     QHash<QString, qint64> m_heldBack;
     // Images refused in this run: left alone until the next start.
     QSet<QString> m_refusedThisRun;
+
+    // What the queue state is gathered from: this pass's listing less the images done since, and what the loop keeps
+    // itself about each file in this run.
+    QList<QueueState::Image> m_listing;
+    QSet<QString> m_doneThisPass;
+    QueueState::Runtime m_runtime;
+    QueueState::Link m_link = QueueState::Link::Ok;
+    qint64 m_lastSuccessMs = 0;
+    std::function<void()> m_onChange;
+    std::function<QStringList()> m_takeRetries;
 };

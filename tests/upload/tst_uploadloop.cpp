@@ -317,18 +317,23 @@ void TestUploadLoop::listing()
     }
     for (const QString& d : folders)
         QVERIFY(QDir().mkpath(rig.path(d)));
+    // The pending count of each state the worker publishes, a repeat of the same count left out.
     QList<int> published;
-    rig.loop.setWaitingCountChanged([&](int waiting) { published << waiting; });
+    const QList<const UploadLoop*> loops{&rig.loop};
+    rig.loop.setOnChange([&] {
+        const int pending = UploadLoop::queueStateOf(loops).pending();
+        if (published.isEmpty() || published.last() != pending)
+            published << pending;
+    });
 
     rig.runPasses(2);
 
     QCOMPARE(rig.puts(), uploaded);
-    // What the wait dialog is told: the images to send, one less as each is done, then an empty folder; what the
-    // worker leaves alone is never counted.
+    // What the wait dialog is told: the images to send, one less as each is done, down to an empty folder; what
+    // the worker leaves alone is never counted.
     QList<int> counted;
     for (int left = uploaded.size(); left >= 0; --left)
         counted << left;
-    counted << 0;
     QCOMPARE(published, counted);
     QCOMPARE(rig.service.announced.size(), uploaded.size());
     for (int i = 0; i < uploaded.size(); ++i) {
@@ -815,7 +820,8 @@ void TestUploadLoop::undeletableFileUploadedOnce()
     QCOMPARE(tries, 1);
     // Announced already: nobody waits for it any more.
     int published = -1;
-    rig.loop.setWaitingCountChanged([&](int waiting) { published = waiting; });
+    const QList<const UploadLoop*> loops{&rig.loop};
+    rig.loop.setOnChange([&] { published = UploadLoop::queueStateOf(loops).pending(); });
     rig.clock.now += UploadLoop::Intervals().deleteRetryMs;
     rig.loop.runPass();
     QCOMPARE(tries, 2);
@@ -910,17 +916,17 @@ void TestUploadLoop::refusedImageDoesNotBlockTheOthers()
     QVERIFY(!QFileInfo::exists(rig.path("c.jpg")));
     // The store is not hammered: a refusal costs no back-off pause either.
     QVERIFY(rig.sleeper.sleeps.isEmpty());
-    const UploadLoop::QueueCounts counts = UploadLoop::queueCounts(rig.loop.folder(), rig.ledger);
+    const QueueState counts = UploadLoop::queueStateOfFolder(QString(), rig.loop.folder(), rig.ledger);
     if (reason.isEmpty()) {
         QVERIFY(!QFileInfo::exists(rig.path("a.jpg")));
         QCOMPARE(rig.service.announced.size(), 3 + serviceRefusals);
-        QCOMPARE(counts.refused, 0);
+        QCOMPARE(counts.refused(), 0);
         return;
     }
     QCOMPARE(TestUtils::readFile(rig.path("a.jpg")), bytes);
-    QCOMPARE(counts.waiting, 0);
-    QCOMPARE(counts.refused, 1);
-    QCOMPARE(counts.refusedImages, QStringList{"a.jpg（" + reason + "）"});
+    QCOMPARE(counts.pending(), 0);
+    QCOMPARE(counts.refused(), 1);
+    QCOMPARE(counts.refusedImages(), QStringList{"a.jpg（" + reason + "）"});
     const int announcementsOfA = rig.service.announced.size() - 2;
     QCOMPARE(announcementsOfA, serviceRefusals ? UploadLoop::Intervals().announceRefusalsAllowed : 0);
 
