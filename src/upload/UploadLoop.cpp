@@ -299,7 +299,7 @@ int UploadLoop::nextPassDelayMs() const
 
 bool UploadLoop::secureConnectionFailing() const
 {
-    return m_secureConnectionFailing;
+    return m_link == QueueState::Link::SecureLinkFailed;
 }
 
 int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger)
@@ -532,7 +532,6 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         changed();
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
         m_runtime.inFlight.clear();
-        m_secureConnectionFailing = code == SecureConnectionFailed;
 
         if (code == Stored || (code == AlreadyStored && mayBeStored)) {
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;

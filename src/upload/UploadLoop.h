@@ -182,8 +182,8 @@ public:
     // (shortened so that a file held back by the settle guard is taken as soon as it is old enough).
     int nextPassDelayMs() const;
 
-    // Whether the store's last answer was a refused secure connection: the queue shows it, since only the school's
-    // network or the computer's authorities can mend it.
+    // Whether the link's last word was a refused secure connection (the store's, or the service's at the token call):
+    // the queue shows it, since only the school's network or the computer's authorities can mend it.
     bool secureConnectionFailing() const;
 
     // The task's image folder (working directory + "/image/" + taskId + "/").
@@ -247,7 +247,6 @@ private:
     std::function<bool(const QString&)> m_removeFile;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
-    bool m_secureConnectionFailing = false;
     qint64 m_lastKeyMs = -1;
     // What has been logged about which file, so a file that stays as it is does not fill the log.
     QSet<QString> m_logged;

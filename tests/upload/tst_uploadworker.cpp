@@ -639,6 +639,12 @@ void TestUploadWorker::overHttps()
     QVERIFY2(written.contains("no secure connection to " + rig.emulator.baseUrl() + ": ") && written.contains(reason),
              qPrintable(written));
     QVERIFY2(!written.contains("teacher-token") && !written.contains("held-upload-token"), qPrintable(written));
+
+    // The worker's own credentials call: what the queue shows is the refused certificate, not an outage.
+    rig.loop.setKeepGoing([&rig] { return rig.sleeper.sleeps.size() < 4; });
+    QVERIFY(!rig.loop.acquireCredentials());
+    QCOMPARE(rig.loop.link(), QueueState::Link::SecureLinkFailed);
+    QCOMPARE(UploadLoop::queueStateOf({&rig.loop}).summary().shortText, QStringLiteral("无法建立安全连接，1 张待上传"));
 }
 
 // Connections to the store's port have Nagle's algorithm turned off (so the last piece of a form is not held back
