@@ -25,6 +25,8 @@
 #include "upload/FolderWatchSleeper.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLedger.h"
+#include "upload/QueuePublisher.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadLoop.h"
 
 // The upload worker's cost and speed against the in-process emulator on loopback, with the production intervals:
@@ -94,13 +96,17 @@ protected:
     void run() override
     {
         UploadLoop::SystemClock clock;
-        FolderWatchSleeper sleeper;
+        FolderWatchSleeper watcher;
+        QueuePublisher sleeper(watcher, clock,
+                               [](const QueueState& state) { QueueStatus::instance()->publish(state); });
         ServiceCalls service;
         CloudUploader client(m_uploadUrl);
         UploadLedger ledger;
         ledger.openForTask(kTask);
         UploadLoop loop(service, client, clock, sleeper, ledger, kUid, kTask);
         loop.setKeepGoing([this] { return !isInterruptionRequested(); });
+        // The queue state is published as the real worker publishes it: its cost is the worker's.
+        sleeper.watch({&loop});
         const double start = threadCpuSeconds();
         loop.run();
         cpuSeconds = threadCpuSeconds() - start;
@@ -338,6 +344,8 @@ int main(int argc, char** argv)
 {
     qputenv("AMBREL_LOG_FILE", QDir::temp().filePath(QStringLiteral("bench_upload.log")).toUtf8());
     QCoreApplication app(argc, argv);
+    // Made on the main thread, as the program makes it before starting the worker.
+    QueueStatus::instance();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -9,6 +9,7 @@
 #include "core/AppLog.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
+#include "upload/QueuePublisher.h"
 #include "upload/QueueStatus.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -136,7 +137,8 @@ HttpCommunicationThread::~HttpCommunicationThread()
 void HttpCommunicationThread::run()
 {
     UploadLoop::SystemClock clock;
-    FolderWatchSleeper sleeper;
+    FolderWatchSleeper watcher;
+    QueuePublisher sleeper(watcher, clock, [](const QueueState& state) { QueueStatus::instance()->publish(state); });
     ServiceCalls service;
     // The worker's own connection to the task database, opened and closed on this thread.
     UploadLedger ledger;
@@ -161,14 +163,9 @@ void HttpCommunicationThread::run()
         others.push_back(std::move(task));
     }
     // One published state over every task the worker empties; the teacher's "重试" reaches the loop of its task.
-    QList<const UploadLoop*> loops{&loop};
-    for (UploadLoop* other : alongside)
-        loops << other;
-    const auto publish = [&loops] { QueueStatus::instance()->publish(UploadLoop::queueStateOf(loops)); };
-    loop.setOnChange(publish);
+    sleeper.watch(QList<UploadLoop*>{&loop} + alongside);
     loop.setTakeRetries([] { return QueueStatus::instance()->takeRetryRequests(taskId); });
     for (const auto& other : others) {
-        other->loop->setOnChange(publish);
         const QString task = other->taskId;
         other->loop->setTakeRetries([task] { return QueueStatus::instance()->takeRetryRequests(task); });
     }

@@ -11,6 +11,7 @@
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
 #include "upload/UploadLedger.h"
+#include "upload/QueuePublisher.h"
 #include "upload/UploadLoop.h"
 
 // The upload loop against fakes of the clock, the sleep, the store and the service, with the real ledger in the
@@ -233,6 +234,7 @@ class TestUploadLoop : public QObject
 private slots:
     void listing_data();
     void listing();
+    void publishedAtMostPerIntervalAndBeforeEachPause();
     void nameOrderAndOneKeyPerImage();
     void handOver_data();
     void handOver();
@@ -1076,6 +1078,26 @@ void TestUploadLoop::withoutTaskNothingIsUploaded()
     QVERIFY(QFileInfo::exists(rig.cwd.filePath("image/a.jpg")));
     QCOMPARE(QDir(rig.cwd.filePath("image")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              (QStringList{"a.jpg", kTask}));
+}
+
+// The worker's publisher: the first state at once, the steps of a busy pass folded together, and the last state
+// before the worker pauses, so what the teacher sees while the worker waits is never an old one.
+void TestUploadLoop::publishedAtMostPerIntervalAndBeforeEachPause()
+{
+    Rig rig;
+    for (const QString& name : QStringList{"a.jpg", "b.jpg", "c.jpg"})
+        QVERIFY(rig.write(name, sheet(name.toUtf8())));
+    QList<int> published;
+    QueuePublisher publisher(
+        rig.sleeper, rig.clock, [&](const QueueState& state) { published << state.pending(); }, 60000);
+    UploadLoop loop(rig.service, rig.uploader, rig.clock, publisher, rig.ledger, kUid, kTask, Rig::quickIntervals());
+    publisher.watch({&loop});
+    loop.setKeepGoing([&] { return rig.sleeper.sleeps.isEmpty(); });
+
+    loop.run();
+
+    QCOMPARE(rig.puts().size(), 3);
+    QCOMPARE(published, (QList<int>{3, 0}));
 }
 
 QTEST_GUILESS_MAIN(TestUploadLoop)
