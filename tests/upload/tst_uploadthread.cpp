@@ -6,6 +6,7 @@
 #include "TestUtils.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
 
 // The single worker as the main window runs it, and the cloud client's life cycle. A process of its own: the
@@ -81,6 +82,15 @@ void TestUploadThread::workerThreadEndToEnd()
     QVERIFY(UploadFolder::placeBytes(folder, "{c3d4}.jpg", second));
     QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 2, 5000);
     QVERIFY(emulator->objectBytes(emulator->storedKeys()[1]) == second);
+
+    // A sheet the store will not take is kept and published as refused; the store answered, so it is in reach.
+    emulator->addFault(Endpoint::Upload, ServiceEmulator::Fault{ServiceEmulator::Fault::UploadStatus, 413, 1});
+    QVERIFY(UploadFolder::placeBytes(folder, "{e5f6}.jpg", TestUtils::patternJpeg(20000, 5)));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStatus::instance()->current().refused(), 1, 5000);
+    QCOMPARE(QueueStatus::instance()->current().refusedImages(),
+             QStringList{QStringLiteral("{e5f6}.jpg（存储服务拒收（HTTP 413））")});
+    QVERIFY(QFileInfo::exists(folder + "{e5f6}.jpg"));
+    QVERIFY(!HttpCommunicationThread::isOutOfReach());
 
     worker->requestInterruption();
     QVERIFY(worker->wait(10000));
