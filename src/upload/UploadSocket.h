@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 // Qt's HTTP client leaves Nagle's algorithm on and offers no way to reach its sockets. A form upload goes out as a
 // small header write followed by the body, so the body's last partial segment waits in our send queue until the
@@ -11,6 +11,6 @@
 namespace UploadSocket {
 
 // Returns how many sockets it changed.
-int sendWithoutDelay(quint16 peerPort);
+int sendWithoutDelay(std::uint16_t peerPort);
 
 } // namespace UploadSocket

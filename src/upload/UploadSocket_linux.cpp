@@ -11,7 +11,7 @@
 
 namespace UploadSocket {
 
-int sendWithoutDelay(quint16 peerPort)
+int sendWithoutDelay(std::uint16_t peerPort)
 {
     DIR* fds = opendir("/proc/self/fd");
     if (!fds)
@@ -36,7 +36,7 @@ int sendWithoutDelay(quint16 peerPort)
         length = sizeof(peer);
         if (getpeername(int(fd), reinterpret_cast<sockaddr*>(&peer), &length) != 0)
             continue;
-        quint16 port = 0;
+        std::uint16_t port = 0;
         if (peer.ss_family == AF_INET)
             port = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
         else if (peer.ss_family == AF_INET6)

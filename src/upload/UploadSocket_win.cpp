@@ -3,9 +3,8 @@
 namespace UploadSocket {
 
 // Windows offers no listing of a process's sockets to find Qt's: its connections keep the system's default.
-int sendWithoutDelay(quint16 peerPort)
+int sendWithoutDelay(std::uint16_t /*peerPort*/)
 {
-    Q_UNUSED(peerPort);
     return 0;
 }
 
