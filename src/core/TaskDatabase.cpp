@@ -1,6 +1,7 @@
 #include "core/TaskDatabase.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <QAtomicInteger>
@@ -43,6 +44,20 @@ QSet<QString>& setAsidePaths()
 {
     static QSet<QString> paths;
     return paths;
+}
+
+// One lock per file, held for the whole of an open: two threads of this process opening the same file (the worker
+// and the wait dialog at start-up) take turns, so the second never meets a file the first is just setting aside
+// or making anew.
+std::shared_ptr<QMutex> openingLock(const QString& absolutePath)
+{
+    static QMutex guard;
+    static QHash<QString, std::shared_ptr<QMutex>> locks;
+    QMutexLocker locker(&guard);
+    std::shared_ptr<QMutex>& lock = locks[absolutePath];
+    if (!lock)
+        lock = std::make_shared<QMutex>();
+    return lock;
 }
 
 // One step per schema version: step i brings a database from version i to version i + 1. Append, never edit.
@@ -127,6 +142,8 @@ bool TaskDatabase::open(const QString& filePath)
         return false;
     }
     m_newerSchema = false;
+    const std::shared_ptr<QMutex> opening = openingLock(info.absoluteFilePath());
+    QMutexLocker openingLocker(opening.get());
     QElapsedTimer busySince;
     busySince.start();
     int brokenAttempts = 0;
