@@ -4,7 +4,7 @@
 #include "core/AppLog.h"
 #include "core/LaunchContext.h"
 #include "core/Settings.h"
-#include "pages/PageMessageBox.h"
+#include "widgets/MessageBox.h"
 
 #include <cstdio>
 
@@ -86,7 +86,7 @@ int StartUp::run(const QByteArrayList& arguments)
     // Checked before the main window exists: it is the window that ends a running copy, starts the worker and
     // creates the folders, and a link without its task and teacher would only make them work for nothing.
     if (!LaunchContext::parse(link).isComplete()) {
-        PageMessageBox::warning(nullptr, QStringLiteral("岚栖"), invalidLinkText());
+        MessageBox::warning(nullptr, QStringLiteral("岚栖"), invalidLinkText());
         return InvalidLink;
     }
 

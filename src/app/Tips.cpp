@@ -1,4 +1,5 @@
 #include "app/Tips.h"
+#include "widgets/FormLayout.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,7 +18,7 @@ Tips::Tips(QWidget* parent) : QDialog(parent)
     auto* outer = new QHBoxLayout(this);
     outer->setSpacing(0);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    outer->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     auto* inner = new QVBoxLayout();
     inner->setSpacing(0);
     m_label = new QLabel(this);
@@ -28,7 +29,7 @@ Tips::Tips(QWidget* parent) : QDialog(parent)
     m_label->setAutoFillBackground(false);
     inner->addWidget(m_label);
     outer->addLayout(inner);
-    outer->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    outer->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
 
     // Exactly frameless: with the main window as parent this makes the dialog a child laid over it.
     setWindowFlags(Qt::FramelessWindowHint);

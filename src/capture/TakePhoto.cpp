@@ -22,13 +22,14 @@
 #include <QWindow>
 
 #include "capture/CameraComponent.h"
-#include "capture/CaptureMessages.h"
+#include "widgets/MessageBox.h"
 #include "core/AppLog.h"
 #include "core/LaunchContext.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -132,16 +133,6 @@ QIcon resourceIcon(const char* name)
     return QIcon(QStringLiteral(":/AmbrelClient/Resources/") + QLatin1String(name));
 }
 
-QSpacerItem* hSpacer(int width, QSizePolicy::Policy policy = QSizePolicy::Fixed)
-{
-    return new QSpacerItem(width, 20, policy, QSizePolicy::Minimum);
-}
-
-QSpacerItem* vSpacer(int height = 40)
-{
-    return new QSpacerItem(20, height, QSizePolicy::Minimum, QSizePolicy::Expanding);
-}
-
 // The camera's callbacks may run on its stream thread: the page is touched on the GUI thread only.
 void onGuiThread(const std::function<void()>& work)
 {
@@ -223,17 +214,17 @@ void TakePhoto::setupUi()
     gridLayout->setHorizontalSpacing(0);
     gridLayout->setContentsMargins(0, 0, 0, 0);
 
-    gridLayout->addItem(hSpacer(25), 0, 0);
+    gridLayout->addItem(FormLayout::horizontalSpacer(25), 0, 0);
 
     auto* buttonColumn = new QVBoxLayout();
     pushButton = new QPushButton(this);
     pushButton->setObjectName(QStringLiteral("pushButton"));
     pushButton->setStyleSheet(QStringLiteral("border:none;background:transparent;"));
     buttonColumn->addWidget(pushButton);
-    buttonColumn->addItem(vSpacer());
+    buttonColumn->addItem(FormLayout::verticalSpacer());
     gridLayout->addLayout(buttonColumn, 0, 1);
 
-    gridLayout->addItem(hSpacer(110, QSizePolicy::Expanding), 0, 2);
+    gridLayout->addItem(FormLayout::horizontalSpacer(110, QSizePolicy::Expanding), 0, 2);
 
     verticalLayout_5 = new QVBoxLayout();
     verticalLayout_5->setObjectName(QStringLiteral("verticalLayout_5"));
@@ -253,11 +244,11 @@ void TakePhoto::setupUi()
     verticalLayout_4->setObjectName(QStringLiteral("verticalLayout_4"));
     gridLayout->addLayout(verticalLayout_4, 0, 4);
 
-    gridLayout->addItem(hSpacer(124, QSizePolicy::Expanding), 0, 5);
+    gridLayout->addItem(FormLayout::horizontalSpacer(124, QSizePolicy::Expanding), 0, 5);
 
     verticalLayout_2 = new QVBoxLayout();
     verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
-    verticalLayout_2->addItem(vSpacer());
+    verticalLayout_2->addItem(FormLayout::verticalSpacer());
     label_2 = new QLabel(this);
     label_2->setObjectName(QStringLiteral("label_2"));
     label_2->setFixedSize(78, 78);
@@ -274,14 +265,14 @@ void TakePhoto::setupUi()
         QStringLiteral("font-size:16px;color:rgba(215,215,215,1);font-family:Microsoft YaHei;background:transparent;"));
     label_3->setText(QStringLiteral("已拍"));
     verticalLayout_2->addWidget(label_3);
-    verticalLayout_2->addItem(vSpacer(20));
+    verticalLayout_2->addItem(FormLayout::verticalSpacer(20));
     circle = new CircleButton(this);
     circle->setObjectName(QStringLiteral("circle"));
     circle->setFixedSize(78, 78);
     circle->setIconSize(QSize(90, 78));
     circle->setStyleSheet(QStringLiteral("border:none;background:transparent;"));
     verticalLayout_2->addWidget(circle);
-    verticalLayout_2->addItem(vSpacer(20));
+    verticalLayout_2->addItem(FormLayout::verticalSpacer(20));
     finishButton = new QPushButton(this);
     finishButton->setObjectName(QStringLiteral("finishButton"));
     finishButton->setFixedSize(78, 28);
@@ -289,10 +280,10 @@ void TakePhoto::setupUi()
     finishButton->setIconSize(QSize(98, 28));
     finishButton->setStyleSheet(QStringLiteral("border:none;background:transparent;"));
     verticalLayout_2->addWidget(finishButton);
-    verticalLayout_2->addItem(vSpacer());
+    verticalLayout_2->addItem(FormLayout::verticalSpacer());
     gridLayout->addLayout(verticalLayout_2, 0, 6);
 
-    gridLayout->addItem(hSpacer(39), 0, 7);
+    gridLayout->addItem(FormLayout::horizontalSpacer(39), 0, 7);
 
     sliderImageList = new SliderImageList(this);
     sliderImageList->setObjectName(QStringLiteral("sliderImageList"));
@@ -349,7 +340,7 @@ void TakePhoto::startPNG()
         }
     }
     if (deviceIndex < 0) {
-        CaptureMessages::information(QStringLiteral("提示信息"), noCameraText());
+        MessageBox::information(nullptr, QStringLiteral("提示信息"), noCameraText());
         return;
     }
     if (capture().cameraOpen)
@@ -408,7 +399,7 @@ void TakePhoto::cameraFailed(bool deviceOpened, const QString& text)
     capture().stillsPending = 0;
     circle->setPressedLook(false);
     enumerateAgain = true;
-    CaptureMessages::information(QStringLiteral("提示信息"), text);
+    MessageBox::information(nullptr, QStringLiteral("提示信息"), text);
 }
 
 void TakePhoto::stopPNG()
@@ -486,7 +477,7 @@ void TakePhoto::saveStill(const QByteArray& jpeg)
 {
     // Without a task the folder would be image/ itself, which nothing uploads: keep nothing and say so.
     if (capture().taskFolder.isEmpty()) {
-        CaptureMessages::information(QStringLiteral("提示信息"), LaunchContext::missingTaskText());
+        MessageBox::information(nullptr, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
         return;
     }
     // Both copies appear under their final names only when complete: the upload worker takes every image it
@@ -514,9 +505,8 @@ void TakePhoto::saveStill(const QByteArray& jpeg)
     }
     if (!cause.isEmpty()) {
         logLine(QStringLiteral("photograph not saved in %1: %2 %3").arg(folder, cause, error));
-        CaptureMessages::information(
-            QStringLiteral("提示信息"),
-            QStringLiteral("照片未能保存：%1。\n%2").arg(cause, QDir::toNativeSeparators(folder)));
+        MessageBox::information(nullptr, QStringLiteral("提示信息"),
+                                QStringLiteral("照片未能保存：%1。\n%2").arg(cause, QDir::toNativeSeparators(folder)));
         return;
     }
     ++capture().capturedCount;
@@ -529,8 +519,8 @@ void TakePhoto::saveStill(const QByteArray& jpeg)
     if (left >= 0 && left < kLowSpaceBytes && !capture().lowSpaceWarned) {
         capture().lowSpaceWarned = true;
         logLine(QStringLiteral("low disk space: %1 bytes left in %2").arg(left).arg(folder));
-        CaptureMessages::information(
-            QStringLiteral("提示信息"),
+        MessageBox::information(
+            nullptr, QStringLiteral("提示信息"),
             QStringLiteral("磁盘剩余空间已不足 %1 MB，请尽快清理磁盘，否则照片将无法保存。").arg(left / (1024 * 1024)));
     }
 }

@@ -15,6 +15,7 @@
 #include "pages/PageStyles.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "service/HttpCommunicationThread.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ void DisplayPhoto::setupUi()
     loadingRow->setObjectName(QStringLiteral("horizontalLayout"));
     loadingRow->setSpacing(0);
     loadingRow->setContentsMargins(9, 0, 9, 9);
-    loadingRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    loadingRow->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     m_loadingText = new QLabel(QStringLiteral("加载中"), this);
     m_loadingText->setObjectName(QStringLiteral("label"));
     m_loadingText->setMinimumSize(0, 0);
@@ -104,7 +105,7 @@ void DisplayPhoto::setupUi()
     m_dots[2] = makeDot(this, QStringLiteral("label_4"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
     for (QLabel* dot : m_dots)
         loadingRow->addWidget(dot);
-    loadingRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    loadingRow->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     layout->addLayout(loadingRow);
 
     m_listWidget = new QListWidget(this);

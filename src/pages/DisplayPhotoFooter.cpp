@@ -10,6 +10,7 @@
 #include "pages/PageStyles.h"
 #include "widgets/ResourcePixmap.h"
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -38,21 +39,21 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    PageStyles::addFixedSpacer(layout, 29);
+    FormLayout::addFixedSpacer(layout, 29);
     auto* refreshColumn = new QVBoxLayout();
     refreshColumn->setObjectName(QStringLiteral("verticalLayout"));
     refreshColumn->setSpacing(0);
-    refreshColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    refreshColumn->addItem(FormLayout::verticalSpacer());
     auto* refreshRow = new QHBoxLayout();
     refreshRow->setObjectName(QStringLiteral("horizontalLayout_2"));
     refreshRow->setSpacing(0);
-    PageStyles::addFixedSpacer(refreshRow, 24);
-    m_refresh = PageStyles::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
+    FormLayout::addFixedSpacer(refreshRow, 24);
+    m_refresh = FormLayout::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
     AccessibleName::setForIconButton(m_refresh, QStringLiteral("刷新"));
     m_refresh->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/shuaxin.png")));
     m_refresh->setIconSize(QSize(22, 19));
     refreshRow->addWidget(m_refresh);
-    PageStyles::addFixedSpacer(refreshRow, 24);
+    FormLayout::addFixedSpacer(refreshRow, 24);
     refreshColumn->addLayout(refreshRow);
     auto* refreshText = new QLabel(QStringLiteral("点击刷新"), this);
     refreshText->setObjectName(QStringLiteral("label_2"));
@@ -61,10 +62,10 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     refreshText->setStyleSheet(QStringLiteral("font-size:14px;font-family:'Microsoft YaHei';color:white;"
                                               "background:transparent;"));
     refreshColumn->addWidget(refreshText);
-    refreshColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    refreshColumn->addItem(FormLayout::verticalSpacer());
     layout->addLayout(refreshColumn);
 
-    PageStyles::addExpandingSpacer(layout, 502);
+    FormLayout::addExpandingSpacer(layout, 502);
     auto* notice = new QLabel(this);
     notice->setObjectName(QStringLiteral("label_7"));
     notice->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/icon.png")));
@@ -84,12 +85,12 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     m_done->setStyleSheet(QStringLiteral("background:transparent;"));
     m_done->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/wancheng.png")));
     layout->addWidget(m_done);
-    PageStyles::addFixedSpacer(layout, 20);
+    FormLayout::addFixedSpacer(layout, 20);
     m_processNow =
-        PageStyles::makeButton(this, QStringLiteral("pushButton"), QSize(100, 36), PageStyles::filledButton(12));
+        FormLayout::makeButton(this, QStringLiteral("pushButton"), QSize(100, 36), PageStyles::filledButton(12));
     m_processNow->setText(QStringLiteral("立即处理"));
     layout->addWidget(m_processNow);
-    PageStyles::addFixedSpacer(layout, 24);
+    FormLayout::addFixedSpacer(layout, 24);
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_StyledBackground);

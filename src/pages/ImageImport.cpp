@@ -10,8 +10,8 @@
 #include <QImageReader>
 
 #include "core/LaunchContext.h"
-#include "pages/PageFileDialog.h"
-#include "pages/PageMessageBox.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLoop.h"
@@ -165,17 +165,17 @@ Result run(QWidget* parent, const QString& caption, const QString& filter)
 {
     // Without a task the folder would be image/ itself, which nothing uploads: no files are asked for.
     if (HttpCommunicationThread::getTaskId().isEmpty()) {
-        PageMessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
+        MessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
         return {};
     }
-    const QStringList paths = PageFileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
+    const QStringList paths = FileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
     const QString folder = taskImageFolder();
     if (!QFileInfo::exists(folder))
         QDir().mkdir(folder);
     const Result result = copyIntoFolder(paths, folder);
     const QString text = reportText(result);
     if (!text.isEmpty())
-        PageMessageBox::warning(parent, QStringLiteral("部分图片未导入"), text);
+        MessageBox::warning(parent, QStringLiteral("部分图片未导入"), text);
     return result;
 }
 

@@ -6,7 +6,7 @@
 #include "core/Settings.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"
-#include "pages/PageFileDialog.h"
+#include "widgets/FileDialog.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "pages/ReTakePhoto.h"
 #include "viewer/ViewPhoto.h"
@@ -152,13 +152,13 @@ void TestNavigation::init()
 {
     s_exitCalls = 0;
     TakePhoto::resetProcessState();
-    PageFileDialog::setChooser([](const PageFileDialog::Request&) { return QStringList(); });
+    FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Available);
 }
 
 void TestNavigation::cleanup()
 {
-    PageFileDialog::setChooser({});
+    FileDialog::setChooser({});
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::System);
 }
 

@@ -20,7 +20,7 @@
 #include "FakeCameraBackend.h"
 #include "TestUtils.h"
 #include "capture/CameraComponent.h"
-#include "capture/CaptureMessages.h"
+#include "widgets/MessageBox.h"
 #include "capture/ScriptedDesk.h"
 #include "capture/VideoOverlay.h"
 #include "core/Settings.h"
@@ -136,7 +136,10 @@ void TestTakePhoto::initTestCase()
     // beside this one.
     QVERIFY(m_settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    CaptureMessages::setRecorder([this](const QString& title, const QString& text) { m_boxes.append({title, text}); });
+    MessageBox::setAnswerer([this](const MessageBox::Shown& box) {
+        m_boxes.append({box.title, box.text});
+        return QMessageBox::Ok;
+    });
 }
 
 void TestTakePhoto::init()

@@ -10,7 +10,7 @@
 #include "app/AmbrelClient.h"
 #include "app/ShutDownDialog.h"
 #include "widgets/CircleButton.h"
-#include "pages/PageFileDialog.h"
+#include "widgets/FileDialog.h"
 
 #include "AnswerSheetImage.h"
 
@@ -195,7 +195,7 @@ void tour(AmbrelClient& window)
     // proofreading; "等待" there leads to the home page.
     QStringList paths = writeSheets(QDir::currentPath() + QStringLiteral("/scans"), 12);
     paths << QDir::currentPath() + QStringLiteral("/scans/removed-meanwhile.jpg");
-    PageFileDialog::setNextFileNames(paths);
+    FileDialog::setNextFileNames(paths);
     whenModal("QMessageBox", [](QWidget* box) {
         save(box, QStringLiteral("import-message"));
         whenModal("ShutDownDialog", [](QWidget* modal) {
