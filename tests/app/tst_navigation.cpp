@@ -2,6 +2,7 @@
 #include "app/Housekeeping.h"
 #include "app/ShutDownDialog.h"
 #include "app/TrayProgramManager.h"
+#include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "core/Settings.h"
 #include "pages/DisplayPhoto.h"
@@ -151,7 +152,7 @@ void TestNavigation::initTestCase()
 void TestNavigation::init()
 {
     s_exitCalls = 0;
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Available);
 }
@@ -246,7 +247,7 @@ void TestNavigation::everyPageSwitch()
     // Home: start photographing, then back home through the wait dialog's "继续拍照".
     client.click(client.home, "pushButton");
     QCOMPARE(client.shown(), QStringLiteral("c"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     // Home: import files (none chosen) leads to the progress page, which fetches.
     QVERIFY(QMetaObject::invokeMethod(&window, "toHomePageUi"));
     client.click(client.home, "pushButton_2");
@@ -256,10 +257,10 @@ void TestNavigation::everyPageSwitch()
 
     // Progress header: take photos.
     QVERIFY(QMetaObject::invokeMethod(client.capture, "stopPNG"));
-    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!CaptureSession::process().isOpen());
     client.click(client.progress, "takePhoto");
     QCOMPARE(client.shown(), QStringLiteral("c"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
 
     // Capture: finish, while the service still proofreads: the wait dialog comes first, then the refresh.
     setProofread(emulator, 2, 5);
@@ -293,7 +294,7 @@ void TestNavigation::everyPageSwitch()
     QVERIFY(QMetaObject::invokeMethod(client.capture, "stopPNG"));
     client.click(client.reTake, "takePhoto");
     QCOMPARE(client.shown(), QStringLiteral("c"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     client.click(client.capture, "finishButton");
     QCOMPARE(refreshes(), 4);
     client.click(client.progress, "pushButton");

@@ -1,3 +1,4 @@
+#include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 
 #include <memory>
@@ -148,18 +149,18 @@ void TestTakePhoto::init()
     QVERIFY(m_dir->isValid());
     m_boxes.clear();
     QSettings(QStringLiteral("Ambrel"), QStringLiteral("AmbrelClient")).clear();
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     m_now = 1'700'000'000'000;
-    TakePhoto::setClock([this] { return m_now; });
+    CaptureSession::process().setClock([this] { return m_now; });
     // Plenty of room whatever the machine's disk holds; the rows about a full disk say otherwise.
-    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
+    CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
 }
 
 void TestTakePhoto::cleanup()
 {
     UploadFolder::setBeforeRename(nullptr);
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     m_dir.reset();
 }
 
@@ -212,17 +213,17 @@ void TestTakePhoto::enumerationPicksTheDocumentCamera()
     QFETCH(int, index);
     installBackend(devices);
     TakePhoto page;
-    QCOMPARE(page.currentDeviceIndex(), index);
+    QCOMPARE(CaptureSession::process().deviceIndex(), index);
 }
 
 void TestTakePhoto::startUsesFirstMatchingDevice()
 {
     auto record = installBackend({{0x046D, 0x0825}, {kCamera, kCameraProduct}, {kCamera, kCameraProduct}});
     TakePhoto page;
-    QCOMPARE(page.currentDeviceIndex(), 2);
+    QCOMPARE(CaptureSession::process().deviceIndex(), 2);
     page.startPNG();
-    QCOMPARE(page.currentDeviceIndex(), 1);
-    QVERIFY(TakePhoto::cameraOpen());
+    QCOMPARE(CaptureSession::process().deviceIndex(), 1);
+    QVERIFY(CaptureSession::process().isOpen());
     QCOMPARE(record->openedIndexes, QVector<int>{1});
     // The open block: first mode fixed, the still callback is the page's.
     QCOMPARE(record->lastParams.videoWidth, 2048);
@@ -231,11 +232,11 @@ void TestTakePhoto::startUsesFirstMatchingDevice()
     QCOMPARE(record->lastParams.bufferCount, 3);
     QCOMPARE(record->lastParams.preview, 1);
     QCOMPARE(record->lastParams.stillsEnabled, 1);
-    QVERIFY(record->lastParams.stillCallback == &TakePhoto::onStillCaptured);
+    QVERIFY(record->lastParams.stillCallback == &CaptureSession::onStillCaptured);
     // Open already: later starts do nothing.
     page.startPNG();
     QCOMPARE(record->openedIndexes, QVector<int>{1});
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     QVERIFY(m_boxes.isEmpty());
 }
 
@@ -290,7 +291,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
         QCOMPARE(box.text.split(QLatin1Char('\n')), text);
     }
     QCOMPARE(record->openedIndexes, opened);
-    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!CaptureSession::process().isOpen());
     QVERIFY(!live->findChild<VideoOverlay*>());
     if (failure.isEmpty())
         return;
@@ -299,7 +300,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     record->failOpen = false;
     record->failStart = false;
     page.startPNG();
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     auto* video = live->findChild<VideoOverlay*>();
     QVERIFY(video);
     QTRY_VERIFY(video->framesShown() >= 2);
@@ -324,20 +325,20 @@ void TestTakePhoto::lostCameraIsToldAndReopened()
     QTRY_COMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes.first().title, QStringLiteral("提示信息"));
     QVERIFY(m_boxes.first().text.startsWith(QStringLiteral("系统没有检测到摄像头，可能的原因如下\n")));
-    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!CaptureSession::process().isOpen());
     QVERIFY(!live->findChild<VideoOverlay*>());
     QVERIFY(!looksPressed(circle));
-    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
 
     // Plugged in again: the next press opens the camera, the one after it takes a photograph.
     record->lose = false;
     m_now += 1000;
     page.take();
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     QCOMPARE(record->openedIndexes, (QVector<int>{0, 0}));
     m_now += 1000;
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
     QCOMPARE(m_boxes.size(), 1);
 }
@@ -364,8 +365,8 @@ void TestTakePhoto::stillModeIsWidestMjpegMode()
     CameraComponent::setBackend(std::move(backend));
     TakePhoto page;
     page.startPNG();
-    QCOMPARE(QSize(page.stillMode().width, page.stillMode().height), mode);
-    QCOMPARE(page.stillMode().format, 0);
+    QCOMPARE(QSize(CaptureSession::process().stillMode().width, CaptureSession::process().stillMode().height), mode);
+    QCOMPARE(CaptureSession::process().stillMode().format, 0);
     QCOMPARE(QSize(record->lastParams.stillWidth, record->lastParams.stillHeight), mode);
 }
 
@@ -390,7 +391,7 @@ void TestTakePhoto::stillLandsCompleteInBothFolders()
     // The round button's own click takes the photograph.
     QTest::mouseClick(page.findChild<CircleButton*>(QStringLiteral("circle")), Qt::LeftButton, Qt::NoModifier,
                       QPoint(40, 40));
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
 
     const QStringList uploads = jpegsIn(imageFolder());
     const QStringList previews = jpegsIn(previewFolder());
@@ -450,7 +451,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
                 QDir().mkpath(finalPath);
         });
     } else if (cause == "full") {
-        TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(100 * 1024); });
+        CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(100 * 1024); });
     } else {
         QVERIFY(QDir(imageFolder()).removeRecursively());
         if (cause == "gone")
@@ -467,7 +468,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
         QVERIFY(m_boxes.isEmpty());
         return;
     }
-    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
     QCOMPARE(counter->text(), QStringLiteral("0"));
     QVERIFY(jpegsIn(imageFolder()).isEmpty());
     QVERIFY(jpegsIn(previewFolder()).isEmpty());
@@ -475,11 +476,11 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes.first().text.contains(said), qPrintable(m_boxes.first().text));
     QVERIFY(TestUtils::readFile(Settings::logFile()).mid(logBefore.size()).contains("photograph not saved"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
 
     // With the cause gone the next photograph is counted.
     UploadFolder::setBeforeRename(nullptr);
-    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
+    CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     QFile::remove(imageFolder());
     m_now += 1000;
     page.take();
@@ -492,7 +493,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
 void TestTakePhoto::lowDiskSpaceIsSaidOnce()
 {
     installBackend({{kCamera, kCameraProduct}});
-    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(50) * 1024 * 1024; });
+    CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(50) * 1024 * 1024; });
     TakePhoto page;
     page.initTaskFolder(kTask);
     page.startPNG();
@@ -531,12 +532,12 @@ void TestTakePhoto::takeGuardAllowsOnePerSecond()
         m_now = start + t;
         page.take();
     }
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos);
     QCOMPARE(jpegsIn(imageFolder()).size(), photos);
     // Stills are served in order on one thread: one more still proves no further trigger was pending.
     m_now += 10'000;
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos + 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos + 1);
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
 }
 
@@ -602,7 +603,7 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
     m_now += 1;
     page.take();
     QVERIFY(looksPressed(circle));
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QVERIFY(!looksPressed(circle));
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
 }
@@ -628,11 +629,11 @@ void TestTakePhoto::emptyLateOrTasklessStillSavesNothing()
     page.initTaskFolder(task);
     if (cameraOpen) {
         page.startPNG();
-        QVERIFY(TakePhoto::cameraOpen());
+        QVERIFY(CaptureSession::process().isOpen());
     }
-    TakePhoto::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
+    CaptureSession::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
     QCoreApplication::processEvents();
-    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
     QVERIFY(jpegsIn(imageFolder()).isEmpty());
     QVERIFY(jpegsIn(previewFolder()).isEmpty());
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("0"));
@@ -662,11 +663,11 @@ void TestTakePhoto::stillFromAnotherThreadIsSavedOnGuiThread()
 
     QByteArray bytes = jpegBytes(64, 48);
     std::thread camera(
-        [&bytes] { TakePhoto::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()); });
+        [&bytes] { CaptureSession::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()); });
     camera.join();
     // Handed over, not yet done: the work waits for the GUI thread.
-    QCOMPARE(TakePhoto::capturedCount(), 0);
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     const QStringList uploads = jpegsIn(imageFolder());
     QCOMPARE(uploads.size(), 1);
     QCOMPARE(TestUtils::readFile(imageFolder() + QLatin1Char('/') + uploads.first()), bytes);
@@ -803,7 +804,7 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen()
     // One sure photograph afterwards: all earlier triggers have been served by then.
     m_now += 5000;
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos + 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos + 1);
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
 }
 
@@ -894,7 +895,7 @@ void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
         const int shown = video->framesShown();
         QTRY_VERIFY(video->framesShown() >= shown + 2);
     }
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos);
     QCOMPARE(record->stillsCaptured.load(), photos);
     QCOMPARE(jpegsIn(imageFolder()).size(), photos);
     // The choice is remembered for the next start.
@@ -932,7 +933,7 @@ void TestTakePhoto::failedStillIsTakenAgainThenMarked()
     page.startPNG();
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QVERIFY(!looksPressed(circle));
     QCOMPARE(record->stillsCaptured.load(), stills);
     // Nothing is dropped: one photograph, the best of the tries, with the reason on its cell.
