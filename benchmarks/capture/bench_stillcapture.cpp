@@ -11,6 +11,7 @@
 
 #include "capture/CameraComponent.h"
 #include "capture/CameraBackend.h"
+#include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "capture/VirtualCameraBackend.h"
 
@@ -23,30 +24,30 @@ void BM_StillCaptureToRenamedFile(benchmark::State& state)
     QTemporaryDir dir;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
-    TakePhoto::setClock([] { return g_now; });
+    CaptureSession::process().setClock([] { return g_now; });
     {
         TakePhoto page;
         page.initTaskFolder(QStringLiteral("bench"));
         page.startPNG();
         for (auto _ : state) {
             g_now += 1000;
-            const int before = TakePhoto::capturedCount();
+            const int before = CaptureSession::process().capturedCount();
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             page.take();
-            while (TakePhoto::capturedCount() == before && std::chrono::steady_clock::now() < deadline) {
+            while (CaptureSession::process().capturedCount() == before && std::chrono::steady_clock::now() < deadline) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
-            if (TakePhoto::capturedCount() == before) {
+            if (CaptureSession::process().capturedCount() == before) {
                 state.SkipWithError("no still arrived");
                 break;
             }
         }
-        state.counters["stills"] = TakePhoto::capturedCount();
+        state.counters["stills"] = CaptureSession::process().capturedCount();
     }
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     QDir::setCurrent(previous);
 }
 

@@ -134,6 +134,20 @@ void TakePhoto::setupUi()
 
     gridLayout->addItem(FormLayout::horizontalSpacer(124, QSizePolicy::Expanding), 0, 5);
 
+    setupControlColumn();
+
+    gridLayout->addItem(FormLayout::horizontalSpacer(39), 0, 7);
+
+    sliderImageList = new SliderImageList(this);
+    sliderImageList->setObjectName(QStringLiteral("sliderImageList"));
+    sliderImageList->setFixedHeight(kStripHeight);
+    sliderImageList->setMinimumWidth(860);
+    sliderImageList->setStyleSheet(QStringLiteral("background:rgba(25,28,37,1);border:1px solid rgb(25,28,37);"));
+    gridLayout->addWidget(sliderImageList, 1, 0, 1, 8);
+}
+
+void TakePhoto::setupControlColumn()
+{
     verticalLayout_2 = new QVBoxLayout();
     verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
     verticalLayout_2->addItem(FormLayout::verticalSpacer());
@@ -170,15 +184,6 @@ void TakePhoto::setupUi()
     verticalLayout_2->addWidget(finishButton);
     verticalLayout_2->addItem(FormLayout::verticalSpacer());
     gridLayout->addLayout(verticalLayout_2, 0, 6);
-
-    gridLayout->addItem(FormLayout::horizontalSpacer(39), 0, 7);
-
-    sliderImageList = new SliderImageList(this);
-    sliderImageList->setObjectName(QStringLiteral("sliderImageList"));
-    sliderImageList->setFixedHeight(kStripHeight);
-    sliderImageList->setMinimumWidth(860);
-    sliderImageList->setStyleSheet(QStringLiteral("background:rgba(25,28,37,1);border:1px solid rgb(25,28,37);"));
-    gridLayout->addWidget(sliderImageList, 1, 0, 1, 8);
 }
 
 void TakePhoto::initTaskFolder(const QString& taskId)

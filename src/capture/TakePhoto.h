@@ -51,6 +51,8 @@ protected:
 
 private:
     void setupUi();
+    // The column right of the video: the counter, the take button and the finish button.
+    void setupControlColumn();
     void enterFullScreen();
     void leaveFullScreen();
     void saveStill(const QByteArray& jpeg);

@@ -161,9 +161,15 @@ bool TaskDatabase::open(const QString& filePath)
     if (m_lastError != Failure::Broken) {
         return false;
     }
-    // Set aside only a file SQLite itself calls corrupt or not a database, once per process and never while
-    // another connection of this process works with it: the worker and the wait dialog open the same file at
-    // start-up, and the one coming second must not move away the fresh file the first one just made.
+    return setAsideAndOpen(filePath);
+}
+
+// Set aside only a file SQLite itself calls corrupt or not a database, once per process and never while another
+// connection of this process works with it: the worker and the wait dialog open the same file at start-up, and the
+// one coming second must not move away the fresh file the first one just made.
+bool TaskDatabase::setAsideAndOpen(const QString& filePath)
+{
+    const QFileInfo info(filePath);
     QMutexLocker locker(&openPathsMutex);
     const QString key = info.absoluteFilePath();
     if (openFile(filePath) && migrate()) {

@@ -53,6 +53,7 @@ private:
     };
 
     bool openFile(const QString& filePath);
+    bool setAsideAndOpen(const QString& filePath);
     bool migrate();
     void noteFailure(const QSqlError& error);
     // Counts this connection among the process's working connections to its file.

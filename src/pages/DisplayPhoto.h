@@ -9,6 +9,7 @@
 
 class DisplayPhotoFooter;
 class DisplayPhotoHead;
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QTimer;
@@ -46,6 +47,7 @@ public slots:
 
 private:
     void setupUi();
+    QHBoxLayout* setupLoadingRow();
     void refreshOnce();
     void setLoadingShown(bool shown);
 

@@ -40,30 +40,7 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     layout->setContentsMargins(0, 0, 0, 0);
 
     FormLayout::addFixedSpacer(layout, 29);
-    auto* refreshColumn = new QVBoxLayout();
-    refreshColumn->setObjectName(QStringLiteral("verticalLayout"));
-    refreshColumn->setSpacing(0);
-    refreshColumn->addItem(FormLayout::verticalSpacer());
-    auto* refreshRow = new QHBoxLayout();
-    refreshRow->setObjectName(QStringLiteral("horizontalLayout_2"));
-    refreshRow->setSpacing(0);
-    FormLayout::addFixedSpacer(refreshRow, 24);
-    m_refresh = FormLayout::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
-    AccessibleName::setForIconButton(m_refresh, QStringLiteral("刷新"));
-    m_refresh->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/shuaxin.png")));
-    m_refresh->setIconSize(QSize(22, 19));
-    refreshRow->addWidget(m_refresh);
-    FormLayout::addFixedSpacer(refreshRow, 24);
-    refreshColumn->addLayout(refreshRow);
-    auto* refreshText = new QLabel(QStringLiteral("点击刷新"), this);
-    refreshText->setObjectName(QStringLiteral("label_2"));
-    refreshText->setFixedWidth(70);
-    refreshText->setAlignment(Qt::AlignCenter);
-    refreshText->setStyleSheet(QStringLiteral("font-size:14px;font-family:'Microsoft YaHei';color:white;"
-                                              "background:transparent;"));
-    refreshColumn->addWidget(refreshText);
-    refreshColumn->addItem(FormLayout::verticalSpacer());
-    layout->addLayout(refreshColumn);
+    layout->addLayout(setupRefreshColumn());
 
     FormLayout::addExpandingSpacer(layout, 502);
     auto* notice = new QLabel(this);
@@ -103,6 +80,35 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
 
     connect(m_refresh, SIGNAL(clicked()), this, SLOT(slotRefresh()));
     connect(m_processNow, SIGNAL(clicked()), this, SLOT(toReMakeupUI()));
+}
+
+// The refresh button with its caption beneath.
+QVBoxLayout* DisplayPhotoFooter::setupRefreshColumn()
+{
+    auto* refreshColumn = new QVBoxLayout();
+    refreshColumn->setObjectName(QStringLiteral("verticalLayout"));
+    refreshColumn->setSpacing(0);
+    refreshColumn->addItem(FormLayout::verticalSpacer());
+    auto* refreshRow = new QHBoxLayout();
+    refreshRow->setObjectName(QStringLiteral("horizontalLayout_2"));
+    refreshRow->setSpacing(0);
+    FormLayout::addFixedSpacer(refreshRow, 24);
+    m_refresh = FormLayout::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
+    AccessibleName::setForIconButton(m_refresh, QStringLiteral("刷新"));
+    m_refresh->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/shuaxin.png")));
+    m_refresh->setIconSize(QSize(22, 19));
+    refreshRow->addWidget(m_refresh);
+    FormLayout::addFixedSpacer(refreshRow, 24);
+    refreshColumn->addLayout(refreshRow);
+    auto* refreshText = new QLabel(QStringLiteral("点击刷新"), this);
+    refreshText->setObjectName(QStringLiteral("label_2"));
+    refreshText->setFixedWidth(70);
+    refreshText->setAlignment(Qt::AlignCenter);
+    refreshText->setStyleSheet(QStringLiteral("font-size:14px;font-family:'Microsoft YaHei';color:white;"
+                                              "background:transparent;"));
+    refreshColumn->addWidget(refreshText);
+    refreshColumn->addItem(FormLayout::verticalSpacer());
+    return refreshColumn;
 }
 
 void DisplayPhotoFooter::showAllCollected(int collected)

@@ -121,7 +121,34 @@ void HomePage::setupUi()
     extra->setObjectName(QStringLiteral("verticalLayout_4"));
     grid->addLayout(extra, 1, 1);
 
+    grid->addLayout(setupSteps(), 2, 1);
+
+    grid->addItem(spacer(20, 62), 3, 1);
     const QString grey = QStringLiteral("font-size:14px;color:rgba(153,153,153,1);");
+    grid->addLayout(
+        centred(makeLabel(this, QStringLiteral("label_2"), QStringLiteral("上传已扫描/拍照的测试照片"), grey)), 4, 1);
+    grid->addItem(spacer(20, 20), 5, 1);
+    auto* upload =
+        makeImageButton(this, QStringLiteral("pushButton_2"), QStringLiteral(":/AmbrelClient/Resources/编组备份.png"));
+    upload->setStyleSheet(QStringLiteral("font-size:16pt;background:white;border:0px;"));
+    AccessibleName::setForIconButton(upload, QStringLiteral("上传照片"));
+    grid->addLayout(centred(upload), 6, 1);
+    grid->addItem(spacer(348, 30), 7, 1);
+    auto* start =
+        makeImageButton(this, QStringLiteral("pushButton"), QStringLiteral(":/AmbrelClient/Resources/startButton.png"));
+    start->setStyleSheet(QStringLiteral("border:0px;background:transparent;"));
+    AccessibleName::setForIconButton(start, QStringLiteral("开始拍照"));
+    grid->addLayout(centred(start), 8, 1);
+    grid->addItem(spacer(20, 20), 9, 1);
+    grid->addLayout(centred(makeLabel(this, QStringLiteral("label"),
+                                      QStringLiteral("请调整设备至合理角度和高度，并确保光线合理"), grey)),
+                    10, 1);
+    grid->addItem(FormLayout::verticalSpacer(83, QSizePolicy::Expanding, 383), 11, 1);
+}
+
+// The three steps, numbered and joined by lines, centred in their row.
+QHBoxLayout* HomePage::setupSteps()
+{
     auto* steps = new QVBoxLayout();
     steps->setSpacing(14);
     auto* stepsTitle = makeLabel(this, QStringLiteral("label_4"), QStringLiteral("步骤："),
@@ -142,28 +169,7 @@ void HomePage::setupUi()
     stepsRow->addItem(FormLayout::horizontalSpacer(100, QSizePolicy::Expanding));
     stepsRow->addLayout(steps);
     stepsRow->addItem(FormLayout::horizontalSpacer(100, QSizePolicy::Expanding));
-    grid->addLayout(stepsRow, 2, 1);
-
-    grid->addItem(spacer(20, 62), 3, 1);
-    grid->addLayout(
-        centred(makeLabel(this, QStringLiteral("label_2"), QStringLiteral("上传已扫描/拍照的测试照片"), grey)), 4, 1);
-    grid->addItem(spacer(20, 20), 5, 1);
-    auto* upload =
-        makeImageButton(this, QStringLiteral("pushButton_2"), QStringLiteral(":/AmbrelClient/Resources/编组备份.png"));
-    upload->setStyleSheet(QStringLiteral("font-size:16pt;background:white;border:0px;"));
-    AccessibleName::setForIconButton(upload, QStringLiteral("上传照片"));
-    grid->addLayout(centred(upload), 6, 1);
-    grid->addItem(spacer(348, 30), 7, 1);
-    auto* start =
-        makeImageButton(this, QStringLiteral("pushButton"), QStringLiteral(":/AmbrelClient/Resources/startButton.png"));
-    start->setStyleSheet(QStringLiteral("border:0px;background:transparent;"));
-    AccessibleName::setForIconButton(start, QStringLiteral("开始拍照"));
-    grid->addLayout(centred(start), 8, 1);
-    grid->addItem(spacer(20, 20), 9, 1);
-    grid->addLayout(centred(makeLabel(this, QStringLiteral("label"),
-                                      QStringLiteral("请调整设备至合理角度和高度，并确保光线合理"), grey)),
-                    10, 1);
-    grid->addItem(FormLayout::verticalSpacer(83, QSizePolicy::Expanding, 383), 11, 1);
+    return stepsRow;
 }
 
 void HomePage::uploadPng()

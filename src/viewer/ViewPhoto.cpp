@@ -139,6 +139,32 @@ void ViewPhoto::setupUi()
 
     // Middle column: tool bar, warning strip, the image, its page-range caption.
     columns->addItem(FormLayout::horizontalSpacer(30, QSizePolicy::Expanding));
+    columns->addLayout(setupMiddleColumn(resources));
+
+    // Right column: the next-page arrow, centred vertically.
+    columns->addItem(FormLayout::horizontalSpacer(60, QSizePolicy::Expanding));
+    columns->addItem(FormLayout::horizontalSpacer(55));
+    columns->addLayout(setupRightColumn(resources));
+    columns->addItem(FormLayout::horizontalSpacer(55));
+}
+
+// The next-page arrow, centred vertically.
+QVBoxLayout* ViewPhoto::setupRightColumn(const QString& resources)
+{
+    auto* right = new QVBoxLayout();
+    right->setObjectName(QStringLiteral("verticalLayout_3"));
+    right->setSpacing(0);
+    right->addItem(FormLayout::verticalSpacer());
+    rightButton = makeArrowButton(this, "rightButton", resources + QStringLiteral("right.png"));
+    AccessibleName::setForIconButton(rightButton, QStringLiteral("下一页"));
+    rightButton->setFixedSize(20, 36);
+    right->addWidget(rightButton);
+    right->addItem(FormLayout::verticalSpacer());
+    return right;
+}
+
+QVBoxLayout* ViewPhoto::setupMiddleColumn(const QString& resources)
+{
     auto* middle = new QVBoxLayout();
     middle->setObjectName(QStringLiteral("verticalLayout_2"));
     middle->setSpacing(0);
@@ -170,22 +196,7 @@ void ViewPhoto::setupUi()
     label_2->setStyleSheet(QStringLiteral("font-size:12px;color:white;background:transparent;"));
     middle->addWidget(label_2);
     middle->addItem(FormLayout::verticalSpacer(0));
-    columns->addLayout(middle);
-
-    // Right column: the next-page arrow, centred vertically.
-    columns->addItem(FormLayout::horizontalSpacer(60, QSizePolicy::Expanding));
-    columns->addItem(FormLayout::horizontalSpacer(55));
-    auto* right = new QVBoxLayout();
-    right->setObjectName(QStringLiteral("verticalLayout_3"));
-    right->setSpacing(0);
-    right->addItem(FormLayout::verticalSpacer());
-    rightButton = makeArrowButton(this, "rightButton", resources + QStringLiteral("right.png"));
-    AccessibleName::setForIconButton(rightButton, QStringLiteral("下一页"));
-    rightButton->setFixedSize(20, 36);
-    right->addWidget(rightButton);
-    right->addItem(FormLayout::verticalSpacer());
-    columns->addLayout(right);
-    columns->addItem(FormLayout::horizontalSpacer(55));
+    return middle;
 }
 
 void ViewPhoto::showPage(int index)
