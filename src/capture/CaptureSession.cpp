@@ -1,7 +1,6 @@
 #include "capture/CaptureSession.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -12,6 +11,7 @@
 
 #include "capture/CameraComponent.h"
 #include "core/AppLog.h"
+#include "core/Clock.h"
 #include "core/LaunchContext.h"
 #include "upload/UploadFolder.h"
 
@@ -295,7 +295,7 @@ CaptureSession::HandOver CaptureSession::handOver(const QByteArray& jpeg)
 
 qint64 CaptureSession::nowMs() const
 {
-    return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+    return Clock::current().currentMSecsSinceEpoch();
 }
 
 qint64 CaptureSession::freeBytes(const QString& folder) const
@@ -304,11 +304,6 @@ qint64 CaptureSession::freeBytes(const QString& folder) const
         return m_freeSpace(folder);
     QStorageInfo storage(folder);
     return storage.isValid() ? storage.bytesAvailable() : -1;
-}
-
-void CaptureSession::setClock(std::function<qint64()> clock)
-{
-    m_clock = std::move(clock);
 }
 
 void CaptureSession::setFreeSpaceProbe(std::function<qint64(const QString& folder)> probe)
@@ -324,7 +319,6 @@ void CaptureSession::reset()
     m_capturedCount = 0;
     m_stillsPending = 0;
     m_taskId.clear();
-    m_clock = nullptr;
     m_freeSpace = nullptr;
     m_lowSpaceWarned = false;
 }

@@ -89,8 +89,6 @@ public:
     int stillsPending() const { return m_stillsPending; }
     qint64 nowMs() const;
 
-    // Tests: milliseconds since the epoch as the guard reads them; an empty function restores the system clock.
-    void setClock(std::function<qint64()> nowMs);
     // Tests: free bytes on the disk holding a folder (-1: unknown); an empty function restores the system's answer.
     void setFreeSpaceProbe(std::function<qint64(const QString& folder)> probe);
     // Back to the state at process start: closes the camera and forgets counter, guard time and task.
@@ -130,7 +128,6 @@ private:
     int m_stillsPending = 0;
     QString m_workingFolder;
     QString m_taskId;
-    std::function<qint64()> m_clock;
     std::function<qint64(const QString&)> m_freeSpace;
     // The low-disk warning is given once per run.
     bool m_lowSpaceWarned = false;

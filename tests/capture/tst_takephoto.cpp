@@ -19,6 +19,7 @@
 #include <QTest>
 
 #include "FakeCameraBackend.h"
+#include "TestClock.h"
 #include "TestUtils.h"
 #include "capture/CameraComponent.h"
 #include "widgets/MessageBox.h"
@@ -127,7 +128,7 @@ private:
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
     QTemporaryDir m_settingsDir;
     QList<Box> m_boxes;
-    qint64 m_now = 0;
+    std::unique_ptr<TestClock> m_clock;
 };
 
 void TestTakePhoto::initTestCase()
@@ -150,8 +151,7 @@ void TestTakePhoto::init()
     m_boxes.clear();
     QSettings(QStringLiteral("Ambrel"), QStringLiteral("AmbrelClient")).clear();
     CaptureSession::process().reset();
-    m_now = 1'700'000'000'000;
-    CaptureSession::process().setClock([this] { return m_now; });
+    m_clock = std::make_unique<TestClock>(1'700'000'000'000);
     // Plenty of room whatever the machine's disk holds; the rows about a full disk say otherwise.
     CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
@@ -332,11 +332,11 @@ void TestTakePhoto::lostCameraIsToldAndReopened()
 
     // Plugged in again: the next press opens the camera, the one after it takes a photograph.
     record->lose = false;
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QVERIFY(CaptureSession::process().isOpen());
     QCOMPARE(record->openedIndexes, (QVector<int>{0, 0}));
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
@@ -482,7 +482,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
     UploadFolder::setBeforeRename(nullptr);
     CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     QFile::remove(imageFolder());
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
@@ -500,7 +500,7 @@ void TestTakePhoto::lowDiskSpaceIsSaidOnce()
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("2"));
     QCOMPARE(jpegsIn(imageFolder()).size(), 2);
@@ -527,15 +527,15 @@ void TestTakePhoto::takeGuardAllowsOnePerSecond()
     TakePhoto page;
     page.initTaskFolder(kTask);
     page.startPNG();
-    const qint64 start = m_now;
+    const qint64 start = m_clock->currentMSecsSinceEpoch();
     for (qint64 t : pressTimes) {
-        m_now = start + t;
+        m_clock->set(start + t);
         page.take();
     }
     QTRY_COMPARE(CaptureSession::process().capturedCount(), photos);
     QCOMPARE(jpegsIn(imageFolder()).size(), photos);
     // Stills are served in order on one thread: one more still proves no further trigger was pending.
-    m_now += 10'000;
+    m_clock->advance(10'000);
     page.take();
     QTRY_COMPARE(CaptureSession::process().capturedCount(), photos + 1);
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
@@ -560,7 +560,7 @@ void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
     page.startPNG();
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("2"));
     QCOMPARE(strip->imageFiles().size(), 4);
@@ -600,7 +600,7 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
     // That press asked for no still (the button would look pressed until it came) and did not start the guard: a
     // press right after it takes a photograph.
     QVERIFY(!looksPressed(circle));
-    m_now += 1;
+    m_clock->advance(1);
     page.take();
     QVERIFY(looksPressed(circle));
     QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
@@ -794,15 +794,15 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen()
     if (keys.isEmpty())
         QTest::mouseClick(&page, Qt::MouseButton(button), Qt::NoModifier, QPoint(5, 300));
     for (int key : keys) {
-        m_now += 1000;
+        m_clock->advance(1000);
         QTest::keyClick(&page, Qt::Key(key));
         // A pedal held down repeats its key, even past the guard: that takes nothing more.
-        m_now += 1000;
+        m_clock->advance(1000);
         QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
         QCoreApplication::sendEvent(&page, &repeat);
     }
     // One sure photograph afterwards: all earlier triggers have been served by then.
-    m_now += 5000;
+    m_clock->advance(5000);
     page.take();
     QTRY_COMPARE(CaptureSession::process().capturedCount(), photos + 1);
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
@@ -887,10 +887,10 @@ void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
         box->click();
     auto* video = page.findChild<QLabel*>(QStringLiteral("label"))->findChild<VideoOverlay*>();
     QVERIFY(video);
-    const qint64 start = m_now;
+    const qint64 start = m_clock->currentMSecsSinceEpoch();
     for (qint64 t = 0; t <= desk.durationMs(); t += 150) {
         *deskMs = t;
-        m_now = start + t;
+        m_clock->set(start + t);
         // Two more frames: at least one drawn after the step.
         const int shown = video->framesShown();
         QTRY_VERIFY(video->framesShown() >= shown + 2);

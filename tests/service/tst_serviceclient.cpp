@@ -1,6 +1,7 @@
 #include "service/HttpCommunicationThread.h"
 
 #include "EmulatorFixture.h"
+#include "TestClock.h"
 #include "TestUtils.h"
 #include "core/Settings.h"
 #include "service/BaseAPI.h"
@@ -140,6 +141,7 @@ private:
     }
 
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    std::unique_ptr<TestClock> m_clock;
     std::unique_ptr<EmulatorFixture> m_emulator;
 };
 
@@ -157,14 +159,14 @@ void TestServiceClient::init()
     HttpCommunicationThread::uploadToken.clear();
     HttpCommunicationThread::uploadDomain.clear();
     HttpCommunicationThread::imageCache.clear();
-    RequestSigning::setClockForTesting([] { return CLOCK; });
+    m_clock = std::make_unique<TestClock>(CLOCK);
     BaseAPI::setTransferTimeout(30000);
     BaseAPI::setInactivityTimeout(30000);
 }
 
 void TestServiceClient::cleanup()
 {
-    RequestSigning::setClockForTesting({});
+    m_clock.reset();
     m_emulator.reset();
     m_dir.reset();
 }
