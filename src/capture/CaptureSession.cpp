@@ -69,16 +69,11 @@ void CaptureSession::claim(QObject* page)
     m_page = page;
 }
 
-void CaptureSession::setWorkingFolder(const QString& folder)
+void CaptureSession::setTask(const TaskFolders& folders)
 {
-    m_workingFolder = folder;
-}
-
-void CaptureSession::setTask(const QString& taskId)
-{
-    m_taskId = taskId;
+    m_folders = folders;
     // Without a task there is no task folder: image/ itself must not gain a preview folder.
-    if (taskId.isEmpty())
+    if (!folders.isValid())
         return;
     QDir().mkpath(imageFolder());
     QDir().mkpath(previewFolder());
@@ -86,12 +81,12 @@ void CaptureSession::setTask(const QString& taskId)
 
 QString CaptureSession::imageFolder() const
 {
-    return m_workingFolder + QStringLiteral("/image/") + m_taskId + QLatin1Char('/');
+    return m_folders.imageFolder();
 }
 
 QString CaptureSession::previewFolder() const
 {
-    return imageFolder() + QStringLiteral("preview/");
+    return m_folders.previewFolder();
 }
 
 void CaptureSession::findDevices()
@@ -245,7 +240,7 @@ CaptureSession::HandOver CaptureSession::handOver(const QByteArray& jpeg)
 {
     HandOver result;
     // Without a task the folder would be image/ itself, which nothing uploads: keep nothing and say so.
-    if (m_taskId.isEmpty()) {
+    if (!m_folders.isValid()) {
         result.problem = LaunchContext::missingTaskText();
         return result;
     }
@@ -318,7 +313,7 @@ void CaptureSession::reset()
     m_lastTriggerTime = 0;
     m_capturedCount = 0;
     m_stillsPending = 0;
-    m_taskId.clear();
+    m_folders = TaskFolders();
     m_freeSpace = nullptr;
     m_lowSpaceWarned = false;
 }

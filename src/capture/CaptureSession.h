@@ -10,6 +10,8 @@
 
 #include <functional>
 
+#include "core/TaskFolders.h"
+
 class QImage;
 
 // The document camera as the capture page drives it, without widgets: finding the device, opening and playing it
@@ -55,9 +57,8 @@ public:
     // Only the latest page is told of stills, preview frames and a lost device.
     void claim(QObject* page);
 
-    void setWorkingFolder(const QString& folder);
     // Makes the task's image and preview folders; nothing without a task.
-    void setTask(const QString& taskId);
+    void setTask(const TaskFolders& folders);
     QString imageFolder() const;
     QString previewFolder() const;
 
@@ -126,8 +127,7 @@ private:
     int m_capturedCount = 0;
     // Stills asked for and not yet handled: the take button looks pressed meanwhile.
     int m_stillsPending = 0;
-    QString m_workingFolder;
-    QString m_taskId;
+    TaskFolders m_folders;
     std::function<qint64(const QString&)> m_freeSpace;
     // The low-disk warning is given once per run.
     bool m_lowSpaceWarned = false;

@@ -70,7 +70,6 @@ TakePhoto::TakePhoto(QWidget* parent) : QWidget(parent), m_session(CaptureSessio
 
     setStyleSheet(QStringLiteral("background-color:rgba(10,13,23,1)"));
     setAttribute(Qt::WA_StyledBackground, true);
-    m_session.setWorkingFolder(QDir::currentPath());
 
     connect(finishButton, SIGNAL(clicked()), this, SLOT(finishButtonClicked()));
     connect(pushButton, SIGNAL(clicked()), this, SLOT(quanPing()));
@@ -188,8 +187,9 @@ void TakePhoto::setupControlColumn()
 
 void TakePhoto::initTaskFolder(const QString& taskId)
 {
-    m_session.setTask(taskId);
-    if (taskId.isEmpty())
+    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
+    m_session.setTask(folders);
+    if (!folders.isValid())
         return;
     // The strip shows the previews saved with each photograph; the waiting originals are not copied again (they
     // may be many and large, and this runs on the GUI thread).

@@ -20,6 +20,7 @@
 #include <QVariant>
 
 #include "core/AppLog.h"
+#include "core/TaskFolders.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ TaskDatabase::~TaskDatabase()
 
 QString TaskDatabase::pathForTask(const QString& taskId)
 {
-    return QStringLiteral("save/") + taskId + QLatin1Char('/') + QLatin1String(FileName);
+    return TaskFolders::inWorkingFolder(taskId).databasePath();
 }
 
 int TaskDatabase::currentSchemaVersion()

@@ -10,11 +10,11 @@
 #include <QImageReader>
 
 #include "core/LaunchContext.h"
+#include "core/TaskFolders.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/UploadFolder.h"
-#include "upload/UploadLoop.h"
 
 namespace {
 
@@ -113,7 +113,7 @@ namespace ImageImport {
 
 QString taskImageFolder()
 {
-    return UploadLoop::folderFor(HttpCommunicationThread::getTaskId());
+    return TaskFolders::inWorkingFolder(HttpCommunicationThread::getTaskId()).imageFolder();
 }
 
 Result copyIntoFolder(const QStringList& paths, const QString& folder)
@@ -164,7 +164,7 @@ QString reportText(const Result& result)
 Result run(QWidget* parent, const QString& caption, const QString& filter)
 {
     // Without a task the folder would be image/ itself, which nothing uploads: no files are asked for.
-    if (HttpCommunicationThread::getTaskId().isEmpty()) {
+    if (taskImageFolder().isEmpty()) {
         MessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
         return {};
     }

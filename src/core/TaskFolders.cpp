@@ -1,0 +1,55 @@
+#include "core/TaskFolders.h"
+
+#include <QDir>
+
+#include "core/TaskDatabase.h"
+
+TaskFolders::TaskFolders(const QString& workingFolder, const QString& taskId)
+    : m_workingFolder(workingFolder), m_taskId(taskId)
+{
+}
+
+TaskFolders TaskFolders::inWorkingFolder(const QString& taskId)
+{
+    return TaskFolders(QDir::currentPath(), taskId);
+}
+
+bool TaskFolders::isValid() const
+{
+    return !m_taskId.isEmpty();
+}
+
+QString TaskFolders::imageFolder() const
+{
+    return isValid() ? m_workingFolder + QStringLiteral("/image/") + m_taskId + QLatin1Char('/') : QString();
+}
+
+QString TaskFolders::previewFolder() const
+{
+    return isValid() ? imageFolder() + QStringLiteral("preview/") : QString();
+}
+
+QString TaskFolders::saveFolder() const
+{
+    return isValid() ? m_workingFolder + QStringLiteral("/save/") + m_taskId + QLatin1Char('/') : QString();
+}
+
+QString TaskFolders::studentFolder(const QString& folderKey) const
+{
+    return isValid() ? saveFolder() + folderKey + QLatin1Char('/') : QString();
+}
+
+QString TaskFolders::databasePath() const
+{
+    return isValid() ? saveFolder() + QLatin1String(TaskDatabase::FileName) : QString();
+}
+
+bool TaskFolders::ensure() const
+{
+    if (!isValid())
+        return false;
+    bool made = true;
+    for (const QString& folder : {imageFolder(), previewFolder(), saveFolder()})
+        made = QDir().mkpath(folder) && made;
+    return made;
+}
