@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "capture/CameraComponent.h"
@@ -62,6 +63,50 @@ void BM_StillCaptureToRenamedFile(benchmark::State& state)
 }
 
 BENCHMARK(BM_StillCaptureToRenamedFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+// The capture page taking up a task whose folder holds 400 photographs of 2 MB still waiting for upload (a camera
+// used without network): the time the GUI thread is kept from showing the window, and how long until the event loop
+// answers again. With argument 1 the previews of an earlier start are there already, so no photograph is copied and
+// what is left is the strip taking up the folder.
+void BM_TaskStartWith400Waiting(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const QString folder = dir.path() + QStringLiteral("/image/bench/");
+    QDir().mkpath(folder);
+    QByteArray photo(2 * 1024 * 1024, '\0');
+    for (int i = 0; i < photo.size(); ++i)
+        photo[i] = char((i * 7919) >> 3);
+    for (int i = 0; i < 400; ++i) {
+        QFile file(folder + QStringLiteral("{%1}.jpg").arg(i, 4, 10, QLatin1Char('0')));
+        if (!file.open(QIODevice::WriteOnly) || file.write(photo) != photo.size()) {
+            state.SkipWithError("cannot write the photographs");
+            return;
+        }
+    }
+    CaptureSession::process().reset();
+    CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
+    if (state.range(0) == 1) {
+        TakePhoto earlier;
+        earlier.initTaskFolder(QStringLiteral("bench"));
+    }
+    for (auto _ : state) {
+        if (state.range(0) == 0) {
+            state.PauseTiming();
+            QDir(folder + QStringLiteral("preview")).removeRecursively();
+            state.ResumeTiming();
+        }
+        TakePhoto page;
+        page.initTaskFolder(QStringLiteral("bench"));
+        page.show();
+        QCoreApplication::processEvents();
+    }
+    CaptureSession::process().reset();
+    QDir::setCurrent(previous);
+}
+
+BENCHMARK(BM_TaskStartWith400Waiting)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

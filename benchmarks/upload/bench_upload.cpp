@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <sys/resource.h>
@@ -21,8 +22,11 @@
 #include "TestUtils.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/FolderWatchSleeper.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLedger.h"
+#include "upload/QueuePublisher.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadLoop.h"
 
 // The upload worker's cost and speed against the in-process emulator on loopback, with the production intervals:
@@ -92,13 +96,17 @@ protected:
     void run() override
     {
         UploadLoop::SystemClock clock;
-        UploadLoop::ThreadSleeper sleeper;
+        FolderWatchSleeper watcher;
+        QueuePublisher sleeper(watcher, clock,
+                               [](const QueueState& state) { QueueStatus::instance()->publish(state); });
         ServiceCalls service;
         CloudUploader client(m_uploadUrl);
         UploadLedger ledger;
         ledger.openForTask(kTask);
         UploadLoop loop(service, client, clock, sleeper, ledger, kUid, kTask);
         loop.setKeepGoing([this] { return !isInterruptionRequested(); });
+        // The queue state is published as the real worker publishes it: its cost is the worker's.
+        sleeper.watch({&loop});
         const double start = threadCpuSeconds();
         loop.run();
         cpuSeconds = threadCpuSeconds() - start;
@@ -121,6 +129,18 @@ struct Setup
 
     ScopedWorkingDirectory cwd;
 };
+
+// Median and 90th percentile of the measured values, as counters: a mean hides a few long stalls among many short
+// round trips, or the other way round.
+void reportSpread(benchmark::State& state, std::vector<double> values, const std::string& unit)
+{
+    if (values.empty())
+        return;
+    std::sort(values.begin(), values.end());
+    state.counters["median_" + unit] = values[values.size() / 2];
+    state.counters["p90_" + unit] = values[values.size() * 9 / 10];
+    state.counters["max_" + unit] = values.back();
+}
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 2)
 {
@@ -150,10 +170,9 @@ void BM_IdleWorkerCpu(benchmark::State& state)
     }
 }
 
-void BM_Throughput200x200KB(benchmark::State& state)
+// A folder that filled up while the worker was not running, emptied by a worker started on it.
+void drainFolder(benchmark::State& state, int count, const QByteArray& image)
 {
-    const int count = 200;
-    const QByteArray image = TestUtils::patternJpeg(200 * 1024, 1);
     for (auto _ : state) {
         Setup setup;
         const QSet<QString> before = threadIds();
@@ -161,13 +180,9 @@ void BM_Throughput200x200KB(benchmark::State& state)
         QSet<QString> emulatorThreads = threadIds();
         emulatorThreads.subtract(before);
 
-        // A folder that filled up while the worker was busy.
         for (int i = 0; i < count; ++i) {
-            const QString name = QStringLiteral("{%1}.jpg").arg(i, 4, 10, QLatin1Char('0'));
+            const QString name = QStringLiteral("{%1}.jpg").arg(i, 5, 10, QLatin1Char('0'));
             UploadFolder::placeBytes(Setup::folder(), name, image);
-            QFile file(Setup::folder() + name);
-            file.open(QIODevice::ReadWrite);
-            file.setFileTime(QDateTime::currentDateTime().addSecs(-10), QFileDevice::FileModificationTime);
         }
 
         const double processBefore = processCpuSeconds();
@@ -177,7 +192,7 @@ void BM_Throughput200x200KB(benchmark::State& state)
         LoopThread worker{QUrl(emulator.uploadUrl())};
         worker.start();
         const bool done =
-            waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::Analyse) >= count; }, 120000, 20);
+            waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::Analyse) >= count; }, 600000, 20);
         const double seconds = timer.elapsed() / 1000.0;
         const double clientCpu =
             (processCpuSeconds() - processBefore) - (threadsCpuSeconds(emulatorThreads) - emulatorBefore);
@@ -211,6 +226,17 @@ void BM_Throughput200x200KB(benchmark::State& state)
             state.counters["ms_analyse_to_next_upload"] = double(analyseToUpload) / pairs;
         }
     }
+}
+
+void BM_Throughput200x200KB(benchmark::State& state)
+{
+    drainFolder(state, 200, TestUtils::patternJpeg(200 * 1024, 1));
+}
+
+// Many small images queued at start (a day's photographs of a camera without network).
+void BM_Drain5000Small(benchmark::State& state)
+{
+    drainFolder(state, 5000, TestUtils::patternJpeg(2 * 1024, 3));
 }
 
 void BM_RenameToArrivalLatency(benchmark::State& state)
@@ -281,13 +307,18 @@ void BM_StoreRoundTrip200KB(benchmark::State& state)
     UploadFolder::placeBytes(Setup::folder(), QStringLiteral("one.jpg"), QByteArray(200 * 1024, 's'));
     CloudUploader client(QUrl(emulator.uploadUrl()));
     qint64 serial = 0;
+    std::vector<double> walls;
     for (auto _ : state) {
         const QString key = QStringLiteral("paper/origin/bench/task1/%1.jpg").arg(++serial);
+        QElapsedTimer wall;
+        wall.start();
         if (client.putFile(HttpCommunicationThread::uploadToken, key, path) != 200) {
             state.SkipWithError("upload failed");
             break;
         }
+        walls.push_back(double(wall.nsecsElapsed()) / 1e6);
     }
+    reportSpread(state, walls, "ms");
 }
 
 void BM_AnalyseRoundTrip(benchmark::State& state)
@@ -307,11 +338,14 @@ BENCHMARK(BM_AnalyseRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 BENCHMARK(BM_IdleWorkerCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Throughput200x200KB)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenameToArrivalLatency)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Drain5000Small)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {
     qputenv("AMBREL_LOG_FILE", QDir::temp().filePath(QStringLiteral("bench_upload.log")).toUtf8());
     QCoreApplication app(argc, argv);
+    // Made on the main thread, as the program makes it before starting the worker.
+    QueueStatus::instance();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

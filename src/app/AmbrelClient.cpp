@@ -6,6 +6,7 @@
 #include "core/LaunchContext.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureTransport.h"
+#include "app/QueueWindow.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
 #include "app/TitleBar.h"
@@ -15,6 +16,7 @@
 #include "pages/HomePage.h"
 #include "pages/ReTakePhoto.h"
 #include "service/HttpCommunicationThread.h"
+#include "upload/QueueStatus.h"
 #include "viewer/ViewPhoto.h"
 
 #include <cstdlib>
@@ -115,6 +117,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     if (!m_taskId.isEmpty() && !saveTask.exists())
         saveTask.mkdir(saveTask.absolutePath());
 
+    // Made here, on the GUI thread, before the worker publishes to it.
+    QueueStatus* queueStatus = QueueStatus::instance();
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     HttpCommunicationThread::setTaskId(context.taskId);
     HttpCommunicationThread::setToken(context.token);
@@ -184,6 +188,23 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     connect(m_shutDownDialog, SIGNAL(shutDownApplication()), this, SLOT(shutDownApplication()));
     connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
     m_shutDownDialog->setImageFolder(m_taskId);
+
+    // The worker's published queue state: the title bar, the tray, the wait dialog and the queue window.
+    m_queueWindow = new QueueWindow(this);
+    m_queueWindow->setTaskTitle(m_taskId, displayTitle);
+    connect(queueStatus, &QueueStatus::changed, m_titleBar, &TitleBar::setQueueState);
+    connect(queueStatus, &QueueStatus::changed, m_trayManager, &TrayProgramManager::setQueueState);
+    connect(queueStatus, &QueueStatus::changed, m_shutDownDialog, &ShutDownDialog::setQueueState);
+    connect(queueStatus, &QueueStatus::changed, m_queueWindow, &QueueWindow::setQueueState);
+    connect(m_titleBar, &TitleBar::queueStatusClicked, this, &AmbrelClient::showQueueWindow);
+    connect(m_queueWindow, &QueueWindow::retryRequested, queueStatus, &QueueStatus::requestRetry);
+    const QueueState published = queueStatus->current();
+    if (published.published) {
+        m_titleBar->setQueueState(published);
+        m_trayManager->setQueueState(published);
+        m_shutDownDialog->setQueueState(published);
+        m_queueWindow->setQueueState(published);
+    }
 
     // The paper status and the progress page's first refresh wait for the service: they run once the window is
     // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
@@ -437,4 +458,11 @@ void AmbrelClient::shutDownApplication()
     m_shutDownDialog->close();
     QMainWindow::close();
     exitNow(0);
+}
+
+void AmbrelClient::showQueueWindow()
+{
+    m_queueWindow->show();
+    m_queueWindow->raise();
+    m_queueWindow->activateWindow();
 }

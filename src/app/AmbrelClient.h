@@ -11,6 +11,7 @@ class QCoreApplication;
 class DisplayPhoto;
 class HomePage;
 class ReTakePhoto;
+class QueueWindow;
 class ShutDownDialog;
 class TakePhoto;
 class Tips;
@@ -61,6 +62,8 @@ public slots:
     void closeInterface();
     void errorMessage(const QString& str);
     void shutDownApplication();
+    // Opens (or raises) the upload queue window.
+    void showQueueWindow();
 
 private slots:
     // A later start asked for the working folder: stop the worker, give the folder up, quit.
@@ -81,6 +84,7 @@ private:
     QString m_taskId;
     ViewPhoto* m_viewPhoto = nullptr;
     TrayProgramManager* m_trayManager = nullptr;
+    QueueWindow* m_queueWindow = nullptr;
     ShutDownDialog* m_shutDownDialog = nullptr;
 
     bool m_firstPageAsked = false;

@@ -146,39 +146,50 @@ void ShutDownDialog::setImageFolder(const QString& taskId)
     m_taskId = taskId;
 }
 
+void ShutDownDialog::setQueueState(const QueueState& state)
+{
+    m_queueState = state;
+}
+
 int ShutDownDialog::countWaitingImages()
 {
-    // Before the folder is known, "." would be counted: nothing waits.
-    if (m_taskId.isEmpty())
-        return 0;
-    if (m_ledgers.empty()) {
-        // The worker also finishes what the teacher queued under other tasks: the teacher waits for those too.
-        QStringList tasks{m_taskId};
-        tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_taskId);
-        for (const QString& task : tasks) {
-            auto ledger = std::make_unique<UploadLedger>();
-            ledger->openForTask(task);
-            m_ledgers.emplace_back(task, std::move(ledger));
+    // The worker's published count, over every task it empties: no look at the folders here.
+    QueueState looked;
+    const QueueState* counted = &m_queueState;
+    if (m_queueState.pending() == 0) {
+        // The worker has nothing left (or has not said yet): a sheet put there since its last look still counts.
+        // The folders then hold no more than the refused sheets, so this look costs little. Before the folder is
+        // known, "." would be counted: nothing waits.
+        if (!m_taskId.isEmpty() && m_ledgers.empty()) {
+            // The worker also finishes what the teacher queued under other tasks: the teacher waits for those too.
+            QStringList tasks{m_taskId};
+            tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_taskId);
+            for (const QString& task : tasks) {
+                auto ledger = std::make_unique<UploadLedger>();
+                ledger->openForTask(task);
+                m_ledgers.emplace_back(task, std::move(ledger));
+            }
         }
+        for (const auto& [task, ledger] : m_ledgers) {
+            const QueueState ofTask = UploadLoop::queueStateOfFolder(task, UploadLoop::folderFor(task), *ledger);
+            looked.tasks += ofTask.tasks;
+            looked.images += ofTask.images;
+        }
+        counted = &looked;
     }
-    // What the worker has still to do, as it counts it. Refused images stay in the folder but are not waited for:
-    // they are named instead.
-    int waiting = 0;
-    QStringList refused;
-    for (const auto& [task, ledger] : m_ledgers) {
-        const UploadLoop::QueueCounts counts = UploadLoop::queueCounts(UploadLoop::folderFor(task), *ledger);
-        waiting += counts.waiting;
-        refused += counts.refusedImages;
-    }
-    m_refusedText = refused.isEmpty()
-                        ? QString()
-                        : QStringLiteral("%1张照片未能上传：").arg(refused.size()) + refused.join(QStringLiteral("、"));
-    return waiting;
+    // Refused images stay in the folder but are not waited for: they are named instead, as the worker knows them
+    // once it has said anything.
+    const QueueState& refused = m_queueState.published ? m_queueState : *counted;
+    m_refused = refused.refused();
+    m_refusedImages = refused.refusedImages();
+    return counted->pending();
 }
 
 void ShutDownDialog::showEstimate(const QString& text)
 {
-    m_estimateLabel->setText(m_refusedText.isEmpty() ? text : m_refusedText);
+    m_estimateLabel->setText(m_refused == 0 ? text
+                                            : QStringLiteral("%1张照片未能上传：").arg(m_refused) +
+                                                  m_refusedImages.join(QStringLiteral("、")));
 }
 
 bool ShutDownDialog::checkPending()
@@ -193,6 +204,10 @@ bool ShutDownDialog::checkPending()
         showUploadTexts();
         followReach();
         m_timer.start();
+        return true;
+    }
+    if (m_refused > 0) {
+        showRefusedTexts();
         return true;
     }
 
@@ -214,7 +229,9 @@ void ShutDownDialog::timerTimeout()
     m_inTick = true;
     if (uploadPhase) {
         const int remaining = countWaitingImages();
-        if (remaining == 0) {
+        if (remaining == 0 && m_refused > 0) {
+            showRefusedTexts();
+        } else if (remaining == 0) {
             uploadPhase = false;
             m_outOfReach = false;
             m_progressBar->setMaximum(100);
@@ -288,6 +305,22 @@ void ShutDownDialog::followReach()
     m_outOfReach = true;
     m_titleLabel->setText(QString::fromUtf8(kOutOfReachTitle));
     m_subtitleLabel->setText(QString::fromUtf8(kOutOfReachSubtitle));
+    waitButton->setText(QString::fromUtf8(kContinue));
+    continueButton->setText(QString::fromUtf8(kClose));
+}
+
+void ShutDownDialog::showRefusedTexts()
+{
+    // Nothing more will go on its own: no polling, and the buttons of the phase that may end the program.
+    uploadPhase = false;
+    m_outOfReach = false;
+    m_timer.stop();
+    m_progressBar->setMaximum(1);
+    m_progressBar->setValue(0);
+    m_percentLabel->setText(QStringLiteral("0%"));
+    m_titleLabel->setText(QStringLiteral("%1 张照片无法上传").arg(m_refused));
+    m_subtitleLabel->setText(QStringLiteral("照片已保存在本机，下次启动时会再次尝试上传"));
+    showEstimate(QStringLiteral("  "));
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
 }

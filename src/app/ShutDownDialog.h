@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QTimer>
 
+#include "upload/QueueState.h"
+
 class QLabel;
 class UploadLedger;
 class QProgressBar;
@@ -43,6 +45,9 @@ signals:
     void toHomePageUi();
 
 public slots:
+    // The upload worker's published counts, over every task it empties; until the first arrives the dialog
+    // counts the task's folder itself.
+    void setQueueState(const QueueState& state);
     void timerStop();
     void timerTimeout();
     void wait();
@@ -56,6 +61,8 @@ private:
     // While images wait: whether the worker can reach the service and the store, and the texts and buttons that go
     // with it.
     void followReach();
+    // Only images that cannot be uploaded are left: say so and let the teacher quit.
+    void showRefusedTexts();
     void setPercentage(int percent);
     // Shows text under the bar, unless refused images are to be named there.
     void showEstimate(const QString& text);
@@ -77,10 +84,14 @@ private:
     // Empty until the image folder is known.
     QString m_taskId;
     // The dialog's own connections to the databases of the task and of the teacher's other tasks with images
-    // waiting, opened on first count: announced images whose file could not be deleted are no longer waiting.
+    // waiting, opened on first look: what it counts while the worker has said nothing, or has nothing left that it
+    // knows of (an image put there since its last look still counts).
     std::vector<std::pair<QString, std::unique_ptr<UploadLedger>>> m_ledgers;
-    // Names the refused images with their reasons; empty when there are none.
-    QString m_refusedText;
+    // The worker's last published state.
+    QueueState m_queueState;
+    // The refused images as of the last count, and "name（reason）" of those listed.
+    int m_refused = 0;
+    QStringList m_refusedImages;
     // A service call waits in a local event loop where the next tick can already arrive.
     bool m_inTick = false;
 };

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QStyle>
 
@@ -23,6 +24,21 @@ QIcon buttonIcon(const QString& name)
         pixmap.scaled(qRound(27 * ratio), qRound(24 * ratio), Qt::IgnoreAspectRatio, Qt::FastTransformation);
     fitted.setDevicePixelRatio(ratio);
     return QIcon(fitted);
+}
+
+// A dot in the state's colour, drawn for the screen's scale.
+QIcon statusIcon(const QColor& colour)
+{
+    const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
+    QPixmap pixmap(qRound(10 * ratio), qRound(10 * ratio));
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(1, 1, 8, 8));
+    return QIcon(pixmap);
 }
 
 TitleBar::SystemMove& systemMove()
@@ -78,6 +94,22 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_closeButton);
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
+
+    // The upload queue's status lies at the right end of the stretch, so the bar's own controls keep their places;
+    // the rest of the stretch still drags the window.
+    m_queueStatusButton = new QPushButton(m_whiteLabel);
+    m_queueStatusButton->setObjectName(QStringLiteral("queueStatusButton"));
+    m_queueStatusButton->setFixedHeight(24);
+    m_queueStatusButton->setCursor(Qt::PointingHandCursor);
+    m_queueStatusButton->setFocusPolicy(Qt::NoFocus);
+    AccessibleName::setForIconButton(m_queueStatusButton, QStringLiteral("上传状态"));
+    m_queueStatusButton->hide();
+    auto* statusLayout = new QHBoxLayout(m_whiteLabel);
+    statusLayout->setSpacing(0);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    statusLayout->addStretch(1);
+    statusLayout->addWidget(m_queueStatusButton);
+    connect(m_queueStatusButton, &QPushButton::clicked, this, &TitleBar::queueStatusClicked);
 
     connect(m_minimizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
     connect(m_maximizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
@@ -213,4 +245,40 @@ void TitleBar::updateMaximize()
     }
     // Style-sheet rules that depend on the property are only evaluated again when the style is set anew.
     m_maximizeButton->setStyle(QApplication::style());
+}
+
+void TitleBar::setQueueState(const QueueState& state)
+{
+    const QueueState::Summary summary = state.summary();
+    const bool restyle = summary.kind != m_queueKind;
+    m_queueKind = summary.kind;
+    if (summary.kind == QueueState::Kind::Idle) {
+        m_queueStatusButton->hide();
+        m_queueStatusButton->setText(QString());
+        AccessibleName::setForIconButton(m_queueStatusButton, QStringLiteral("上传状态"));
+        return;
+    }
+    if (restyle) {
+        // Uploading in the accent colour, kept on this computer for want of a link in the accent's orange, refused in
+        // the pages' warning red.
+        QColor colour(0xFD, 0xBE, 0x38);
+        QString text = QStringLiteral("white");
+        if (summary.kind == QueueState::Kind::Offline) {
+            colour = QColor(0xFD, 0xA7, 0x38);
+            text = QStringLiteral("rgba(253,167,56,1)");
+        } else if (summary.kind == QueueState::Kind::Refused) {
+            colour = QColor(255, 82, 82);
+            text = QStringLiteral("rgba(255,82,82,1)");
+        }
+        m_queueStatusButton->setStyleSheet(
+            QStringLiteral("QPushButton#queueStatusButton{border:none;background:transparent;padding:0px 10px;"
+                           "font-family:'Microsoft YaHei';font-size:12px;color:%1;}"
+                           "QPushButton#queueStatusButton:hover{background:rgba(255,255,255,20);}")
+                .arg(text));
+        m_queueStatusButton->setIcon(statusIcon(colour));
+    }
+    m_queueStatusButton->setText(summary.shortText);
+    m_queueStatusButton->setToolTip(summary.fullText + QStringLiteral("\n点击查看每张照片"));
+    m_queueStatusButton->setAccessibleName(summary.fullText);
+    m_queueStatusButton->show();
 }

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include "upload/QueueState.h"
+
 class QLabel;
 class QPushButton;
 
@@ -30,6 +32,12 @@ protected:
 
 public slots:
     void onClicked();
+    // Shows the upload queue's state left of the minimise button; nothing when all is uploaded.
+    void setQueueState(const QueueState& state);
+
+signals:
+    // The queue status was clicked: the main window opens the queue window.
+    void queueStatusClicked();
 
 private:
     void updateMaximize();
@@ -42,6 +50,10 @@ private:
     QPushButton* m_minimizeButton = nullptr;
     QPushButton* m_maximizeButton = nullptr;
     QPushButton* m_closeButton = nullptr;
+    // In the stretch's room: the buttons keep their places.
+    QPushButton* m_queueStatusButton = nullptr;
+    // What the status shows, so that a new state restyles it only when its kind changes.
+    QueueState::Kind m_queueKind = QueueState::Kind::Idle;
 
     // A press on the bar waits for the pointer to travel before it becomes a move, so that double-clicks still
     // reach the bar: a window manager that took the first press over would swallow the second click.

@@ -69,3 +69,11 @@ void TrayProgramManager::slotEmitCloseInterfaceSignal()
 {
     emit signalCloseInterface();
 }
+
+void TrayProgramManager::setQueueState(const QueueState& state)
+{
+    const QString status = state.summary().fullText;
+    const QString toolTip = status.isEmpty() ? QStringLiteral("岚栖") : QStringLiteral("岚栖\n") + status;
+    if (m_trayIcon.toolTip() != toolTip)
+        m_trayIcon.setToolTip(toolTip);
+}

@@ -4,6 +4,8 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include "upload/QueueState.h"
+
 class QAction;
 
 // The notification-area icon: a double-click brings the hidden main window back, its one menu item quits.
@@ -37,6 +39,8 @@ public slots:
     void slotActiveTary(QSystemTrayIcon::ActivationReason reason);
     void slotEmitMaxInterfaceSignal();
     void slotEmitCloseInterfaceSignal();
+    // The icon's tooltip says what the title bar's queue status says, under the program's name.
+    void setQueueState(const QueueState& state);
 
 private:
     QSystemTrayIcon m_trayIcon;

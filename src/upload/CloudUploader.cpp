@@ -13,6 +13,7 @@
 
 #include "core/SecureTransport.h"
 #include "core/Settings.h"
+#include "upload/UploadSocket.h"
 
 namespace {
 
@@ -123,6 +124,9 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
 
     QNetworkRequest request(m_uploadUrl);
     request.setTransferTimeout(m_timeoutMs);
+    // The connection kept alive from the last upload, if any, is the one this request goes out on.
+    UploadSocket::sendWithoutDelay(
+        quint16(m_uploadUrl.port(m_uploadUrl.scheme() == QLatin1String("https") ? 443 : 80)));
     std::unique_ptr<QNetworkReply> reply(manager()->post(request, &multiPart));
     SecureTransport::watch(reply.get());
     if (!reply->isFinished()) {

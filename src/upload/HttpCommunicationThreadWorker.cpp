@@ -8,6 +8,9 @@
 
 #include "core/AppLog.h"
 #include "upload/CloudUploader.h"
+#include "upload/FolderWatchSleeper.h"
+#include "upload/QueuePublisher.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -57,6 +60,7 @@ public:
 // Another task of the same teacher whose images are still waiting: its own ledger and loop.
 struct OtherTask
 {
+    QString taskId;
     UploadLedger ledger;
     std::unique_ptr<UploadLoop> loop;
 };
@@ -80,7 +84,8 @@ public:
         case UploadLoop::FileUnreadable:
             break;
         default:
-            noteReached(false);
+            // A file the store will not take (a 4xx of its own) still says it is there.
+            noteReached(code >= 400 && code < 500);
             break;
         }
         return code;
@@ -132,7 +137,8 @@ HttpCommunicationThread::~HttpCommunicationThread()
 void HttpCommunicationThread::run()
 {
     UploadLoop::SystemClock clock;
-    UploadLoop::ThreadSleeper sleeper;
+    FolderWatchSleeper watcher;
+    QueuePublisher sleeper(watcher, clock, [](const QueueState& state) { QueueStatus::instance()->publish(state); });
     ServiceCalls service;
     // The worker's own connection to the task database, opened and closed on this thread.
     UploadLedger ledger;
@@ -149,11 +155,19 @@ void HttpCommunicationThread::run()
     QList<UploadLoop*> alongside;
     for (const QString& other : UploadLoop::otherTasksOf(uid, taskId)) {
         auto task = std::make_unique<OtherTask>();
+        task->taskId = other;
         task->ledger.openForTask(other);
-        task->loop = std::make_unique<UploadLoop>(service, *m_cloudClient, clock, sleeper, task->ledger, uid, other);
+        task->loop = std::make_unique<UploadLoop>(service, store, clock, sleeper, task->ledger, uid, other);
         task->loop->setKeepGoing([this] { return !isInterruptionRequested(); });
         alongside << task->loop.get();
         others.push_back(std::move(task));
+    }
+    // One published state over every task the worker empties; the teacher's "重试" reaches the loop of its task.
+    sleeper.watch(QList<UploadLoop*>{&loop} + alongside);
+    loop.setTakeRetries([] { return QueueStatus::instance()->takeRetryRequests(taskId); });
+    for (const auto& other : others) {
+        const QString task = other->taskId;
+        other->loop->setTakeRetries([task] { return QueueStatus::instance()->takeRetryRequests(task); });
     }
     AppLog::write(
         QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(taskId).arg(others.size()));

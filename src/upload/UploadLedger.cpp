@@ -152,3 +152,31 @@ qint64 UploadLedger::highestKeyMs() const
         return query.value(0).toLongLong();
     return 0;
 }
+
+QString UploadLedger::signatureOf(const Identity& image)
+{
+    return image.name + QLatin1Char('\n') + QString::number(image.size) + QLatin1Char('\n') +
+           QString::number(image.modifiedMs);
+}
+
+QHash<QString, UploadLedger::Entry> UploadLedger::unfinished() const
+{
+    QHash<QString, Entry> entries;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT name, size, modified_ms, state, attempts, refused FROM upload_image "
+                                 "WHERE state IN (?, ?) OR attempts > 0 OR refused <> ''"));
+    query.addBindValue(int(State::Stored));
+    query.addBindValue(int(State::Announced));
+    if (!exec(query, "unfinished images"))
+        return entries;
+    while (query.next()) {
+        const Identity image{query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toLongLong()};
+        Entry entry;
+        entry.state = State(query.value(3).toInt());
+        entry.attempts = query.value(4).toInt();
+        entry.refusedReason = query.value(5).toString();
+        entries.insert(signatureOf(image), entry);
+    }
+    return entries;
+}

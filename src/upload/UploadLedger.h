@@ -2,6 +2,7 @@
 
 #include "core/TaskDatabase.h"
 
+#include <QHash>
 #include <QString>
 
 // What the upload worker knows about each image of the task's image folder, kept in the task database so that a
@@ -64,6 +65,10 @@ public:
     // The teacher (uid) whose images the task's folder holds; empty when none was recorded.
     bool setOwner(const QString& uid);
     QString owner() const;
+    // The images stored but not yet taken by the service, taken but whose file is still there, refused, or announced
+    // without a clear answer, in one query: keyed by signatureOf() (state, attempts and refusal; no key or digest).
+    QHash<QString, Entry> unfinished() const;
+    static QString signatureOf(const Identity& image);
     // The highest key time ever recorded, so that keys never go back even across restarts; 0 when none.
     qint64 highestKeyMs() const;
 

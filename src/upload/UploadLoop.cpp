@@ -9,6 +9,8 @@
 #include <QThread>
 
 #include "core/AppLog.h"
+#include "core/SecureTransport.h"
+#include "core/Settings.h"
 #include "core/TaskDatabase.h"
 #include "upload/UploadFolder.h"
 
@@ -123,7 +125,7 @@ void UploadLoop::run(const QList<UploadLoop*>& alongside)
             delay = std::min(delay, other->nextPassDelayMs());
         }
         if (delay > 0 && keepGoing())
-            m_sleeper.sleep(delay);
+            m_sleeper.waitForChange(folder(), delay);
     }
 }
 
@@ -155,11 +157,121 @@ QStringList UploadLoop::otherTasksOf(const QString& uid, const QString& ownTaskI
 bool UploadLoop::acquireCredentials()
 {
     while (keepGoing()) {
-        if (m_service.getUploadToken())
+        if (m_service.getUploadToken()) {
+            setLink(QueueState::Link::Ok);
             return true;
+        }
+        // Nothing is sent yet, but the teacher sees what waits: the worker's own look at the folder.
+        if (!m_taskId.isEmpty())
+            setListing(UploadFolder::listImages(folder()));
+        // A refused certificate is no outage: only the school's network or the computer's authorities mend it.
+        setLink(SecureTransport::isFailing(Settings::apiHost()) ? QueueState::Link::SecureLinkFailed
+                                                                : QueueState::Link::ServiceUnreachable);
+        changed();
         m_sleeper.sleep(m_intervals.credentialsRetryMs);
     }
     return false;
+}
+
+void UploadLoop::setOnChange(std::function<void()> onChange)
+{
+    m_onChange = std::move(onChange);
+}
+
+void UploadLoop::setTakeRetries(std::function<QStringList()> takeRetries)
+{
+    m_takeRetries = std::move(takeRetries);
+}
+
+void UploadLoop::changed()
+{
+    if (m_onChange)
+        m_onChange();
+}
+
+void UploadLoop::gather(QueueState& state) const
+{
+    if (m_taskId.isEmpty())
+        return;
+    if (m_doneThisPass.isEmpty()) {
+        state.addTask(m_taskId, m_listing, m_ledger, m_runtime);
+        return;
+    }
+    QList<QueueState::Image> left;
+    left.reserve(m_listing.size());
+    for (const QueueState::Image& image : m_listing) {
+        if (!m_doneThisPass.contains(image.name))
+            left << image;
+    }
+    state.addTask(m_taskId, left, m_ledger, m_runtime);
+}
+
+QueueState UploadLoop::queueStateOf(const QList<const UploadLoop*>& loops)
+{
+    QueueState state;
+    state.published = true;
+    for (const UploadLoop* loop : loops) {
+        loop->gather(state);
+        if (loop->link() != QueueState::Link::Ok)
+            state.link = loop->link();
+        state.lastSuccessMs = std::max(state.lastSuccessMs, loop->lastSuccessMs());
+    }
+    return state;
+}
+
+void UploadLoop::setListing(const QFileInfoList& entries)
+{
+    m_listing.clear();
+    m_listing.reserve(entries.size());
+    for (const QFileInfo& info : entries)
+        m_listing << QueueState::listed(m_taskId, info);
+    m_doneThisPass.clear();
+}
+
+QueueState::Link UploadLoop::link() const
+{
+    return m_link;
+}
+
+qint64 UploadLoop::lastSuccessMs() const
+{
+    return m_lastSuccessMs;
+}
+
+void UploadLoop::setLink(QueueState::Link link)
+{
+    if (m_link == link)
+        return;
+    m_link = link;
+    changed();
+}
+
+void UploadLoop::succeeded()
+{
+    m_lastSuccessMs = m_clock.currentMSecsSinceEpoch();
+    m_link = QueueState::Link::Ok;
+}
+
+void UploadLoop::failed(const QString& name, const QString& reason)
+{
+    m_runtime.attempts[name] += 1;
+    m_runtime.reasons.insert(name, reason);
+}
+
+void UploadLoop::retry(const QString& fileName)
+{
+    for (const QueueState::Image& listed : m_listing) {
+        if (listed.name != fileName)
+            continue;
+        const UploadLedger::Identity image{listed.name, listed.size, listed.modifiedMs};
+        m_ledger.clearRefusal(image);
+        m_refusedThisRun.remove(signature(image));
+        m_heldBack.remove(signature(image));
+        logLine(QStringLiteral("refusal cleared at the teacher's request, sent again: ") + listed.path);
+    }
+    m_runtime.attempts.remove(fileName);
+    m_runtime.reasons.remove(fileName);
+    changed();
 }
 
 QString UploadLoop::folder() const
@@ -187,29 +299,24 @@ int UploadLoop::nextPassDelayMs() const
 
 bool UploadLoop::secureConnectionFailing() const
 {
-    return m_secureConnectionFailing;
+    return m_link == QueueState::Link::SecureLinkFailed;
 }
 
 int UploadLoop::waitingImages(const QString& folder, const UploadLedger& ledger)
 {
-    return queueCounts(folder, ledger).waiting;
+    return queueStateOfFolder(QString(), folder, ledger).pending();
 }
 
-UploadLoop::QueueCounts UploadLoop::queueCounts(const QString& folder, const UploadLedger& ledger)
+QueueState UploadLoop::queueStateOfFolder(const QString& taskId, const QString& folder, const UploadLedger& ledger)
 {
-    QueueCounts counts;
-    for (const QFileInfo& info : UploadFolder::listImages(folder)) {
-        if (info.size() == 0)
-            continue;
-        const UploadLedger::Entry entry = ledger.find(identityOf(info));
-        if (!entry.refusedReason.isEmpty()) {
-            ++counts.refused;
-            counts.refusedImages << info.fileName() + QStringLiteral("（") + entry.refusedReason + QStringLiteral("）");
-        } else if (entry.state != UploadLedger::State::Announced) {
-            ++counts.waiting;
-        }
-    }
-    return counts;
+    QList<QueueState::Image> listing;
+    for (const QFileInfo& info : UploadFolder::listImages(folder))
+        listing << QueueState::listed(taskId, info);
+    QueueState state;
+    state.addTask(taskId, listing, ledger, QueueState::Runtime());
+    // A look from outside: nothing was said by a worker.
+    state.published = false;
+    return state;
 }
 
 qint64 UploadLoop::nextKeyMs()
@@ -240,7 +347,14 @@ int UploadLoop::runPass()
     if (!QDir(path).exists())
         QDir().mkdir(path);
 
+    if (m_takeRetries) {
+        for (const QString& name : m_takeRetries())
+            retry(name);
+    }
+
     const QFileInfoList entries = UploadFolder::listImages(path);
+    setListing(entries);
+    changed();
 
     int announced = 0;
     qint64 soonestSettle = -1;
@@ -266,8 +380,9 @@ int UploadLoop::runPass()
         // so that a folder full of them costs next to nothing per pass.
         const auto undeleted = m_undeleted.constFind(sig);
         if (undeleted != m_undeleted.constEnd()) {
-            if (m_clock.currentMSecsSinceEpoch() >= undeleted.value())
-                removeAnnounced(info.absoluteFilePath(), image);
+            if (m_clock.currentMSecsSinceEpoch() >= undeleted.value() &&
+                removeAnnounced(info.absoluteFilePath(), image))
+                m_doneThisPass.insert(image.name);
             continue;
         }
         // Waiting for its own next attempt.
@@ -308,7 +423,8 @@ int UploadLoop::runPass()
         }
 
         if (known.state == UploadLedger::State::Announced) {
-            removeAnnounced(info.absoluteFilePath(), image);
+            if (removeAnnounced(info.absoluteFilePath(), image))
+                m_doneThisPass.insert(image.name);
             continue;
         }
         if (known.state == UploadLedger::State::Stored) {
@@ -361,6 +477,17 @@ int UploadLoop::runPass()
         }
     }
 
+    // What the worker remembers of files no longer in the folder goes with them: one of the same name coming back
+    // is tried afresh.
+    QSet<QString> present;
+    for (const QFileInfo& entry : entries)
+        present.insert(entry.fileName());
+    for (auto it = m_runtime.reasons.begin(); it != m_runtime.reasons.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_runtime.reasons.erase(it);
+    for (auto it = m_runtime.attempts.begin(); it != m_runtime.attempts.end();)
+        it = present.contains(it.key()) ? std::next(it) : m_runtime.attempts.erase(it);
+    changed();
+
     if (announced > 0)
         m_nextPassDelayMs = 0;
     else {
@@ -401,8 +528,10 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         if (!isUnchanged(path, image))
             return Outcome::Skipped;
 
+        m_runtime.inFlight = image.name;
+        changed();
         const int code = m_uploader.putFile(m_service.uploadToken(), key, path);
-        m_secureConnectionFailing = code == SecureConnectionFailed;
+        m_runtime.inFlight.clear();
 
         if (code == Stored || (code == AlreadyStored && mayBeStored)) {
             // Written to while it was sent: what the store holds may be incomplete. Neither announce nor delete;
@@ -410,6 +539,7 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             if (!isUnchanged(path, image))
                 return Outcome::Skipped;
             m_ledger.markStored(image);
+            succeeded();
             return announceAndDelete(path, image, key);
         }
 
@@ -428,6 +558,9 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             // Nothing left this computer, so the key stays free: the file waits and the store is tried again after
             // the back-off.
             logOnce(path, QStringLiteral("no secure connection to the object store, kept for a later attempt"));
+            failed(image.name, QStringLiteral("无法建立安全连接"));
+            setLink(QueueState::Link::SecureLinkFailed);
+            changed();
             backOff();
             continue;
         }
@@ -441,10 +574,14 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
             return Outcome::LeavePass;
 
         if (code == TokenRefused) {
+            failed(image.name, QStringLiteral("上传授权被拒绝"));
             // Refused again right after a fresh token: the service is not helping, do not hammer the store.
-            if (refreshedAfterRefusal)
+            if (refreshedAfterRefusal) {
+                setLink(QueueState::Link::TokenRefused);
                 backOff();
-            m_service.getUploadToken();
+            }
+            if (!m_service.getUploadToken())
+                setLink(QueueState::Link::ServiceUnreachable);
             refreshedAfterRefusal = true;
             continue;
         }
@@ -452,15 +589,24 @@ UploadLoop::Outcome UploadLoop::uploadOne(const QFileInfo& info, const UploadLed
         if (code == FileUnreadable) {
             // Locked since the look above: the store is not to blame, so no back-off. The file waits for a later
             // pass and the files behind it go on.
+            failed(image.name, QStringLiteral("文件无法读取"));
+            changed();
             return Outcome::Skipped;
         }
 
         // The store will not take this file (too large, refused by the upload policy): sending it again changes
         // nothing, and the files behind it go on.
         if (isRefusal(code)) {
+            failed(image.name, QStringLiteral("存储服务拒收（HTTP %1）").arg(code));
             refuse(path, image, QStringLiteral("存储服务拒收（HTTP %1）").arg(code));
             return Outcome::Skipped;
         }
+
+        failed(image.name, code == Unconfirmed ? QStringLiteral("存储服务应答异常")
+                           : code == NotStored ? QStringLiteral("无法连接存储服务")
+                                               : QStringLiteral("存储服务出错（代码 %1）").arg(code));
+        setLink(QueueState::Link::StoreUnreachable);
+        changed();
 
         refreshedAfterRefusal = false;
         // A failure of this file alone must not hold up the others for ever.
@@ -488,6 +634,9 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
     case Announcement::Taken:
         break;
     case Announcement::Failed:
+        failed(image.name, QStringLiteral("服务未确认接收"));
+        setLink(QueueState::Link::ServiceUnreachable);
+        changed();
         backOff();
         return Outcome::Skipped;
     case Announcement::Unanswered: {
@@ -500,10 +649,13 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
                     .arg(key)
                     .arg(wait / 1000));
         holdBack(sig, wait);
+        failed(image.name, QStringLiteral("服务未应答"));
+        changed();
         return Outcome::Skipped;
     }
     case Announcement::Refused: {
         const int attempts = m_ledger.countAttempt(image);
+        failed(image.name, announcement.reason.isEmpty() ? QStringLiteral("服务拒收") : announcement.reason);
         if (attempts >= m_intervals.announceRefusalsAllowed) {
             refuse(path, image, announcement.reason.isEmpty() ? QStringLiteral("服务拒收") : announcement.reason);
             return Outcome::Skipped;
@@ -512,12 +664,18 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
                     .arg(attempts)
                     .arg(key, announcement.reason));
         holdBack(sig, m_intervals.refusedAnnounceRetryMs);
+        changed();
         return Outcome::Skipped;
     }
     }
     m_backoffMs = 0;
     m_ledger.markAnnounced(image);
+    succeeded();
+    m_doneThisPass.insert(image.name);
+    m_runtime.attempts.remove(image.name);
+    m_runtime.reasons.remove(image.name);
     removeAnnounced(path, image);
+    changed();
     return Outcome::Done;
 }
 
@@ -545,6 +703,7 @@ void UploadLoop::refuse(const QString& path, const UploadLedger::Identity& image
     m_ledger.markRefused(image, reason);
     m_refusedThisRun.insert(signature(image));
     logLine(QStringLiteral("refused, kept in the folder and not sent again in this run (%1): %2").arg(reason, path));
+    changed();
 }
 
 void UploadLoop::backOff()

@@ -3,12 +3,14 @@
 #include <functional>
 
 #include <QFileInfo>
+#include <QFileInfoList>
 #include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "upload/QueueState.h"
 #include "upload/UploadLedger.h"
 
 // The upload worker's loop: fetch the upload credentials, then empty the task's image folder into the object store
@@ -31,6 +33,12 @@ public:
     public:
         virtual ~Sleeper() = default;
         virtual void sleep(int ms) = 0;
+        // The pause between passes: up to ms, ended early by a change in folder when the sleeper can see one.
+        virtual void waitForChange(const QString& folder, int ms)
+        {
+            Q_UNUSED(folder);
+            sleep(ms);
+        }
     };
 
     // The real ones: the wall clock, and a blocking sleep of the calling thread in short slices, so that a stop
@@ -87,8 +95,9 @@ public:
     struct Intervals
     {
         int credentialsRetryMs = 5000;
-        // Pause after a pass that found no image, so an idle worker does not spin.
-        int idlePauseMs = 50;
+        // Pause after a pass that found no image. A sleeper that watches the folder ends it as soon as something
+        // arrives, so this is only the safety pass that catches what a missed notification would leave behind.
+        int idlePauseMs = 10000;
         // Pause after a pass that found images but could send none (still being written, not deletable): listing
         // them costs more than an empty folder.
         int waitingPauseMs = 250;
@@ -111,17 +120,6 @@ public:
         // Failed uploads of one file in a row before the files behind it get their turn; it is tried again after
         // backoffMaxMs.
         int failuresBeforeMovingOn = 10;
-    };
-
-    // What the wait dialog shows of a task's folder.
-    struct QueueCounts
-    {
-        // Images still to send or announce.
-        int waiting = 0;
-        // Images the store or the service refused: kept in the folder, not waited for.
-        int refused = 0;
-        // "name（reason）" per refused image, in name order.
-        QStringList refusedImages;
     };
 
     // Why an image was refused before anything was sent.
@@ -155,6 +153,22 @@ public:
     // Test seam: deleting a stored file (QFile::remove by default), so tests can make a file undeletable.
     void setRemoveFile(std::function<bool(const QString&)> removeFile);
 
+    // Called on the loop's thread each time what the queue state shows may have changed; the worker gathers and
+    // publishes it from there.
+    void setOnChange(std::function<void()> onChange);
+    // Asked at the start of each pass for the file names the teacher wants tried again.
+    void setTakeRetries(std::function<QStringList()> takeRetries);
+
+    // Adds this task's share of the queue state from the loop's own listing and the ledger (no second listing).
+    void gather(QueueState& state) const;
+    QueueState::Link link() const;
+    // The queue state of every task the worker empties: each loop's share, the link state of any loop that has a
+    // problem (they share the service and the store), the latest success of any. What the worker publishes.
+    static QueueState queueStateOf(const QList<const UploadLoop*>& loops);
+    qint64 lastSuccessMs() const;
+    // Forgets the file's refusal, in the ledger too: it is sent again on the next pass.
+    void retry(const QString& fileName);
+
     // Credentials, then passes until keepGoing() turns false.
     void run();
 
@@ -168,8 +182,8 @@ public:
     // (shortened so that a file held back by the settle guard is taken as soon as it is old enough).
     int nextPassDelayMs() const;
 
-    // Whether the store's last answer was a refused secure connection: the queue shows it, since only the school's
-    // network or the computer's authorities can mend it.
+    // Whether the link's last word was a refused secure connection (the store's, or the service's at the token call):
+    // the queue shows it, since only the school's network or the computer's authorities can mend it.
     bool secureConnectionFailing() const;
 
     // The task's image folder (working directory + "/image/" + taskId + "/").
@@ -181,7 +195,9 @@ public:
     // The images in folder the worker has still to send or announce (what the wait dialog counts): announced
     // images whose file could not be deleted, refused images and empty files are not counted.
     static int waitingImages(const QString& folder, const UploadLedger& ledger);
-    static QueueCounts queueCounts(const QString& folder, const UploadLedger& ledger);
+    // What a look at a task's folder and ledger finds, without a worker's own knowledge of the run: the dialog's look
+    // before the worker has said anything, or when an image may have come since its last pass.
+    static QueueState queueStateOfFolder(const QString& taskId, const QString& folder, const UploadLedger& ledger);
 
     // The other tasks whose image folder holds images the teacher uid queued (their database names uid), so that
     // one start finishes every task's uploads, not only the task it was opened for.
@@ -212,6 +228,11 @@ private:
     // Marks it refused in the ledger and for the rest of this run.
     void refuse(const QString& path, const UploadLedger::Identity& image, const QString& reason);
     bool keepGoing() const;
+    void changed();
+    void setListing(const QFileInfoList& entries);
+    void setLink(QueueState::Link link);
+    void succeeded();
+    void failed(const QString& name, const QString& reason);
     void logOnce(const QString& path, const QString& text);
 
     Service& m_service;
@@ -226,7 +247,6 @@ private:
     std::function<bool(const QString&)> m_removeFile;
     int m_backoffMs = 0;
     int m_nextPassDelayMs = 0;
-    bool m_secureConnectionFailing = false;
     qint64 m_lastKeyMs = -1;
     // What has been logged about which file, so a file that stays as it is does not fill the log.
     QSet<QString> m_logged;
@@ -238,4 +258,14 @@ private:
     QHash<QString, qint64> m_heldBack;
     // Images refused in this run: left alone until the next start.
     QSet<QString> m_refusedThisRun;
+
+    // What the queue state is gathered from: this pass's listing less the images done since, and what the loop keeps
+    // itself about each file in this run.
+    QList<QueueState::Image> m_listing;
+    QSet<QString> m_doneThisPass;
+    QueueState::Runtime m_runtime;
+    QueueState::Link m_link = QueueState::Link::Ok;
+    qint64 m_lastSuccessMs = 0;
+    std::function<void()> m_onChange;
+    std::function<QStringList()> m_takeRetries;
 };

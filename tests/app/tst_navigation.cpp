@@ -1,5 +1,6 @@
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
+#include "app/QueueWindow.h"
 #include "app/ShutDownDialog.h"
 #include "app/TrayProgramManager.h"
 #include "capture/CaptureSession.h"
@@ -10,6 +11,7 @@
 #include "widgets/FileDialog.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "pages/ReTakePhoto.h"
+#include "upload/CloudUploader.h"
 #include "viewer/ViewPhoto.h"
 
 #include "EmulatorFixture.h"
@@ -24,6 +26,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QtTest>
 
 using Endpoint = ServiceEmulator::Endpoint;
@@ -140,6 +143,7 @@ private slots:
     void startUpShowsTheWindowBeforeWaiting();
     void everyPageSwitch();
     void closingWithoutANotificationArea();
+    void queueStatusOpensTheQueueWindowAndRetries();
 };
 
 void TestNavigation::initTestCase()
@@ -402,6 +406,54 @@ void TestNavigation::closingWithoutANotificationArea()
     qunsetenv("AMBREL_API_HOST");
     qunsetenv("AMBREL_UPLOAD_HOST");
     Settings::reload();
+}
+
+void TestNavigation::queueStatusOpensTheQueueWindowAndRetries()
+{
+    ScopedWorkingDirectory work;
+    // The worker keeps the store it was started with for the whole run: the store listens there again.
+    ServiceEmulator::Options options;
+    options.port = quint16(CloudUploader::globalUploadUrl().port(0));
+    EmulatorFixture emulator(options);
+    QVERIFY(emulator.isRunning());
+    emulator->addFault(Endpoint::Upload, ServiceEmulator::Fault{ServiceEmulator::Fault::UploadStatus, 403, 1});
+    const QWidgetList before = QApplication::topLevelWidgets();
+    const QString sheet = QDir::currentPath() + QStringLiteral("/image/T1/sheet.jpg");
+    QVERIFY(TestUtils::writeFile(sheet, TestUtils::patternJpeg(2000)));
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // The store refuses the sheet until the teacher steps in: the title bar says so, in the warning colour.
+    auto* status = window.findChild<QPushButton*>(QStringLiteral("queueStatusButton"));
+    QVERIFY(status);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("1 张照片无法上传"), 30000);
+    QVERIFY(status->isVisible());
+    QVERIFY(status->styleSheet().contains(QStringLiteral("rgba(255,82,82,1)")));
+    auto* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
+    QVERIFY(tray);
+    QCOMPARE(tray->trayIcon()->toolTip(), QStringLiteral("岚栖\n1 张照片无法上传"));
+    QCOMPARE(emulator->storedKeys().size(), 0);
+
+    QTest::mouseClick(status, Qt::LeftButton);
+    auto* queue = window.findChild<QueueWindow*>();
+    QVERIFY(queue && queue->isVisible());
+    QTableWidget* table = queue->table();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("Title"));
+    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("sheet.jpg"));
+    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("无法上传"));
+    QCOMPARE(table->item(0, 5)->text(), QStringLiteral("存储服务拒收（HTTP 403）"));
+
+    // "重试": the sheet goes again, is stored once, and the status clears.
+    auto* retry = table->cellWidget(0, 6)->findChild<QPushButton*>(QStringLiteral("retryButton"));
+    QVERIFY(retry && retry->isVisible());
+    QTest::mouseClick(retry, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sheet), 30000);
+    QTRY_VERIFY(status->isHidden());
+    QTRY_COMPARE(table->rowCount(), 0);
+    QCOMPARE(tray->trayIcon()->toolTip(), QStringLiteral("岚栖"));
 }
 
 QTEST_MAIN(TestNavigation)

@@ -166,6 +166,14 @@ void TestShutDownDialog::refusedImagesAreNamedAndOtherTasksCounted()
     QVERIFY(m_dialog->isUploadPhase());
     QCOMPARE(bar(*m_dialog)->value(), 1);
     QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral("1张照片未能上传：a.jpg（不是图片文件）"));
+
+    // b.jpg sent too: only the refused image is left, still named, and the teacher may quit.
+    QVERIFY(QFile::remove(imagePath(QStringLiteral("b.jpg"))));
+    m_dialog->timerTimeout();
+    QVERIFY(!m_dialog->isUploadPhase());
+    QVERIFY(!m_dialog->isPolling());
+    QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("1 张照片无法上传"));
+    QCOMPARE(label(*m_dialog, "estimateLabel"), QStringLiteral("1张照片未能上传：a.jpg（不是图片文件）"));
 }
 
 void TestShutDownDialog::uploadPhaseFollowsTheFolder()
@@ -325,31 +333,50 @@ void TestShutDownDialog::totalOfZeroKeepsThePreviousPercentage()
 void TestShutDownDialog::buttons_data()
 {
     QTest::addColumn<bool>("uploading");
+    QTest::addColumn<bool>("refusedLeft");
     QTest::addColumn<QString>("buttonName");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("stillPolling");
 
-    QTest::newRow("upload: 等待 changes nothing") << true << "waitButton" << QStringList{} << true;
+    QTest::newRow("upload: 等待 changes nothing") << true << false << "waitButton" << QStringList{} << true;
     QTest::newRow("upload: 继续拍照 goes home, polling goes on")
-        << true << "continueButton" << QStringList{"home", "finished"} << true;
+        << true << false << "continueButton" << QStringList{"home", "finished"} << true;
     QTest::newRow("recognition: 继续拍照 goes home, polling goes on")
-        << false << "waitButton" << QStringList{"home", "finished"} << true;
+        << false << false << "waitButton" << QStringList{"home", "finished"} << true;
     QTest::newRow("recognition: 关闭窗口 closes, then shuts down")
-        << false << "continueButton" << QStringList{"finished", "shutdown"} << false;
+        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false;
+    QTest::newRow("only refused left: 关闭窗口 shuts down instead of waiting")
+        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false;
+    QTest::newRow("only refused left: 继续拍照 goes home")
+        << true << true << "waitButton" << QStringList{"home", "finished"} << false;
 }
 
 void TestShutDownDialog::buttons()
 {
     QFETCH(bool, uploading);
+    QFETCH(bool, refusedLeft);
     QFETCH(QString, buttonName);
     QFETCH(QStringList, events);
     QFETCH(bool, stillPolling);
 
-    if (uploading)
+    // What the worker publishes: one sheet on its way, then (refused rows) none left but two the store refused.
+    QueueState published;
+    published.published = true;
+    published.tasks << QueueState::Task{kTaskId, 1, 0, 0, 0};
+    if (refusedLeft)
+        m_dialog->setQueueState(published);
+    else if (uploading)
         addImages({"1.jpg", "2.jpg", "3.jpg"});
     else
         setCounts(*m_emulator, 2, 5);
     QVERIFY(m_dialog->checkPending());
+    if (refusedLeft) {
+        published.tasks.first() = QueueState::Task{kTaskId, 0, 0, 0, 2};
+        m_dialog->setQueueState(published);
+        m_dialog->timerTimeout();
+        QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("2 张照片无法上传"));
+        QVERIFY(!m_dialog->isPolling());
+    }
     m_dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
 

@@ -144,8 +144,10 @@ void TestTwoCopies::refusedFilesDoNotHoldUpTheOthers()
 
     UploadLedger ledger;
     QVERIFY(ledger.openForTask(QStringLiteral("T1")));
-    QTRY_COMPARE(UploadLoop::queueCounts(UploadLoop::folderFor(QStringLiteral("T1")), ledger).refusedImages,
-                 (QStringList{"b.jpg（存储服务拒收（HTTP 413））", "notes.jpg（不是图片文件）"}));
+    QTRY_COMPARE(
+        UploadLoop::queueStateOfFolder(QStringLiteral("T1"), UploadLoop::folderFor(QStringLiteral("T1")), ledger)
+            .refusedImages(),
+        (QStringList{"b.jpg（存储服务拒收（HTTP 413））", "notes.jpg（不是图片文件）"}));
     // Several more passes: the refused file is not sent again, the text file never.
     QTest::qWait(1500);
     int uploadsOfB = 0;

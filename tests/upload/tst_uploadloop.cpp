@@ -11,6 +11,7 @@
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
 #include "upload/UploadLedger.h"
+#include "upload/QueuePublisher.h"
 #include "upload/UploadLoop.h"
 
 // The upload loop against fakes of the clock, the sleep, the store and the service, with the real ledger in the
@@ -233,6 +234,7 @@ class TestUploadLoop : public QObject
 private slots:
     void listing_data();
     void listing();
+    void publishedAtMostPerIntervalAndBeforeEachPause();
     void nameOrderAndOneKeyPerImage();
     void handOver_data();
     void handOver();
@@ -317,10 +319,24 @@ void TestUploadLoop::listing()
     }
     for (const QString& d : folders)
         QVERIFY(QDir().mkpath(rig.path(d)));
+    // The pending count of each state the worker publishes, a repeat of the same count left out.
+    QList<int> published;
+    const QList<const UploadLoop*> loops{&rig.loop};
+    rig.loop.setOnChange([&] {
+        const int pending = UploadLoop::queueStateOf(loops).pending();
+        if (published.isEmpty() || published.last() != pending)
+            published << pending;
+    });
 
     rig.runPasses(2);
 
     QCOMPARE(rig.puts(), uploaded);
+    // What the wait dialog is told: the images to send, one less as each is done, down to an empty folder; what
+    // the worker leaves alone is never counted.
+    QList<int> counted;
+    for (int left = uploaded.size(); left >= 0; --left)
+        counted << left;
+    QCOMPARE(published, counted);
     QCOMPARE(rig.service.announced.size(), uploaded.size());
     for (int i = 0; i < uploaded.size(); ++i) {
         QVERIFY2(QRegularExpression(keyPattern(extensions[i])).match(rig.service.announced[i]).hasMatch(),
@@ -804,9 +820,14 @@ void TestUploadLoop::undeletableFileUploadedOnce()
     QVERIFY(QFileInfo::exists(rig.path("stuck.jpg")));
     // Tried again only after a while, not on every pass.
     QCOMPARE(tries, 1);
+    // Announced already: nobody waits for it any more.
+    int published = -1;
+    const QList<const UploadLoop*> loops{&rig.loop};
+    rig.loop.setOnChange([&] { published = UploadLoop::queueStateOf(loops).pending(); });
     rig.clock.now += UploadLoop::Intervals().deleteRetryMs;
     rig.loop.runPass();
     QCOMPARE(tries, 2);
+    QCOMPARE(published, 0);
 
     // New contents at the same path are a new image.
     QVERIFY(rig.write("stuck.jpg", sheet("version two")));
@@ -897,17 +918,17 @@ void TestUploadLoop::refusedImageDoesNotBlockTheOthers()
     QVERIFY(!QFileInfo::exists(rig.path("c.jpg")));
     // The store is not hammered: a refusal costs no back-off pause either.
     QVERIFY(rig.sleeper.sleeps.isEmpty());
-    const UploadLoop::QueueCounts counts = UploadLoop::queueCounts(rig.loop.folder(), rig.ledger);
+    const QueueState counts = UploadLoop::queueStateOfFolder(QString(), rig.loop.folder(), rig.ledger);
     if (reason.isEmpty()) {
         QVERIFY(!QFileInfo::exists(rig.path("a.jpg")));
         QCOMPARE(rig.service.announced.size(), 3 + serviceRefusals);
-        QCOMPARE(counts.refused, 0);
+        QCOMPARE(counts.refused(), 0);
         return;
     }
     QCOMPARE(TestUtils::readFile(rig.path("a.jpg")), bytes);
-    QCOMPARE(counts.waiting, 0);
-    QCOMPARE(counts.refused, 1);
-    QCOMPARE(counts.refusedImages, QStringList{"a.jpg（" + reason + "）"});
+    QCOMPARE(counts.pending(), 0);
+    QCOMPARE(counts.refused(), 1);
+    QCOMPARE(counts.refusedImages(), QStringList{"a.jpg（" + reason + "）"});
     const int announcementsOfA = rig.service.announced.size() - 2;
     QCOMPARE(announcementsOfA, serviceRefusals ? UploadLoop::Intervals().announceRefusalsAllowed : 0);
 
@@ -1057,6 +1078,26 @@ void TestUploadLoop::withoutTaskNothingIsUploaded()
     QVERIFY(QFileInfo::exists(rig.cwd.filePath("image/a.jpg")));
     QCOMPARE(QDir(rig.cwd.filePath("image")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              (QStringList{"a.jpg", kTask}));
+}
+
+// The worker's publisher: the first state at once, the steps of a busy pass folded together, and the last state
+// before the worker pauses, so what the teacher sees while the worker waits is never an old one.
+void TestUploadLoop::publishedAtMostPerIntervalAndBeforeEachPause()
+{
+    Rig rig;
+    for (const QString& name : QStringList{"a.jpg", "b.jpg", "c.jpg"})
+        QVERIFY(rig.write(name, sheet(name.toUtf8())));
+    QList<int> published;
+    QueuePublisher publisher(
+        rig.sleeper, rig.clock, [&](const QueueState& state) { published << state.pending(); }, 60000);
+    UploadLoop loop(rig.service, rig.uploader, rig.clock, publisher, rig.ledger, kUid, kTask, Rig::quickIntervals());
+    publisher.watch({&loop});
+    loop.setKeepGoing([&] { return rig.sleeper.sleeps.isEmpty(); });
+
+    loop.run();
+
+    QCOMPARE(rig.puts().size(), 3);
+    QCOMPARE(published, (QList<int>{3, 0}));
 }
 
 QTEST_GUILESS_MAIN(TestUploadLoop)

@@ -6,6 +6,7 @@
 #include "TestUtils.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
 
 // The single worker as the main window runs it, and the cloud client's life cycle. A process of its own: the
@@ -74,6 +75,22 @@ void TestUploadThread::workerThreadEndToEnd()
     QTRY_COMPARE_WITH_TIMEOUT(emulator->requestCount(Endpoint::Analyse), 1, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder + "{a1b2}.jpg"), 5000);
     QCOMPARE(emulator->counts(kTask).uploaded, 1);
+
+    // The worker now waits on the folder: a photograph handed over is taken on the change notification, well
+    // before the safety pass 10 s on would find it.
+    const QByteArray second = TestUtils::patternJpeg(20000, 4);
+    QVERIFY(UploadFolder::placeBytes(folder, "{c3d4}.jpg", second));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 2, 5000);
+    QVERIFY(emulator->objectBytes(emulator->storedKeys()[1]) == second);
+
+    // A sheet the store will not take is kept and published as refused; the store answered, so it is in reach.
+    emulator->addFault(Endpoint::Upload, ServiceEmulator::Fault{ServiceEmulator::Fault::UploadStatus, 413, 1});
+    QVERIFY(UploadFolder::placeBytes(folder, "{e5f6}.jpg", TestUtils::patternJpeg(20000, 5)));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStatus::instance()->current().refused(), 1, 5000);
+    QCOMPARE(QueueStatus::instance()->current().refusedImages(),
+             QStringList{QStringLiteral("{e5f6}.jpg（存储服务拒收（HTTP 413））")});
+    QVERIFY(QFileInfo::exists(folder + "{e5f6}.jpg"));
+    QVERIFY(!HttpCommunicationThread::isOutOfReach());
 
     worker->requestInterruption();
     QVERIFY(worker->wait(10000));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -12,6 +13,8 @@
 #include <QSslConfiguration>
 #include <QSslError>
 #include <QTemporaryDir>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <QtTest>
 
@@ -25,11 +28,15 @@
 #include "upload/UploadLedger.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLoop.h"
+#include "upload/UploadSocket.h"
 
 // The upload worker against the in-process emulator over loopback HTTP: the real cloud client and the real token
 // and analyse calls, with short intervals so nothing waits for seconds.
 
 Q_DECLARE_METATYPE(ServiceEmulator::Fault)
+Q_DECLARE_METATYPE(ServiceEmulator::Endpoint)
+Q_DECLARE_METATYPE(QueueState::Link)
+Q_DECLARE_METATYPE(QueueState::Kind)
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;
@@ -210,6 +217,9 @@ private slots:
     void storeCodes();
     void overHttps_data();
     void overHttps();
+    void storeConnectionSendsWithoutDelay();
+    void publishedQueueState_data();
+    void publishedQueueState();
 };
 
 void TestUploadWorker::edgeCases_data()
@@ -594,7 +604,8 @@ void TestUploadWorker::overHttps()
     Rig rig(shortIntervals(), 5000, options);
     QVERIFY(rig.emulator.isRunning());
     QVERIFY(rig.emulator.baseUrl().startsWith("https://127.0.0.1:"));
-    QVERIFY(rig.write("sheet.jpg", "answer sheet"));
+    const QByteArray sheet = TestUtils::patternJpeg(2000, 3);
+    QVERIFY(rig.write("sheet.jpg", sheet));
     // Failed exchanges are retried after pauses: three of them end the test.
     rig.loop.setKeepGoing([&rig] { return rig.sleeper.sleeps.size() < 3; });
 
@@ -602,7 +613,7 @@ void TestUploadWorker::overHttps()
         rig.runPasses(1);
         const QStringList keys = rig.emulator->storedKeys();
         QCOMPARE(keys.size(), 1);
-        QCOMPARE(rig.emulator->objectBytes(keys[0]), QByteArray("answer sheet"));
+        QCOMPARE(rig.emulator->objectBytes(keys[0]), sheet);
         QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + keys[0]});
         QVERIFY(!QFileInfo::exists(rig.path("sheet.jpg")));
         QVERIFY(!rig.loop.secureConnectionFailing());
@@ -621,13 +632,131 @@ void TestUploadWorker::overHttps()
     QVERIFY(rig.loop.secureConnectionFailing());
     QVERIFY(rig.emulator->requestLog().isEmpty());
     QVERIFY(rig.emulator->uploads().isEmpty());
-    QCOMPARE(TestUtils::readFile(rig.path("sheet.jpg")), QByteArray("answer sheet"));
+    QCOMPARE(TestUtils::readFile(rig.path("sheet.jpg")), sheet);
 
     const QString written = QString::fromUtf8(TestUtils::readFile(log));
     const QString reason = QSslError(QSslError::SslError(refusal)).errorString();
     QVERIFY2(written.contains("no secure connection to " + rig.emulator.baseUrl() + ": ") && written.contains(reason),
              qPrintable(written));
     QVERIFY2(!written.contains("teacher-token") && !written.contains("held-upload-token"), qPrintable(written));
+
+    // The worker's own credentials call: what the queue shows is the refused certificate, not an outage.
+    rig.loop.setKeepGoing([&rig] { return rig.sleeper.sleeps.size() < 4; });
+    QVERIFY(!rig.loop.acquireCredentials());
+    QCOMPARE(rig.loop.link(), QueueState::Link::SecureLinkFailed);
+    QCOMPARE(UploadLoop::queueStateOf({&rig.loop}).summary().shortText, QStringLiteral("无法建立安全连接，1 张待上传"));
+}
+
+// Connections to the store's port have Nagle's algorithm turned off (so the last piece of a form is not held back
+// for a delayed acknowledgement); a connection to any other port is left as it is.
+void TestUploadWorker::storeConnectionSendsWithoutDelay()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the process's sockets are looked up on Linux only");
+#endif
+    QTcpServer store;
+    QTcpServer other;
+    QVERIFY(store.listen(QHostAddress::LocalHost));
+    QVERIFY(other.listen(QHostAddress::LocalHost));
+    QTcpSocket toStore;
+    QTcpSocket toOther;
+    toStore.connectToHost(QHostAddress::LocalHost, store.serverPort());
+    toOther.connectToHost(QHostAddress::LocalHost, other.serverPort());
+    QVERIFY(toStore.waitForConnected(5000));
+    QVERIFY(toOther.waitForConnected(5000));
+    QCOMPARE(toStore.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
+
+    QCOMPARE(UploadSocket::sendWithoutDelay(store.serverPort()), 1);
+
+    QCOMPARE(toStore.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+    QCOMPARE(toOther.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
+    // Already without delay: nothing left to change.
+    QCOMPARE(UploadSocket::sendWithoutDelay(store.serverPort()), 0);
+}
+
+void TestUploadWorker::publishedQueueState_data()
+{
+    QTest::addColumn<Endpoint>("endpoint");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("pending");
+    QTest::addColumn<int>("refused");
+    QTest::addColumn<QueueState::Link>("link");
+    QTest::addColumn<QueueState::Kind>("kind");
+    QTest::addColumn<QString>("shortText");
+    using L = QueueState::Link;
+    using K = QueueState::Kind;
+    QTest::newRow("store down") << Endpoint::Upload << Fault{Fault::HttpStatus, 503, -1} << 2 << 0
+                                << L::StoreUnreachable << K::Offline << QStringLiteral("网络异常，2 张待上传");
+    QTest::newRow("service unreachable") << Endpoint::UploadToken << Fault{Fault::Drop, 0, -1} << 2 << 0
+                                         << L::ServiceUnreachable << K::Offline
+                                         << QStringLiteral("网络异常，2 张待上传");
+    QTest::newRow("token refused") << Endpoint::Upload << Fault{Fault::UploadStatus, 401, -1} << 2 << 0
+                                   << L::TokenRefused << K::Offline << QStringLiteral("上传授权失效，2 张待上传");
+    QTest::newRow("one file refused") << Endpoint::Upload << Fault{Fault::UploadStatus, 403, 1} << 0 << 1 << L::Ok
+                                      << K::Refused << QStringLiteral("1 张照片无法上传");
+    QTest::newRow("all done") << Endpoint::Upload << Fault{Fault::Delay, 0, 0} << 0 << 0 << L::Ok << K::Idle
+                              << QString();
+}
+
+void TestUploadWorker::publishedQueueState()
+{
+    QFETCH(Endpoint, endpoint);
+    QFETCH(Fault, fault);
+    QFETCH(int, pending);
+    QFETCH(int, refused);
+    QFETCH(QueueState::Link, link);
+    QFETCH(QueueState::Kind, kind);
+    QFETCH(QString, shortText);
+
+    Rig rig;
+    QVERIFY(rig.write("1.jpg", TestUtils::patternJpeg(2000, 1)));
+    QVERIFY(rig.write("2.jpg", TestUtils::patternJpeg(2000, 2)));
+    rig.emulator->addFault(endpoint, fault);
+    QList<QueueState> published;
+    const QList<const UploadLoop*> loops{&rig.loop};
+    rig.loop.setOnChange([&] { published << UploadLoop::queueStateOf(loops); });
+    rig.loop.setKeepGoing([&] { return rig.sleeper.sleeps.size() < 6; });
+
+    rig.loop.run();
+
+    QVERIFY(!published.isEmpty());
+    const QueueState last = published.last();
+    QCOMPARE(last.pending(), pending);
+    QCOMPARE(last.refused(), refused);
+    QCOMPARE(last.link, link);
+    QCOMPARE(last.summary().kind, kind);
+    QCOMPARE(last.summary().shortText, shortText);
+    // Every file the worker still holds has its row; a refused one tells why and how often it was tried.
+    QCOMPARE(last.images.size(), pending + refused);
+    if (refused > 0) {
+        QCOMPARE(last.images.first().name, QStringLiteral("1.jpg"));
+        QCOMPARE(last.images.first().state, QueueState::ImageState::Refused);
+        QCOMPARE(last.images.first().reason, QStringLiteral("存储服务拒收（HTTP 403）"));
+        QCOMPARE(last.images.first().attempts, 1);
+        QCOMPARE(rig.emulator->storedKeys().size(), 1);
+
+        // "重试": the refusal leaves the task database too, and the sheet goes on the next pass.
+        const QFileInfo sheet(rig.path("1.jpg"));
+        const UploadLedger::Identity identity{sheet.fileName(), sheet.size(), sheet.lastModified().toMSecsSinceEpoch()};
+        QVERIFY(!rig.ledger.find(identity).refusedReason.isEmpty());
+        rig.loop.retry(QStringLiteral("1.jpg"));
+        QVERIFY(rig.ledger.find(identity).refusedReason.isEmpty());
+        rig.loop.setKeepGoing([] { return true; });
+        rig.loop.runPass();
+        QCOMPARE(rig.emulator->storedKeys().size(), 2);
+        QVERIFY(!QFileInfo::exists(rig.path("1.jpg")));
+        const QueueState after = published.last();
+        QCOMPARE(after.refused(), 0);
+        QCOMPARE(after.pending(), 0);
+    }
+    // The file being sent was shown as such whenever the store was reached at all.
+    const bool sawInFlight = std::any_of(published.begin(), published.end(), [](const QueueState& state) {
+        return std::any_of(state.tasks.begin(), state.tasks.end(),
+                           [](const QueueState::Task& task) { return task.inFlight == 1; });
+    });
+    QCOMPARE(sawInFlight, link != QueueState::Link::ServiceUnreachable);
+    if (kind == QueueState::Kind::Idle)
+        QVERIFY(last.lastSuccessMs > 0);
 }
 
 QTEST_GUILESS_MAIN(TestUploadWorker)

@@ -8,12 +8,15 @@
 // its own (the window ends other copies of the program at start).
 
 #include "app/AmbrelClient.h"
+#include "app/QueueWindow.h"
 #include "app/ShutDownDialog.h"
 #include "widgets/CircleButton.h"
 #include "widgets/FileDialog.h"
+#include "app/TitleBar.h"
 
 #include "AnswerSheetImage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -21,9 +24,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -154,6 +159,60 @@ QStringList writeSheets(const QString& folder, int count)
     return paths;
 }
 
+// The queue status as the worker publishes it for the emulator's faults (the demo's store takes everything, so the
+// states are handed to the title bar as the worker would send them), and the queue window it opens.
+void queueStates(AmbrelClient& window, const QStringList& sheets)
+{
+    auto* bar = findByClass(&window, "TitleBar");
+    auto* titleBar = static_cast<TitleBar*>(bar);
+    const QString task = QStringLiteral("demo-task");
+    const auto stateWith = [&](int waiting, int refused, QueueState::Link link) {
+        QueueState state;
+        state.published = true;
+        state.link = link;
+        state.lastSuccessMs = QDateTime::currentMSecsSinceEpoch() - 10 * 60 * 1000;
+        state.tasks << QueueState::Task{task, std::max(waiting - 1, 0), waiting > 0 ? 1 : 0, 0, refused};
+        for (int i = 0; i < sheets.size() && i < waiting + refused; ++i) {
+            QueueState::Image image;
+            image.taskId = task;
+            image.path = sheets.at(i);
+            image.name = QFileInfo(image.path).fileName();
+            if (i < refused) {
+                image.state = QueueState::ImageState::Refused;
+                image.attempts = 3;
+                image.reason = QStringLiteral("存储服务拒收（代码 403）");
+            } else if (i == refused) {
+                image.state = QueueState::ImageState::InFlight;
+            } else if (link != QueueState::Link::Ok) {
+                image.attempts = 2;
+                image.reason = QStringLiteral("无法连接存储服务");
+            }
+            state.images << image;
+        }
+        return state;
+    };
+    titleBar->setQueueState(stateWith(12, 0, QueueState::Link::Ok));
+    save(bar, QStringLiteral("status-uploading"));
+    titleBar->setQueueState(stateWith(12, 0, QueueState::Link::StoreUnreachable));
+    save(bar, QStringLiteral("status-offline"));
+    const QueueState refused = stateWith(5, 3, QueueState::Link::Ok);
+    titleBar->setQueueState(stateWith(0, 3, QueueState::Link::Ok));
+    save(bar, QStringLiteral("status-refused"));
+
+    // A click on the status opens the queue window.
+    auto* queue = window.findChild<QueueWindow*>();
+    if (!queue)
+        fail(QStringLiteral("no queue window"));
+    queue->setQueueState(refused);
+    click(find<QAbstractButton>(bar, "queueStatusButton"));
+    if (!waitUntil([&] { return queue->isVisible(); }, 10000))
+        fail(QStringLiteral("the queue window did not open"));
+    settle(1000);
+    save(queue, QStringLiteral("queue-window"));
+    queue->close();
+    titleBar->setQueueState(QueueState());
+}
+
 void tour(AmbrelClient& window)
 {
     // The demo task has analysed students: the window opens on the progress page.
@@ -239,6 +298,8 @@ void tour(AmbrelClient& window)
     }
     settle(1000);
     save(&window, QStringLiteral("capture"));
+
+    queueStates(window, paths);
 }
 
 // Hands-free capture of the scripted desk: a sheet photographed without a press, the next one settling.

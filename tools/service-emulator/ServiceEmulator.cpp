@@ -91,6 +91,9 @@ ServiceEmulator::ServiceEmulator(const Options& options) : d(std::make_unique<Pr
     // Hung exchanges and the client's keep-alive connections each hold a worker: more than the default few.
     d->server->new_task_queue = [] { return new httplib::ThreadPool(32); };
     d->server->set_keep_alive_timeout(2);
+    // The library closes a kept-alive connection after 5 requests by default: a worker sending hundreds of images
+    // would then pay a new connection every fifth upload, which the real store does not make it do.
+    d->server->set_keep_alive_max_count(100000);
     // Headers and body leave in separate writes: with Nagle on, a kept-alive client's delayed ACK holds every
     // reply body back by ~40 ms.
     d->server->set_tcp_nodelay(true);

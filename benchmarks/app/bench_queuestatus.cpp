@@ -1,0 +1,219 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QThread>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "app/ShutDownDialog.h"
+#include "app/TitleBar.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/CloudUploader.h"
+#include "upload/QueueStatus.h"
+#include "upload/UploadFolder.h"
+#include "upload/UploadLedger.h"
+#include "upload/UploadLoop.h"
+
+// What the teacher's screen costs and how fast it follows the worker: the wait dialog's tick with 5,000 sheets
+// waiting (from the worker's published counts, and from a listing of the folder as it was done before), and the
+// time from a change in the worker to the title bar's status text.
+
+namespace {
+
+const QString kUid = QStringLiteral("bench");
+const QString kTask = QStringLiteral("task1");
+constexpr int kWaiting = 5000;
+
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class ServiceCalls : public UploadLoop::Service
+{
+public:
+    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
+    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
+    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
+};
+
+// The real store client, noting when each answer came back: the moment the worker learns of a change.
+class TimedUploader : public UploadLoop::Uploader
+{
+public:
+    explicit TimedUploader(const QUrl& url) : m_client(url) {}
+    std::atomic<qint64> lastAnswerNs{0};
+    int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override
+    {
+        const int code = m_client.putFile(uploadToken, key, localPath);
+        lastAnswerNs = steadyNs();
+        return code;
+    }
+
+private:
+    CloudUploader m_client;
+};
+
+// The worker's loop on its own thread, publishing as the real worker does.
+class WorkerThread : public QThread
+{
+public:
+    explicit WorkerThread(const QUrl& url) : uploader(url) {}
+    TimedUploader uploader;
+
+protected:
+    void run() override
+    {
+        UploadLoop::SystemClock clock;
+        UploadLoop::ThreadSleeper sleeper;
+        ServiceCalls service;
+        UploadLedger ledger;
+        ledger.openForTask(kTask);
+        UploadLoop::Intervals intervals;
+        intervals.backoffInitialMs = 200;
+        UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals);
+        loop.setKeepGoing([this] { return !isInterruptionRequested(); });
+        const QList<const UploadLoop*> loops{&loop};
+        loop.setOnChange([&loops] { QueueStatus::instance()->publish(UploadLoop::queueStateOf(loops)); });
+        loop.run();
+    }
+};
+
+struct Setup
+{
+    Setup()
+    {
+        HttpCommunicationThread::setTaskId(kTask);
+        HttpCommunicationThread::setToken(QStringLiteral("bench-token"));
+        HttpCommunicationThread::setUid(kUid);
+        QDir().mkpath(folder());
+    }
+    static QString folder() { return UploadLoop::folderFor(kTask); }
+    void fill(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            TestUtils::writeFile(folder() + QStringLiteral("{%1}.jpg").arg(i, 5, 10, QLatin1Char('0')), "x");
+    }
+
+    ScopedWorkingDirectory cwd;
+};
+
+// The state the worker publishes for what the folder holds, made as the worker makes it (not timed).
+QueueState published()
+{
+    UploadLedger ledger;
+    ledger.openForTask(kTask);
+    QueueState state;
+    QList<QueueState::Image> listing;
+    for (const QFileInfo& info : UploadFolder::listImages(Setup::folder()))
+        listing << QueueState::listed(kTask, info);
+    state.addTask(kTask, listing, ledger, QueueState::Runtime());
+    return state;
+}
+
+void waitDialogTick(benchmark::State& state, bool fromWorker)
+{
+    Setup setup;
+    setup.fill(kWaiting);
+    ShutDownDialog dialog;
+    dialog.setPollInterval(3600 * 1000);
+    dialog.setImageFolder(kTask);
+    if (fromWorker)
+        dialog.setQueueState(published());
+    if (!dialog.checkPending()) {
+        state.SkipWithError("nothing waiting");
+        return;
+    }
+    for (auto _ : state)
+        dialog.timerTimeout();
+    state.counters["waiting"] = kWaiting;
+}
+
+void BM_WaitDialogTickPublished5000(benchmark::State& state)
+{
+    waitDialogTick(state, true);
+}
+
+void BM_WaitDialogTickListing5000(benchmark::State& state)
+{
+    waitDialogTick(state, false);
+}
+
+// A sheet arrives while the store fails it once: from the moment the worker has the store's answer to the moment the
+// title bar says the network failed, and from the next good answer to the status clearing.
+void BM_StateChangeToStatusText(benchmark::State& state)
+{
+    const int rounds = 10;
+    const QByteArray image = TestUtils::patternJpeg(20 * 1024, 3);
+    for (auto _ : state) {
+        Setup setup;
+        EmulatorFixture emulator;
+        TitleBar bar;
+        auto* status = bar.findChild<QPushButton*>(QStringLiteral("queueStatusButton"));
+        QObject::connect(QueueStatus::instance(), &QueueStatus::changed, &bar, &TitleBar::setQueueState);
+        WorkerThread worker{QUrl(emulator.uploadUrl())};
+        worker.start();
+        std::vector<double> latencies;
+        const auto waitFor = [&](const std::function<bool()>& done) {
+            QElapsedTimer timer;
+            timer.start();
+            while (!done()) {
+                if (timer.elapsed() > 20000)
+                    return false;
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            }
+            return true;
+        };
+        for (int i = 0; i < rounds; ++i) {
+            emulator->addFault(ServiceEmulator::Endpoint::Upload,
+                               ServiceEmulator::Fault{ServiceEmulator::Fault::HttpStatus, 503, 1});
+            UploadFolder::placeBytes(Setup::folder(), QStringLiteral("{%1}.jpg").arg(i), image);
+            if (!waitFor([&] { return status->text().startsWith(QStringLiteral("网络异常")); })) {
+                state.SkipWithError("status did not show the failure");
+                break;
+            }
+            latencies.push_back(double(steadyNs() - worker.uploader.lastAnswerNs) / 1e6);
+            if (!waitFor([&] { return status->isHidden(); })) {
+                state.SkipWithError("status did not clear");
+                break;
+            }
+            // The last answer was the good one; the status cleared after the announcement that followed it.
+            latencies.push_back(double(steadyNs() - worker.uploader.lastAnswerNs) / 1e6);
+        }
+        worker.requestInterruption();
+        worker.wait();
+        QObject::disconnect(QueueStatus::instance(), nullptr, &bar, nullptr);
+        if (latencies.empty())
+            break;
+        std::sort(latencies.begin(), latencies.end());
+        state.counters["median_ms"] = latencies[latencies.size() / 2];
+        state.counters["max_ms"] = latencies.back();
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_WaitDialogTickPublished5000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(200);
+BENCHMARK(BM_WaitDialogTickListing5000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_StateChangeToStatusText)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("AMBREL_LOG_FILE", QDir::temp().filePath(QStringLiteral("bench_queuestatus.log")).toUtf8());
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,50 @@
+#include "upload/QueuePublisher.h"
+
+QueuePublisher::QueuePublisher(UploadLoop::Sleeper& sleeper, UploadLoop::Clock& clock,
+                               std::function<void(const QueueState&)> publish, int intervalMs)
+    : m_sleeper(sleeper), m_clock(clock), m_publish(std::move(publish)), m_intervalMs(intervalMs)
+{
+}
+
+void QueuePublisher::watch(const QList<UploadLoop*>& loops)
+{
+    for (UploadLoop* loop : loops) {
+        m_loops << loop;
+        loop->setOnChange([this] { changed(); });
+    }
+}
+
+void QueuePublisher::changed()
+{
+    const qint64 now = m_clock.currentMSecsSinceEpoch();
+    // A clock set back counts as time gone by.
+    if (m_lastPublishedMs < 0 || now - m_lastPublishedMs >= m_intervalMs || now < m_lastPublishedMs)
+        publishNow();
+    else
+        m_pending = true;
+}
+
+void QueuePublisher::flush()
+{
+    if (m_pending)
+        publishNow();
+}
+
+void QueuePublisher::publishNow()
+{
+    m_pending = false;
+    m_lastPublishedMs = m_clock.currentMSecsSinceEpoch();
+    m_publish(UploadLoop::queueStateOf(m_loops));
+}
+
+void QueuePublisher::sleep(int ms)
+{
+    flush();
+    m_sleeper.sleep(ms);
+}
+
+void QueuePublisher::waitForChange(const QString& folder, int ms)
+{
+    flush();
+    m_sleeper.waitForChange(folder, ms);
+}

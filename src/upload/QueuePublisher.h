@@ -1,0 +1,39 @@
+#pragma once
+
+#include <functional>
+
+#include <QList>
+
+#include "upload/UploadLoop.h"
+
+// Publishes the worker's queue state for its loops without gathering it on every small step: at most once per
+// interval while the worker is busy, and whatever is left unpublished before each of its pauses, so the last state
+// is always shown while the worker waits. Gathering a state means a query of each task's database and a walk over
+// each folder's listing, too much to do several times per image of a folder of thousands.
+class QueuePublisher : public UploadLoop::Sleeper
+{
+public:
+    QueuePublisher(UploadLoop::Sleeper& sleeper, UploadLoop::Clock& clock,
+                   std::function<void(const QueueState&)> publish, int intervalMs = 100);
+
+    // The loops whose state is published; each loop's onChange is pointed here.
+    void watch(const QList<UploadLoop*>& loops);
+    // A loop's state may have changed.
+    void changed();
+    // Publishes now when something is left unpublished.
+    void flush();
+
+    void sleep(int ms) override;
+    void waitForChange(const QString& folder, int ms) override;
+
+private:
+    void publishNow();
+
+    UploadLoop::Sleeper& m_sleeper;
+    UploadLoop::Clock& m_clock;
+    std::function<void(const QueueState&)> m_publish;
+    int m_intervalMs;
+    QList<const UploadLoop*> m_loops;
+    qint64 m_lastPublishedMs = -1;
+    bool m_pending = false;
+};

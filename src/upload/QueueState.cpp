@@ -1,0 +1,178 @@
+#include "upload/QueueState.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+bool sameTask(const QueueState::Task& a, const QueueState::Task& b)
+{
+    return a.taskId == b.taskId && a.waiting == b.waiting && a.inFlight == b.inFlight &&
+           a.storedNotAnnounced == b.storedNotAnnounced && a.refused == b.refused;
+}
+
+bool sameImage(const QueueState::Image& a, const QueueState::Image& b)
+{
+    return a.taskId == b.taskId && a.name == b.name && a.path == b.path && a.state == b.state &&
+           a.attempts == b.attempts && a.reason == b.reason && a.size == b.size && a.modifiedMs == b.modifiedMs;
+}
+
+} // namespace
+
+int QueueState::pending() const
+{
+    int count = 0;
+    for (const Task& task : tasks)
+        count += task.waiting + task.inFlight + task.storedNotAnnounced;
+    return count;
+}
+
+int QueueState::refused() const
+{
+    int count = 0;
+    for (const Task& task : tasks)
+        count += task.refused;
+    return count;
+}
+
+bool QueueState::operator==(const QueueState& other) const
+{
+    return link == other.link && lastSuccessMs == other.lastSuccessMs && published == other.published &&
+           std::equal(tasks.begin(), tasks.end(), other.tasks.begin(), other.tasks.end(), sameTask) &&
+           std::equal(images.begin(), images.end(), other.images.begin(), other.images.end(), sameImage);
+}
+
+QString QueueState::stateText(ImageState state)
+{
+    switch (state) {
+    case ImageState::Waiting:
+        return QStringLiteral("等待上传");
+    case ImageState::InFlight:
+        return QStringLiteral("正在上传");
+    case ImageState::StoredNotAnnounced:
+        return QStringLiteral("已上传，等待服务确认");
+    case ImageState::Refused:
+        return QStringLiteral("无法上传");
+    }
+    return QString();
+}
+
+QString QueueState::linkText(Link link)
+{
+    switch (link) {
+    case Link::Ok:
+        return QString();
+    case Link::ServiceUnreachable:
+    case Link::StoreUnreachable:
+        return QStringLiteral("网络异常");
+    case Link::TokenRefused:
+        return QStringLiteral("上传授权失效");
+    case Link::SecureLinkFailed:
+        return QStringLiteral("无法建立安全连接");
+    }
+    return QString();
+}
+
+QueueState::Summary QueueState::summary() const
+{
+    Summary summary;
+    const int waiting = pending();
+    const int refusedCount = refused();
+    QStringList parts;
+    if (waiting > 0 && link != Link::Ok) {
+        summary.kind = Kind::Offline;
+        summary.shortText = QStringLiteral("%1，%2 张待上传").arg(linkText(link)).arg(waiting);
+        QString text = QStringLiteral("%1，%2 张照片已保存在本机，恢复后自动上传").arg(linkText(link)).arg(waiting);
+        if (lastSuccessMs > 0) {
+            text += QStringLiteral("（上次上传成功：%1）")
+                        .arg(QDateTime::fromMSecsSinceEpoch(lastSuccessMs).toString(QStringLiteral("HH:mm")));
+        }
+        parts << text;
+    } else if (waiting > 0) {
+        summary.kind = Kind::Uploading;
+        summary.shortText = QStringLiteral("正在上传 %1 张").arg(waiting);
+        parts << summary.shortText;
+    }
+    if (refusedCount > 0) {
+        const QString text = QStringLiteral("%1 张照片无法上传").arg(refusedCount);
+        if (summary.kind == Kind::Idle || summary.kind == Kind::Uploading) {
+            summary.kind = Kind::Refused;
+            summary.shortText = text;
+        }
+        parts << text;
+    }
+    summary.fullText = parts.join(QLatin1Char('\n'));
+    return summary;
+}
+
+QStringList QueueState::refusedImages() const
+{
+    QStringList named;
+    for (const Image& image : images) {
+        if (image.state == ImageState::Refused)
+            named << image.name + QStringLiteral("（") + image.reason + QStringLiteral("）");
+    }
+    return named;
+}
+
+QueueState::Image QueueState::listed(const QString& taskId, const QFileInfo& info)
+{
+    Image image;
+    image.taskId = taskId;
+    image.name = info.fileName();
+    image.path = info.absoluteFilePath();
+    image.size = info.size();
+    image.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    return image;
+}
+
+void QueueState::addTask(const QString& taskId, const QList<Image>& listing, const UploadLedger& ledger,
+                         const Runtime& runtime)
+{
+    published = true;
+    Task task;
+    task.taskId = taskId;
+    const QHash<QString, UploadLedger::Entry> unfinished = ledger.unfinished();
+    QList<Image> refusedRows;
+    QList<Image> otherRows;
+    for (Image image : listing) {
+        // Empty files are left in place and never sent: nothing to wait for.
+        if (image.size == 0)
+            continue;
+        const UploadLedger::Entry entry = unfinished.value(
+            UploadLedger::signatureOf(UploadLedger::Identity{image.name, image.size, image.modifiedMs}));
+        const UploadLedger::State known = entry.state;
+        image.attempts = std::max(runtime.attempts.value(image.name), entry.attempts);
+        image.reason = runtime.reasons.value(image.name);
+        if (!entry.refusedReason.isEmpty()) {
+            image.state = ImageState::Refused;
+            image.reason = entry.refusedReason;
+            ++task.refused;
+            refusedRows << image;
+            continue;
+        }
+        // Taken by the service already; only its file is left to delete.
+        if (known == UploadLedger::State::Announced)
+            continue;
+        if (image.name == runtime.inFlight) {
+            image.state = ImageState::InFlight;
+            ++task.inFlight;
+        } else if (known == UploadLedger::State::Stored) {
+            image.state = ImageState::StoredNotAnnounced;
+            ++task.storedNotAnnounced;
+        } else {
+            ++task.waiting;
+        }
+        otherRows << image;
+    }
+    tasks << task;
+    for (const QList<Image>* rows : {&refusedRows, &otherRows}) {
+        for (const Image& image : *rows) {
+            if (images.size() >= MaxImages)
+                return;
+            images << image;
+        }
+    }
+}
