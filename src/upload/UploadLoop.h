@@ -217,7 +217,47 @@ private:
         LeavePass,
     };
 
+    // What one pass over the folder gathers.
+    struct Pass
+    {
+        int announced = 0;
+        // Milliseconds until the first image that waits may go (-1: none waits).
+        qint64 soonestSettle = -1;
+        QSet<QString> listed;
+        void waitAtMost(qint64 ms);
+    };
+
+    // The steps of a pass: the folder listed, each image taken as far as it can go, what is gone forgotten, the
+    // pause before the next pass chosen.
+    QFileInfoList listFolder();
+    // False when the pass must end here.
+    bool passOver(const QFileInfo& entry, Pass& pass);
+    // Images not looked at in this pass: announced and not deletable, held back, refused in this run.
+    bool leftAloneThisPass(const QFileInfo& info, const UploadLedger::Identity& image, const QString& sig, Pass& pass);
+    // The ledger's entry, as far as it still speaks for this file.
+    UploadLedger::Entry recordedEntry(const QFileInfo& info, const UploadLedger::Identity& image);
+    // False while an image that is not whole may still be being written.
+    bool settled(const QFileInfo& info, const UploadLedger::Identity& image, const QString& sig, Pass& pass);
+    void forgetGone(const QFileInfoList& entries, const QSet<QString>& listed);
+    void planNextPass(const Pass& pass, bool folderEmpty);
+    // One image's way into the store, attempt after attempt.
+    struct Attempt
+    {
+        QString key;
+        QString digest;
+        bool mayBeStored = false;
+        bool refreshedAfterRefusal = false;
+        bool foreignAgain = false;
+        int failures = 0;
+    };
+
     Outcome uploadOne(const QFileInfo& info, const UploadLedger::Identity& image, UploadLedger::Entry entry);
+    QString recordFreshKey(const UploadLedger::Identity& image, const QString& path, Attempt& attempt);
+    // Whether the store's answer ends the attempts (then with outcome) or the image is sent again.
+    bool judgePut(int code, const QString& path, const UploadLedger::Identity& image, Attempt& attempt,
+                  Outcome* outcome);
+    bool judgeFailure(int code, const QString& path, const UploadLedger::Identity& image, Attempt& attempt,
+                      Outcome* outcome);
     Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
     bool removeAnnounced(const QString& path, const UploadLedger::Identity& image);
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
