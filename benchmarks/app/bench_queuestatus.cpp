@@ -74,7 +74,7 @@ public:
 protected:
     void run() override
     {
-        UploadLoop::SystemClock clock;
+        const Clock& clock = Clock::current();
         UploadLoop::ThreadSleeper sleeper;
         ServiceCalls service;
         UploadLedger ledger;

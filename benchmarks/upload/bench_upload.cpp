@@ -95,7 +95,7 @@ public:
 protected:
     void run() override
     {
-        UploadLoop::SystemClock clock;
+        const Clock& clock = Clock::current();
         FolderWatchSleeper watcher;
         QueuePublisher sleeper(watcher, clock,
                                [](const QueueState& state) { QueueStatus::instance()->publish(state); });

@@ -136,7 +136,7 @@ HttpCommunicationThread::~HttpCommunicationThread()
 
 void HttpCommunicationThread::run()
 {
-    UploadLoop::SystemClock clock;
+    const Clock& clock = Clock::current();
     FolderWatchSleeper watcher;
     QueuePublisher sleeper(watcher, clock, [](const QueueState& state) { QueueStatus::instance()->publish(state); });
     ServiceCalls service;

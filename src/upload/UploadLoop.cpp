@@ -63,11 +63,6 @@ QString UploadLoop::notAnImageReason()
     return QStringLiteral("不是图片文件");
 }
 
-qint64 UploadLoop::SystemClock::currentMSecsSinceEpoch()
-{
-    return QDateTime::currentMSecsSinceEpoch();
-}
-
 void UploadLoop::ThreadSleeper::sleep(int ms)
 {
     QThread* thread = QThread::currentThread();
@@ -78,13 +73,13 @@ void UploadLoop::ThreadSleeper::sleep(int ms)
     }
 }
 
-UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+UploadLoop::UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                        const QString& uid, const QString& taskId)
     : UploadLoop(service, uploader, clock, sleeper, ledger, uid, taskId, Intervals())
 {
 }
 
-UploadLoop::UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+UploadLoop::UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                        const QString& uid, const QString& taskId, const Intervals& intervals)
     : m_service(service), m_uploader(uploader), m_clock(clock), m_sleeper(sleeper), m_ledger(ledger), m_uid(uid),
       m_taskId(taskId), m_intervals(intervals), m_removeFile([](const QString& path) { return QFile::remove(path); })

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/Clock.h"
 #include "upload/QueueState.h"
 #include "upload/UploadLedger.h"
 
@@ -21,13 +22,6 @@
 class UploadLoop
 {
 public:
-    class Clock
-    {
-    public:
-        virtual ~Clock() = default;
-        virtual qint64 currentMSecsSinceEpoch() = 0;
-    };
-
     class Sleeper
     {
     public:
@@ -41,15 +35,8 @@ public:
         }
     };
 
-    // The real ones: the wall clock, and a blocking sleep of the calling thread in short slices, so that a stop
-    // request (QThread::requestInterruption, made when the program ends through the application object) is seen
-    // promptly.
-    class SystemClock : public Clock
-    {
-    public:
-        qint64 currentMSecsSinceEpoch() override;
-    };
-
+    // The real one: a blocking sleep of the calling thread in short slices, so that a stop request
+    // (QThread::requestInterruption, made when the program ends through the application object) is seen promptly.
     class ThreadSleeper : public Sleeper
     {
     public:
@@ -141,9 +128,9 @@ public:
         SecureConnectionFailed = -4,
     };
 
-    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+    UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                const QString& uid, const QString& taskId);
-    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+    UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                const QString& uid, const QString& taskId, const Intervals& intervals);
 
     // The loop runs until this predicate turns false (checked between steps): the worker asks whether its thread
@@ -277,7 +264,7 @@ private:
 
     Service& m_service;
     Uploader& m_uploader;
-    Clock& m_clock;
+    const Clock& m_clock;
     Sleeper& m_sleeper;
     UploadLedger& m_ledger;
     QString m_uid;

@@ -53,12 +53,12 @@ QByteArray sheet(const QByteArray& text)
 }
 
 // Real time; remembers its last reading, or answers a fixed value when one is set.
-class RecordingClock : public UploadLoop::Clock
+class RecordingClock : public Clock
 {
 public:
     qint64 fixed = 0;
-    qint64 lastReading = 0;
-    qint64 currentMSecsSinceEpoch() override
+    mutable qint64 lastReading = 0;
+    qint64 currentMSecsSinceEpoch() const override
     {
         lastReading = fixed ? fixed : QDateTime::currentMSecsSinceEpoch();
         return lastReading;
