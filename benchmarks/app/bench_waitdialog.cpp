@@ -37,7 +37,7 @@ void fillFolder()
 void tickDialog(benchmark::State& state, const QueueState& published = QueueState())
 {
     ShutDownDialog dialog;
-    dialog.setImageFolder(kTask);
+    dialog.setImageFolder(TaskFolders::inWorkingFolder(kTask));
     dialog.setQueueState(published);
     if (!dialog.checkPending() || !dialog.isUploadPhase()) {
         state.SkipWithError("nothing waiting");

@@ -39,7 +39,7 @@ void BM_StillCaptureToRenamedFile(benchmark::State& state)
     Clock::setCurrent(&clock);
     {
         TakePhoto page;
-        page.initTaskFolder(QStringLiteral("bench"));
+        page.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
         page.startPNG();
         for (auto _ : state) {
             g_now += 1000;
@@ -89,7 +89,7 @@ void BM_TaskStartWith400Waiting(benchmark::State& state)
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
     if (state.range(0) == 1) {
         TakePhoto earlier;
-        earlier.initTaskFolder(QStringLiteral("bench"));
+        earlier.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
     }
     for (auto _ : state) {
         if (state.range(0) == 0) {
@@ -98,7 +98,7 @@ void BM_TaskStartWith400Waiting(benchmark::State& state)
             state.ResumeTiming();
         }
         TakePhoto page;
-        page.initTaskFolder(QStringLiteral("bench"));
+        page.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
         page.show();
         QCoreApplication::processEvents();
     }

@@ -185,9 +185,8 @@ void TakePhoto::setupControlColumn()
     gridLayout->addLayout(verticalLayout_2, 0, 6);
 }
 
-void TakePhoto::initTaskFolder(const QString& taskId)
+void TakePhoto::initTaskFolder(const TaskFolders& folders)
 {
-    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
     m_session.setTask(folders);
     if (!folders.isValid())
         return;

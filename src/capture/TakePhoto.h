@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "capture/AutoShot.h"
+#include "core/TaskFolders.h"
 #include "capture/StillCheck.h"
 
 class CaptureSession;
@@ -26,7 +27,7 @@ public:
     explicit TakePhoto(QWidget* parent = nullptr);
     ~TakePhoto() override;
 
-    void initTaskFolder(const QString& taskId);
+    void initTaskFolder(const TaskFolders& folders);
 
     // Hands-free capture: a still whenever a new sheet lies still in the live video (remembered between runs).
     void setAutoShot(bool on);

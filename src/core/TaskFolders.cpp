@@ -11,7 +11,12 @@ TaskFolders::TaskFolders(const QString& workingFolder, const QString& taskId)
 
 TaskFolders TaskFolders::inWorkingFolder(const QString& taskId)
 {
-    return TaskFolders(QDir::currentPath(), taskId);
+    return TaskFolders(QString(), taskId);
+}
+
+QString TaskFolders::base() const
+{
+    return m_workingFolder.isEmpty() ? QDir::currentPath() : m_workingFolder;
 }
 
 bool TaskFolders::isValid() const
@@ -21,7 +26,7 @@ bool TaskFolders::isValid() const
 
 QString TaskFolders::imageFolder() const
 {
-    return isValid() ? m_workingFolder + QStringLiteral("/image/") + m_taskId + QLatin1Char('/') : QString();
+    return isValid() ? base() + QStringLiteral("/image/") + m_taskId + QLatin1Char('/') : QString();
 }
 
 QString TaskFolders::previewFolder() const
@@ -31,7 +36,7 @@ QString TaskFolders::previewFolder() const
 
 QString TaskFolders::saveFolder() const
 {
-    return isValid() ? m_workingFolder + QStringLiteral("/save/") + m_taskId + QLatin1Char('/') : QString();
+    return isValid() ? base() + QStringLiteral("/save/") + m_taskId + QLatin1Char('/') : QString();
 }
 
 QString TaskFolders::studentFolder(const QString& folderKey) const

@@ -11,7 +11,7 @@ class TaskFolders
 public:
     TaskFolders() = default;
     TaskFolders(const QString& workingFolder, const QString& taskId);
-    // The task's folders below the process's working folder.
+    // The task's folders below the process's working folder, as it is when a path is asked for.
     static TaskFolders inWorkingFolder(const QString& taskId);
 
     bool isValid() const;
@@ -29,6 +29,8 @@ public:
     bool ensure() const;
 
 private:
+    QString base() const;
+
     QString m_workingFolder;
     QString m_taskId;
 };

@@ -147,8 +147,7 @@ void HttpCommunicationThread::run()
     ReportingUploader store(*m_cloudClient);
     UploadLoop loop(service, store, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
-    if (!taskId.isEmpty())
-        loop.claimTask();
+    loop.claimTask();
     // Images the teacher queued under other tasks (the program was ended, or handed over to a start for another
     // task) are finished too, each under its own task.
     std::vector<std::unique_ptr<OtherTask>> others;

@@ -82,7 +82,8 @@ UploadLoop::UploadLoop(Service& service, Uploader& uploader, const Clock& clock,
 UploadLoop::UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                        const QString& uid, const QString& taskId, const Intervals& intervals)
     : m_service(service), m_uploader(uploader), m_clock(clock), m_sleeper(sleeper), m_ledger(ledger), m_uid(uid),
-      m_taskId(taskId), m_intervals(intervals), m_removeFile([](const QString& path) { return QFile::remove(path); })
+      m_folders(TaskFolders::inWorkingFolder(taskId)), m_intervals(intervals),
+      m_removeFile([](const QString& path) { return QFile::remove(path); })
 {
 }
 
@@ -109,7 +110,7 @@ void UploadLoop::run()
 void UploadLoop::run(const QList<UploadLoop*>& alongside)
 {
     // Without a task the folder would be image/ itself and the keys would name no task: nothing to upload.
-    if (m_taskId.isEmpty())
+    if (!m_folders.isValid())
         return;
     if (!acquireCredentials())
         return;
@@ -129,7 +130,7 @@ void UploadLoop::run(const QList<UploadLoop*>& alongside)
 
 void UploadLoop::claimTask()
 {
-    if (!m_uid.isEmpty() && m_ledger.owner() != m_uid)
+    if (m_folders.isValid() && !m_uid.isEmpty() && m_ledger.owner() != m_uid)
         m_ledger.setOwner(m_uid);
 }
 
@@ -160,7 +161,7 @@ bool UploadLoop::acquireCredentials()
             return true;
         }
         // Nothing is sent yet, but the teacher sees what waits: the worker's own look at the folder.
-        if (!m_taskId.isEmpty())
+        if (m_folders.isValid())
             setListing(UploadFolder::listImages(folder()));
         // A refused certificate is no outage: only the school's network or the computer's authorities mend it.
         setLink(SecureTransport::isFailing(Settings::apiHost()) ? QueueState::Link::SecureLinkFailed
@@ -189,12 +190,12 @@ void UploadLoop::retry(const QString& fileName)
 
 QString UploadLoop::folder() const
 {
-    return folderFor(m_taskId);
+    return m_folders.imageFolder();
 }
 
 QString UploadLoop::folderFor(const QString& taskId)
 {
-    return QDir::currentPath() + QStringLiteral("/image/") + taskId + QLatin1Char('/');
+    return TaskFolders::inWorkingFolder(taskId).imageFolder();
 }
 
 QString UploadLoop::objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName)
@@ -269,7 +270,7 @@ QString UploadLoop::recordFreshKey(const UploadLedger::Identity& image, const QS
     if (attempt.digest.isEmpty())
         attempt.digest = UploadLedger::digestOf(path);
     const qint64 ms = nextKeyMs();
-    const QString fresh = objectKey(m_uid, m_taskId, ms, image.name);
+    const QString fresh = objectKey(m_uid, m_folders.taskId(), ms, image.name);
     m_ledger.recordSending(image, fresh, ms, attempt.digest);
     return fresh;
 }
@@ -382,7 +383,7 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
 {
     // Until the service took the announcement the file stays: a later pass announces the same key again, without
     // sending the file again. The files behind it go on meanwhile.
-    const Announcement announcement = m_service.announce(m_taskId, key);
+    const Announcement announcement = m_service.announce(m_folders.taskId(), key);
     const QString sig = signature(image);
     switch (announcement.outcome) {
     case Announcement::Taken:

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include "core/Clock.h"
+#include "core/TaskFolders.h"
 #include "upload/QueueState.h"
 #include "upload/UploadLedger.h"
 
@@ -173,7 +174,7 @@ public:
     // the queue shows it, since only the school's network or the computer's authorities can mend it.
     bool secureConnectionFailing() const;
 
-    // The task's image folder (working directory + "/image/" + taskId + "/").
+    // The task's image folder (empty without a task).
     QString folder() const;
     static QString folderFor(const QString& taskId);
 
@@ -268,7 +269,7 @@ private:
     Sleeper& m_sleeper;
     UploadLedger& m_ledger;
     QString m_uid;
-    QString m_taskId;
+    TaskFolders m_folders;
     Intervals m_intervals;
     std::function<bool()> m_keepGoing;
     std::function<bool(const QString&)> m_removeFile;

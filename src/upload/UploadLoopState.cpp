@@ -14,10 +14,10 @@ void UploadLoop::changed()
 
 void UploadLoop::gather(QueueState& state) const
 {
-    if (m_taskId.isEmpty())
+    if (!m_folders.isValid())
         return;
     if (m_doneThisPass.isEmpty()) {
-        state.addTask(m_taskId, m_listing, m_ledger, m_runtime);
+        state.addTask(m_folders.taskId(), m_listing, m_ledger, m_runtime);
         return;
     }
     QList<QueueState::Image> left;
@@ -26,7 +26,7 @@ void UploadLoop::gather(QueueState& state) const
         if (!m_doneThisPass.contains(image.name))
             left << image;
     }
-    state.addTask(m_taskId, left, m_ledger, m_runtime);
+    state.addTask(m_folders.taskId(), left, m_ledger, m_runtime);
 }
 
 QueueState UploadLoop::queueStateOf(const QList<const UploadLoop*>& loops)
@@ -47,7 +47,7 @@ void UploadLoop::setListing(const QFileInfoList& entries)
     m_listing.clear();
     m_listing.reserve(entries.size());
     for (const QFileInfo& info : entries)
-        m_listing << QueueState::listed(m_taskId, info);
+        m_listing << QueueState::listed(m_folders.taskId(), info);
     m_doneThisPass.clear();
 }
 

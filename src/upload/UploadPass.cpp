@@ -13,7 +13,7 @@ using namespace UploadLoopSupport;
 // go, what is gone forgotten, the pause before the next pass chosen.
 int UploadLoop::runPass()
 {
-    if (m_taskId.isEmpty()) {
+    if (!m_folders.isValid()) {
         m_nextPassDelayMs = m_intervals.idlePauseMs;
         return 0;
     }

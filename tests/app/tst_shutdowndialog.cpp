@@ -93,7 +93,7 @@ void TestShutDownDialog::init()
     m_dialog = new ShutDownDialog();
     // Long enough never to fire by itself: the tests tick by hand.
     m_dialog->setPollInterval(3600 * 1000);
-    m_dialog->setImageFolder(kTaskId);
+    m_dialog->setImageFolder(TaskFolders::inWorkingFolder(kTaskId));
 }
 
 void TestShutDownDialog::cleanup()

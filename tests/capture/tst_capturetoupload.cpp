@@ -45,7 +45,7 @@ void TestCaptureToUpload::photographIsUploadedAndPreviewKept()
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
 
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     QVERIFY(CaptureSession::process().isOpen());
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();

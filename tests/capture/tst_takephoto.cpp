@@ -278,7 +278,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     record->failOpen = failure == QLatin1String("open");
     record->failStart = failure == QLatin1String("stream");
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
@@ -311,7 +311,7 @@ void TestTakePhoto::lostCameraIsToldAndReopened()
 {
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
@@ -386,7 +386,7 @@ void TestTakePhoto::liveVideoFillsTheLabel()
 void TestTakePhoto::stillLandsCompleteInBothFolders()
 {
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     // The round button's own click takes the photograph.
     QTest::mouseClick(page.findChild<CircleButton*>(QStringLiteral("circle")), Qt::LeftButton, Qt::NoModifier,
@@ -439,7 +439,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
     QFETCH(QString, said);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
@@ -495,7 +495,7 @@ void TestTakePhoto::lowDiskSpaceIsSaidOnce()
     installBackend({{kCamera, kCameraProduct}});
     CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(50) * 1024 * 1024; });
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
     page.take();
@@ -525,7 +525,7 @@ void TestTakePhoto::takeGuardAllowsOnePerSecond()
     QFETCH(int, photos);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     const qint64 start = m_clock->currentMSecsSinceEpoch();
     for (qint64 t : pressTimes) {
@@ -550,7 +550,7 @@ void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/c-waiting.jpg"), jpegBytes(40, 30)));
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/d-waiting.jpg"), jpegBytes(40, 30)));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     auto* strip = page.findChild<SliderImageList*>();
     QCOMPARE(strip->imageFiles().size(), 2);
     QCOMPARE(jpegsIn(previewFolder()), (QStringList{"a-old.jpg", "b-old.jpg"}));
@@ -573,7 +573,7 @@ void TestTakePhoto::initCopiesNothing()
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/same.jpg"), "kept content"));
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/other.bmp"), "waiting"));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     QCOMPARE(TestUtils::readFile(previewFolder() + QStringLiteral("/same.jpg")), QByteArray("kept content"));
     QCOMPARE(QDir(previewFolder()).entryList(QDir::Files), QStringList{"same.jpg"});
     // The originals stay for the upload worker.
@@ -584,7 +584,7 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
 {
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/stored.jpg"), jpegBytes(300, 400)));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* still = page.findChild<QLabel*>(QStringLiteral("label_4"));
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
@@ -626,7 +626,7 @@ void TestTakePhoto::emptyLateOrTasklessStillSavesNothing()
     QFETCH(QString, task);
     QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("image"))));
     TakePhoto page;
-    page.initTaskFolder(task);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(task));
     if (cameraOpen) {
         page.startPNG();
         QVERIFY(CaptureSession::process().isOpen());
@@ -656,7 +656,7 @@ void TestTakePhoto::stillFromAnotherThreadIsSavedOnGuiThread()
     const QByteArray empty;
     auto record = installBackend({{kCamera, kCameraProduct}}, &empty);
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     page.take();
     QTRY_COMPARE(record->stillsCaptured.load(), 1);
@@ -787,7 +787,7 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen()
     QFETCH(int, photos);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     if (full)
         page.quanPing();
@@ -877,7 +877,7 @@ void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
     CameraComponent::setBackend(std::move(backend));
 
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     page.startPNG();
@@ -929,7 +929,7 @@ void TestTakePhoto::failedStillIsTakenAgainThenMarked()
     QVERIFY(still.save(&buffer, "JPG"));
     auto record = installBackend({{kCamera, kCameraProduct}}, &bytes);
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     page.take();
