@@ -1,17 +1,17 @@
 // Time from a press of the take button to the photograph lying complete, under its final name, in the task's image
 // folder, with the simulated document camera (render and JPEG encoding on the camera's thread included).
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <thread>
+
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "capture/CameraComponent.h"
 #include "capture/CameraBackend.h"
+#include "capture/CameraComponent.h"
 #include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "capture/VirtualCameraBackend.h"

@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,10 +22,10 @@
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
-#include "upload/UploadFolder.h"
-#include "upload/UploadLedger.h"
 #include "upload/QueuePublisher.h"
 #include "upload/QueueStatus.h"
+#include "upload/UploadFolder.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
 // The upload worker's cost and speed against the in-process emulator on loopback, with the production intervals:

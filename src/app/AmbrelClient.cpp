@@ -1,24 +1,5 @@
 #include "app/AmbrelClient.h"
 
-#include "app/HandOver.h"
-#include "app/Housekeeping.h"
-#include "core/AppLog.h"
-#include "core/LaunchContext.h"
-#include "core/PrivateFiles.h"
-#include "core/SecureTransport.h"
-#include "app/QueueWindow.h"
-#include "app/ShutDownDialog.h"
-#include "app/Tips.h"
-#include "app/TitleBar.h"
-#include "app/TrayProgramManager.h"
-#include "capture/TakePhoto.h"
-#include "pages/DisplayPhoto.h"
-#include "pages/HomePage.h"
-#include "pages/ReTakePhoto.h"
-#include "service/HttpCommunicationThread.h"
-#include "upload/QueueStatus.h"
-#include "viewer/ViewPhoto.h"
-
 #include <cstdlib>
 #include <utility>
 
@@ -33,6 +14,25 @@
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include "app/HandOver.h"
+#include "app/Housekeeping.h"
+#include "app/QueueWindow.h"
+#include "app/ShutDownDialog.h"
+#include "app/Tips.h"
+#include "app/TitleBar.h"
+#include "app/TrayProgramManager.h"
+#include "capture/TakePhoto.h"
+#include "core/AppLog.h"
+#include "core/LaunchContext.h"
+#include "core/PrivateFiles.h"
+#include "core/SecureTransport.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/ReTakePhoto.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/QueueStatus.h"
+#include "viewer/ViewPhoto.h"
 
 // The resource bundle lives in a static library: pull it in explicitly.
 static void initAmbrelResources()

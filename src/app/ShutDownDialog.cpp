@@ -1,9 +1,5 @@
 #include "app/ShutDownDialog.h"
 
-#include "service/HttpCommunicationThread.h"
-#include "upload/UploadLedger.h"
-#include "upload/UploadLoop.h"
-
 #include <algorithm>
 
 #include <QDir>
@@ -15,6 +11,10 @@
 #include <QScreen>
 #include <QSpacerItem>
 #include <QVBoxLayout>
+
+#include "service/HttpCommunicationThread.h"
+#include "upload/UploadLedger.h"
+#include "upload/UploadLoop.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 #include "app/StartUp.h"
 
-#include "app/AmbrelClient.h"
-#include "core/AppLog.h"
-#include "core/LaunchContext.h"
-#include "core/Settings.h"
-#include "widgets/MessageBox.h"
-
 #include <cstdio>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QStringList>
+
+#include "app/AmbrelClient.h"
+#include "core/AppLog.h"
+#include "core/LaunchContext.h"
+#include "core/Settings.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 #include "app/Tips.h"
-#include "widgets/FormLayout.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMovie>
 #include <QSpacerItem>
 #include <QVBoxLayout>
+
+#include "widgets/FormLayout.h"
 
 Tips::Tips(QWidget* parent) : QDialog(parent)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -7,8 +9,6 @@
 #include <QSize>
 #include <QString>
 #include <QtGui/qwindowdefs.h>
-
-#include <functional>
 
 #include "core/TaskFolders.h"
 

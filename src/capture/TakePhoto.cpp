@@ -14,11 +14,11 @@
 #include <QWindow>
 
 #include "capture/CaptureSession.h"
-#include "widgets/MessageBox.h"
-#include "widgets/CircleButton.h"
-#include "widgets/SliderImageList.h"
 #include "widgets/AccessibleName.h"
+#include "widgets/CircleButton.h"
 #include "widgets/FormLayout.h"
+#include "widgets/MessageBox.h"
+#include "widgets/SliderImageList.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <QWidget>
 
 #include "capture/AutoShot.h"
-#include "core/TaskFolders.h"
 #include "capture/StillCheck.h"
+#include "core/TaskFolders.h"
 
 class CaptureSession;
 class CircleButton;

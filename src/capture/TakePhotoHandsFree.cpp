@@ -1,5 +1,3 @@
-#include "capture/TakePhoto.h"
-
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,6 +6,7 @@
 
 #include "capture/CameraComponent.h"
 #include "capture/CaptureSession.h"
+#include "capture/TakePhoto.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
 

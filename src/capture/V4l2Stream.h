@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QVector>
-
 #include <memory>
 #include <vector>
+
+#include <QByteArray>
+#include <QVector>
 
 #include "capture/CameraBackend.h"
 #include "capture/V4l2Syscalls.h"

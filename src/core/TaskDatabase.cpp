@@ -5,14 +5,14 @@
 
 #include <QAtomicInteger>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QRecursiveMutex>
 #include <QSet>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <utility>
+
 #include <QStringList>
 #include <QWidget>
-
-#include <utility>
 
 #include "service/ServiceRecords.h"
 

@@ -8,9 +8,9 @@
 #include <QVBoxLayout>
 
 #include "pages/PageStyles.h"
-#include "widgets/ResourcePixmap.h"
 #include "widgets/AccessibleName.h"
 #include "widgets/FormLayout.h"
+#include "widgets/ResourcePixmap.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include "core/LaunchContext.h"
 #include "core/TaskFolders.h"
-#include "widgets/FileDialog.h"
-#include "widgets/MessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/UploadFolder.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 

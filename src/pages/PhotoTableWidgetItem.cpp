@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 #include "pages/ElidedLabel.h"
-#include "widgets/NumLabel.h"
 #include "widgets/FormLayout.h"
+#include "widgets/NumLabel.h"
 
 namespace {
 

@@ -1,5 +1,11 @@
 #include "service/HttpCommunicationThread.h"
 
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
 #include "core/AppLog.h"
 #include "core/Settings.h"
 #include "core/TaskFolders.h"
@@ -8,12 +14,6 @@
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"
 #include "service/ServiceReplies.h"
-
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSet>
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
 // re-entered by a timer while it waits: nothing here keeps state between the steps of a call except locals.

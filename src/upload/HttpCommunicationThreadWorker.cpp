@@ -1,5 +1,3 @@
-#include "service/HttpCommunicationThread.h"
-
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -7,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "core/AppLog.h"
+#include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
 #include "upload/QueuePublisher.h"

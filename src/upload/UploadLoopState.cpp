@@ -1,8 +1,7 @@
-#include "upload/UploadLoop.h"
-
 #include <QDir>
 
 #include "upload/UploadFolder.h"
+#include "upload/UploadLoop.h"
 
 // The queue state a loop publishes: the listing, the link to the store and the service, what failed and why.
 

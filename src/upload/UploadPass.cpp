@@ -1,10 +1,9 @@
-#include "upload/UploadLoop.h"
-
 #include <algorithm>
 
 #include <QDir>
 
 #include "upload/UploadFolder.h"
+#include "upload/UploadLoop.h"
 #include "upload/UploadLoopSupport.h"
 
 using namespace UploadLoopSupport;

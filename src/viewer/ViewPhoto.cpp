@@ -13,13 +13,13 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-#include "widgets/MyMessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "service/ServiceRecords.h"
-#include "widgets/MyLabel.h"
 #include "viewer/ViewPhotoHead.h"
 #include "widgets/AccessibleName.h"
 #include "widgets/FormLayout.h"
+#include "widgets/MyLabel.h"
+#include "widgets/MyMessageBox.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <utility>
+
 #include <QRect>
 #include <QSize>
 #include <QWidget>
-
-#include <utility>
 
 class MyLabel;
 class MyMessageBox;

@@ -1,13 +1,12 @@
 #include "widgets/FileDialog.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
-
-#include <optional>
 
 namespace {
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <QStringList>
-
-#include <functional>
 
 class QWidget;
 

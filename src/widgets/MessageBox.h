@@ -1,9 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include <QMessageBox>
 #include <QString>
-
-#include <functional>
 
 // winuser.h names its message box function MessageBox: keep it from renaming this class.
 #ifdef MessageBox

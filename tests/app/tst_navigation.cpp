@@ -1,23 +1,3 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
-#include "app/QueueWindow.h"
-#include "app/ShutDownDialog.h"
-#include "app/TrayProgramManager.h"
-#include "capture/CaptureSession.h"
-#include "capture/TakePhoto.h"
-#include "core/Settings.h"
-#include "pages/DisplayPhoto.h"
-#include "pages/HomePage.h"
-#include "widgets/FileDialog.h"
-#include "pages/PhotoTableWidgetItem.h"
-#include "pages/ReTakePhoto.h"
-#include "upload/CloudUploader.h"
-#include "viewer/ViewPhoto.h"
-
-#include "EmulatorFixture.h"
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QJsonArray>
@@ -28,6 +8,25 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/QueueWindow.h"
+#include "app/ShutDownDialog.h"
+#include "app/TrayProgramManager.h"
+#include "capture/CaptureSession.h"
+#include "capture/TakePhoto.h"
+#include "core/Settings.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/PhotoTableWidgetItem.h"
+#include "pages/ReTakePhoto.h"
+#include "upload/CloudUploader.h"
+#include "viewer/ViewPhoto.h"
+#include "widgets/FileDialog.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 

@@ -1,18 +1,17 @@
-#include "widgets/MyMessageBox.h"
-#include "app/ShutDownDialog.h"
-#include "app/Tips.h"
-#include "service/HttpCommunicationThread.h"
-#include "upload/UploadLedger.h"
-
-#include "EmulatorFixture.h"
-#include "TestUtils.h"
-
 #include <QJsonObject>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "app/ShutDownDialog.h"
+#include "app/Tips.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/UploadLedger.h"
+#include "widgets/MyMessageBox.h"
 
 namespace {
 

@@ -1,16 +1,15 @@
-#include "app/Housekeeping.h"
-#include "app/StartUp.h"
-#include "core/Settings.h"
-#include "widgets/MessageBox.h"
-
-#include "EmulatorFixture.h"
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
+#include <unistd.h>
 
 #include <QProcess>
 #include <QtTest>
 
-#include <unistd.h>
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/Housekeeping.h"
+#include "app/StartUp.h"
+#include "core/Settings.h"
+#include "widgets/MessageBox.h"
 
 // What the program does with its command line before the main window exists.
 class TestStartUp : public QObject

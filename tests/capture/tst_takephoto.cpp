@@ -1,6 +1,3 @@
-#include "capture/CaptureSession.h"
-#include "capture/TakePhoto.h"
-
 #include <memory>
 #include <thread>
 
@@ -9,8 +6,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
-#include <QPainter>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -22,12 +19,14 @@
 #include "TestClock.h"
 #include "TestUtils.h"
 #include "capture/CameraComponent.h"
-#include "widgets/MessageBox.h"
+#include "capture/CaptureSession.h"
 #include "capture/ScriptedDesk.h"
+#include "capture/TakePhoto.h"
 #include "capture/VideoOverlay.h"
 #include "core/Settings.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
+#include "widgets/MessageBox.h"
 #include "widgets/SliderImageList.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "core/TaskFolders.h"
+#include <functional>
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <functional>
+#include "core/TaskFolders.h"
 
 class TestTaskFolders : public QObject
 {

@@ -10,9 +10,9 @@
 
 #include "PageTestData.h"
 #include "pages/DisplayPhoto.h"
+#include "pages/PhotoTableWidgetItem.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
-#include "pages/PhotoTableWidgetItem.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;

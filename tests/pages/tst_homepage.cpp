@@ -5,8 +5,8 @@
 
 #include "TestUtils.h"
 #include "pages/HomePage.h"
-#include "widgets/FileDialog.h"
 #include "service/HttpCommunicationThread.h"
+#include "widgets/FileDialog.h"
 
 class TestHomePage : public QObject
 {

@@ -11,9 +11,9 @@
 #include "pages/DisplayPhotoHead.h"
 #include "pages/HomePage.h"
 #include "pages/ImageImport.h"
+#include "service/HttpCommunicationThread.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
-#include "service/HttpCommunicationThread.h"
 
 namespace {
 

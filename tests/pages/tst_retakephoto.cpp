@@ -7,9 +7,9 @@
 #include <QTimer>
 
 #include "PageTestData.h"
-#include "widgets/FileDialog.h"
 #include "pages/ReTakePhoto.h"
 #include "pages/TableWidgetItem.h"
+#include "widgets/FileDialog.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;

@@ -1,10 +1,9 @@
-#include "service/RequestSigning.h"
-
-#include "TestClock.h"
-
 #include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include "TestClock.h"
+#include "service/RequestSigning.h"
 
 namespace {
 

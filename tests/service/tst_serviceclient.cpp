@@ -1,12 +1,3 @@
-#include "service/HttpCommunicationThread.h"
-
-#include "EmulatorFixture.h"
-#include "TestClock.h"
-#include "TestUtils.h"
-#include "core/Settings.h"
-#include "service/BaseAPI.h"
-#include "service/RequestSigning.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -18,6 +9,14 @@
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestClock.h"
+#include "TestUtils.h"
+#include "core/Settings.h"
+#include "service/BaseAPI.h"
+#include "service/HttpCommunicationThread.h"
+#include "service/RequestSigning.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;

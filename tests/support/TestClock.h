@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/Clock.h"
-
 #include <atomic>
+
+#include "core/Clock.h"
 
 // A clock that moves only when the test moves it. It becomes the program's current clock when made; when it goes
 // while still current, the system's clock is current again.

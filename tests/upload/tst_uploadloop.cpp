@@ -10,8 +10,8 @@
 
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
-#include "upload/UploadLedger.h"
 #include "upload/QueuePublisher.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
 // The upload loop against fakes of the clock, the sleep, the store and the service, with the real ledger in the

@@ -12,9 +12,9 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslError>
-#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -25,8 +25,8 @@
 #include "core/Settings.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
-#include "upload/UploadLedger.h"
 #include "upload/UploadFolder.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 #include "upload/UploadSocket.h"
 

@@ -7,15 +7,6 @@
 // scripts/screenshots.sh runs it against the service emulator's demo task, under Xvfb and in a process namespace of
 // its own (the window ends other copies of the program at start).
 
-#include "app/AmbrelClient.h"
-#include "app/QueueWindow.h"
-#include "app/ShutDownDialog.h"
-#include "widgets/CircleButton.h"
-#include "widgets/FileDialog.h"
-#include "app/TitleBar.h"
-
-#include "AnswerSheetImage.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +28,14 @@
 #include <QProgressBar>
 #include <QThread>
 #include <QTimer>
+
+#include "AnswerSheetImage.h"
+#include "app/AmbrelClient.h"
+#include "app/QueueWindow.h"
+#include "app/ShutDownDialog.h"
+#include "app/TitleBar.h"
+#include "widgets/CircleButton.h"
+#include "widgets/FileDialog.h"
 
 namespace {
 

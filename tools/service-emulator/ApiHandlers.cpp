@@ -1,7 +1,7 @@
-#include "EmulatorPrivate.h"
-
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include "EmulatorPrivate.h"
 
 using namespace EmulatorDetail;
 

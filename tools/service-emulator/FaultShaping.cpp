@@ -1,6 +1,6 @@
-#include "EmulatorPrivate.h"
-
 #include <chrono>
+
+#include "EmulatorPrivate.h"
 
 using namespace EmulatorDetail;
 

@@ -1,10 +1,9 @@
-#include "EmulatorPrivate.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
 #include "AnswerSheetImage.h"
+#include "EmulatorPrivate.h"
 
 using namespace EmulatorDetail;
 
