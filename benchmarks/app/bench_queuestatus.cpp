@@ -74,7 +74,7 @@ public:
 protected:
     void run() override
     {
-        UploadLoop::SystemClock clock;
+        const Clock& clock = Clock::current();
         UploadLoop::ThreadSleeper sleeper;
         ServiceCalls service;
         UploadLedger ledger;
@@ -127,7 +127,7 @@ void waitDialogTick(benchmark::State& state, bool fromWorker)
     setup.fill(kWaiting);
     ShutDownDialog dialog;
     dialog.setPollInterval(3600 * 1000);
-    dialog.setImageFolder(kTask);
+    dialog.setImageFolder(TaskFolders::inWorkingFolder(kTask));
     if (fromWorker)
         dialog.setQueueState(published());
     if (!dialog.checkPending()) {

@@ -1,10 +1,10 @@
 // The wait dialog's poll on the GUI thread with 5,000 images waiting: once counting them itself (no worker running,
 // the folder listed and each image looked up in the task database), once reading the figure the running worker
 // publishes. The worker is held on its first upload by a slow store, so the 5,000 stay where they are.
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QDir>
@@ -37,7 +37,7 @@ void fillFolder()
 void tickDialog(benchmark::State& state, const QueueState& published = QueueState())
 {
     ShutDownDialog dialog;
-    dialog.setImageFolder(kTask);
+    dialog.setImageFolder(TaskFolders::inWorkingFolder(kTask));
     dialog.setQueueState(published);
     if (!dialog.checkPending() || !dialog.isUploadPhase()) {
         state.SkipWithError("nothing waiting");

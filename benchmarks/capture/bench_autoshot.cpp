@@ -1,8 +1,8 @@
 // Hands-free capture: the analysis of one live frame, a scripted run of 50 sheet swaps by hand (shots, duplicates,
 // empty-desk and hand shots, time from the sheet lying still to the shot) and the check of one still.
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
+
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,53 +1,64 @@
 // Time from a press of the take button to the photograph lying complete, under its final name, in the task's image
 // folder, with the simulated document camera (render and JPEG encoding on the camera's thread included).
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <thread>
+
+#include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "capture/CameraComponent.h"
 #include "capture/CameraBackend.h"
+#include "capture/CameraComponent.h"
+#include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "capture/VirtualCameraBackend.h"
+#include "core/Clock.h"
 
 namespace {
 
 qint64 g_now = 1'700'000'000'000;
+
+// The take guard's clock, moved on by the benchmark itself between stills.
+class SteppedClock : public Clock
+{
+public:
+    qint64 currentMSecsSinceEpoch() const override { return g_now; }
+};
 
 void BM_StillCaptureToRenamedFile(benchmark::State& state)
 {
     QTemporaryDir dir;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
-    TakePhoto::setClock([] { return g_now; });
+    const SteppedClock clock;
+    Clock::setCurrent(&clock);
     {
         TakePhoto page;
-        page.initTaskFolder(QStringLiteral("bench"));
+        page.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
         page.startPNG();
         for (auto _ : state) {
             g_now += 1000;
-            const int before = TakePhoto::capturedCount();
+            const int before = CaptureSession::process().capturedCount();
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             page.take();
-            while (TakePhoto::capturedCount() == before && std::chrono::steady_clock::now() < deadline) {
+            while (CaptureSession::process().capturedCount() == before && std::chrono::steady_clock::now() < deadline) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
-            if (TakePhoto::capturedCount() == before) {
+            if (CaptureSession::process().capturedCount() == before) {
                 state.SkipWithError("no still arrived");
                 break;
             }
         }
-        state.counters["stills"] = TakePhoto::capturedCount();
+        state.counters["stills"] = CaptureSession::process().capturedCount();
     }
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
+    Clock::setCurrent(nullptr);
     QDir::setCurrent(previous);
 }
 
@@ -74,11 +85,11 @@ void BM_TaskStartWith400Waiting(benchmark::State& state)
             return;
         }
     }
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
     if (state.range(0) == 1) {
         TakePhoto earlier;
-        earlier.initTaskFolder(QStringLiteral("bench"));
+        earlier.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
     }
     for (auto _ : state) {
         if (state.range(0) == 0) {
@@ -87,11 +98,11 @@ void BM_TaskStartWith400Waiting(benchmark::State& state)
             state.ResumeTiming();
         }
         TakePhoto page;
-        page.initTaskFolder(QStringLiteral("bench"));
+        page.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
         page.show();
         QCoreApplication::processEvents();
     }
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     QDir::setCurrent(previous);
 }
 

@@ -3,11 +3,10 @@
 // (thumbnails kept from before). Measured: the time until every cell shows its thumbnail, how long loadFolder keeps
 // the GUI thread, the longest the event loop waits while the thumbnails come in (the window is usable as long as
 // that stays short), and the processor time the whole process spent.
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <chrono>
 
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <QApplication>

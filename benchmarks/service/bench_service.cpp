@@ -1,16 +1,15 @@
-#include "service/HttpCommunicationThread.h"
-
-#include "EmulatorFixture.h"
-#include "TestUtils.h"
-#include "service/MD5.h"
-#include "service/RequestSigning.h"
-
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "service/HttpCommunicationThread.h"
+#include "service/MD5.h"
+#include "service/RequestSigning.h"
 
 namespace {
 

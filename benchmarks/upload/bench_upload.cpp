@@ -4,11 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -23,10 +22,10 @@
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
-#include "upload/UploadFolder.h"
-#include "upload/UploadLedger.h"
 #include "upload/QueuePublisher.h"
 #include "upload/QueueStatus.h"
+#include "upload/UploadFolder.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
 // The upload worker's cost and speed against the in-process emulator on loopback, with the production intervals:
@@ -95,7 +94,7 @@ public:
 protected:
     void run() override
     {
-        UploadLoop::SystemClock clock;
+        const Clock& clock = Clock::current();
         FolderWatchSleeper watcher;
         QueuePublisher sleeper(watcher, clock,
                                [](const QueueState& state) { QueueStatus::instance()->publish(state); });

@@ -1,7 +1,6 @@
 // The photo viewer opened on camera-sized pages (6000 x 4000 JPEG): the time from a new page list to the first
 // painted frame, the peak memory while paging through 20 such pages, and the memory a hidden viewer still holds.
 #include <benchmark/benchmark.h>
-
 #include <malloc.h>
 
 #include <QApplication>

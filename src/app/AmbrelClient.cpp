@@ -1,24 +1,5 @@
 #include "app/AmbrelClient.h"
 
-#include "app/HandOver.h"
-#include "app/Housekeeping.h"
-#include "core/AppLog.h"
-#include "core/LaunchContext.h"
-#include "core/PrivateFiles.h"
-#include "core/SecureTransport.h"
-#include "app/QueueWindow.h"
-#include "app/ShutDownDialog.h"
-#include "app/Tips.h"
-#include "app/TitleBar.h"
-#include "app/TrayProgramManager.h"
-#include "capture/TakePhoto.h"
-#include "pages/DisplayPhoto.h"
-#include "pages/HomePage.h"
-#include "pages/ReTakePhoto.h"
-#include "service/HttpCommunicationThread.h"
-#include "upload/QueueStatus.h"
-#include "viewer/ViewPhoto.h"
-
 #include <cstdlib>
 #include <utility>
 
@@ -26,12 +7,32 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QPainter>
 #include <QPointer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include "app/HandOver.h"
+#include "app/Housekeeping.h"
+#include "app/QueueWindow.h"
+#include "app/ShutDownDialog.h"
+#include "app/Tips.h"
+#include "app/TitleBar.h"
+#include "app/TrayProgramManager.h"
+#include "capture/TakePhoto.h"
+#include "core/AppLog.h"
+#include "core/LaunchContext.h"
+#include "core/PrivateFiles.h"
+#include "core/SecureTransport.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/ReTakePhoto.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/QueueStatus.h"
+#include "viewer/ViewPhoto.h"
 
 // The resource bundle lives in a static library: pull it in explicitly.
 static void initAmbrelResources()
@@ -105,17 +106,16 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     connect(m_trayManager, SIGNAL(signalCloseInterface()), this, SLOT(closeInterface()));
 
     const LaunchContext context = launch;
-    m_taskId = context.taskId;
+    m_folders = TaskFolders::inWorkingFolder(context.taskId);
     // Before the first folder is made and before the worker's first request.
     PrivateFiles::protectWorkingData();
     SecureTransport::applyTrustedAuthorities();
     SecureTransport::logPlainHosts();
 
     const QString current = QDir::currentPath();
-    QDir saveTask(current + QStringLiteral("/save/") + m_taskId + QStringLiteral("/"));
-    // Without a task there is no task folder (the path would be save/ itself).
-    if (!m_taskId.isEmpty() && !saveTask.exists())
-        saveTask.mkdir(saveTask.absolutePath());
+    // Without a task there is no task folder.
+    if (m_folders.isValid() && !QFileInfo::exists(m_folders.saveFolder()))
+        QDir().mkdir(m_folders.saveFolder());
 
     // Made here, on the GUI thread, before the worker publishes to it.
     QueueStatus* queueStatus = QueueStatus::instance();
@@ -180,18 +180,18 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     m_displayPhoto->hide();
     m_viewPhoto->hide();
 
-    m_takePhoto->initTaskFolder(m_taskId);
+    m_takePhoto->initTaskFolder(m_folders);
     m_displayPhoto->setTitle(displayTitle);
     setWindowTitle(displayTitle);
 
     m_shutDownDialog = new ShutDownDialog();
     connect(m_shutDownDialog, SIGNAL(shutDownApplication()), this, SLOT(shutDownApplication()));
     connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
-    m_shutDownDialog->setImageFolder(m_taskId);
+    m_shutDownDialog->setImageFolder(m_folders);
 
     // The worker's published queue state: the title bar, the tray, the wait dialog and the queue window.
     m_queueWindow = new QueueWindow(this);
-    m_queueWindow->setTaskTitle(m_taskId, displayTitle);
+    m_queueWindow->setTaskTitle(m_folders.taskId(), displayTitle);
     connect(queueStatus, &QueueStatus::changed, m_titleBar, &TitleBar::setQueueState);
     connect(queueStatus, &QueueStatus::changed, m_trayManager, &TrayProgramManager::setQueueState);
     connect(queueStatus, &QueueStatus::changed, m_shutDownDialog, &ShutDownDialog::setQueueState);
@@ -214,7 +214,7 @@ AmbrelClient::~AmbrelClient()
 {
     delete m_trayManager;
     m_trayManager = nullptr;
-    m_taskId.clear();
+    m_folders = TaskFolders();
 }
 
 void AmbrelClient::setExitFunction(ExitFunction function)

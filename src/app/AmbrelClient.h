@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QPoint>
 
+#include "core/TaskFolders.h"
+
 class QApplication;
 class QCoreApplication;
 
@@ -81,7 +83,7 @@ private:
     TakePhoto* m_takePhoto = nullptr;
     ReTakePhoto* m_reTakePhoto = nullptr;
     DisplayPhoto* m_displayPhoto = nullptr;
-    QString m_taskId;
+    TaskFolders m_folders;
     ViewPhoto* m_viewPhoto = nullptr;
     TrayProgramManager* m_trayManager = nullptr;
     QueueWindow* m_queueWindow = nullptr;

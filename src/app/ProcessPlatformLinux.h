@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/ProcessPlatform.h"
-
 #include <QString>
+
+#include "app/ProcessPlatform.h"
 
 // Processes from a /proc folder, ended with SIGTERM; the updater is started detached, as the current user. The
 // proc folder is a parameter so that tests read a fake one.

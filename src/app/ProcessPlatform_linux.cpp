@@ -1,5 +1,3 @@
-#include "app/ProcessPlatformLinux.h"
-
 #include <algorithm>
 #include <climits>
 
@@ -10,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+
+#include "app/ProcessPlatformLinux.h"
 
 namespace {
 

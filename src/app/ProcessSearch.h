@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/ProcessPlatform.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "app/ProcessPlatform.h"
 
 // The housekeeping rules over a process list. Free of Qt, so that the Windows test program runs them against the
 // system's own process list under the Windows cross compiler.

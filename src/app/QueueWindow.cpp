@@ -1,7 +1,5 @@
 #include "app/QueueWindow.h"
 
-#include "widgets/AccessibleName.h"
-
 #include <QAbstractButton>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -13,6 +11,8 @@
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "widgets/AccessibleName.h"
 
 namespace {
 

@@ -1,9 +1,5 @@
 #include "app/ShutDownDialog.h"
 
-#include "service/HttpCommunicationThread.h"
-#include "upload/UploadLedger.h"
-#include "upload/UploadLoop.h"
-
 #include <algorithm>
 
 #include <QDir>
@@ -15,6 +11,10 @@
 #include <QScreen>
 #include <QSpacerItem>
 #include <QVBoxLayout>
+
+#include "service/HttpCommunicationThread.h"
+#include "upload/UploadLedger.h"
+#include "upload/UploadLoop.h"
 
 namespace {
 
@@ -137,13 +137,13 @@ void ShutDownDialog::setupUi()
 
 ShutDownDialog::~ShutDownDialog() = default;
 
-void ShutDownDialog::setImageFolder(const QString& taskId)
+void ShutDownDialog::setImageFolder(const TaskFolders& folders)
 {
     // Without a task nothing is uploaded, so nothing can be waited for.
-    if (taskId.isEmpty())
+    if (!folders.isValid())
         return;
-    QDir().mkdir(UploadLoop::folderFor(taskId));
-    m_taskId = taskId;
+    QDir().mkdir(folders.imageFolder());
+    m_folders = folders;
 }
 
 void ShutDownDialog::setQueueState(const QueueState& state)
@@ -160,10 +160,10 @@ int ShutDownDialog::countWaitingImages()
         // The worker has nothing left (or has not said yet): a sheet put there since its last look still counts.
         // The folders then hold no more than the refused sheets, so this look costs little. Before the folder is
         // known, "." would be counted: nothing waits.
-        if (!m_taskId.isEmpty() && m_ledgers.empty()) {
+        if (m_folders.isValid() && m_ledgers.empty()) {
             // The worker also finishes what the teacher queued under other tasks: the teacher waits for those too.
-            QStringList tasks{m_taskId};
-            tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_taskId);
+            QStringList tasks{m_folders.taskId()};
+            tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_folders.taskId());
             for (const QString& task : tasks) {
                 auto ledger = std::make_unique<UploadLedger>();
                 ledger->openForTask(task);

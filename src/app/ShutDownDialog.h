@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QTimer>
 
+#include "core/TaskFolders.h"
 #include "upload/QueueState.h"
 
 class QLabel;
@@ -26,7 +27,7 @@ public:
     ~ShutDownDialog() override;
 
     // The task's image folder below the working directory; created when missing.
-    void setImageFolder(const QString& taskId);
+    void setImageFolder(const TaskFolders& folders);
     // Starts over from the folder's content and the service's counts; true when something is left to wait for.
     bool checkPending();
 
@@ -82,7 +83,7 @@ private:
     bool m_outOfReach = false;
     QTimer m_timer;
     // Empty until the image folder is known.
-    QString m_taskId;
+    TaskFolders m_folders;
     // The dialog's own connections to the databases of the task and of the teacher's other tasks with images
     // waiting, opened on first look: what it counts while the worker has said nothing, or has nothing left that it
     // knows of (an image put there since its last look still counts).

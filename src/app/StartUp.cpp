@@ -1,16 +1,16 @@
 #include "app/StartUp.h"
 
-#include "app/AmbrelClient.h"
-#include "core/AppLog.h"
-#include "core/LaunchContext.h"
-#include "core/Settings.h"
-#include "pages/PageMessageBox.h"
-
 #include <cstdio>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QStringList>
+
+#include "app/AmbrelClient.h"
+#include "core/AppLog.h"
+#include "core/LaunchContext.h"
+#include "core/Settings.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ int StartUp::run(const QByteArrayList& arguments)
     // Checked before the main window exists: it is the window that ends a running copy, starts the worker and
     // creates the folders, and a link without its task and teacher would only make them work for nothing.
     if (!LaunchContext::parse(link).isComplete()) {
-        PageMessageBox::warning(nullptr, QStringLiteral("岚栖"), invalidLinkText());
+        MessageBox::warning(nullptr, QStringLiteral("岚栖"), invalidLinkText());
         return InvalidLink;
     }
 

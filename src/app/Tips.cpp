@@ -6,6 +6,8 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "widgets/FormLayout.h"
+
 Tips::Tips(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Tips"));
@@ -17,7 +19,7 @@ Tips::Tips(QWidget* parent) : QDialog(parent)
     auto* outer = new QHBoxLayout(this);
     outer->setSpacing(0);
     outer->setContentsMargins(0, 0, 0, 0);
-    outer->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    outer->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     auto* inner = new QVBoxLayout();
     inner->setSpacing(0);
     m_label = new QLabel(this);
@@ -28,7 +30,7 @@ Tips::Tips(QWidget* parent) : QDialog(parent)
     m_label->setAutoFillBackground(false);
     inner->addWidget(m_label);
     outer->addLayout(inner);
-    outer->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    outer->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
 
     // Exactly frameless: with the main window as parent this makes the dialog a child laid over it.
     setWindowFlags(Qt::FramelessWindowHint);

@@ -1,9 +1,5 @@
 #include "app/TitleBar.h"
 
-#include "app/WindowMove.h"
-#include "widgets/ResourcePixmap.h"
-#include "widgets/AccessibleName.h"
-
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -12,6 +8,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+
+#include "app/WindowMove.h"
+#include "widgets/AccessibleName.h"
+#include "widgets/ResourcePixmap.h"
 
 namespace {
 

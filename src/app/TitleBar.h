@@ -1,9 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include <QPoint>
 #include <QWidget>
-
-#include <functional>
 
 #include "upload/QueueState.h"
 

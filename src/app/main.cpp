@@ -1,7 +1,7 @@
+#include <QApplication>
+
 #include "app/AmbrelClient.h"
 #include "app/StartUp.h"
-
-#include <QApplication>
 
 int main(int argc, char* argv[])
 {

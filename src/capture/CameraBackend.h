@@ -1,11 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QVector>
-
-#include <memory>
 
 #include "capture/CameraComponent.h"
 

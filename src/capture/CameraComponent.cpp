@@ -10,10 +10,10 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "core/Settings.h"
 #include "capture/CameraBackend.h"
 #include "capture/VideoOverlay.h"
 #include "capture/VirtualCameraBackend.h"
+#include "core/Settings.h"
 
 namespace {
 

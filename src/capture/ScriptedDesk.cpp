@@ -23,6 +23,29 @@ constexpr double kOutsideX = 1.4;
 // A dark sheet lies in a fifth of the light.
 constexpr double kDarkLight = 0.22;
 
+// The multiple-choice block: 20 questions of A to D in two columns from topLeft, one filled bubble each.
+void drawBubbles(QPainter& p, QPointF topLeft, double rowH, double colW, double w, int variant)
+{
+    const double left = topLeft.x();
+    const double top = topLeft.y();
+    const double bubble = rowH * 0.6;
+    for (int q = 0; q < 20; ++q) {
+        const double x = left + (q / 10) * colW;
+        const double y = top + (q % 10) * rowH;
+        p.setPen(Qt::black);
+        p.drawText(QPointF(x, y + bubble), QString::number(q + 1));
+        for (int c = 0; c < 4; ++c) {
+            const QRectF box(x + w * 0.04 + c * bubble * 2.2, y, bubble * 1.6, bubble);
+            p.setPen(QPen(QColor(200, 40, 40), 1));
+            if ((q * 7 + 3 + variant * (q + 1)) % 4 == c)
+                p.setBrush(QColor(30, 30, 30));
+            else
+                p.setBrush(Qt::NoBrush);
+            p.drawRect(box);
+        }
+    }
+}
+
 // The sheet drawn with its top-left corner at origin, in proportion to the picture (frame) it lies in.
 void drawPaper(QPainter& p, const QRectF& paper, QSizeF frame, int variant)
 {
@@ -48,22 +71,7 @@ void drawPaper(QPainter& p, const QRectF& paper, QSizeF frame, int variant)
     const double top = paper.top() + h * 0.16;
     const double rowH = h * 0.028;
     const double colW = paper.width() * 0.45;
-    const double bubble = rowH * 0.6;
-    for (int q = 0; q < 20; ++q) {
-        const double x = left + (q / 10) * colW;
-        const double y = top + (q % 10) * rowH;
-        p.setPen(Qt::black);
-        p.drawText(QPointF(x, y + bubble), QString::number(q + 1));
-        for (int c = 0; c < 4; ++c) {
-            const QRectF box(x + w * 0.04 + c * bubble * 2.2, y, bubble * 1.6, bubble);
-            p.setPen(QPen(QColor(200, 40, 40), 1));
-            if ((q * 7 + 3 + variant * (q + 1)) % 4 == c)
-                p.setBrush(QColor(30, 30, 30));
-            else
-                p.setBrush(Qt::NoBrush);
-            p.drawRect(box);
-        }
-    }
+    drawBubbles(p, QPointF(left, top), rowH, colW, w, variant);
 
     // Written answers: ruled lines with strokes, each student's of other lengths, and a red mark.
     p.setBrush(Qt::NoBrush);

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <map>
+#include <tuple>
+
 #include <QImage>
 #include <QSize>
 #include <QVector>
-
-#include <map>
-#include <tuple>
 
 // A desk under the document camera that plays a script: answer sheets laid down and taken away by a hand, pauses,
 // an empty desk, the light changing, camera noise. The simulated camera shows it, and the hands-free capture is

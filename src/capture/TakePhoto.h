@@ -1,14 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QWidget>
-
-#include <functional>
 
 #include "capture/AutoShot.h"
 #include "capture/StillCheck.h"
+#include "core/TaskFolders.h"
 
+class CaptureSession;
 class CircleButton;
 class QCheckBox;
 class QGridLayout;
@@ -25,43 +24,13 @@ class TakePhoto : public QWidget
     Q_OBJECT
 
 public:
-    struct DeviceEntry
-    {
-        int index;
-        bool matched;
-    };
-    struct VideoMode
-    {
-        int width;
-        int height;
-        int format;
-    };
-
     explicit TakePhoto(QWidget* parent = nullptr);
     ~TakePhoto() override;
 
-    void initTaskFolder(const QString& taskId);
-
-    // The camera's still callback: may run on any thread, the work is done on the GUI thread.
-    static void onStillCaptured(unsigned char* data, int length);
-    // The camera's word that the playing device stopped delivering: may run on any thread, like the still callback.
-    static void onDeviceLost(int index);
-
-    // Milliseconds since the epoch as the take guard reads them; an empty function restores the system clock.
-    static void setClock(std::function<qint64()> nowMs);
-    // Free bytes on the disk holding a folder (-1: unknown); an empty function restores the system's answer.
-    static void setFreeSpaceProbe(std::function<qint64(const QString& folder)> probe);
-    // Stills saved since start, and whether the camera is open and playing (process-wide).
-    static int capturedCount();
-    static bool cameraOpen();
-    // Back to the state at process start: closes the camera and forgets counter, guard time and task (tests).
-    static void resetProcessState();
+    void initTaskFolder(const TaskFolders& folders);
 
     // Hands-free capture: a still whenever a new sheet lies still in the live video (remembered between runs).
     void setAutoShot(bool on);
-
-    int currentDeviceIndex() const { return deviceIndex; }
-    VideoMode stillMode() const { return secondMode; }
 
 signals:
     void finishPhoto();
@@ -83,20 +52,21 @@ protected:
 
 private:
     void setupUi();
-    void enumerateDevices();
+    // The column right of the video: the counter, the take button and the finish button.
+    void setupControlColumn();
     void enterFullScreen();
     void leaveFullScreen();
     void saveStill(const QByteArray& jpeg);
-    void cameraFailed(bool deviceOpened, const QString& text);
+    // The camera did not start or stopped delivering: the teacher is told what to check.
+    void cameraFailed(const QString& text);
+    void stillArrived(const QByteArray& jpeg, bool usable);
+    void deviceLost();
     void attachVideo();
     void setScreenButton(bool inFullScreen);
     QSize fitBesideControls(int h, int shapeWidth, int shapeHeight) const;
-    static void handleStill(const QByteArray& jpeg);
-    static void handleDeviceLost(int index);
 
     // Hands-free capture and the check of every still (TakePhotoHandsFree.cpp).
     void setupHandsFree();
-    static void onPreviewFrame(int index, const QImage& frame);
     void previewFrame(const QImage& frame);
     void showAutoShotState();
     // Checks a still before it is handed over; one that fails is taken again, up to twice, and the best kept.
@@ -105,10 +75,6 @@ private:
     void flushHeldStill();
     void handOver(const QByteArray& jpeg, const StillCheck::Result& result);
     static bool isTakeKey(const QKeyEvent* event);
-    static qint64 guardClockMs();
-    // Stills asked of the camera and not yet handled.
-    static int& stillsPending();
-    static TakePhoto* currentPage();
 
     QGridLayout* gridLayout = nullptr;
     QPushButton* pushButton = nullptr;
@@ -123,18 +89,13 @@ private:
     QPushButton* finishButton = nullptr;
     SliderImageList* sliderImageList = nullptr;
 
-    QList<DeviceEntry> devices;
-    int deviceIndex = -1;
-    VideoMode firstMode{2048, 1536, 0};
-    VideoMode secondMode{0, 0, 0};
+    CaptureSession& m_session;
     bool fullScreen = false;
     bool showingStill = false;
     int imageWidth = 315;
     int imageHeight = 400;
     // Set once the page has been asked to start the camera: a take then also retries a camera that failed or was lost.
     bool startRequested = false;
-    // A camera that failed or was lost may come back under another index: look the devices up again first.
-    bool enumerateAgain = false;
 
     QCheckBox* autoShotBox = nullptr;
     QLabel* autoShotState = nullptr;

@@ -1,5 +1,3 @@
-#include "capture/TakePhoto.h"
-
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -7,6 +5,8 @@
 #include <QVBoxLayout>
 
 #include "capture/CameraComponent.h"
+#include "capture/CaptureSession.h"
+#include "capture/TakePhoto.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
 
@@ -48,6 +48,7 @@ void TakePhoto::setupHandsFree()
     setFocusPolicy(Qt::StrongFocus);
     circle->setToolTip(QStringLiteral("拍照（空格键、回车键或翻页键）"));
 
+    connect(&m_session, &CaptureSession::previewFrame, this, &TakePhoto::previewFrame);
     connect(autoShotBox, &QCheckBox::toggled, this, [this](bool on) {
         setAutoShot(on);
         QSettings{QLatin1String(kOrganization), QLatin1String(kApplication)}.setValue(QLatin1String(kAutoShotKey), on);
@@ -67,26 +68,19 @@ void TakePhoto::setAutoShot(bool on)
     m_autoShotOn = on;
     m_autoShot.reset();
     // Off, the live video is not looked at at all.
-    hSetPreviewFrameCallback(on ? &TakePhoto::onPreviewFrame : nullptr);
+    hSetPreviewFrameCallback(on ? &CaptureSession::onPreviewFrame : nullptr);
     autoShotState->setVisible(on);
     circle->setRingProgress(0);
     showAutoShotState();
-}
-
-void TakePhoto::onPreviewFrame(int index, const QImage& frame)
-{
-    TakePhoto* page = currentPage();
-    if (page && page->m_autoShotOn && index == page->deviceIndex)
-        page->previewFrame(frame);
 }
 
 void TakePhoto::previewFrame(const QImage& frame)
 {
     // The camera keeps playing while other pages are shown, and a stored image may stand in place of the video: the
     // teacher is not placing sheets then.
-    if (!isVisible() || showingStill || !cameraOpen())
+    if (!m_autoShotOn || !isVisible() || showingStill || !m_session.isOpen())
         return;
-    const qint64 now = guardClockMs();
+    const qint64 now = m_session.nowMs();
     if (m_autoShot.step(AutoShot::reduce(frame), now)) {
         // The same road as the button: the guard, the still, its check.
         take();
@@ -122,10 +116,8 @@ void TakePhoto::checkStill(const QByteArray& jpeg)
         m_heldStill = jpeg;
         m_heldResult = result;
     }
-    // Taken again only while no other still is on its way: that one may show the next sheet.
-    if (!result.passed() && m_retakes < kMaxRetakes && stillsPending() <= 1 && hStillTrigger(deviceIndex)) {
+    if (!result.passed() && m_retakes < kMaxRetakes && m_session.takeAgain()) {
         ++m_retakes;
-        ++stillsPending();
         return;
     }
     flushHeldStill();

@@ -23,3 +23,6 @@ public:
     // The kernel's calls.
     static std::shared_ptr<V4l2Syscalls> system();
 };
+
+// An ioctl through sys, asked again while a signal interrupts it.
+int xioctl(V4l2Syscalls& sys, int fd, unsigned long request, void* arg);

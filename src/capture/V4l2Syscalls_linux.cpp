@@ -1,5 +1,7 @@
 #include "capture/V4l2Syscalls.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -27,4 +29,13 @@ std::shared_ptr<V4l2Syscalls> V4l2Syscalls::system()
 {
     static const std::shared_ptr<V4l2Syscalls> kernel = std::make_shared<KernelSyscalls>();
     return kernel;
+}
+
+int xioctl(V4l2Syscalls& sys, int fd, unsigned long request, void* arg)
+{
+    int result;
+    do {
+        result = sys.ioctl(fd, request, arg);
+    } while (result == -1 && errno == EINTR);
+    return result;
 }

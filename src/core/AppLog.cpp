@@ -1,14 +1,14 @@
 #include "core/AppLog.h"
 
-#include "core/LaunchContext.h"
-#include "core/Settings.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+
+#include "core/LaunchContext.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -6,14 +6,14 @@
 
 #include <QAtomicInteger>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QRecursiveMutex>
 #include <QSet>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -21,6 +21,7 @@
 #include <QVariant>
 
 #include "core/AppLog.h"
+#include "core/TaskFolders.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ TaskDatabase::~TaskDatabase()
 
 QString TaskDatabase::pathForTask(const QString& taskId)
 {
-    return QStringLiteral("save/") + taskId + QLatin1Char('/') + QLatin1String(FileName);
+    return TaskFolders::inWorkingFolder(taskId).databasePath();
 }
 
 int TaskDatabase::currentSchemaVersion()
@@ -178,9 +179,15 @@ bool TaskDatabase::open(const QString& filePath)
     if (m_lastError != Failure::Broken) {
         return false;
     }
-    // Set aside only a file SQLite itself calls corrupt or not a database, once per process and never while
-    // another connection of this process works with it: the worker and the wait dialog open the same file at
-    // start-up, and the one coming second must not move away the fresh file the first one just made.
+    return setAsideAndOpen(filePath);
+}
+
+// Set aside only a file SQLite itself calls corrupt or not a database, once per process and never while another
+// connection of this process works with it: the worker and the wait dialog open the same file at start-up, and the
+// one coming second must not move away the fresh file the first one just made.
+bool TaskDatabase::setAsideAndOpen(const QString& filePath)
+{
+    const QFileInfo info(filePath);
     QMutexLocker locker(&openPathsMutex);
     const QString key = info.absoluteFilePath();
     if (openFile(filePath) && migrate()) {

@@ -25,7 +25,7 @@ public:
     TaskDatabase(const TaskDatabase&) = delete;
     TaskDatabase& operator=(const TaskDatabase&) = delete;
 
-    // "<workingFolder>/save/<taskId>/task.sqlite", relative to the working folder like every other task file.
+    // The task database of a task in the working folder (empty without a task).
     static QString pathForTask(const QString& taskId);
 
     // Opens (creating the folder and the file if needed) and migrates. False when not even a fresh file can be
@@ -53,6 +53,7 @@ private:
     };
 
     bool openFile(const QString& filePath);
+    bool setAsideAndOpen(const QString& filePath);
     bool migrate();
     void noteFailure(const QSqlError& error);
     // Counts this connection among the process's working connections to its file.

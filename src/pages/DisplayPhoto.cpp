@@ -15,6 +15,7 @@
 #include "pages/PageStyles.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "service/HttpCommunicationThread.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -87,25 +88,7 @@ void DisplayPhoto::setupUi()
     m_head->setMaximumHeight(45);
     layout->addWidget(m_head);
 
-    auto* loadingRow = new QHBoxLayout();
-    loadingRow->setObjectName(QStringLiteral("horizontalLayout"));
-    loadingRow->setSpacing(0);
-    loadingRow->setContentsMargins(9, 0, 9, 9);
-    loadingRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    m_loadingText = new QLabel(QStringLiteral("加载中"), this);
-    m_loadingText->setObjectName(QStringLiteral("label"));
-    m_loadingText->setMinimumSize(0, 0);
-    m_loadingText->setAlignment(Qt::AlignCenter);
-    m_loadingText->setStyleSheet(
-        QStringLiteral("font-size:26px;font-family:'Microsoft YaHei';color:rgba(253,167,56,1);"));
-    loadingRow->addWidget(m_loadingText);
-    m_dots[0] = makeDot(this, QStringLiteral("label_2"), QStringLiteral("#B8860B"), Qt::AlignLeft | Qt::AlignVCenter);
-    m_dots[1] = makeDot(this, QStringLiteral("label_3"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
-    m_dots[2] = makeDot(this, QStringLiteral("label_4"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
-    for (QLabel* dot : m_dots)
-        loadingRow->addWidget(dot);
-    loadingRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    layout->addLayout(loadingRow);
+    layout->addLayout(setupLoadingRow());
 
     m_listWidget = new QListWidget(this);
     m_listWidget->setObjectName(QStringLiteral("listWidget"));
@@ -133,6 +116,30 @@ void DisplayPhoto::setupUi()
     layout->addWidget(m_footer);
 
     setLoadingShown(false);
+}
+
+// "加载中" and its three dots, centred.
+QHBoxLayout* DisplayPhoto::setupLoadingRow()
+{
+    auto* loadingRow = new QHBoxLayout();
+    loadingRow->setObjectName(QStringLiteral("horizontalLayout"));
+    loadingRow->setSpacing(0);
+    loadingRow->setContentsMargins(9, 0, 9, 9);
+    loadingRow->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
+    m_loadingText = new QLabel(QStringLiteral("加载中"), this);
+    m_loadingText->setObjectName(QStringLiteral("label"));
+    m_loadingText->setMinimumSize(0, 0);
+    m_loadingText->setAlignment(Qt::AlignCenter);
+    m_loadingText->setStyleSheet(
+        QStringLiteral("font-size:26px;font-family:'Microsoft YaHei';color:rgba(253,167,56,1);"));
+    loadingRow->addWidget(m_loadingText);
+    m_dots[0] = makeDot(this, QStringLiteral("label_2"), QStringLiteral("#B8860B"), Qt::AlignLeft | Qt::AlignVCenter);
+    m_dots[1] = makeDot(this, QStringLiteral("label_3"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
+    m_dots[2] = makeDot(this, QStringLiteral("label_4"), QStringLiteral("#FFFF00"), Qt::AlignLeft | Qt::AlignVCenter);
+    for (QLabel* dot : m_dots)
+        loadingRow->addWidget(dot);
+    loadingRow->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
+    return loadingRow;
 }
 
 void DisplayPhoto::setTitle(const QString& title)

@@ -1,14 +1,15 @@
 #pragma once
 
+#include <utility>
+
 #include <QStringList>
 #include <QWidget>
-
-#include <utility>
 
 #include "service/ServiceRecords.h"
 
 class DisplayPhotoFooter;
 class DisplayPhotoHead;
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QTimer;
@@ -46,6 +47,7 @@ public slots:
 
 private:
     void setupUi();
+    QHBoxLayout* setupLoadingRow();
     void refreshOnce();
     void setLoadingShown(bool shown);
 

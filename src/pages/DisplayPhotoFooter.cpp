@@ -8,8 +8,9 @@
 #include <QVBoxLayout>
 
 #include "pages/PageStyles.h"
-#include "widgets/ResourcePixmap.h"
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
+#include "widgets/ResourcePixmap.h"
 
 namespace {
 
@@ -38,33 +39,10 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    PageStyles::addFixedSpacer(layout, 29);
-    auto* refreshColumn = new QVBoxLayout();
-    refreshColumn->setObjectName(QStringLiteral("verticalLayout"));
-    refreshColumn->setSpacing(0);
-    refreshColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    auto* refreshRow = new QHBoxLayout();
-    refreshRow->setObjectName(QStringLiteral("horizontalLayout_2"));
-    refreshRow->setSpacing(0);
-    PageStyles::addFixedSpacer(refreshRow, 24);
-    m_refresh = PageStyles::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
-    AccessibleName::setForIconButton(m_refresh, QStringLiteral("刷新"));
-    m_refresh->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/shuaxin.png")));
-    m_refresh->setIconSize(QSize(22, 19));
-    refreshRow->addWidget(m_refresh);
-    PageStyles::addFixedSpacer(refreshRow, 24);
-    refreshColumn->addLayout(refreshRow);
-    auto* refreshText = new QLabel(QStringLiteral("点击刷新"), this);
-    refreshText->setObjectName(QStringLiteral("label_2"));
-    refreshText->setFixedWidth(70);
-    refreshText->setAlignment(Qt::AlignCenter);
-    refreshText->setStyleSheet(QStringLiteral("font-size:14px;font-family:'Microsoft YaHei';color:white;"
-                                              "background:transparent;"));
-    refreshColumn->addWidget(refreshText);
-    refreshColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    layout->addLayout(refreshColumn);
+    FormLayout::addFixedSpacer(layout, 29);
+    layout->addLayout(setupRefreshColumn());
 
-    PageStyles::addExpandingSpacer(layout, 502);
+    FormLayout::addExpandingSpacer(layout, 502);
     auto* notice = new QLabel(this);
     notice->setObjectName(QStringLiteral("label_7"));
     notice->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/icon.png")));
@@ -84,12 +62,12 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
     m_done->setStyleSheet(QStringLiteral("background:transparent;"));
     m_done->setPixmap(ResourcePixmap::load(QStringLiteral(":/AmbrelClient/Resources/wancheng.png")));
     layout->addWidget(m_done);
-    PageStyles::addFixedSpacer(layout, 20);
+    FormLayout::addFixedSpacer(layout, 20);
     m_processNow =
-        PageStyles::makeButton(this, QStringLiteral("pushButton"), QSize(100, 36), PageStyles::filledButton(12));
+        FormLayout::makeButton(this, QStringLiteral("pushButton"), QSize(100, 36), PageStyles::filledButton(12));
     m_processNow->setText(QStringLiteral("立即处理"));
     layout->addWidget(m_processNow);
-    PageStyles::addFixedSpacer(layout, 24);
+    FormLayout::addFixedSpacer(layout, 24);
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_StyledBackground);
@@ -102,6 +80,35 @@ DisplayPhotoFooter::DisplayPhotoFooter(QWidget* parent) : QWidget(parent)
 
     connect(m_refresh, SIGNAL(clicked()), this, SLOT(slotRefresh()));
     connect(m_processNow, SIGNAL(clicked()), this, SLOT(toReMakeupUI()));
+}
+
+// The refresh button with its caption beneath.
+QVBoxLayout* DisplayPhotoFooter::setupRefreshColumn()
+{
+    auto* refreshColumn = new QVBoxLayout();
+    refreshColumn->setObjectName(QStringLiteral("verticalLayout"));
+    refreshColumn->setSpacing(0);
+    refreshColumn->addItem(FormLayout::verticalSpacer());
+    auto* refreshRow = new QHBoxLayout();
+    refreshRow->setObjectName(QStringLiteral("horizontalLayout_2"));
+    refreshRow->setSpacing(0);
+    FormLayout::addFixedSpacer(refreshRow, 24);
+    m_refresh = FormLayout::makeButton(this, QStringLiteral("refresh"), QSize(22, 19), PageStyles::iconButton());
+    AccessibleName::setForIconButton(m_refresh, QStringLiteral("刷新"));
+    m_refresh->setIcon(QIcon(QStringLiteral(":/AmbrelClient/Resources/shuaxin.png")));
+    m_refresh->setIconSize(QSize(22, 19));
+    refreshRow->addWidget(m_refresh);
+    FormLayout::addFixedSpacer(refreshRow, 24);
+    refreshColumn->addLayout(refreshRow);
+    auto* refreshText = new QLabel(QStringLiteral("点击刷新"), this);
+    refreshText->setObjectName(QStringLiteral("label_2"));
+    refreshText->setFixedWidth(70);
+    refreshText->setAlignment(Qt::AlignCenter);
+    refreshText->setStyleSheet(QStringLiteral("font-size:14px;font-family:'Microsoft YaHei';color:white;"
+                                              "background:transparent;"));
+    refreshColumn->addWidget(refreshText);
+    refreshColumn->addItem(FormLayout::verticalSpacer());
+    return refreshColumn;
 }
 
 void DisplayPhotoFooter::showAllCollected(int collected)

@@ -4,6 +4,7 @@
 
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 
 // Footer bar of the progress page: the refresh action and the collection summary with the way to the re-take page.
 class DisplayPhotoFooter : public QWidget
@@ -24,6 +25,7 @@ public slots:
     void toReMakeupUI();
 
 private:
+    QVBoxLayout* setupRefreshColumn();
     QPushButton* m_refresh = nullptr;
     QLabel* m_collected = nullptr;
     QLabel* m_notCollected = nullptr;

@@ -6,6 +6,7 @@
 
 #include "pages/ImageImport.h"
 #include "pages/PageStyles.h"
+#include "widgets/FormLayout.h"
 
 DisplayPhotoFooterReTake::DisplayPhotoFooterReTake(QWidget* parent) : QWidget(parent)
 {
@@ -20,22 +21,22 @@ DisplayPhotoFooterReTake::DisplayPhotoFooterReTake(QWidget* parent) : QWidget(pa
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
 
-    PageStyles::addExpandingSpacer(layout, 29);
+    FormLayout::addExpandingSpacer(layout, 29);
     m_hint = new QLabel(this);
     m_hint->setObjectName(QStringLiteral("label_4"));
     m_hint->setStyleSheet(QStringLiteral("font-size:14px;font-family:'Microsoft YaHei';color:rgba(255,82,82,1);"
                                          "background:transparent;"));
     layout->addWidget(m_hint);
-    PageStyles::addFixedSpacer(layout, 10);
-    m_takePhoto = PageStyles::makeButton(this, QStringLiteral("takePhoto"), QSize(100, 36), PageStyles::filledButton());
+    FormLayout::addFixedSpacer(layout, 10);
+    m_takePhoto = FormLayout::makeButton(this, QStringLiteral("takePhoto"), QSize(100, 36), PageStyles::filledButton());
     m_takePhoto->setText(QStringLiteral("拍照"));
     layout->addWidget(m_takePhoto);
-    PageStyles::addFixedSpacer(layout, 15);
+    FormLayout::addFixedSpacer(layout, 15);
     auto* upload =
-        PageStyles::makeButton(this, QStringLiteral("pushButton_2"), QSize(100, 36), PageStyles::outlinedButton());
+        FormLayout::makeButton(this, QStringLiteral("pushButton_2"), QSize(100, 36), PageStyles::outlinedButton());
     upload->setText(QStringLiteral("上传"));
     layout->addWidget(upload);
-    PageStyles::addFixedSpacer(layout, 24);
+    FormLayout::addFixedSpacer(layout, 24);
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_StyledBackground);

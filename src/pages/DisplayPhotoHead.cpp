@@ -7,28 +7,29 @@
 #include "pages/ElidedLabel.h"
 #include "pages/ImageImport.h"
 #include "pages/PageStyles.h"
+#include "widgets/FormLayout.h"
 
 DisplayPhotoHead::DisplayPhotoHead(QWidget* parent) : QWidget(parent)
 {
     QHBoxLayout* layout = PageStyles::setUpHeaderBar(this, QStringLiteral("DisplayPhotoHead"));
 
-    PageStyles::addFixedSpacer(layout, 24);
+    FormLayout::addFixedSpacer(layout, 24);
     m_title = new ElidedLabel(QStringLiteral("TextLabel"), this);
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setStyleSheet(QStringLiteral("font-size:24px;font-family:'Microsoft YaHei';color:white;"
                                           "background:transparent;border:0px;"));
     layout->addWidget(m_title);
-    PageStyles::addExpandingSpacer(layout);
+    FormLayout::addExpandingSpacer(layout);
     auto* upload =
-        PageStyles::makeButton(this, QStringLiteral("pushButton_2"), QSize(64, 28), PageStyles::outlinedButton());
+        FormLayout::makeButton(this, QStringLiteral("pushButton_2"), QSize(64, 28), PageStyles::outlinedButton());
     upload->setText(QStringLiteral("上传"));
     layout->addWidget(upload);
-    PageStyles::addFixedSpacer(layout, 15);
+    FormLayout::addFixedSpacer(layout, 15);
     auto* takePhoto =
-        PageStyles::makeButton(this, QStringLiteral("takePhoto"), QSize(64, 28), PageStyles::filledButton());
+        FormLayout::makeButton(this, QStringLiteral("takePhoto"), QSize(64, 28), PageStyles::filledButton());
     takePhoto->setText(QStringLiteral("拍照"));
     layout->addWidget(takePhoto);
-    PageStyles::addFixedSpacer(layout, 23);
+    FormLayout::addFixedSpacer(layout, 23);
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_StyledBackground);

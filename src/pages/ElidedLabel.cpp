@@ -1,10 +1,10 @@
 #include "pages/ElidedLabel.h"
 
+#include <algorithm>
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLayout>
-
-#include <algorithm>
 
 ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent)
 {

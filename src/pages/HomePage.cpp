@@ -10,6 +10,7 @@
 
 #include "pages/ImageImport.h"
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr int Unlimited = 16777215;
 
 QSpacerItem* spacer(int width, int height)
 {
-    return new QSpacerItem(width, height, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    return FormLayout::verticalSpacer(height, QSizePolicy::Fixed, width);
 }
 
 QLabel* makeLabel(QWidget* parent, const QString& objectName, const QString& text, const QString& style)
@@ -32,9 +33,9 @@ QLabel* makeLabel(QWidget* parent, const QString& objectName, const QString& tex
 QHBoxLayout* centred(QWidget* widget)
 {
     auto* row = new QHBoxLayout();
-    row->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    row->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     row->addWidget(widget);
-    row->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    row->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     return row;
 }
 
@@ -61,7 +62,7 @@ QHBoxLayout* step(QWidget* parent, const QString& numberName, const QString& num
     numberLabel->setFixedSize(20, 20);
     numberLabel->setAlignment(Qt::AlignCenter);
     row->addWidget(numberLabel);
-    row->addItem(new QSpacerItem(9, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    row->addItem(FormLayout::horizontalSpacer(9));
     auto* captionLabel = makeLabel(parent, captionName, caption,
                                    QStringLiteral("font-size:12px;color:rgba(162,162,162,1);background:white;"));
     captionLabel->setMaximumWidth(70);
@@ -120,30 +121,10 @@ void HomePage::setupUi()
     extra->setObjectName(QStringLiteral("verticalLayout_4"));
     grid->addLayout(extra, 1, 1);
 
-    const QString grey = QStringLiteral("font-size:14px;color:rgba(153,153,153,1);");
-    auto* steps = new QVBoxLayout();
-    steps->setSpacing(14);
-    auto* stepsTitle = makeLabel(this, QStringLiteral("label_4"), QStringLiteral("步骤："),
-                                 QStringLiteral("font-size:14px;color:rgba(51,51,51,1);"));
-    steps->addWidget(stepsTitle);
-    auto* stepRow = new QHBoxLayout();
-    stepRow->setSpacing(8);
-    stepRow->addLayout(step(this, QStringLiteral("label_3"), QStringLiteral("1"), QStringLiteral("label_5"),
-                            QStringLiteral("拍照/上传")));
-    stepRow->addWidget(joiningLine(this, QStringLiteral("label_12")));
-    stepRow->addLayout(
-        step(this, QStringLiteral("label_6"), QStringLiteral("2"), QStringLiteral("label_8"), QStringLiteral("补拍")));
-    stepRow->addWidget(joiningLine(this, QStringLiteral("label_16")));
-    stepRow->addLayout(step(this, QStringLiteral("label_9"), QStringLiteral("3"), QStringLiteral("label_11"),
-                            QStringLiteral("查看分数")));
-    steps->addLayout(stepRow);
-    auto* stepsRow = new QHBoxLayout();
-    stepsRow->addItem(new QSpacerItem(100, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    stepsRow->addLayout(steps);
-    stepsRow->addItem(new QSpacerItem(100, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    grid->addLayout(stepsRow, 2, 1);
+    grid->addLayout(setupSteps(), 2, 1);
 
     grid->addItem(spacer(20, 62), 3, 1);
+    const QString grey = QStringLiteral("font-size:14px;color:rgba(153,153,153,1);");
     grid->addLayout(
         centred(makeLabel(this, QStringLiteral("label_2"), QStringLiteral("上传已扫描/拍照的测试照片"), grey)), 4, 1);
     grid->addItem(spacer(20, 20), 5, 1);
@@ -162,7 +143,33 @@ void HomePage::setupUi()
     grid->addLayout(centred(makeLabel(this, QStringLiteral("label"),
                                       QStringLiteral("请调整设备至合理角度和高度，并确保光线合理"), grey)),
                     10, 1);
-    grid->addItem(new QSpacerItem(383, 83, QSizePolicy::Minimum, QSizePolicy::Expanding), 11, 1);
+    grid->addItem(FormLayout::verticalSpacer(83, QSizePolicy::Expanding, 383), 11, 1);
+}
+
+// The three steps, numbered and joined by lines, centred in their row.
+QHBoxLayout* HomePage::setupSteps()
+{
+    auto* steps = new QVBoxLayout();
+    steps->setSpacing(14);
+    auto* stepsTitle = makeLabel(this, QStringLiteral("label_4"), QStringLiteral("步骤："),
+                                 QStringLiteral("font-size:14px;color:rgba(51,51,51,1);"));
+    steps->addWidget(stepsTitle);
+    auto* stepRow = new QHBoxLayout();
+    stepRow->setSpacing(8);
+    stepRow->addLayout(step(this, QStringLiteral("label_3"), QStringLiteral("1"), QStringLiteral("label_5"),
+                            QStringLiteral("拍照/上传")));
+    stepRow->addWidget(joiningLine(this, QStringLiteral("label_12")));
+    stepRow->addLayout(
+        step(this, QStringLiteral("label_6"), QStringLiteral("2"), QStringLiteral("label_8"), QStringLiteral("补拍")));
+    stepRow->addWidget(joiningLine(this, QStringLiteral("label_16")));
+    stepRow->addLayout(step(this, QStringLiteral("label_9"), QStringLiteral("3"), QStringLiteral("label_11"),
+                            QStringLiteral("查看分数")));
+    steps->addLayout(stepRow);
+    auto* stepsRow = new QHBoxLayout();
+    stepsRow->addItem(FormLayout::horizontalSpacer(100, QSizePolicy::Expanding));
+    stepsRow->addLayout(steps);
+    stepsRow->addItem(FormLayout::horizontalSpacer(100, QSizePolicy::Expanding));
+    return stepsRow;
 }
 
 void HomePage::uploadPng()

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+class QHBoxLayout;
+
 // The start page: the set-up illustration, the three steps of the work, and the two ways to bring in answer
 // sheets (photograph them, or import files scanned elsewhere).
 class HomePage : public QWidget
@@ -25,4 +27,5 @@ protected:
 
 private:
     void setupUi();
+    QHBoxLayout* setupSteps();
 };

@@ -10,11 +10,11 @@
 #include <QImageReader>
 
 #include "core/LaunchContext.h"
-#include "pages/PageFileDialog.h"
-#include "pages/PageMessageBox.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/UploadFolder.h"
-#include "upload/UploadLoop.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 
@@ -113,7 +113,7 @@ namespace ImageImport {
 
 QString taskImageFolder()
 {
-    return UploadLoop::folderFor(HttpCommunicationThread::getTaskId());
+    return TaskFolders::inWorkingFolder(HttpCommunicationThread::getTaskId()).imageFolder();
 }
 
 Result copyIntoFolder(const QStringList& paths, const QString& folder)
@@ -164,18 +164,18 @@ QString reportText(const Result& result)
 Result run(QWidget* parent, const QString& caption, const QString& filter)
 {
     // Without a task the folder would be image/ itself, which nothing uploads: no files are asked for.
-    if (HttpCommunicationThread::getTaskId().isEmpty()) {
-        PageMessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
+    if (taskImageFolder().isEmpty()) {
+        MessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
         return {};
     }
-    const QStringList paths = PageFileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
+    const QStringList paths = FileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
     const QString folder = taskImageFolder();
     if (!QFileInfo::exists(folder))
         QDir().mkdir(folder);
     const Result result = copyIntoFolder(paths, folder);
     const QString text = reportText(result);
     if (!text.isEmpty())
-        PageMessageBox::warning(parent, QStringLiteral("部分图片未导入"), text);
+        MessageBox::warning(parent, QStringLiteral("部分图片未导入"), text);
     return result;
 }
 

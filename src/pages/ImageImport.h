@@ -18,7 +18,7 @@ struct Result
     QStringList failed;
 };
 
-// The task's image folder, the upload worker's queue: working folder + "/image/" + task id + "/".
+// The task's image folder, the upload worker's queue; empty without a task.
 QString taskImageFolder();
 
 // Copies every path, in order, into folder under its last "/" piece. Each copy is atomic (the worker never sees a

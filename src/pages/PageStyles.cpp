@@ -2,10 +2,10 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QVariant>
-#include <QSpacerItem>
+
+#include "widgets/FormLayout.h"
 
 namespace PageStyles {
 
@@ -60,16 +60,6 @@ void styleListScrollBar(QScrollBar* bar)
     QObject::connect(bar, &QScrollBar::rangeChanged, bar, follow);
 }
 
-void addFixedSpacer(QHBoxLayout* layout, int width, int height)
-{
-    layout->addItem(new QSpacerItem(width, height, QSizePolicy::Fixed, QSizePolicy::Minimum));
-}
-
-void addExpandingSpacer(QHBoxLayout* layout, int width, int height)
-{
-    layout->addItem(new QSpacerItem(width, height, QSizePolicy::Expanding, QSizePolicy::Minimum));
-}
-
 QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className)
 {
     bar->setObjectName(className);
@@ -89,8 +79,8 @@ QHBoxLayout* setUpHeaderBar(QWidget* bar, const QString& className)
 
 void setTableColumns(QGridLayout* grid)
 {
-    grid->addItem(new QSpacerItem(20, 20, QSizePolicy::Fixed, QSizePolicy::Minimum), 0, 0);
-    grid->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 5);
+    grid->addItem(FormLayout::horizontalSpacer(20), 0, 0);
+    grid->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding), 0, 5);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setColumnMinimumWidth(0, 20);
     grid->setColumnStretch(1, 1);
@@ -99,16 +89,6 @@ void setTableColumns(QGridLayout* grid)
     grid->setColumnMinimumWidth(3, 200);
     grid->setColumnStretch(4, 2);
     grid->setColumnMinimumWidth(5, 40);
-}
-
-QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style)
-{
-    auto* button = new QPushButton(parent);
-    button->setObjectName(objectName);
-    button->setFixedSize(size);
-    button->setStyleSheet(style);
-    button->setCursor(Qt::PointingHandCursor);
-    return button;
 }
 
 } // namespace PageStyles

@@ -4,12 +4,10 @@
 
 class QGridLayout;
 class QHBoxLayout;
-class QPushButton;
 class QScrollBar;
-class QSize;
 class QWidget;
 
-// Looks shared by the workflow pages and their bars: the two button kinds, the list scroll bar, the spacers.
+// Looks shared by the workflow pages and their bars: the two button kinds, the list scroll bar, the table columns.
 namespace PageStyles {
 
 // The accent gradient button with white text.
@@ -23,16 +21,11 @@ QString listScrollBar();
 // Gives a list's vertical scroll bar that look, and hides its handle while there is nothing to scroll.
 void styleListScrollBar(QScrollBar* bar);
 
-// Form helpers: a spacer of the given size, fixed or expanding horizontally.
-void addFixedSpacer(QHBoxLayout* layout, int width, int height = 20);
-void addExpandingSpacer(QHBoxLayout* layout, int width = 40, int height = 20);
 // The re-take table's columns (spacer, name, pages, reasons, proposals, spacer) in a grid, with the two spacers put
 // in: the titles and every row use it, so their columns line up at any width.
 void setTableColumns(QGridLayout* grid);
 // Room kept on the right of the column titles for the list's scroll bar beneath them.
 constexpr int ScrollBarWidth = 16;
-
-QPushButton* makeButton(QWidget* parent, const QString& objectName, const QSize& size, const QString& style);
 
 // The frame of a page header: 45 high, at least 860 wide, the bar colour with its bottom line (the style keys on
 // the class name, since the holding page renames the instance), and the empty horizontal layout to fill.

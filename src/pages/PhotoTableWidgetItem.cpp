@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "pages/ElidedLabel.h"
+#include "widgets/FormLayout.h"
 #include "widgets/NumLabel.h"
 
 namespace {
@@ -104,14 +105,14 @@ PhotoTableWidgetItem::PhotoTableWidgetItem(const QString& thumbPath, const QStri
     auto* name = makeTextLabel(this, QStringLiteral("name"), QStringLiteral("Tex"));
     name->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     textRow->addWidget(name);
-    textRow->addItem(new QSpacerItem(10, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    textRow->addItem(FormLayout::horizontalSpacer(10));
     auto* score = makeTextLabel(this, QStringLiteral("score"), QStringLiteral("Text"));
     score->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // A short score stays whole and a long name gives way; a long score takes at most half the row.
     score->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     score->setMaximumWidth(TileSize / 2);
     textRow->addWidget(score);
-    textRow->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    textRow->addItem(FormLayout::horizontalSpacer(40, QSizePolicy::Expanding));
     layout->addLayout(textRow);
 
     auto* warning = makeTextLabel(this, QStringLiteral("label"), QString());

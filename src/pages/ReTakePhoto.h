@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QWidget>
-
 #include <utility>
+
+#include <QWidget>
 
 #include "service/ServiceRecords.h"
 

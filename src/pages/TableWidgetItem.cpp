@@ -1,12 +1,12 @@
 #include "pages/TableWidgetItem.h"
 
-#include "pages/PageStyles.h"
-
 #include <algorithm>
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+
+#include "pages/PageStyles.h"
 
 namespace {
 

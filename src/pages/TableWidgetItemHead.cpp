@@ -1,9 +1,9 @@
 #include "pages/TableWidgetItemHead.h"
 
-#include "pages/PageStyles.h"
-
 #include <QGridLayout>
 #include <QLabel>
+
+#include "pages/PageStyles.h"
 
 TableWidgetItemHead::TableWidgetItemHead(QWidget* parent) : QWidget(parent)
 {

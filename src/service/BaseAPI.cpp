@@ -1,8 +1,5 @@
 #include "service/BaseAPI.h"
 
-#include "core/AppLog.h"
-#include "core/SecureTransport.h"
-
 #include <atomic>
 
 #include <QDir>
@@ -15,6 +12,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include "core/AppLog.h"
+#include "core/SecureTransport.h"
 #include "service/ServiceReplies.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "service/FileNameClaims.h"
 
-#include "service/SafeFileName.h"
-
 #include <QSqlQuery>
 #include <QVariant>
+
+#include "service/SafeFileName.h"
 
 namespace {
 

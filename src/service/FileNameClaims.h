@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/TaskDatabase.h"
-
 #include <QString>
+
+#include "core/TaskDatabase.h"
 
 // Which URL each downloaded file of a task was fetched from, kept in the task database so that it survives a
 // restart. Two URLs that end in the same name ("…/S1/1.png", "…/S2/1.png") must never share a local file: the

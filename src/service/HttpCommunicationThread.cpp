@@ -1,18 +1,19 @@
 #include "service/HttpCommunicationThread.h"
 
-#include "core/AppLog.h"
-#include "core/Settings.h"
-#include "service/BaseAPI.h"
-#include "service/FileNameClaims.h"
-#include "service/RequestSigning.h"
-#include "service/SafeFileName.h"
-#include "service/ServiceReplies.h"
-
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+
+#include "core/AppLog.h"
+#include "core/Settings.h"
+#include "core/TaskFolders.h"
+#include "service/BaseAPI.h"
+#include "service/FileNameClaims.h"
+#include "service/RequestSigning.h"
+#include "service/SafeFileName.h"
+#include "service/ServiceReplies.h"
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
 // re-entered by a timer while it waits: nothing here keeps state between the steps of a call except locals.
@@ -67,10 +68,10 @@ QString prepareFolder(const QStringList& levels)
 
 // A folder that downloads are written into: on its first use in this run, the partial files an interrupted
 // download of an earlier run left there are removed (this run's own are only ever in flight).
-QString prepareDownloadFolder(const QStringList& levels)
+QString prepareDownloadFolder(const QString& path)
 {
     static QSet<QString> cleaned;
-    const QString path = prepareFolder(levels);
+    QDir().mkpath(path);
     if (!cleaned.contains(path)) {
         cleaned.insert(path);
         BaseAPI::removeStalePartFiles(path);
@@ -253,11 +254,12 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
         return;
     info->images.clear();
     // Without a task there is no task folder to download into.
-    if (taskId.isEmpty())
+    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
+    if (!folders.isValid())
         return;
     // The student id comes from the service and names a folder: it must not lead out of the task folder.
     const QString folderKey = SafeFileName::folderName(studentId);
-    const QString folder = prepareDownloadFolder({QStringLiteral("save"), taskId, folderKey});
+    const QString folder = prepareDownloadFolder(folders.studentFolder(folderKey));
 
     BaseAPI api;
     const QJsonObject result =
@@ -284,9 +286,10 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     page->analyseSuccessStudentCount = 0;
     page->unAnalyseSuccessStudentCount = 0;
     // Without a task there is no task folder to download into: as if the service had not answered.
-    if (taskId.isEmpty())
+    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
+    if (!folders.isValid())
         return false;
-    const QString folder = prepareDownloadFolder({QStringLiteral("save"), taskId});
+    const QString folder = prepareDownloadFolder(folders.saveFolder());
 
     BaseAPI api;
     QJsonObject result;

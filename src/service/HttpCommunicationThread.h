@@ -1,10 +1,10 @@
 #pragma once
 
-#include "service/ServiceRecords.h"
-
 #include <QMap>
 #include <QString>
 #include <QThread>
+
+#include "service/ServiceRecords.h"
 
 class CloudUploader;
 

@@ -1,32 +1,15 @@
 #include "service/RequestSigning.h"
 
+#include "core/Clock.h"
 #include "service/MD5.h"
-
-#include <QDateTime>
 
 namespace RequestSigning {
 
 const char SIGNATURE_KEY[] = "7.3.2DesktopKorvex";
 
-namespace {
-
-std::function<qint64()>& testClock()
-{
-    static std::function<qint64()> clock;
-    return clock;
-}
-
-} // namespace
-
 qint64 currentMSecs()
 {
-    const std::function<qint64()>& clock = testClock();
-    return clock ? clock() : QDateTime::currentMSecsSinceEpoch();
-}
-
-void setClockForTesting(std::function<qint64()> clock)
-{
-    testClock() = std::move(clock);
+    return Clock::current().currentMSecsSinceEpoch();
 }
 
 QString signature(const QString& t, const QString& uid)

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <functional>
-
 // The signed block of query parameters every service request carries, and the request texts of the endpoints.
 // All values are inserted as given: no percent-encoding, no trimming.
 namespace RequestSigning {
@@ -11,10 +9,8 @@ namespace RequestSigning {
 // Key of the signature, compiled in.
 extern const char SIGNATURE_KEY[];
 
-// Milliseconds since the epoch, read from the clock (or from the test clock when one is set).
+// Milliseconds since the epoch, read from the current clock.
 qint64 currentMSecs();
-// Tests replace the clock so that request texts can be compared exactly; an empty function restores the real one.
-void setClockForTesting(std::function<qint64()> clock);
 
 // MD5 (lowercase hex) over the local 8-bit bytes of SIGNATURE_KEY + t + uid.
 QString signature(const QString& t, const QString& uid);

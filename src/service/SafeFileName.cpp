@@ -1,8 +1,8 @@
 #include "service/SafeFileName.h"
 
-#include "service/MD5.h"
-
 #include <QRegularExpression>
+
+#include "service/MD5.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <utility>
+
 #include <QList>
 #include <QString>
-
-#include <utility>
 
 // Photo path list: first = local path of a page image, second = page range text ("3-4").
 using PhotoPathList = QList<std::pair<QString, QString>>;

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "service/ServiceRecords.h"
-
 #include <QJsonObject>
 #include <QStringList>
+
+#include "service/ServiceRecords.h"
 
 class QByteArray;
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "upload/UploadLoop.h"
-
 #include <memory>
 
 #include <QString>
 #include <QUrl>
+
+#include "upload/UploadLoop.h"
 
 class QNetworkAccessManager;
 

@@ -1,5 +1,3 @@
-#include "service/HttpCommunicationThread.h"
-
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -7,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "core/AppLog.h"
+#include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
 #include "upload/QueuePublisher.h"
@@ -136,7 +135,7 @@ HttpCommunicationThread::~HttpCommunicationThread()
 
 void HttpCommunicationThread::run()
 {
-    UploadLoop::SystemClock clock;
+    const Clock& clock = Clock::current();
     FolderWatchSleeper watcher;
     QueuePublisher sleeper(watcher, clock, [](const QueueState& state) { QueueStatus::instance()->publish(state); });
     ServiceCalls service;
@@ -147,8 +146,7 @@ void HttpCommunicationThread::run()
     ReportingUploader store(*m_cloudClient);
     UploadLoop loop(service, store, clock, sleeper, ledger, uid, taskId);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
-    if (!taskId.isEmpty())
-        loop.claimTask();
+    loop.claimTask();
     // Images the teacher queued under other tasks (the program was ended, or handed over to a start for another
     // task) are finished too, each under its own task.
     std::vector<std::unique_ptr<OtherTask>> others;

@@ -1,6 +1,6 @@
 #include "upload/QueuePublisher.h"
 
-QueuePublisher::QueuePublisher(UploadLoop::Sleeper& sleeper, UploadLoop::Clock& clock,
+QueuePublisher::QueuePublisher(UploadLoop::Sleeper& sleeper, const Clock& clock,
                                std::function<void(const QueueState&)> publish, int intervalMs)
     : m_sleeper(sleeper), m_clock(clock), m_publish(std::move(publish)), m_intervalMs(intervalMs)
 {

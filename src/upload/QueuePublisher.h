@@ -13,8 +13,8 @@
 class QueuePublisher : public UploadLoop::Sleeper
 {
 public:
-    QueuePublisher(UploadLoop::Sleeper& sleeper, UploadLoop::Clock& clock,
-                   std::function<void(const QueueState&)> publish, int intervalMs = 100);
+    QueuePublisher(UploadLoop::Sleeper& sleeper, const Clock& clock, std::function<void(const QueueState&)> publish,
+                   int intervalMs = 100);
 
     // The loops whose state is published; each loop's onChange is pointed here.
     void watch(const QList<UploadLoop*>& loops);
@@ -30,7 +30,7 @@ private:
     void publishNow();
 
     UploadLoop::Sleeper& m_sleeper;
-    UploadLoop::Clock& m_clock;
+    const Clock& m_clock;
     std::function<void(const QueueState&)> m_publish;
     int m_intervalMs;
     QList<const UploadLoop*> m_loops;

@@ -1,9 +1,9 @@
 #include "upload/QueueState.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QFileInfo>
-
-#include <algorithm>
 
 namespace {
 

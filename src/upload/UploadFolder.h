@@ -1,10 +1,10 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QFileInfoList>
 #include <QString>
-
-#include <functional>
 
 // Hands files over to the upload worker. The worker uploads and deletes every image it finds in the task's image
 // folder, so a file must never be visible there under its final name before it is complete: producers write under

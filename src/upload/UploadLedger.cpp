@@ -10,7 +10,8 @@
 
 bool UploadLedger::openForTask(const QString& taskId)
 {
-    if (open(pathForTask(taskId)))
+    const QString path = pathForTask(taskId);
+    if (!path.isEmpty() && open(path))
         return true;
     AppLog::write(QStringLiteral("upload ledger: kept in memory for this run"));
     return open(QStringLiteral(":memory:"));

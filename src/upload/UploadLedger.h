@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/TaskDatabase.h"
-
 #include <QHash>
 #include <QString>
+
+#include "core/TaskDatabase.h"
 
 // What the upload worker knows about each image of the task's image folder, kept in the task database so that a
 // crash or a restart at any moment costs no second object in the store and no second announcement. An image is

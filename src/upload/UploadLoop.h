@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/Clock.h"
+#include "core/TaskFolders.h"
 #include "upload/QueueState.h"
 #include "upload/UploadLedger.h"
 
@@ -21,13 +23,6 @@
 class UploadLoop
 {
 public:
-    class Clock
-    {
-    public:
-        virtual ~Clock() = default;
-        virtual qint64 currentMSecsSinceEpoch() = 0;
-    };
-
     class Sleeper
     {
     public:
@@ -41,15 +36,8 @@ public:
         }
     };
 
-    // The real ones: the wall clock, and a blocking sleep of the calling thread in short slices, so that a stop
-    // request (QThread::requestInterruption, made when the program ends through the application object) is seen
-    // promptly.
-    class SystemClock : public Clock
-    {
-    public:
-        qint64 currentMSecsSinceEpoch() override;
-    };
-
+    // The real one: a blocking sleep of the calling thread in short slices, so that a stop request
+    // (QThread::requestInterruption, made when the program ends through the application object) is seen promptly.
     class ThreadSleeper : public Sleeper
     {
     public:
@@ -141,9 +129,9 @@ public:
         SecureConnectionFailed = -4,
     };
 
-    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+    UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                const QString& uid, const QString& taskId);
-    UploadLoop(Service& service, Uploader& uploader, Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
+    UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
                const QString& uid, const QString& taskId, const Intervals& intervals);
 
     // The loop runs until this predicate turns false (checked between steps): the worker asks whether its thread
@@ -186,7 +174,7 @@ public:
     // the queue shows it, since only the school's network or the computer's authorities can mend it.
     bool secureConnectionFailing() const;
 
-    // The task's image folder (working directory + "/image/" + taskId + "/").
+    // The task's image folder (empty without a task).
     QString folder() const;
     static QString folderFor(const QString& taskId);
 
@@ -217,7 +205,47 @@ private:
         LeavePass,
     };
 
+    // What one pass over the folder gathers.
+    struct Pass
+    {
+        int announced = 0;
+        // Milliseconds until the first image that waits may go (-1: none waits).
+        qint64 soonestSettle = -1;
+        QSet<QString> listed;
+        void waitAtMost(qint64 ms);
+    };
+
+    // The steps of a pass: the folder listed, each image taken as far as it can go, what is gone forgotten, the
+    // pause before the next pass chosen.
+    QFileInfoList listFolder();
+    // False when the pass must end here.
+    bool passOver(const QFileInfo& entry, Pass& pass);
+    // Images not looked at in this pass: announced and not deletable, held back, refused in this run.
+    bool leftAloneThisPass(const QFileInfo& info, const UploadLedger::Identity& image, const QString& sig, Pass& pass);
+    // The ledger's entry, as far as it still speaks for this file.
+    UploadLedger::Entry recordedEntry(const QFileInfo& info, const UploadLedger::Identity& image);
+    // False while an image that is not whole may still be being written.
+    bool settled(const QFileInfo& info, const UploadLedger::Identity& image, const QString& sig, Pass& pass);
+    void forgetGone(const QFileInfoList& entries, const QSet<QString>& listed);
+    void planNextPass(const Pass& pass, bool folderEmpty);
+    // One image's way into the store, attempt after attempt.
+    struct Attempt
+    {
+        QString key;
+        QString digest;
+        bool mayBeStored = false;
+        bool refreshedAfterRefusal = false;
+        bool foreignAgain = false;
+        int failures = 0;
+    };
+
     Outcome uploadOne(const QFileInfo& info, const UploadLedger::Identity& image, UploadLedger::Entry entry);
+    QString recordFreshKey(const UploadLedger::Identity& image, const QString& path, Attempt& attempt);
+    // Whether the store's answer ends the attempts (then with outcome) or the image is sent again.
+    bool judgePut(int code, const QString& path, const UploadLedger::Identity& image, Attempt& attempt,
+                  Outcome* outcome);
+    bool judgeFailure(int code, const QString& path, const UploadLedger::Identity& image, Attempt& attempt,
+                      Outcome* outcome);
     Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
     bool removeAnnounced(const QString& path, const UploadLedger::Identity& image);
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
@@ -237,11 +265,11 @@ private:
 
     Service& m_service;
     Uploader& m_uploader;
-    Clock& m_clock;
+    const Clock& m_clock;
     Sleeper& m_sleeper;
     UploadLedger& m_ledger;
     QString m_uid;
-    QString m_taskId;
+    TaskFolders m_folders;
     Intervals m_intervals;
     std::function<bool()> m_keepGoing;
     std::function<bool(const QString&)> m_removeFile;

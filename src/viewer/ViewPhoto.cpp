@@ -13,12 +13,13 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-#include "widgets/MyMessageBox.h"
 #include "service/HttpCommunicationThread.h"
 #include "service/ServiceRecords.h"
-#include "widgets/MyLabel.h"
 #include "viewer/ViewPhotoHead.h"
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
+#include "widgets/MyLabel.h"
+#include "widgets/MyMessageBox.h"
 
 namespace {
 
@@ -106,11 +107,11 @@ void ViewPhoto::setupUi()
     columns->setContentsMargins(0, 0, 0, 0);
 
     // Left column: the full-screen exit button above, the previous-page arrow in the middle.
-    columns->addItem(new QSpacerItem(30, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    columns->addItem(FormLayout::horizontalSpacer(30));
     m_leftColumn = new QVBoxLayout();
     m_leftColumn->setObjectName(QStringLiteral("verticalLayout"));
     m_leftColumn->setSpacing(0);
-    m_leftColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Fixed));
+    m_leftColumn->addItem(FormLayout::verticalSpacer(40, QSizePolicy::Fixed));
     pushButton = new QPushButton(this);
     pushButton->setObjectName(QStringLiteral("pushButton"));
     pushButton->setFixedSize(130, 46);
@@ -121,27 +122,53 @@ void ViewPhoto::setupUi()
     pushButton->setCursor(Qt::PointingHandCursor);
     pushButton->setFocusPolicy(Qt::NoFocus);
     m_leftColumn->addWidget(pushButton);
-    m_leftColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    m_leftColumn->addItem(FormLayout::verticalSpacer());
     auto* leftRow = new QHBoxLayout();
     leftRow->setSpacing(0);
-    leftRow->addItem(new QSpacerItem(25, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    leftRow->addItem(FormLayout::horizontalSpacer(25));
     leftButton = makeArrowButton(this, "leftButton", resources + QStringLiteral("left.png"));
     AccessibleName::setForIconButton(leftButton, QStringLiteral("上一页"));
     leftButton->setMaximumSize(20, 36);
     leftRow->addWidget(leftButton);
-    leftRow->addItem(new QSpacerItem(85, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    leftRow->addItem(FormLayout::horizontalSpacer(85));
     m_leftColumn->addLayout(leftRow);
-    m_leftColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    m_bottomSpacer = new QSpacerItem(20, kNormalBottomSpace, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    m_leftColumn->addItem(FormLayout::verticalSpacer());
+    m_bottomSpacer = FormLayout::verticalSpacer(kNormalBottomSpace, QSizePolicy::Fixed);
     m_leftColumn->addItem(m_bottomSpacer);
     columns->addLayout(m_leftColumn);
 
     // Middle column: tool bar, warning strip, the image, its page-range caption.
-    columns->addItem(new QSpacerItem(30, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    columns->addItem(FormLayout::horizontalSpacer(30, QSizePolicy::Expanding));
+    columns->addLayout(setupMiddleColumn(resources));
+
+    // Right column: the next-page arrow, centred vertically.
+    columns->addItem(FormLayout::horizontalSpacer(60, QSizePolicy::Expanding));
+    columns->addItem(FormLayout::horizontalSpacer(55));
+    columns->addLayout(setupRightColumn(resources));
+    columns->addItem(FormLayout::horizontalSpacer(55));
+}
+
+// The next-page arrow, centred vertically.
+QVBoxLayout* ViewPhoto::setupRightColumn(const QString& resources)
+{
+    auto* right = new QVBoxLayout();
+    right->setObjectName(QStringLiteral("verticalLayout_3"));
+    right->setSpacing(0);
+    right->addItem(FormLayout::verticalSpacer());
+    rightButton = makeArrowButton(this, "rightButton", resources + QStringLiteral("right.png"));
+    AccessibleName::setForIconButton(rightButton, QStringLiteral("下一页"));
+    rightButton->setFixedSize(20, 36);
+    right->addWidget(rightButton);
+    right->addItem(FormLayout::verticalSpacer());
+    return right;
+}
+
+QVBoxLayout* ViewPhoto::setupMiddleColumn(const QString& resources)
+{
     auto* middle = new QVBoxLayout();
     middle->setObjectName(QStringLiteral("verticalLayout_2"));
     middle->setSpacing(0);
-    middle->addItem(new QSpacerItem(20, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    middle->addItem(FormLayout::verticalSpacer(0));
     widget = new ViewPhotoHead(this);
     widget->setObjectName(QStringLiteral("widget"));
     widget->setMinimumSize(315, 45);
@@ -168,23 +195,8 @@ void ViewPhoto::setupUi()
     label_2->setAlignment(Qt::AlignCenter);
     label_2->setStyleSheet(QStringLiteral("font-size:12px;color:white;background:transparent;"));
     middle->addWidget(label_2);
-    middle->addItem(new QSpacerItem(20, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    columns->addLayout(middle);
-
-    // Right column: the next-page arrow, centred vertically.
-    columns->addItem(new QSpacerItem(60, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    columns->addItem(new QSpacerItem(55, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
-    auto* right = new QVBoxLayout();
-    right->setObjectName(QStringLiteral("verticalLayout_3"));
-    right->setSpacing(0);
-    right->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    rightButton = makeArrowButton(this, "rightButton", resources + QStringLiteral("right.png"));
-    AccessibleName::setForIconButton(rightButton, QStringLiteral("下一页"));
-    rightButton->setFixedSize(20, 36);
-    right->addWidget(rightButton);
-    right->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
-    columns->addLayout(right);
-    columns->addItem(new QSpacerItem(55, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    middle->addItem(FormLayout::verticalSpacer(0));
+    return middle;
 }
 
 void ViewPhoto::showPage(int index)

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <utility>
+
 #include <QRect>
 #include <QSize>
 #include <QWidget>
-
-#include <utility>
 
 class MyLabel;
 class MyMessageBox;
@@ -46,6 +46,9 @@ protected:
 
 private:
     void setupUi();
+    // The tool bar, the warning strip, the image and its page-range caption.
+    QVBoxLayout* setupMiddleColumn(const QString& resources);
+    QVBoxLayout* setupRightColumn(const QString& resources);
     void showPage(int index);
     void showFirstPage();
     void fitImage();

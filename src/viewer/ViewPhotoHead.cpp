@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -50,14 +51,14 @@ void ViewPhotoHead::setupUi()
 
     const QString resources = QStringLiteral(":/AmbrelClient/Resources/");
 
-    layout->addItem(new QSpacerItem(92, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addItem(FormLayout::horizontalSpacer(92, QSizePolicy::Expanding));
 
     m_quanping = makeIconButton(this, "quanping", resources + QStringLiteral("quanping.png"), QSize(17, 18));
     AccessibleName::setForIconButton(m_quanping, QStringLiteral("全屏"));
     m_quanping->setMaximumSize(17, 18);
     layout->addWidget(m_quanping);
 
-    layout->addItem(new QSpacerItem(24, 24, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    layout->addItem(FormLayout::horizontalSpacer(24, QSizePolicy::Fixed, 24));
 
     m_fangda = makeIconButton(this, "fangda", resources + QStringLiteral("fangda.png"), QSize(22, 23));
     AccessibleName::setForIconButton(m_fangda, QStringLiteral("放大"));
@@ -65,7 +66,7 @@ void ViewPhotoHead::setupUi()
     m_fangda->setStyleSheet(QStringLiteral("border-radius:10px"));
     layout->addWidget(m_fangda);
 
-    layout->addItem(new QSpacerItem(24, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    layout->addItem(FormLayout::horizontalSpacer(24));
 
     m_suoxiao = makeIconButton(this, "suoxiao", resources + QStringLiteral("suoxiao.png"), QSize(22, 23));
     AccessibleName::setForIconButton(m_suoxiao, QStringLiteral("缩小"));
@@ -73,14 +74,14 @@ void ViewPhotoHead::setupUi()
     m_suoxiao->setStyleSheet(QStringLiteral("border-radius:10px"));
     layout->addWidget(m_suoxiao);
 
-    layout->addItem(new QSpacerItem(24, 20, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    layout->addItem(FormLayout::horizontalSpacer(24));
 
     m_xuanzhuan = makeIconButton(this, "xuanzhuan", resources + QStringLiteral("xuanzhuan.png"), QSize(19, 22));
     AccessibleName::setForIconButton(m_xuanzhuan, QStringLiteral("旋转"));
     m_xuanzhuan->setFixedSize(19, 22);
     layout->addWidget(m_xuanzhuan);
 
-    layout->addItem(new QSpacerItem(60, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addItem(FormLayout::horizontalSpacer(60, QSizePolicy::Expanding));
 
     auto* closeColumn = new QVBoxLayout();
     closeColumn->setObjectName(QStringLiteral("verticalLayout"));
@@ -90,7 +91,7 @@ void ViewPhotoHead::setupUi()
     m_guanbi->setStyleSheet(QStringLiteral("background-color:rgba(0,0,0,0.6); "
                                            "border-bottom-left-radius:32px;padding-bottom:5px;padding-left:5px"));
     closeColumn->addWidget(m_guanbi);
-    closeColumn->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    closeColumn->addItem(FormLayout::verticalSpacer());
     layout->addLayout(closeColumn);
 }
 

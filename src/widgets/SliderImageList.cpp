@@ -21,6 +21,7 @@
 #include <QThreadPool>
 
 #include "widgets/AccessibleName.h"
+#include "widgets/FormLayout.h"
 
 namespace {
 
@@ -72,11 +73,6 @@ QPushButton* makeArrowButton(const QString& objectName, const QString& icon, QWi
     button->setFlat(true);
     button->setFocusPolicy(Qt::NoFocus);
     return button;
-}
-
-QSpacerItem* fixedSpacer(int width)
-{
-    return new QSpacerItem(width, 20, QSizePolicy::Fixed, QSizePolicy::Minimum);
 }
 
 } // namespace
@@ -149,13 +145,13 @@ void SliderImageList::setupUi()
     AccessibleName::setForIconButton(pushButton, QStringLiteral("向左滚动"));
     AccessibleName::setForIconButton(pushButton_2, QStringLiteral("向右滚动"));
 
-    horizontalLayout->addItem(fixedSpacer(19));
+    horizontalLayout->addItem(FormLayout::horizontalSpacer(19));
     horizontalLayout->addWidget(pushButton);
-    horizontalLayout->addItem(fixedSpacer(17));
+    horizontalLayout->addItem(FormLayout::horizontalSpacer(17));
     horizontalLayout->addWidget(listWidget);
-    horizontalLayout->addItem(fixedSpacer(17));
+    horizontalLayout->addItem(FormLayout::horizontalSpacer(17));
     horizontalLayout->addWidget(pushButton_2);
-    horizontalLayout->addItem(fixedSpacer(19));
+    horizontalLayout->addItem(FormLayout::horizontalSpacer(19));
 }
 
 // Every file gets its cell, also one that does not decode, so that rows and files stay in step. Returns its row.

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <memory>
+
 #include <QHash>
 #include <QStringList>
 #include <QWidget>
-
-#include <memory>
 
 class QHBoxLayout;
 class QImage;

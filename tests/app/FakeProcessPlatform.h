@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/ProcessPlatform.h"
-
 #include <set>
 #include <string>
+
+#include "app/ProcessPlatform.h"
 
 // A process table held in memory, with Windows' names and limits unless a test changes them.
 class FakeProcessPlatform : public ProcessPlatform

@@ -3,6 +3,8 @@
 #include <QMenu>
 #include <QtTest>
 
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
 #include "app/ShutDownDialog.h"
@@ -14,9 +16,6 @@
 #include "pages/HomePage.h"
 #include "pages/ReTakePhoto.h"
 #include "viewer/ViewPhoto.h"
-
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
 
 namespace {
 

@@ -1,9 +1,3 @@
-#include "app/TitleBar.h"
-#include "pages/DisplayPhotoFooter.h"
-#include "pages/HomePage.h"
-#include "widgets/CircleButton.h"
-#include "widgets/MyMessageBox.h"
-
 #include <functional>
 #include <memory>
 
@@ -11,6 +5,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
+
+#include "app/TitleBar.h"
+#include "pages/DisplayPhotoFooter.h"
+#include "pages/HomePage.h"
+#include "widgets/CircleButton.h"
+#include "widgets/MyMessageBox.h"
 
 // Every run of this test is on a screen scaled by 2 (set before the application starts, as a user's desktop would).
 

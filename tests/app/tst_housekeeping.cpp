@@ -1,7 +1,7 @@
+#include <QtTest>
+
 #include "FakeProcessPlatform.h"
 #include "app/Housekeeping.h"
-
-#include <QtTest>
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "TestUtils.h"
-#include "app/Housekeeping.h"
-#include "app/ProcessPlatformLinux.h"
-
 #include <algorithm>
 #include <climits>
 
 #include <unistd.h>
 
 #include <QtTest>
+
+#include "TestUtils.h"
+#include "app/Housekeeping.h"
+#include "app/ProcessPlatformLinux.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
+#include <QtTest>
 
 #include "EmulatorFixture.h"
 #include "FakeProcessPlatform.h"
 #include "TestUtils.h"
-
-#include <QtTest>
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
 
 // The main window's construction ends another copy first and then starts the updater when it is not running.
 class TestHousekeepingStartup : public QObject

@@ -1,16 +1,3 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
-#include "app/ShutDownDialog.h"
-#include "capture/TakePhoto.h"
-#include "pages/DisplayPhoto.h"
-#include "pages/HomePage.h"
-#include "viewer/ViewPhoto.h"
-#include "widgets/NumLabel.h"
-
-#include "EmulatorFixture.h"
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
-
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QJsonArray>
@@ -19,6 +6,18 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/ShutDownDialog.h"
+#include "capture/TakePhoto.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "viewer/ViewPhoto.h"
+#include "widgets/NumLabel.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 

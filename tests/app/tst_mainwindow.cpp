@@ -1,29 +1,28 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
-#include "app/TrayProgramManager.h"
-#include "core/Settings.h"
-#include "capture/TakePhoto.h"
-#include "pages/DisplayPhoto.h"
-#include "pages/HomePage.h"
-#include "pages/ReTakePhoto.h"
-#include "viewer/ViewPhoto.h"
-
-#include "FakeProcessPlatform.h"
-#include "EmulatorFixture.h"
-#include "TestUtils.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QLabel>
-#include <QPushButton>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QtTest>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/TrayProgramManager.h"
+#include "capture/TakePhoto.h"
+#include "core/Settings.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/ReTakePhoto.h"
+#include "viewer/ViewPhoto.h"
 
 namespace {
 

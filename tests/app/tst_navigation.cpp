@@ -1,22 +1,3 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
-#include "app/QueueWindow.h"
-#include "app/ShutDownDialog.h"
-#include "app/TrayProgramManager.h"
-#include "capture/TakePhoto.h"
-#include "core/Settings.h"
-#include "pages/DisplayPhoto.h"
-#include "pages/HomePage.h"
-#include "pages/PageFileDialog.h"
-#include "pages/PhotoTableWidgetItem.h"
-#include "pages/ReTakePhoto.h"
-#include "upload/CloudUploader.h"
-#include "viewer/ViewPhoto.h"
-
-#include "EmulatorFixture.h"
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QJsonArray>
@@ -27,6 +8,25 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/QueueWindow.h"
+#include "app/ShutDownDialog.h"
+#include "app/TrayProgramManager.h"
+#include "capture/CaptureSession.h"
+#include "capture/TakePhoto.h"
+#include "core/Settings.h"
+#include "pages/DisplayPhoto.h"
+#include "pages/HomePage.h"
+#include "pages/PhotoTableWidgetItem.h"
+#include "pages/ReTakePhoto.h"
+#include "upload/CloudUploader.h"
+#include "viewer/ViewPhoto.h"
+#include "widgets/FileDialog.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 
@@ -155,14 +155,14 @@ void TestNavigation::initTestCase()
 void TestNavigation::init()
 {
     s_exitCalls = 0;
-    TakePhoto::resetProcessState();
-    PageFileDialog::setChooser([](const PageFileDialog::Request&) { return QStringList(); });
+    CaptureSession::process().reset();
+    FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::Available);
 }
 
 void TestNavigation::cleanup()
 {
-    PageFileDialog::setChooser({});
+    FileDialog::setChooser({});
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::System);
 }
 
@@ -250,7 +250,7 @@ void TestNavigation::everyPageSwitch()
     // Home: start photographing, then back home through the wait dialog's "继续拍照".
     client.click(client.home, "pushButton");
     QCOMPARE(client.shown(), QStringLiteral("c"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     // Home: import files (none chosen) leads to the progress page, which fetches.
     QVERIFY(QMetaObject::invokeMethod(&window, "toHomePageUi"));
     client.click(client.home, "pushButton_2");
@@ -260,10 +260,10 @@ void TestNavigation::everyPageSwitch()
 
     // Progress header: take photos.
     QVERIFY(QMetaObject::invokeMethod(client.capture, "stopPNG"));
-    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!CaptureSession::process().isOpen());
     client.click(client.progress, "takePhoto");
     QCOMPARE(client.shown(), QStringLiteral("c"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
 
     // Capture: finish, while the service still proofreads: the wait dialog comes first, then the refresh.
     setProofread(emulator, 2, 5);
@@ -297,7 +297,7 @@ void TestNavigation::everyPageSwitch()
     QVERIFY(QMetaObject::invokeMethod(client.capture, "stopPNG"));
     client.click(client.reTake, "takePhoto");
     QCOMPARE(client.shown(), QStringLiteral("c"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     client.click(client.capture, "finishButton");
     QCOMPARE(refreshes(), 4);
     client.click(client.progress, "pushButton");

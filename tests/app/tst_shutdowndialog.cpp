@@ -1,18 +1,17 @@
-#include "widgets/MyMessageBox.h"
-#include "app/ShutDownDialog.h"
-#include "app/Tips.h"
-#include "service/HttpCommunicationThread.h"
-#include "upload/UploadLedger.h"
-
-#include "EmulatorFixture.h"
-#include "TestUtils.h"
-
 #include <QJsonObject>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "app/ShutDownDialog.h"
+#include "app/Tips.h"
+#include "service/HttpCommunicationThread.h"
+#include "upload/UploadLedger.h"
+#include "widgets/MyMessageBox.h"
 
 namespace {
 
@@ -93,7 +92,7 @@ void TestShutDownDialog::init()
     m_dialog = new ShutDownDialog();
     // Long enough never to fire by itself: the tests tick by hand.
     m_dialog->setPollInterval(3600 * 1000);
-    m_dialog->setImageFolder(kTaskId);
+    m_dialog->setImageFolder(TaskFolders::inWorkingFolder(kTaskId));
 }
 
 void TestShutDownDialog::cleanup()

@@ -1,15 +1,14 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
-#include "app/ShutDownDialog.h"
-#include "upload/UploadFolder.h"
+#include <QApplication>
+#include <QBuffer>
+#include <QtTest>
 
 #include "EmulatorFixture.h"
 #include "FakeProcessPlatform.h"
 #include "TestUtils.h"
-
-#include <QApplication>
-#include <QBuffer>
-#include <QtTest>
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/ShutDownDialog.h"
+#include "upload/UploadFolder.h"
 
 namespace {
 

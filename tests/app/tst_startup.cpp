@@ -1,16 +1,15 @@
-#include "app/Housekeeping.h"
-#include "app/StartUp.h"
-#include "core/Settings.h"
-#include "pages/PageMessageBox.h"
-
-#include "EmulatorFixture.h"
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
+#include <unistd.h>
 
 #include <QProcess>
 #include <QtTest>
 
-#include <unistd.h>
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/Housekeeping.h"
+#include "app/StartUp.h"
+#include "core/Settings.h"
+#include "widgets/MessageBox.h"
 
 // What the program does with its command line before the main window exists.
 class TestStartUp : public QObject
@@ -63,11 +62,14 @@ void TestStartUp::unusableCommandLineTouchesNothing()
     processes.addProcess(78, L"AmbrelClient.exe");
     Housekeeping::setDefaultPlatform(&processes);
     QStringList hints;
-    PageMessageBox::setRecorder([&hints](const QString&, const QString& text) { hints << text; });
+    MessageBox::setAnswerer([&hints](const MessageBox::Shown& box) {
+        hints << box.text;
+        return QMessageBox::Ok;
+    });
 
     const int status = StartUp::run(arguments);
 
-    PageMessageBox::setRecorder({});
+    MessageBox::setAnswerer({});
     Housekeeping::setDefaultPlatform(nullptr);
     qputenv("AMBREL_LOG_FILE", previousLog);
     Settings::reload();

@@ -1,13 +1,12 @@
-#include "app/TitleBar.h"
-
-#include "app/AmbrelClient.h"
-
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QtTest>
+
+#include "app/AmbrelClient.h"
+#include "app/TitleBar.h"
 
 namespace {
 

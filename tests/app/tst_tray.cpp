@@ -1,14 +1,3 @@
-#include "app/AmbrelClient.h"
-#include "app/Housekeeping.h"
-#include "app/ShutDownDialog.h"
-#include "app/TrayProgramManager.h"
-#include "pages/HomePage.h"
-#include "service/HttpCommunicationThread.h"
-
-#include "EmulatorFixture.h"
-#include "FakeProcessPlatform.h"
-#include "TestUtils.h"
-
 #include <QAction>
 #include <QApplication>
 #include <QJsonObject>
@@ -16,6 +5,16 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "FakeProcessPlatform.h"
+#include "TestUtils.h"
+#include "app/AmbrelClient.h"
+#include "app/Housekeeping.h"
+#include "app/ShutDownDialog.h"
+#include "app/TrayProgramManager.h"
+#include "pages/HomePage.h"
+#include "service/HttpCommunicationThread.h"
 
 namespace {
 

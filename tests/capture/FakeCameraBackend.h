@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
-#include <QVector>
-
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+
+#include <QByteArray>
+#include <QVector>
 
 #include "capture/CameraBackend.h"
 #include "capture/VirtualCameraBackend.h"

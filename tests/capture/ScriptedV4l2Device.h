@@ -1,13 +1,13 @@
 #pragma once
 
+#include <cerrno>
+#include <mutex>
+
 #include <QByteArray>
 #include <QHash>
 #include <QSize>
 #include <QStringList>
 #include <QVector>
-
-#include <cerrno>
-#include <mutex>
 
 #include "capture/V4l2Syscalls.h"
 

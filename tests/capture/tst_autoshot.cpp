@@ -1,10 +1,9 @@
-#include "capture/AutoShot.h"
-
 #include <QBuffer>
 #include <QPainter>
 #include <QSet>
 #include <QTest>
 
+#include "capture/AutoShot.h"
 #include "capture/ScriptedDesk.h"
 #include "capture/StillCheck.h"
 

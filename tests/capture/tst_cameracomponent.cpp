@@ -1,5 +1,3 @@
-#include "capture/CameraComponent.h"
-
 #include <mutex>
 #include <thread>
 
@@ -7,6 +5,7 @@
 #include <QTest>
 
 #include "capture/CameraBackend.h"
+#include "capture/CameraComponent.h"
 #include "capture/VideoOverlay.h"
 #include "capture/VirtualCameraBackend.h"
 

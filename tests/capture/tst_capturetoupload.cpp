@@ -6,6 +6,7 @@
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
 #include "capture/CameraBackend.h"
+#include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "capture/VirtualCameraBackend.h"
 #include "service/HttpCommunicationThread.h"
@@ -44,15 +45,15 @@ void TestCaptureToUpload::photographIsUploadedAndPreviewKept()
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
 
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     worker->start();
 
     const QString folder = QDir::currentPath() + QStringLiteral("/image/") + kTask + QLatin1Char('/');
     page.take();
-    QTRY_COMPARE_WITH_TIMEOUT(TakePhoto::capturedCount(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(CaptureSession::process().capturedCount(), 1, 10000);
     const QStringList previews = QDir(folder + QStringLiteral("preview")).entryList({QStringLiteral("*.jpg")});
     QCOMPARE(previews.size(), 1);
     const QByteArray photograph = TestUtils::readFile(folder + QStringLiteral("preview/") + previews.first());
@@ -73,7 +74,7 @@ void TestCaptureToUpload::photographIsUploadedAndPreviewKept()
 
     worker->requestInterruption();
     QVERIFY(worker->wait(10000));
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
 }
 
 QTEST_MAIN(TestCaptureToUpload)

@@ -1,10 +1,9 @@
-#include "capture/MjpegFrame.h"
-
 #include <QBuffer>
 #include <QImage>
 #include <QTest>
 
 #include "TestUtils.h"
+#include "capture/MjpegFrame.h"
 
 namespace {
 

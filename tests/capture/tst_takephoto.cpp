@@ -1,5 +1,3 @@
-#include "capture/TakePhoto.h"
-
 #include <memory>
 #include <thread>
 
@@ -8,8 +6,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLayout>
-#include <QPainter>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -18,14 +16,17 @@
 #include <QTest>
 
 #include "FakeCameraBackend.h"
+#include "TestClock.h"
 #include "TestUtils.h"
 #include "capture/CameraComponent.h"
-#include "capture/CaptureMessages.h"
+#include "capture/CaptureSession.h"
 #include "capture/ScriptedDesk.h"
+#include "capture/TakePhoto.h"
 #include "capture/VideoOverlay.h"
 #include "core/Settings.h"
 #include "upload/UploadFolder.h"
 #include "widgets/CircleButton.h"
+#include "widgets/MessageBox.h"
 #include "widgets/SliderImageList.h"
 
 namespace {
@@ -126,7 +127,7 @@ private:
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
     QTemporaryDir m_settingsDir;
     QList<Box> m_boxes;
-    qint64 m_now = 0;
+    std::unique_ptr<TestClock> m_clock;
 };
 
 void TestTakePhoto::initTestCase()
@@ -136,7 +137,10 @@ void TestTakePhoto::initTestCase()
     // beside this one.
     QVERIFY(m_settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    CaptureMessages::setRecorder([this](const QString& title, const QString& text) { m_boxes.append({title, text}); });
+    MessageBox::setAnswerer([this](const MessageBox::Shown& box) {
+        m_boxes.append({box.title, box.text});
+        return QMessageBox::Ok;
+    });
 }
 
 void TestTakePhoto::init()
@@ -145,18 +149,17 @@ void TestTakePhoto::init()
     QVERIFY(m_dir->isValid());
     m_boxes.clear();
     QSettings(QStringLiteral("Ambrel"), QStringLiteral("AmbrelClient")).clear();
-    TakePhoto::resetProcessState();
-    m_now = 1'700'000'000'000;
-    TakePhoto::setClock([this] { return m_now; });
+    CaptureSession::process().reset();
+    m_clock = std::make_unique<TestClock>(1'700'000'000'000);
     // Plenty of room whatever the machine's disk holds; the rows about a full disk say otherwise.
-    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
+    CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
 }
 
 void TestTakePhoto::cleanup()
 {
     UploadFolder::setBeforeRename(nullptr);
-    TakePhoto::resetProcessState();
+    CaptureSession::process().reset();
     m_dir.reset();
 }
 
@@ -209,17 +212,17 @@ void TestTakePhoto::enumerationPicksTheDocumentCamera()
     QFETCH(int, index);
     installBackend(devices);
     TakePhoto page;
-    QCOMPARE(page.currentDeviceIndex(), index);
+    QCOMPARE(CaptureSession::process().deviceIndex(), index);
 }
 
 void TestTakePhoto::startUsesFirstMatchingDevice()
 {
     auto record = installBackend({{0x046D, 0x0825}, {kCamera, kCameraProduct}, {kCamera, kCameraProduct}});
     TakePhoto page;
-    QCOMPARE(page.currentDeviceIndex(), 2);
+    QCOMPARE(CaptureSession::process().deviceIndex(), 2);
     page.startPNG();
-    QCOMPARE(page.currentDeviceIndex(), 1);
-    QVERIFY(TakePhoto::cameraOpen());
+    QCOMPARE(CaptureSession::process().deviceIndex(), 1);
+    QVERIFY(CaptureSession::process().isOpen());
     QCOMPARE(record->openedIndexes, QVector<int>{1});
     // The open block: first mode fixed, the still callback is the page's.
     QCOMPARE(record->lastParams.videoWidth, 2048);
@@ -228,11 +231,11 @@ void TestTakePhoto::startUsesFirstMatchingDevice()
     QCOMPARE(record->lastParams.bufferCount, 3);
     QCOMPARE(record->lastParams.preview, 1);
     QCOMPARE(record->lastParams.stillsEnabled, 1);
-    QVERIFY(record->lastParams.stillCallback == &TakePhoto::onStillCaptured);
+    QVERIFY(record->lastParams.stillCallback == &CaptureSession::onStillCaptured);
     // Open already: later starts do nothing.
     page.startPNG();
     QCOMPARE(record->openedIndexes, QVector<int>{1});
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     QVERIFY(m_boxes.isEmpty());
 }
 
@@ -274,7 +277,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     record->failOpen = failure == QLatin1String("open");
     record->failStart = failure == QLatin1String("stream");
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
@@ -287,7 +290,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
         QCOMPARE(box.text.split(QLatin1Char('\n')), text);
     }
     QCOMPARE(record->openedIndexes, opened);
-    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!CaptureSession::process().isOpen());
     QVERIFY(!live->findChild<VideoOverlay*>());
     if (failure.isEmpty())
         return;
@@ -296,7 +299,7 @@ void TestTakePhoto::noCameraShowsInformationEachTime()
     record->failOpen = false;
     record->failStart = false;
     page.startPNG();
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     auto* video = live->findChild<VideoOverlay*>();
     QVERIFY(video);
     QTRY_VERIFY(video->framesShown() >= 2);
@@ -307,7 +310,7 @@ void TestTakePhoto::lostCameraIsToldAndReopened()
 {
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
@@ -321,20 +324,20 @@ void TestTakePhoto::lostCameraIsToldAndReopened()
     QTRY_COMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes.first().title, QStringLiteral("提示信息"));
     QVERIFY(m_boxes.first().text.startsWith(QStringLiteral("系统没有检测到摄像头，可能的原因如下\n")));
-    QVERIFY(!TakePhoto::cameraOpen());
+    QVERIFY(!CaptureSession::process().isOpen());
     QVERIFY(!live->findChild<VideoOverlay*>());
     QVERIFY(!looksPressed(circle));
-    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
 
     // Plugged in again: the next press opens the camera, the one after it takes a photograph.
     record->lose = false;
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
     QCOMPARE(record->openedIndexes, (QVector<int>{0, 0}));
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
     QCOMPARE(m_boxes.size(), 1);
 }
@@ -361,8 +364,8 @@ void TestTakePhoto::stillModeIsWidestMjpegMode()
     CameraComponent::setBackend(std::move(backend));
     TakePhoto page;
     page.startPNG();
-    QCOMPARE(QSize(page.stillMode().width, page.stillMode().height), mode);
-    QCOMPARE(page.stillMode().format, 0);
+    QCOMPARE(QSize(CaptureSession::process().stillMode().width, CaptureSession::process().stillMode().height), mode);
+    QCOMPARE(CaptureSession::process().stillMode().format, 0);
     QCOMPARE(QSize(record->lastParams.stillWidth, record->lastParams.stillHeight), mode);
 }
 
@@ -382,12 +385,12 @@ void TestTakePhoto::liveVideoFillsTheLabel()
 void TestTakePhoto::stillLandsCompleteInBothFolders()
 {
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     // The round button's own click takes the photograph.
     QTest::mouseClick(page.findChild<CircleButton*>(QStringLiteral("circle")), Qt::LeftButton, Qt::NoModifier,
                       QPoint(40, 40));
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
 
     const QStringList uploads = jpegsIn(imageFolder());
     const QStringList previews = jpegsIn(previewFolder());
@@ -435,7 +438,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
     QFETCH(QString, said);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
@@ -447,7 +450,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
                 QDir().mkpath(finalPath);
         });
     } else if (cause == "full") {
-        TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(100 * 1024); });
+        CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(100 * 1024); });
     } else {
         QVERIFY(QDir(imageFolder()).removeRecursively());
         if (cause == "gone")
@@ -464,7 +467,7 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
         QVERIFY(m_boxes.isEmpty());
         return;
     }
-    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
     QCOMPARE(counter->text(), QStringLiteral("0"));
     QVERIFY(jpegsIn(imageFolder()).isEmpty());
     QVERIFY(jpegsIn(previewFolder()).isEmpty());
@@ -472,13 +475,13 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY2(m_boxes.first().text.contains(said), qPrintable(m_boxes.first().text));
     QVERIFY(TestUtils::readFile(Settings::logFile()).mid(logBefore.size()).contains("photograph not saved"));
-    QVERIFY(TakePhoto::cameraOpen());
+    QVERIFY(CaptureSession::process().isOpen());
 
     // With the cause gone the next photograph is counted.
     UploadFolder::setBeforeRename(nullptr);
-    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
+    CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(1) << 40; });
     QFile::remove(imageFolder());
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
@@ -489,14 +492,14 @@ void TestTakePhoto::failedSaveIsSaidAndNotCounted()
 void TestTakePhoto::lowDiskSpaceIsSaidOnce()
 {
     installBackend({{kCamera, kCameraProduct}});
-    TakePhoto::setFreeSpaceProbe([](const QString&) { return qint64(50) * 1024 * 1024; });
+    CaptureSession::process().setFreeSpaceProbe([](const QString&) { return qint64(50) * 1024 * 1024; });
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* counter = page.findChild<QLabel*>(QStringLiteral("label_2"));
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("2"));
     QCOMPARE(jpegsIn(imageFolder()).size(), 2);
@@ -521,19 +524,19 @@ void TestTakePhoto::takeGuardAllowsOnePerSecond()
     QFETCH(int, photos);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
-    const qint64 start = m_now;
+    const qint64 start = m_clock->currentMSecsSinceEpoch();
     for (qint64 t : pressTimes) {
-        m_now = start + t;
+        m_clock->set(start + t);
         page.take();
     }
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos);
     QCOMPARE(jpegsIn(imageFolder()).size(), photos);
     // Stills are served in order on one thread: one more still proves no further trigger was pending.
-    m_now += 10'000;
+    m_clock->advance(10'000);
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos + 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos + 1);
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
 }
 
@@ -546,7 +549,7 @@ void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/c-waiting.jpg"), jpegBytes(40, 30)));
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/d-waiting.jpg"), jpegBytes(40, 30)));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     auto* strip = page.findChild<SliderImageList*>();
     QCOMPARE(strip->imageFiles().size(), 2);
     QCOMPARE(jpegsIn(previewFolder()), (QStringList{"a-old.jpg", "b-old.jpg"}));
@@ -556,7 +559,7 @@ void TestTakePhoto::counterCountsThisRunWhileStripShowsTask()
     page.startPNG();
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("1"));
-    m_now += 1000;
+    m_clock->advance(1000);
     page.take();
     QTRY_COMPARE(counter->text(), QStringLiteral("2"));
     QCOMPARE(strip->imageFiles().size(), 4);
@@ -569,7 +572,7 @@ void TestTakePhoto::initCopiesNothing()
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/same.jpg"), "kept content"));
     QVERIFY(TestUtils::writeFile(imageFolder() + QStringLiteral("/other.bmp"), "waiting"));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     QCOMPARE(TestUtils::readFile(previewFolder() + QStringLiteral("/same.jpg")), QByteArray("kept content"));
     QCOMPARE(QDir(previewFolder()).entryList(QDir::Files), QStringList{"same.jpg"});
     // The originals stay for the upload worker.
@@ -580,7 +583,7 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
 {
     QVERIFY(TestUtils::writeFile(previewFolder() + QStringLiteral("/stored.jpg"), jpegBytes(300, 400)));
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* still = page.findChild<QLabel*>(QStringLiteral("label_4"));
     auto* live = page.findChild<QLabel*>(QStringLiteral("label"));
@@ -596,10 +599,10 @@ void TestTakePhoto::takeWhileStillShownOnlyReturnsToVideo()
     // That press asked for no still (the button would look pressed until it came) and did not start the guard: a
     // press right after it takes a photograph.
     QVERIFY(!looksPressed(circle));
-    m_now += 1;
+    m_clock->advance(1);
     page.take();
     QVERIFY(looksPressed(circle));
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QVERIFY(!looksPressed(circle));
     QCOMPARE(jpegsIn(imageFolder()).size(), 1);
 }
@@ -622,14 +625,14 @@ void TestTakePhoto::emptyLateOrTasklessStillSavesNothing()
     QFETCH(QString, task);
     QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("image"))));
     TakePhoto page;
-    page.initTaskFolder(task);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(task));
     if (cameraOpen) {
         page.startPNG();
-        QVERIFY(TakePhoto::cameraOpen());
+        QVERIFY(CaptureSession::process().isOpen());
     }
-    TakePhoto::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
+    CaptureSession::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
     QCoreApplication::processEvents();
-    QCOMPARE(TakePhoto::capturedCount(), 0);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
     QVERIFY(jpegsIn(imageFolder()).isEmpty());
     QVERIFY(jpegsIn(previewFolder()).isEmpty());
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("label_2"))->text(), QStringLiteral("0"));
@@ -652,18 +655,18 @@ void TestTakePhoto::stillFromAnotherThreadIsSavedOnGuiThread()
     const QByteArray empty;
     auto record = installBackend({{kCamera, kCameraProduct}}, &empty);
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     page.take();
     QTRY_COMPARE(record->stillsCaptured.load(), 1);
 
     QByteArray bytes = jpegBytes(64, 48);
     std::thread camera(
-        [&bytes] { TakePhoto::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()); });
+        [&bytes] { CaptureSession::onStillCaptured(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()); });
     camera.join();
     // Handed over, not yet done: the work waits for the GUI thread.
-    QCOMPARE(TakePhoto::capturedCount(), 0);
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QCOMPARE(CaptureSession::process().capturedCount(), 0);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     const QStringList uploads = jpegsIn(imageFolder());
     QCOMPARE(uploads.size(), 1);
     QCOMPARE(TestUtils::readFile(imageFolder() + QLatin1Char('/') + uploads.first()), bytes);
@@ -783,24 +786,24 @@ void TestTakePhoto::clicksTakeOnlyInFullScreen()
     QFETCH(int, photos);
     auto record = installBackend({{kCamera, kCameraProduct}});
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     if (full)
         page.quanPing();
     if (keys.isEmpty())
         QTest::mouseClick(&page, Qt::MouseButton(button), Qt::NoModifier, QPoint(5, 300));
     for (int key : keys) {
-        m_now += 1000;
+        m_clock->advance(1000);
         QTest::keyClick(&page, Qt::Key(key));
         // A pedal held down repeats its key, even past the guard: that takes nothing more.
-        m_now += 1000;
+        m_clock->advance(1000);
         QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
         QCoreApplication::sendEvent(&page, &repeat);
     }
     // One sure photograph afterwards: all earlier triggers have been served by then.
-    m_now += 5000;
+    m_clock->advance(5000);
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos + 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos + 1);
     QCOMPARE(record->stillsCaptured.load(), photos + 1);
 }
 
@@ -873,7 +876,7 @@ void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
     CameraComponent::setBackend(std::move(backend));
 
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     page.startPNG();
@@ -883,15 +886,15 @@ void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
         box->click();
     auto* video = page.findChild<QLabel*>(QStringLiteral("label"))->findChild<VideoOverlay*>();
     QVERIFY(video);
-    const qint64 start = m_now;
+    const qint64 start = m_clock->currentMSecsSinceEpoch();
     for (qint64 t = 0; t <= desk.durationMs(); t += 150) {
         *deskMs = t;
-        m_now = start + t;
+        m_clock->set(start + t);
         // Two more frames: at least one drawn after the step.
         const int shown = video->framesShown();
         QTRY_VERIFY(video->framesShown() >= shown + 2);
     }
-    QTRY_COMPARE(TakePhoto::capturedCount(), photos);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), photos);
     QCOMPARE(record->stillsCaptured.load(), photos);
     QCOMPARE(jpegsIn(imageFolder()).size(), photos);
     // The choice is remembered for the next start.
@@ -925,11 +928,11 @@ void TestTakePhoto::failedStillIsTakenAgainThenMarked()
     QVERIFY(still.save(&buffer, "JPG"));
     auto record = installBackend({{kCamera, kCameraProduct}}, &bytes);
     TakePhoto page;
-    page.initTaskFolder(kTask);
+    page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     page.take();
-    QTRY_COMPARE(TakePhoto::capturedCount(), 1);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
     QVERIFY(!looksPressed(circle));
     QCOMPARE(record->stillsCaptured.load(), stills);
     // Nothing is dropped: one photograph, the best of the tries, with the reason on its cell.

@@ -1,5 +1,3 @@
-#include "capture/V4l2CameraBackend.h"
-
 #include <cerrno>
 #include <mutex>
 
@@ -15,6 +13,7 @@
 #include "ScriptedV4l2Device.h"
 #include "TestUtils.h"
 #include "capture/CameraComponent.h"
+#include "capture/V4l2CameraBackend.h"
 #include "capture/VideoOverlay.h"
 
 namespace {

@@ -1,11 +1,10 @@
-#include "core/AppLog.h"
-#include "core/Settings.h"
-
-#include "TestUtils.h"
-
 #include <QRegularExpression>
 #include <QTextCodec>
 #include <QtTest>
+
+#include "TestUtils.h"
+#include "core/AppLog.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "core/LaunchContext.h"
-
 #include <QtTest>
+
+#include "core/LaunchContext.h"
 
 class TestLaunchContext : public QObject
 {

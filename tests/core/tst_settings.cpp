@@ -1,9 +1,8 @@
-#include "core/Settings.h"
-
-#include "TestUtils.h"
-
 #include <QSettings>
 #include <QtTest>
+
+#include "TestUtils.h"
+#include "core/Settings.h"
 
 // Where each setting comes from: the environment, then the user's file, then the system's file, then the build.
 class TestSettings : public QObject

@@ -1,7 +1,3 @@
-#include "core/TaskDatabase.h"
-
-#include "TestUtils.h"
-
 #include <atomic>
 #include <memory>
 
@@ -9,6 +5,9 @@
 #include <QSqlQuery>
 #include <QThread>
 #include <QtTest>
+
+#include "TestUtils.h"
+#include "core/TaskDatabase.h"
 
 class TestTaskDatabase : public QObject
 {

@@ -10,9 +10,9 @@
 
 #include "PageTestData.h"
 #include "pages/DisplayPhoto.h"
-#include "pages/PageFileDialog.h"
-#include "pages/PageMessageBox.h"
 #include "pages/PhotoTableWidgetItem.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;
@@ -105,8 +105,8 @@ void TestDisplayPhoto::cleanup()
 {
     m_emulator.reset();
     m_dir.reset();
-    PageFileDialog::setChooser({});
-    PageMessageBox::setRecorder({});
+    FileDialog::setChooser({});
+    MessageBox::setAnswerer({});
 }
 
 void TestDisplayPhoto::footerFollowsThePaperState_data()
@@ -398,7 +398,7 @@ void TestDisplayPhoto::barsReachThePageSignals()
 {
     m_emulator->server().setCannedData(Endpoint::PaperStatusWithPage,
                                        PageTestData::paperStatus(*m_emulator, nextPrefix(), {}, 0, 0));
-    PageFileDialog::setChooser([](const PageFileDialog::Request&) { return QStringList(); });
+    FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     DisplayPhoto page;
     page.setTitle(QStringLiteral("期中考试"));
     page.show();

@@ -5,15 +5,15 @@
 
 #include "TestUtils.h"
 #include "pages/HomePage.h"
-#include "pages/PageFileDialog.h"
 #include "service/HttpCommunicationThread.h"
+#include "widgets/FileDialog.h"
 
 class TestHomePage : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void cleanup() { PageFileDialog::setChooser({}); }
+    void cleanup() { FileDialog::setChooser({}); }
 
     void texts_data();
     void texts();
@@ -69,7 +69,7 @@ void TestHomePage::uploadButtonRunsTheImport()
     QVERIFY(dir.isValid());
     HttpCommunicationThread::setTaskId(QStringLiteral("home-task"));
     int asked = 0;
-    PageFileDialog::setChooser([&](const PageFileDialog::Request&) {
+    FileDialog::setChooser([&](const FileDialog::Request&) {
         ++asked;
         return QStringList();
     });

@@ -11,9 +11,9 @@
 #include "pages/DisplayPhotoHead.h"
 #include "pages/HomePage.h"
 #include "pages/ImageImport.h"
-#include "pages/PageFileDialog.h"
-#include "pages/PageMessageBox.h"
 #include "service/HttpCommunicationThread.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ private:
     QString taskFolder() const { return m_dir->filePath(QStringLiteral("image/") + TaskId + QStringLiteral("/")); }
 
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
-    QList<PageFileDialog::Request> m_requests;
+    QList<FileDialog::Request> m_requests;
     QStringList m_nextPaths;
     QStringList m_warnings;
 };
@@ -83,17 +83,20 @@ void TestImageImport::init()
     m_requests.clear();
     m_nextPaths.clear();
     m_warnings.clear();
-    PageFileDialog::setChooser([this](const PageFileDialog::Request& request) {
+    FileDialog::setChooser([this](const FileDialog::Request& request) {
         m_requests << request;
         return m_nextPaths;
     });
-    PageMessageBox::setRecorder([this](const QString&, const QString& text) { m_warnings << text; });
+    MessageBox::setAnswerer([this](const MessageBox::Shown& box) {
+        m_warnings << box.text;
+        return QMessageBox::Ok;
+    });
 }
 
 void TestImageImport::cleanup()
 {
-    PageFileDialog::setChooser({});
-    PageMessageBox::setRecorder({});
+    FileDialog::setChooser({});
+    MessageBox::setAnswerer({});
     m_dir.reset();
 }
 

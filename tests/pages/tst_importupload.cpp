@@ -7,8 +7,8 @@
 #include "PageTestData.h"
 #include "TestDataPath.h"
 #include "pages/HomePage.h"
-#include "pages/PageFileDialog.h"
-#include "pages/PageMessageBox.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 // The import hands large files to the running upload worker: the store must only ever receive them whole, and every
 // file the dialog offers reaches it. A process of its own, because the worker, once started, lives until the process
@@ -56,9 +56,12 @@ void TestImportUpload::everyImportReachesTheStoreWhole()
     QVERIFY(TestUtils::writeFile(paths[3], otherSheet));
     QVERIFY(TestUtils::writeFile(paths[4], jpeg));
     QVERIFY(TestUtils::makeTestImage(64, 48).save(paths[6], "TIFF"));
-    PageFileDialog::setNextFileNames(paths);
+    FileDialog::setNextFileNames(paths);
     QStringList warnings;
-    PageMessageBox::setRecorder([&](const QString&, const QString& text) { warnings << text; });
+    MessageBox::setAnswerer([&](const MessageBox::Shown& box) {
+        warnings << box.text;
+        return QMessageBox::Ok;
+    });
     HomePage page;
     QSignalSpy started(&page, SIGNAL(uploadPicStarted()));
 

@@ -7,9 +7,9 @@
 #include <QTimer>
 
 #include "PageTestData.h"
-#include "pages/PageFileDialog.h"
 #include "pages/ReTakePhoto.h"
 #include "pages/TableWidgetItem.h"
+#include "widgets/FileDialog.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;
@@ -78,7 +78,7 @@ void TestReTakePhoto::cleanup()
 {
     m_emulator.reset();
     m_dir.reset();
-    PageFileDialog::setChooser({});
+    FileDialog::setChooser({});
 }
 
 void TestReTakePhoto::headerAndFooterAreSetUp()
@@ -247,7 +247,7 @@ void TestReTakePhoto::failedFetchLeavesNoRows()
 
 void TestReTakePhoto::barsReachThePageSignals()
 {
-    PageFileDialog::setChooser([](const PageFileDialog::Request&) { return QStringList(); });
+    FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     ReTakePhoto page;
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));

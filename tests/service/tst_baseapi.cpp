@@ -1,8 +1,3 @@
-#include "service/BaseAPI.h"
-
-#include "EmulatorFixture.h"
-#include "TestUtils.h"
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -14,6 +9,10 @@
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestUtils.h"
+#include "service/BaseAPI.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <QtTest>
 
 #include "EmulatorFixture.h"
-#include "TestUtils.h"
 #include "EmulatorHttp.h"
+#include "TestUtils.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;

@@ -1,7 +1,7 @@
-#include "service/MD5.h"
-
 #include <QCryptographicHash>
 #include <QtTest>
+
+#include "service/MD5.h"
 
 namespace {
 

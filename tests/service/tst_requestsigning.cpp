@@ -1,8 +1,9 @@
-#include "service/RequestSigning.h"
-
 #include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include "TestClock.h"
+#include "service/RequestSigning.h"
 
 namespace {
 
@@ -36,16 +37,19 @@ private slots:
     void endpointTexts();
     void analyseCarriesOneClockReading();
     void clockSeamRestoresRealClock();
+
+private:
+    std::unique_ptr<TestClock> m_clock;
 };
 
 void TestRequestSigning::init()
 {
-    RequestSigning::setClockForTesting([] { return CLOCK; });
+    m_clock = std::make_unique<TestClock>(CLOCK);
 }
 
 void TestRequestSigning::cleanup()
 {
-    RequestSigning::setClockForTesting({});
+    m_clock.reset();
 }
 
 void TestRequestSigning::signature_data()
@@ -157,8 +161,8 @@ void TestRequestSigning::endpointTexts()
 
 void TestRequestSigning::analyseCarriesOneClockReading()
 {
-    qint64 tick = 1000;
-    RequestSigning::setClockForTesting([&tick] { return tick++; });
+    m_clock->set(1000);
+    m_clock->setStepPerRead(1);
     const QString t = QString::number(RequestSigning::currentMSecs());
     const QString text = RequestSigning::analyseText("u", "k", "T", "http://d/key.png", t);
     QCOMPARE(paramAfter(text, "t"), QStringLiteral("1000"));
@@ -168,7 +172,7 @@ void TestRequestSigning::analyseCarriesOneClockReading()
 
 void TestRequestSigning::clockSeamRestoresRealClock()
 {
-    RequestSigning::setClockForTesting({});
+    m_clock.reset();
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     const qint64 now = RequestSigning::currentMSecs();
     QVERIFY(now >= before);

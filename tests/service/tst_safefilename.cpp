@@ -1,7 +1,7 @@
+#include <QtTest>
+
 #include "service/MD5.h"
 #include "service/SafeFileName.h"
-
-#include <QtTest>
 
 namespace {
 

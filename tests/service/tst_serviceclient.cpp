@@ -1,11 +1,3 @@
-#include "service/HttpCommunicationThread.h"
-
-#include "EmulatorFixture.h"
-#include "TestUtils.h"
-#include "core/Settings.h"
-#include "service/BaseAPI.h"
-#include "service/RequestSigning.h"
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -17,6 +9,14 @@
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
+
+#include "EmulatorFixture.h"
+#include "TestClock.h"
+#include "TestUtils.h"
+#include "core/Settings.h"
+#include "service/BaseAPI.h"
+#include "service/HttpCommunicationThread.h"
+#include "service/RequestSigning.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 using Fault = ServiceEmulator::Fault;
@@ -140,6 +140,7 @@ private:
     }
 
     std::unique_ptr<ScopedWorkingDirectory> m_dir;
+    std::unique_ptr<TestClock> m_clock;
     std::unique_ptr<EmulatorFixture> m_emulator;
 };
 
@@ -157,14 +158,14 @@ void TestServiceClient::init()
     HttpCommunicationThread::uploadToken.clear();
     HttpCommunicationThread::uploadDomain.clear();
     HttpCommunicationThread::imageCache.clear();
-    RequestSigning::setClockForTesting([] { return CLOCK; });
+    m_clock = std::make_unique<TestClock>(CLOCK);
     BaseAPI::setTransferTimeout(30000);
     BaseAPI::setInactivityTimeout(30000);
 }
 
 void TestServiceClient::cleanup()
 {
-    RequestSigning::setClockForTesting({});
+    m_clock.reset();
     m_emulator.reset();
     m_dir.reset();
 }

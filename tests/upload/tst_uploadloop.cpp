@@ -10,8 +10,8 @@
 
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
-#include "upload/UploadLedger.h"
 #include "upload/QueuePublisher.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
 // The upload loop against fakes of the clock, the sleep, the store and the service, with the real ledger in the
@@ -41,13 +41,13 @@ struct Events
     }
 };
 
-class FakeClock : public UploadLoop::Clock
+class FakeClock : public Clock
 {
 public:
     // Starts at the real time so that file modification times compare sensibly.
-    qint64 now = QDateTime::currentMSecsSinceEpoch();
-    qint64 lastReading = 0;
-    qint64 currentMSecsSinceEpoch() override
+    mutable qint64 now = QDateTime::currentMSecsSinceEpoch();
+    mutable qint64 lastReading = 0;
+    qint64 currentMSecsSinceEpoch() const override
     {
         // Every reading moves on by a millisecond, so two attempts never share a reading by accident.
         lastReading = ++now;

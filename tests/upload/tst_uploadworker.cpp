@@ -12,9 +12,9 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslError>
-#include <QTemporaryDir>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
@@ -25,8 +25,8 @@
 #include "core/Settings.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
-#include "upload/UploadLedger.h"
 #include "upload/UploadFolder.h"
+#include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 #include "upload/UploadSocket.h"
 
@@ -53,12 +53,12 @@ QByteArray sheet(const QByteArray& text)
 }
 
 // Real time; remembers its last reading, or answers a fixed value when one is set.
-class RecordingClock : public UploadLoop::Clock
+class RecordingClock : public Clock
 {
 public:
     qint64 fixed = 0;
-    qint64 lastReading = 0;
-    qint64 currentMSecsSinceEpoch() override
+    mutable qint64 lastReading = 0;
+    qint64 currentMSecsSinceEpoch() const override
     {
         lastReading = fixed ? fixed : QDateTime::currentMSecsSinceEpoch();
         return lastReading;

@@ -1,5 +1,3 @@
-#include "viewer/ViewPhoto.h"
-
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -9,9 +7,10 @@
 #include <QTest>
 
 #include "TestUtils.h"
-#include "widgets/MyMessageBox.h"
-#include "widgets/MyLabel.h"
+#include "viewer/ViewPhoto.h"
 #include "viewer/ViewPhotoHead.h"
+#include "widgets/MyLabel.h"
+#include "widgets/MyMessageBox.h"
 
 using PageList = QList<std::pair<QString, QString>>;
 

@@ -1,5 +1,3 @@
-#include "viewer/ViewPhoto.h"
-
 #include <QBuffer>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -8,9 +6,10 @@
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
-#include "widgets/MyMessageBox.h"
 #include "service/HttpCommunicationThread.h"
+#include "viewer/ViewPhoto.h"
 #include "widgets/MyLabel.h"
+#include "widgets/MyMessageBox.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "widgets/CircleButton.h"
-
 #include <QSignalSpy>
 #include <QTest>
+
+#include "widgets/CircleButton.h"
 
 class TestCircleButton : public QObject
 {

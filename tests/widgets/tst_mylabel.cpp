@@ -1,5 +1,3 @@
-#include "widgets/MyLabel.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <QMouseEvent>
@@ -9,6 +7,7 @@
 #include <QWheelEvent>
 
 #include "TestUtils.h"
+#include "widgets/MyLabel.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "widgets/NumLabel.h"
-
 #include <QTest>
+
+#include "widgets/NumLabel.h"
 
 namespace {
 

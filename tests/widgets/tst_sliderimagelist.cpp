@@ -1,7 +1,3 @@
-#include "widgets/SliderImageList.h"
-
-#include "TestUtils.h"
-
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -16,6 +12,7 @@
 #include <QTest>
 
 #include "TestUtils.h"
+#include "widgets/SliderImageList.h"
 
 namespace {
 

@@ -3,8 +3,6 @@
 // PNG and BMP files are written by Qt; the animated GIF and the multi-size Windows icons are assembled from frames
 // by ImageMagick's `convert`, which Qt cannot do.
 
-#include "Glyphs.h"
-
 #include <cmath>
 #include <functional>
 #include <vector>
@@ -18,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTransform>
+
+#include "Glyphs.h"
 
 using namespace Glyphs;
 

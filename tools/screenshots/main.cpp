@@ -7,15 +7,6 @@
 // scripts/screenshots.sh runs it against the service emulator's demo task, under Xvfb and in a process namespace of
 // its own (the window ends other copies of the program at start).
 
-#include "app/AmbrelClient.h"
-#include "app/QueueWindow.h"
-#include "app/ShutDownDialog.h"
-#include "widgets/CircleButton.h"
-#include "app/TitleBar.h"
-#include "pages/PageFileDialog.h"
-
-#include "AnswerSheetImage.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +28,14 @@
 #include <QProgressBar>
 #include <QThread>
 #include <QTimer>
+
+#include "AnswerSheetImage.h"
+#include "app/AmbrelClient.h"
+#include "app/QueueWindow.h"
+#include "app/ShutDownDialog.h"
+#include "app/TitleBar.h"
+#include "widgets/CircleButton.h"
+#include "widgets/FileDialog.h"
 
 namespace {
 
@@ -254,7 +253,7 @@ void tour(AmbrelClient& window)
     // proofreading; "等待" there leads to the home page.
     QStringList paths = writeSheets(QDir::currentPath() + QStringLiteral("/scans"), 12);
     paths << QDir::currentPath() + QStringLiteral("/scans/removed-meanwhile.jpg");
-    PageFileDialog::setNextFileNames(paths);
+    FileDialog::setNextFileNames(paths);
     whenModal("QMessageBox", [](QWidget* box) {
         save(box, QStringLiteral("import-message"));
         whenModal("ShutDownDialog", [](QWidget* modal) {

@@ -77,7 +77,7 @@ public:
         int stepMs = 0;           // > 0: a timer advances the analysis every stepMs; 0: only advance() does
         QString tlsCertFile;      // with tlsKeyFile (both PEM): serve HTTPS with this certificate instead of HTTP
         QString tlsKeyFile;
-        QString refusedFileName;  // the store answers 413 to every upload of a file of this name; empty: none
+        QString refusedFileName; // the store answers 413 to every upload of a file of this name; empty: none
     };
 
     // One HTTP exchange, logged when the reply was decided (also for dropped and hung ones).

@@ -1,22 +1,21 @@
-#include "pages/PageFileDialog.h"
+#include "widgets/FileDialog.h"
 
 #include <algorithm>
+#include <optional>
 
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
 
-#include <optional>
-
 namespace {
 
 // Room for the folder tree, the file list and the name and type rows, on the smallest screens too.
 const QSize DialogSize(760, 480);
 
-PageFileDialog::Chooser& chooser()
+FileDialog::Chooser& chooser()
 {
-    static PageFileDialog::Chooser instance;
+    static FileDialog::Chooser instance;
     return instance;
 }
 
@@ -28,8 +27,8 @@ std::optional<QStringList>& nextFileNames()
 
 } // namespace
 
-QStringList PageFileDialog::getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
-                                             const QString& filter)
+QStringList FileDialog::getOpenFileNames(QWidget* parent, const QString& caption, const QString& directory,
+                                         const QString& filter)
 {
     if (nextFileNames()) {
         const QStringList paths = *nextFileNames();
@@ -64,12 +63,12 @@ QStringList PageFileDialog::getOpenFileNames(QWidget* parent, const QString& cap
     return dialog.selectedFiles();
 }
 
-void PageFileDialog::setChooser(Chooser newChooser)
+void FileDialog::setChooser(Chooser newChooser)
 {
     chooser() = std::move(newChooser);
 }
 
-void PageFileDialog::setNextFileNames(const QStringList& paths)
+void FileDialog::setNextFileNames(const QStringList& paths)
 {
     nextFileNames() = paths;
 }

@@ -1,14 +1,14 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 class QWidget;
 
-// The open-files dialog of the image imports, behind a seam so tests choose the files without a real dialog.
-class PageFileDialog
+// The open-files dialog, behind a seam so tests choose the files without a real dialog.
+class FileDialog
 {
 public:
     struct Request

@@ -1,0 +1,60 @@
+#include "core/TaskFolders.h"
+
+#include <QDir>
+
+#include "core/TaskDatabase.h"
+
+TaskFolders::TaskFolders(const QString& workingFolder, const QString& taskId)
+    : m_workingFolder(workingFolder), m_taskId(taskId)
+{
+}
+
+TaskFolders TaskFolders::inWorkingFolder(const QString& taskId)
+{
+    return TaskFolders(QString(), taskId);
+}
+
+QString TaskFolders::base() const
+{
+    return m_workingFolder.isEmpty() ? QDir::currentPath() : m_workingFolder;
+}
+
+bool TaskFolders::isValid() const
+{
+    return !m_taskId.isEmpty();
+}
+
+QString TaskFolders::imageFolder() const
+{
+    return isValid() ? base() + QStringLiteral("/image/") + m_taskId + QLatin1Char('/') : QString();
+}
+
+QString TaskFolders::previewFolder() const
+{
+    return isValid() ? imageFolder() + QStringLiteral("preview/") : QString();
+}
+
+QString TaskFolders::saveFolder() const
+{
+    return isValid() ? base() + QStringLiteral("/save/") + m_taskId + QLatin1Char('/') : QString();
+}
+
+QString TaskFolders::studentFolder(const QString& folderKey) const
+{
+    return isValid() ? saveFolder() + folderKey + QLatin1Char('/') : QString();
+}
+
+QString TaskFolders::databasePath() const
+{
+    return isValid() ? saveFolder() + QLatin1String(TaskDatabase::FileName) : QString();
+}
+
+bool TaskFolders::ensure() const
+{
+    if (!isValid())
+        return false;
+    bool made = true;
+    for (const QString& folder : {imageFolder(), previewFolder(), saveFolder()})
+        made = QDir().mkpath(folder) && made;
+    return made;
+}

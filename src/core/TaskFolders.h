@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// Where one task's files live below the working folder: the images waiting for upload ("image/<task>/"), their
+// previews for the capture strip ("image/<task>/preview/"), the downloads and the task database
+// ("save/<task>/", "save/<task>/<student>/", "save/<task>/task.sqlite"). Made once from the launch context and
+// handed on as a value. Without a task there are no task folders: every path is empty, never "image/" itself.
+class TaskFolders
+{
+public:
+    TaskFolders() = default;
+    TaskFolders(const QString& workingFolder, const QString& taskId);
+    // The task's folders below the process's working folder, as it is when a path is asked for.
+    static TaskFolders inWorkingFolder(const QString& taskId);
+
+    bool isValid() const;
+    QString taskId() const { return m_taskId; }
+
+    // Each path ends in "/".
+    QString imageFolder() const;
+    QString previewFolder() const;
+    QString saveFolder() const;
+    // folderKey is a student id already made safe as a single folder name.
+    QString studentFolder(const QString& folderKey) const;
+    QString databasePath() const;
+
+    // Makes the image, preview and save folders that are missing; false when one cannot be made (or no task).
+    bool ensure() const;
+
+private:
+    QString base() const;
+
+    QString m_workingFolder;
+    QString m_taskId;
+};
