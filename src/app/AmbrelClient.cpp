@@ -80,45 +80,62 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     initAmbrelResources();
     setupUi();
 
-    const qint64 ownProcessId = QCoreApplication::applicationPid();
-    bool ownsFolder = false;
-    {
-        Housekeeping housekeeping;
-        // The running copy is asked to hand over; it is ended the old way only when it does not answer.
-        HandOver* handOver = processHandOver();
-        ownsFolder = handOver->takeOver(QDir::currentPath(),
-                                        [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
-        handOver->listen();
-        connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
-        if (!housekeeping.isUpdaterRunning())
-            housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
-    }
+    const bool ownsFolder = takeOverWorkingFolder();
 
     qRegisterMetaType<QList<std::pair<QString, QString>>>("QList<std::pair<QString,QString>>");
 
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint);
 
-    const LaunchContext launch = LaunchContext::parse(argument);
+    const LaunchContext context = LaunchContext::parse(argument);
 
     m_trayManager = new TrayProgramManager();
     connect(m_trayManager, SIGNAL(signalMaxInterface()), this, SLOT(maxInterface()));
     connect(m_trayManager, SIGNAL(signalCloseInterface()), this, SLOT(closeInterface()));
 
-    const LaunchContext context = launch;
+    startTask(context, ownsFolder);
+    buildPages(context.displayTitle());
+
+    m_shutDownDialog = new ShutDownDialog();
+    connect(m_shutDownDialog, SIGNAL(shutDownApplication()), this, SLOT(shutDownApplication()));
+    connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
+    m_shutDownDialog->setImageFolder(m_folders);
+
+    showQueueState(context.displayTitle());
+
+    // The paper status and the progress page's first refresh wait for the service: they run once the window is
+    // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
+}
+
+bool AmbrelClient::takeOverWorkingFolder()
+{
+    const qint64 ownProcessId = QCoreApplication::applicationPid();
+    Housekeeping housekeeping;
+    // The running copy is asked to hand over; it is ended the old way only when it does not answer.
+    HandOver* handOver = processHandOver();
+    const bool ownsFolder =
+        handOver->takeOver(QDir::currentPath(), [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
+    handOver->listen();
+    connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
+    if (!housekeeping.isUpdaterRunning())
+        housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
+    return ownsFolder;
+}
+
+void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)
+{
     m_folders = TaskFolders::inWorkingFolder(context.taskId);
     // Before the first folder is made and before the worker's first request.
     PrivateFiles::protectWorkingData();
     SecureTransport::applyTrustedAuthorities();
     SecureTransport::logPlainHosts();
 
-    const QString current = QDir::currentPath();
     // Without a task there is no task folder.
     if (m_folders.isValid() && !QFileInfo::exists(m_folders.saveFolder()))
         QDir().mkdir(m_folders.saveFolder());
 
     // Made here, on the GUI thread, before the worker publishes to it.
-    QueueStatus* queueStatus = QueueStatus::instance();
+    QueueStatus::instance();
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     HttpCommunicationThread::setTaskId(context.taskId);
     HttpCommunicationThread::setToken(context.token);
@@ -127,13 +144,16 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     if (ownsFolder && !worker->isRunning())
         worker->start(QThread::InheritPriority);
 
-    const QString displayTitle = context.displayTitle();
+    const QString current = QDir::currentPath();
     for (const QString& folder : {QStringLiteral("/save/"), QStringLiteral("/image/")}) {
         QDir dir(current + folder);
         if (!dir.exists())
             dir.mkdir(dir.absolutePath());
     }
+}
 
+void AmbrelClient::buildPages(const QString& displayTitle)
+{
     auto* layout = new QVBoxLayout();
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -165,7 +185,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     connect(m_reTakePhoto, SIGNAL(toTakePhoto()), m_takePhoto, SLOT(startPNG()));
     connect(m_reTakePhoto, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
     connect(m_viewPhoto, SIGNAL(closeViewPhotoUi()), this, SLOT(closeViewPhoto()));
-    connect(worker, SIGNAL(message(const QString&)), this, SLOT(errorMessage(const QString&)));
+    connect(HttpCommunicationThread::getInstance(), SIGNAL(message(const QString&)), this,
+            SLOT(errorMessage(const QString&)));
 
     layout->addWidget(m_titleBar);
     layout->addWidget(m_homePage);
@@ -183,13 +204,12 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     m_takePhoto->initTaskFolder(m_folders);
     m_displayPhoto->setTitle(displayTitle);
     setWindowTitle(displayTitle);
+}
 
-    m_shutDownDialog = new ShutDownDialog();
-    connect(m_shutDownDialog, SIGNAL(shutDownApplication()), this, SLOT(shutDownApplication()));
-    connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
-    m_shutDownDialog->setImageFolder(m_folders);
-
-    // The worker's published queue state: the title bar, the tray, the wait dialog and the queue window.
+// The worker's published queue state: the title bar, the tray, the wait dialog and the queue window.
+void AmbrelClient::showQueueState(const QString& displayTitle)
+{
+    QueueStatus* queueStatus = QueueStatus::instance();
     m_queueWindow = new QueueWindow(this);
     m_queueWindow->setTaskTitle(m_folders.taskId(), displayTitle);
     connect(queueStatus, &QueueStatus::changed, m_titleBar, &TitleBar::setQueueState);
@@ -205,9 +225,6 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
         m_shutDownDialog->setQueueState(published);
         m_queueWindow->setQueueState(published);
     }
-
-    // The paper status and the progress page's first refresh wait for the service: they run once the window is
-    // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
 }
 
 AmbrelClient::~AmbrelClient()

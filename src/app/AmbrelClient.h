@@ -11,6 +11,7 @@ class QApplication;
 class QCoreApplication;
 
 class DisplayPhoto;
+struct LaunchContext;
 class HomePage;
 class ReTakePhoto;
 class QueueWindow;
@@ -73,6 +74,12 @@ private slots:
 
 private:
     void setupUi();
+    // The start-up steps, in their order: the working folder taken over from a running copy (true when this copy
+    // holds its lock), the task's folders and the worker, the pages, the published queue state.
+    bool takeOverWorkingFolder();
+    void startTask(const LaunchContext& context, bool ownsFolder);
+    void buildPages(const QString& displayTitle);
+    void showQueueState(const QString& displayTitle);
     void showFirstPage();
     // The wait dialog, centred on this window, until it closes.
     void runWaitDialog();

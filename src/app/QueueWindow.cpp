@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "core/TaskFolders.h"
 #include "widgets/AccessibleName.h"
 
 namespace {
@@ -48,11 +49,11 @@ QPushButton* makeSmallButton(QWidget* parent, const QString& objectName, const Q
 }
 
 // The strip's preview copy when there is one (small and already decoded once), else the image itself.
-QString thumbnailSource(const QString& path)
+QString thumbnailSource(const QueueState::Image& image)
 {
-    const QFileInfo info(path);
-    const QString preview = info.absolutePath() + QStringLiteral("/preview/") + info.fileName();
-    return QFileInfo::exists(preview) ? preview : path;
+    const QString preview =
+        TaskFolders::inWorkingFolder(image.taskId).previewFolder() + QFileInfo(image.path).fileName();
+    return QFileInfo::exists(preview) ? preview : image.path;
 }
 
 } // namespace
@@ -77,28 +78,7 @@ QueueWindow::QueueWindow(QWidget* parent) : QDialog(parent)
     m_summaryLabel->setStyleSheet(QString::fromUtf8(kTextStyle));
     m_summaryLabel->setWordWrap(true);
 
-    m_table = new QTableWidget(0, ColumnCount, this);
-    m_table->setObjectName(QStringLiteral("queueTable"));
-    m_table->setHorizontalHeaderLabels({QStringLiteral("缩略图"), QStringLiteral("任务"), QStringLiteral("文件名"),
-                                        QStringLiteral("状态"), QStringLiteral("尝试次数"), QStringLiteral("原因"),
-                                        QStringLiteral("操作")});
-    m_table->verticalHeader()->hide();
-    m_table->verticalHeader()->setDefaultSectionSize(kThumbnailHeight + 6);
-    m_table->setIconSize(QSize(kThumbnailWidth, kThumbnailHeight));
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setSelectionMode(QAbstractItemView::NoSelection);
-    m_table->setFocusPolicy(Qt::NoFocus);
-    m_table->setShowGrid(false);
-    // Rows are not selected here; the table's corner button (select all) is named all the same.
-    m_table->setCornerButtonEnabled(false);
-    if (auto* corner = m_table->findChild<QAbstractButton*>())
-        AccessibleName::setForIconButton(corner, QStringLiteral("全选"));
-    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(ReasonColumn, QHeaderView::Stretch);
-    m_table->setStyleSheet(QStringLiteral("QTableWidget{border:none;background:white;%1}"
-                                          "QHeaderView::section{background:rgba(245,245,245,1);border:none;"
-                                          "padding:4px;color:rgba(102,102,102,1);font-size:12px;}")
-                               .arg(QString::fromUtf8(kTextStyle)));
+    setUpTable();
 
     auto* closeButton = new QPushButton(QStringLiteral("关闭"), this);
     closeButton->setObjectName(QStringLiteral("queueCloseButton"));
@@ -128,6 +108,32 @@ QueueWindow::QueueWindow(QWidget* parent) : QDialog(parent)
     m_thumbnailTimer.setInterval(0);
     connect(&m_thumbnailTimer, &QTimer::timeout, this, &QueueWindow::loadSomeThumbnails);
     rebuild();
+}
+
+void QueueWindow::setUpTable()
+{
+    m_table = new QTableWidget(0, ColumnCount, this);
+    m_table->setObjectName(QStringLiteral("queueTable"));
+    m_table->setHorizontalHeaderLabels({QStringLiteral("缩略图"), QStringLiteral("任务"), QStringLiteral("文件名"),
+                                        QStringLiteral("状态"), QStringLiteral("尝试次数"), QStringLiteral("原因"),
+                                        QStringLiteral("操作")});
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(kThumbnailHeight + 6);
+    m_table->setIconSize(QSize(kThumbnailWidth, kThumbnailHeight));
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setFocusPolicy(Qt::NoFocus);
+    m_table->setShowGrid(false);
+    // Rows are not selected here; the table's corner button (select all) is named all the same.
+    m_table->setCornerButtonEnabled(false);
+    if (auto* corner = m_table->findChild<QAbstractButton*>())
+        AccessibleName::setForIconButton(corner, QStringLiteral("全选"));
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(ReasonColumn, QHeaderView::Stretch);
+    m_table->setStyleSheet(QStringLiteral("QTableWidget{border:none;background:white;%1}"
+                                          "QHeaderView::section{background:rgba(245,245,245,1);border:none;"
+                                          "padding:4px;color:rgba(102,102,102,1);font-size:12px;}")
+                               .arg(QString::fromUtf8(kTextStyle)));
 }
 
 void QueueWindow::setTaskTitle(const QString& taskId, const QString& title)
@@ -209,7 +215,7 @@ void QueueWindow::loadSomeThumbnails()
 {
     for (int done = 0; done < kThumbnailsPerTick && m_nextThumbnailRow < m_state.images.size();
          ++done, ++m_nextThumbnailRow) {
-        QImageReader reader(thumbnailSource(m_state.images.at(m_nextThumbnailRow).path));
+        QImageReader reader(thumbnailSource(m_state.images.at(m_nextThumbnailRow)));
         reader.setAutoTransform(true);
         const QSize size = reader.size();
         if (size.isValid())

@@ -41,6 +41,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The columns, their headers and the look of the table of images.
+    void setUpTable();
     void rebuild();
     void loadSomeThumbnails();
 

@@ -105,7 +105,11 @@ void ShutDownDialog::setupUi()
                        "stop:1 rgba(253,167,56,255));color:white;font-size:14px;"
                        "border:1px solid #FDA738;border-radius:4px;"));
     continueButton->setText(QString::fromUtf8(kContinue));
+    layOut();
+}
 
+void ShutDownDialog::layOut()
+{
     auto* outer = new QVBoxLayout(this);
     outer->setSpacing(0);
     outer->setContentsMargins(32, 21, 32, 21);

@@ -56,6 +56,8 @@ public slots:
 
 private:
     void setupUi();
+    // The title, the progress rows and the buttons in their rows.
+    void layOut();
     int countWaitingImages();
     void showRecognitionTexts(const QString& estimate);
     void showUploadTexts();

@@ -95,6 +95,19 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     layout->setSpacing(0);
     layout->setContentsMargins(0, 0, 0, 0);
 
+    addQueueStatus();
+
+    connect(m_minimizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
+    connect(m_maximizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
+    connect(m_closeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
+    setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);color:white;"));
+    // The bar paints its own background, so the pixels the buttons' rounded corners leave show the bar's colour
+    // rather than the window below.
+    setAttribute(Qt::WA_StyledBackground);
+}
+
+void TitleBar::addQueueStatus()
+{
     // The upload queue's status lies at the right end of the stretch, so the bar's own controls keep their places;
     // the rest of the stretch still drags the window.
     m_queueStatusButton = new QPushButton(m_whiteLabel);
@@ -110,14 +123,6 @@ TitleBar::TitleBar(QWidget* parent) : QWidget(parent)
     statusLayout->addStretch(1);
     statusLayout->addWidget(m_queueStatusButton);
     connect(m_queueStatusButton, &QPushButton::clicked, this, &TitleBar::queueStatusClicked);
-
-    connect(m_minimizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
-    connect(m_maximizeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
-    connect(m_closeButton, SIGNAL(clicked(bool)), this, SLOT(onClicked()));
-    setStyleSheet(QStringLiteral("background:rgba(10,13,23,1);color:white;"));
-    // The bar paints its own background, so the pixels the buttons' rounded corners leave show the bar's colour
-    // rather than the window below.
-    setAttribute(Qt::WA_StyledBackground);
 }
 
 bool TitleBar::eventFilter(QObject* watched, QEvent* event)

@@ -40,6 +40,8 @@ signals:
     void queueStatusClicked();
 
 private:
+    // The upload queue's status button inside the stretch label.
+    void addQueueStatus();
     void updateMaximize();
     void startMove();
 

@@ -1,5 +1,7 @@
 #include "service/HttpCommunicationThread.h"
 
+#include <functional>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -278,6 +280,37 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
     }
 }
 
+namespace {
+
+// Replaces the URLs of a student's pages and thumbnail by local files, fetched or remembered from an earlier
+// refresh.
+void localiseImages(StudentAnswer& answer, const std::function<QString(const QString&)>& fetch)
+{
+    QMap<QString, QString>& imageCache = HttpCommunicationThread::imageCache;
+    for (std::pair<QString, QString>& image : answer.images) {
+        const QString imageUrl = image.first;
+        if (imageUrl.isEmpty())
+            continue;
+        const auto cached = imageCache.constFind(imageUrl);
+        if (cached != imageCache.constEnd()) {
+            image.first = cached.value();
+            continue;
+        }
+        image.first = fetch(imageUrl);
+        // Only a file that is really there is remembered: a failed fetch is tried again on the next refresh.
+        if (QFile::exists(image.first))
+            imageCache.insert(imageUrl, image.first);
+    }
+
+    const QString thumb = answer.thumbPath;
+    if (!thumb.isEmpty()) {
+        const auto cached = imageCache.constFind(thumb);
+        answer.thumbPath = cached != imageCache.constEnd() ? cached.value() : fetch(thumb);
+    }
+}
+
+} // namespace
+
 bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int* state)
 {
     if (!page)
@@ -316,26 +349,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     };
 
     for (StudentAnswer& answer : parsed.studentAnswers) {
-        for (std::pair<QString, QString>& image : answer.images) {
-            const QString imageUrl = image.first;
-            if (imageUrl.isEmpty())
-                continue;
-            const auto cached = imageCache.constFind(imageUrl);
-            if (cached != imageCache.constEnd()) {
-                image.first = cached.value();
-                continue;
-            }
-            image.first = fetch(imageUrl);
-            // Only a file that is really there is remembered: a failed fetch is tried again on the next refresh.
-            if (QFile::exists(image.first))
-                imageCache.insert(imageUrl, image.first);
-        }
-
-        const QString thumb = answer.thumbPath;
-        if (!thumb.isEmpty()) {
-            const auto cached = imageCache.constFind(thumb);
-            answer.thumbPath = cached != imageCache.constEnd() ? cached.value() : fetch(thumb);
-        }
+        localiseImages(answer, fetch);
         page->studentAnswers.append(answer);
     }
     return true;
