@@ -23,6 +23,15 @@ double meanOf(const QImage& grey)
     return n > 0 ? double(sum) / n : 0.0;
 }
 
+// The camera's exposure and the room's light scale the whole picture: the factor (in 1/256) that matches b's
+// brightness to a's.
+int brightnessScale(const QImage& a, const QImage& b)
+{
+    const double meanB = meanOf(b);
+    const double gain = meanB > 1.0 ? std::clamp(meanOf(a) / meanB, 0.5, 2.0) : 1.0;
+    return int(gain * 256);
+}
+
 } // namespace
 
 AutoShot::AutoShot(const Tuning& tuning) : m_tuning(tuning) {}
@@ -79,10 +88,7 @@ double AutoShot::changedShare(const QImage& a, const QImage& b, int dx, int dy) 
 {
     if (a.size() != b.size() || a.isNull())
         return 1.0;
-    // The camera's exposure and the room's light scale the whole picture: match b's brightness to a's first.
-    const double meanB = meanOf(b);
-    const double gain = meanB > 1.0 ? std::clamp(meanOf(a) / meanB, 0.5, 2.0) : 1.0;
-    const int scaled = int(gain * 256);
+    const int scaled = brightnessScale(a, b);
     const int limit = m_tuning.pixelChange;
     const int w = a.width();
     const int h = a.height();
@@ -105,9 +111,7 @@ double AutoShot::changedShare(const QImage& a, const QImage& b, int dx, int dy) 
 // between neighbours, a new mark or another sheet brings values that are not there.
 double AutoShot::unexplainedShare(const QImage& a, const QImage& b, int dx, int dy) const
 {
-    const double meanB = meanOf(b);
-    const double gain = meanB > 1.0 ? std::clamp(meanOf(a) / meanB, 0.5, 2.0) : 1.0;
-    const int scaled = int(gain * 256);
+    const int scaled = brightnessScale(a, b);
     const int limit = m_tuning.pixelChange;
     const int w = a.width();
     const int h = a.height();

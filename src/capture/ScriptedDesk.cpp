@@ -165,14 +165,19 @@ ScriptedDesk& ScriptedDesk::place(int sheet, Look look, int ms)
     return *this;
 }
 
+void ScriptedDesk::handEnters(Scene& s, qint64 t)
+{
+    s.hand = true;
+    s.handX = kOutsideX;
+    s.handY = kGripY;
+    addKey(t, s);
+}
+
 ScriptedDesk& ScriptedDesk::remove(int ms)
 {
     Scene s = last();
     const qint64 t0 = m_end;
-    s.hand = true;
-    s.handX = kOutsideX;
-    s.handY = kGripY;
-    addKey(t0, s);
+    handEnters(s, t0);
     s.handX = kGripX + s.sheetX;
     s.handY = kGripY + s.sheetY;
     addKey(t0 + ms * 45 / 100, s);
@@ -198,10 +203,7 @@ ScriptedDesk& ScriptedDesk::nudge(double dx, double dy, int ms)
 {
     Scene s = last();
     const qint64 t0 = m_end;
-    s.hand = true;
-    s.handX = kOutsideX;
-    s.handY = kGripY;
-    addKey(t0, s);
+    handEnters(s, t0);
     s.handX = kGripX + s.sheetX;
     s.handY = kGripY + s.sheetY;
     addKey(t0 + ms * 4 / 10, s);
@@ -223,10 +225,7 @@ ScriptedDesk& ScriptedDesk::linger(int ms)
 {
     Scene s = last();
     const qint64 t0 = m_end;
-    s.hand = true;
-    s.handX = kOutsideX;
-    s.handY = kGripY;
-    addKey(t0, s);
+    handEnters(s, t0);
     const double baseX = kGripX + s.sheetX + 0.1;
     const double baseY = kGripY + s.sheetY;
     constexpr int kIn = 400;
