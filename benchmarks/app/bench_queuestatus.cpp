@@ -16,6 +16,7 @@
 #include "TestUtils.h"
 #include "app/ShutDownDialog.h"
 #include "app/TitleBar.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/QueueStatus.h"
@@ -78,10 +79,11 @@ protected:
         UploadLoop::ThreadSleeper sleeper;
         ServiceCalls service;
         UploadLedger ledger;
-        ledger.openForTask(kTask);
+        ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
         UploadLoop::Intervals intervals;
         intervals.backoffInitialMs = 200;
-        UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals);
+        UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask),
+                        intervals);
         loop.setKeepGoing([this] { return !isInterruptionRequested(); });
         const QList<const UploadLoop*> loops{&loop};
         loop.setOnChange([&loops] { QueueStatus::instance()->publish(UploadLoop::queueStateOf(loops)); });
@@ -98,7 +100,7 @@ struct Setup
         HttpCommunicationThread::setUid(kUid);
         QDir().mkpath(folder());
     }
-    static QString folder() { return UploadLoop::folderFor(kTask); }
+    static QString folder() { return TaskFolders::inWorkingFolder(kTask).imageFolder(); }
     void fill(int count)
     {
         for (int i = 0; i < count; ++i)
@@ -112,7 +114,7 @@ struct Setup
 QueueState published()
 {
     UploadLedger ledger;
-    ledger.openForTask(kTask);
+    ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
     QueueState state;
     QList<QueueState::Image> listing;
     for (const QFileInfo& info : UploadFolder::listImages(Setup::folder()))

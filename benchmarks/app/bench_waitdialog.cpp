@@ -15,6 +15,7 @@
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
 #include "app/ShutDownDialog.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
@@ -27,7 +28,7 @@ const QString kTask = QStringLiteral("task1");
 
 void fillFolder()
 {
-    const QString folder = UploadLoop::folderFor(kTask);
+    const QString folder = TaskFolders::inWorkingFolder(kTask).imageFolder();
     QDir().mkpath(folder);
     const QByteArray image = TestUtils::patternJpeg(2 * 1024, 5);
     for (int i = 0; i < kWaiting; ++i)
@@ -76,6 +77,7 @@ void BM_WaitDialogTickWorkerFigure(benchmark::State& state)
     emulator->addFault(ServiceEmulator::Endpoint::Upload, {ServiceEmulator::Fault::Delay, 4000, 1});
     QueueStatus* status = QueueStatus::instance();
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    worker->setTaskFolders(TaskFolders::inWorkingFolder(kTask));
     worker->start();
     QElapsedTimer waited;
     waited.start();

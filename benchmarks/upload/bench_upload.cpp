@@ -19,6 +19,7 @@
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
@@ -101,8 +102,8 @@ protected:
         ServiceCalls service;
         CloudUploader client(m_uploadUrl);
         UploadLedger ledger;
-        ledger.openForTask(kTask);
-        UploadLoop loop(service, client, clock, sleeper, ledger, kUid, kTask);
+        ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
+        UploadLoop loop(service, client, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask));
         loop.setKeepGoing([this] { return !isInterruptionRequested(); });
         // The queue state is published as the real worker publishes it: its cost is the worker's.
         sleeper.watch({&loop});
@@ -281,7 +282,7 @@ void BM_LedgerPerImage(benchmark::State& state)
 {
     Setup setup;
     UploadLedger ledger;
-    if (!ledger.openForTask(kTask)) {
+    if (!ledger.openForTask(TaskFolders::inWorkingFolder(kTask))) {
         state.SkipWithError("no database");
         return;
     }

@@ -140,16 +140,12 @@ void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)
     HttpCommunicationThread::setTaskId(context.taskId);
     HttpCommunicationThread::setToken(context.token);
     HttpCommunicationThread::setUid(context.uid);
+    worker->setTaskFolders(m_folders);
     // Without the folder's lock another copy still drains it: this one must not upload beside it.
     if (ownsFolder && !worker->isRunning())
         worker->start(QThread::InheritPriority);
 
-    const QString current = QDir::currentPath();
-    for (const QString& folder : {QStringLiteral("/save/"), QStringLiteral("/image/")}) {
-        QDir dir(current + folder);
-        if (!dir.exists())
-            dir.mkdir(dir.absolutePath());
-    }
+    m_folders.ensureRoots();
 }
 
 void AmbrelClient::buildPages(const QString& displayTitle)
@@ -202,6 +198,9 @@ void AmbrelClient::buildPages(const QString& displayTitle)
     m_viewPhoto->hide();
 
     m_takePhoto->initTaskFolder(m_folders);
+    m_homePage->setTaskFolders(m_folders);
+    m_displayPhoto->setTaskFolders(m_folders);
+    m_reTakePhoto->setTaskFolders(m_folders);
     m_displayPhoto->setTitle(displayTitle);
     setWindowTitle(displayTitle);
 }

@@ -166,16 +166,16 @@ int ShutDownDialog::countWaitingImages()
         // known, "." would be counted: nothing waits.
         if (m_folders.isValid() && m_ledgers.empty()) {
             // The worker also finishes what the teacher queued under other tasks: the teacher waits for those too.
-            QStringList tasks{m_folders.taskId()};
-            tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_folders.taskId());
-            for (const QString& task : tasks) {
+            QList<TaskFolders> tasks{m_folders};
+            tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_folders);
+            for (const TaskFolders& task : tasks) {
                 auto ledger = std::make_unique<UploadLedger>();
                 ledger->openForTask(task);
                 m_ledgers.emplace_back(task, std::move(ledger));
             }
         }
         for (const auto& [task, ledger] : m_ledgers) {
-            const QueueState ofTask = UploadLoop::queueStateOfFolder(task, UploadLoop::folderFor(task), *ledger);
+            const QueueState ofTask = UploadLoop::queueStateOfFolder(task.taskId(), task.imageFolder(), *ledger);
             looked.tasks += ofTask.tasks;
             looked.images += ofTask.images;
         }

@@ -89,7 +89,7 @@ private:
     // The dialog's own connections to the databases of the task and of the teacher's other tasks with images
     // waiting, opened on first look: what it counts while the worker has said nothing, or has nothing left that it
     // knows of (an image put there since its last look still counts).
-    std::vector<std::pair<QString, std::unique_ptr<UploadLedger>>> m_ledgers;
+    std::vector<std::pair<TaskFolders, std::unique_ptr<UploadLedger>>> m_ledgers;
     // The worker's last published state.
     QueueState m_queueState;
     // The refused images as of the last count, and "name（reason）" of those listed.

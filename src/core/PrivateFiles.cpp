@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "core/Settings.h"
+#include "core/TaskFolders.h"
 
 namespace PrivateFiles {
 
@@ -34,9 +35,10 @@ void restrict(const QString& path)
 void protectWorkingData()
 {
     restrictNewFiles();
-    const QString working = QDir::currentPath();
-    restrict(working + QStringLiteral("/image"));
-    restrict(working + QStringLiteral("/save"));
+    // Without the trailing "/": a root that is a link must be seen as one, not followed.
+    const TaskFolders working;
+    restrict(QDir::cleanPath(working.imageRoot()));
+    restrict(QDir::cleanPath(working.saveRoot()));
     // Only the log file itself: its folder may be one the user shares on purpose.
     const QString log = Settings::logFile();
     if (!log.isEmpty() && QFileInfo(log).isFile())

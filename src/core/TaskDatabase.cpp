@@ -21,7 +21,6 @@
 #include <QVariant>
 
 #include "core/AppLog.h"
-#include "core/TaskFolders.h"
 
 namespace {
 
@@ -98,11 +97,6 @@ TaskDatabase::TaskDatabase() = default;
 TaskDatabase::~TaskDatabase()
 {
     close();
-}
-
-QString TaskDatabase::pathForTask(const QString& taskId)
-{
-    return TaskFolders::inWorkingFolder(taskId).databasePath();
 }
 
 int TaskDatabase::currentSchemaVersion()

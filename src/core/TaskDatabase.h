@@ -25,9 +25,6 @@ public:
     TaskDatabase(const TaskDatabase&) = delete;
     TaskDatabase& operator=(const TaskDatabase&) = delete;
 
-    // The task database of a task in the working folder (empty without a task).
-    static QString pathForTask(const QString& taskId);
-
     // Opens (creating the folder and the file if needed) and migrates. False when not even a fresh file can be
     // made (the folder is not writable) or when the file was written by a newer version; the reason is logged.
     bool open(const QString& filePath);

@@ -1,6 +1,7 @@
 #include "core/TaskFolders.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "core/TaskDatabase.h"
 
@@ -24,9 +25,43 @@ bool TaskFolders::isValid() const
     return !m_taskId.isEmpty();
 }
 
+QString TaskFolders::imageRoot() const
+{
+    return base() + QStringLiteral("/image/");
+}
+
+QString TaskFolders::saveRoot() const
+{
+    return base() + QStringLiteral("/save/");
+}
+
+QString TaskFolders::unCollectionFolder() const
+{
+    return saveRoot() + QStringLiteral("UnCollectionInfo/");
+}
+
+void TaskFolders::ensureRoots() const
+{
+    for (const QString& root : {saveRoot(), imageRoot()}) {
+        if (!QFileInfo(root).isDir())
+            QDir().mkdir(root);
+    }
+}
+
+QList<TaskFolders> TaskFolders::otherTasks() const
+{
+    QList<TaskFolders> others;
+    const QStringList names = QDir(imageRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names) {
+        if (name != m_taskId)
+            others << TaskFolders(m_workingFolder, name);
+    }
+    return others;
+}
+
 QString TaskFolders::imageFolder() const
 {
-    return isValid() ? base() + QStringLiteral("/image/") + m_taskId + QLatin1Char('/') : QString();
+    return isValid() ? imageRoot() + m_taskId + QLatin1Char('/') : QString();
 }
 
 QString TaskFolders::previewFolder() const
@@ -36,7 +71,7 @@ QString TaskFolders::previewFolder() const
 
 QString TaskFolders::saveFolder() const
 {
-    return isValid() ? base() + QStringLiteral("/save/") + m_taskId + QLatin1Char('/') : QString();
+    return isValid() ? saveRoot() + m_taskId + QLatin1Char('/') : QString();
 }
 
 QString TaskFolders::studentFolder(const QString& folderKey) const

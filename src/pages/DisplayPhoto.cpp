@@ -147,6 +147,11 @@ void DisplayPhoto::setTitle(const QString& title)
     m_head->setTitle(title);
 }
 
+void DisplayPhoto::setTaskFolders(const TaskFolders& folders)
+{
+    m_head->setTaskFolders(folders);
+}
+
 void DisplayPhoto::setLoadingInterval(int ms)
 {
     loadingInterval = ms;

@@ -8,6 +8,7 @@
 #include "service/ServiceRecords.h"
 
 class DisplayPhotoFooter;
+class TaskFolders;
 class DisplayPhotoHead;
 class QHBoxLayout;
 class QLabel;
@@ -24,6 +25,8 @@ public:
     explicit DisplayPhoto(QWidget* parent = nullptr);
     ~DisplayPhoto() override;
     void setTitle(const QString& title);
+    // Where the header's "上传" puts the chosen images.
+    void setTaskFolders(const TaskFolders& folders);
 
     // Tests: the loading animation's step interval for pages built afterwards (100 ms in the product), and the
     // process-wide step counter.

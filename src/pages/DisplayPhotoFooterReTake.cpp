@@ -56,8 +56,13 @@ void DisplayPhotoFooterReTake::slotTakePhoto()
     emit toTakePhoto();
 }
 
+void DisplayPhotoFooterReTake::setTaskFolders(const TaskFolders& folders)
+{
+    m_folders = folders;
+}
+
 void DisplayPhotoFooterReTake::uploadPng()
 {
-    ImageImport::run(this, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
+    ImageImport::run(this, m_folders, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
     emit uploadPicStarted();
 }

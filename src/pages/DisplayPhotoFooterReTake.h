@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "core/TaskFolders.h"
+
 class QLabel;
 class QPushButton;
 
@@ -13,6 +15,8 @@ class DisplayPhotoFooterReTake : public QWidget
 public:
     explicit DisplayPhotoFooterReTake(QWidget* parent = nullptr);
     void setReTakeMode();
+    // Where "上传" puts the chosen images.
+    void setTaskFolders(const TaskFolders& folders);
 
 signals:
     void toTakePhoto();
@@ -25,4 +29,5 @@ public slots:
 private:
     QLabel* m_hint = nullptr;
     QPushButton* m_takePhoto = nullptr;
+    TaskFolders m_folders;
 };

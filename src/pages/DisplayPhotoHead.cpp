@@ -48,8 +48,13 @@ void DisplayPhotoHead::slotTakePhoto()
     emit toTakePhoto();
 }
 
+void DisplayPhotoHead::setTaskFolders(const TaskFolders& folders)
+{
+    m_folders = folders;
+}
+
 void DisplayPhotoHead::uploadPng()
 {
-    ImageImport::run(this, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
+    ImageImport::run(this, m_folders, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
     emit uploadPicStarted();
 }

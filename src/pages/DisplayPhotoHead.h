@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "core/TaskFolders.h"
+
 class ElidedLabel;
 
 // Header bar of the progress page: the task title and the two ways to add images (take photos, import files).
@@ -12,6 +14,8 @@ class DisplayPhotoHead : public QWidget
 public:
     explicit DisplayPhotoHead(QWidget* parent = nullptr);
     void setTitle(const QString& title);
+    // Where "上传" puts the chosen images.
+    void setTaskFolders(const TaskFolders& folders);
 
 signals:
     void toTakePhoto();
@@ -23,4 +27,5 @@ public slots:
 
 private:
     ElidedLabel* m_title = nullptr;
+    TaskFolders m_folders;
 };

@@ -172,9 +172,14 @@ QHBoxLayout* HomePage::setupSteps()
     return stepsRow;
 }
 
+void HomePage::setTaskFolders(const TaskFolders& folders)
+{
+    m_folders = folders;
+}
+
 void HomePage::uploadPng()
 {
-    ImageImport::run(this, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
+    ImageImport::run(this, m_folders, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
     emit uploadPicStarted();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include "core/TaskFolders.h"
+
 class QHBoxLayout;
 
 // The start page: the set-up illustration, the three steps of the work, and the two ways to bring in answer
@@ -12,6 +14,8 @@ class HomePage : public QWidget
 
 public:
     explicit HomePage(QWidget* parent = nullptr);
+    // Where "上传" puts the chosen images.
+    void setTaskFolders(const TaskFolders& folders);
 
 signals:
     void startPhoto();
@@ -28,4 +32,6 @@ protected:
 private:
     void setupUi();
     QHBoxLayout* setupSteps();
+
+    TaskFolders m_folders;
 };

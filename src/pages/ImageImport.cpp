@@ -11,7 +11,6 @@
 
 #include "core/LaunchContext.h"
 #include "core/TaskFolders.h"
-#include "service/HttpCommunicationThread.h"
 #include "upload/UploadFolder.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
@@ -111,11 +110,6 @@ QList<QByteArray> pngPages(const QString& path)
 
 namespace ImageImport {
 
-QString taskImageFolder()
-{
-    return TaskFolders::inWorkingFolder(HttpCommunicationThread::getTaskId()).imageFolder();
-}
-
 Result copyIntoFolder(const QStringList& paths, const QString& folder)
 {
     Result result;
@@ -161,15 +155,15 @@ QString reportText(const Result& result)
     return lines.join(QLatin1Char('\n'));
 }
 
-Result run(QWidget* parent, const QString& caption, const QString& filter)
+Result run(QWidget* parent, const TaskFolders& folders, const QString& caption, const QString& filter)
 {
     // Without a task the folder would be image/ itself, which nothing uploads: no files are asked for.
-    if (taskImageFolder().isEmpty()) {
+    if (!folders.isValid()) {
         MessageBox::warning(parent, QStringLiteral("提示信息"), LaunchContext::missingTaskText());
         return {};
     }
     const QStringList paths = FileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
-    const QString folder = taskImageFolder();
+    const QString folder = folders.imageFolder();
     if (!QFileInfo::exists(folder))
         QDir().mkdir(folder);
     const Result result = copyIntoFolder(paths, folder);

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class QWidget;
+class TaskFolders;
 
 // The image import shared by the home page and the two bars that offer "上传": the teacher picks files, they are
 // copied into the task's image folder for the upload worker, and only what went wrong is reported.
@@ -18,9 +19,6 @@ struct Result
     QStringList failed;
 };
 
-// The task's image folder, the upload worker's queue; empty without a task.
-QString taskImageFolder();
-
 // Copies every path, in order, into folder under its last "/" piece. Each copy is atomic (the worker never sees a
 // half-written file); existing files are left untouched. JPEG, PNG and BMP files are copied as they are; any other
 // image (GIF, every page of a TIFF, ...) is converted to PNG, since the store takes only those; a file that cannot
@@ -34,6 +32,6 @@ QString reportText(const Result& result);
 // the task's image folder (created one level when missing) and one warning when anything was skipped or failed.
 // Without a task id no dialog is opened and nothing copied: the teacher is told that the program must be opened
 // again from the marking site.
-Result run(QWidget* parent, const QString& caption, const QString& filter);
+Result run(QWidget* parent, const TaskFolders& folders, const QString& caption, const QString& filter);
 
 } // namespace ImageImport

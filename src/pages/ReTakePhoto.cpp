@@ -97,6 +97,11 @@ void ReTakePhoto::setupUi()
     layout->addWidget(m_footer);
 }
 
+void ReTakePhoto::setTaskFolders(const TaskFolders& folders)
+{
+    m_footer->setTaskFolders(folders);
+}
+
 void ReTakePhoto::reloadStudents()
 {
     // Fetch into a list of our own: the call waits in a local event loop, and a second reload started meanwhile

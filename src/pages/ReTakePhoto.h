@@ -9,6 +9,7 @@
 class DisplayPhotoFooterReTake;
 class DisplayPhotoHeadReTake;
 class QListWidget;
+class TaskFolders;
 
 // The re-take page: the students whose sheets the service could not analyse, with the problem pages, reasons and
 // proposals, so that the teacher fixes and photographs them again.
@@ -19,6 +20,8 @@ class ReTakePhoto : public QWidget
 public:
     explicit ReTakePhoto(QWidget* parent = nullptr);
     void reloadStudents();
+    // Where the footer's "上传" puts the chosen images.
+    void setTaskFolders(const TaskFolders& folders);
 
 signals:
     void uploadPicStarted();

@@ -57,15 +57,10 @@ void reportFailure(const QJsonObject& result)
     emit HttpCommunicationThread::getInstance()->message(ServiceReplies::desc(result));
 }
 
-// Creates each missing level below the working directory in turn; returns the folder path ending in "/".
-QString prepareFolder(const QStringList& levels)
+// The folders of the task the launch values name: where the service calls download to.
+TaskFolders launchTaskFolders()
 {
-    QString path = QDir::currentPath();
-    for (const QString& level : levels) {
-        path += QLatin1Char('/') + level;
-        QDir().mkdir(path);
-    }
-    return path + QLatin1Char('/');
+    return TaskFolders::inWorkingFolder(HttpCommunicationThread::taskId);
 }
 
 // A folder that downloads are written into: on its first use in this run, the partial files an interrupted
@@ -86,7 +81,7 @@ QString prepareDownloadFolder(const QString& path)
 class Fetcher
 {
 public:
-    Fetcher(BaseAPI& api, const QString& taskId) : m_api(api), m_taskId(taskId) {}
+    Fetcher(BaseAPI& api, const TaskFolders& folders) : m_api(api), m_folders(folders) {}
 
     QString fetch(const QString& folderPath, const QString& folderKey, const QString& imageUrl)
     {
@@ -95,7 +90,7 @@ public:
             return QString();
         if (!m_opened) {
             m_opened = true;
-            m_claims.open(TaskDatabase::pathForTask(m_taskId));
+            m_claims.open(m_folders.databasePath());
         }
         const FileNameClaims::Claim claim = m_claims.claim(folderKey, imageUrl);
         const QString path = folderPath + claim.fileName;
@@ -113,7 +108,7 @@ public:
 
 private:
     BaseAPI& m_api;
-    QString m_taskId;
+    TaskFolders m_folders;
     FileNameClaims m_claims;
     bool m_opened = false;
 };
@@ -239,7 +234,7 @@ void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, i
 
 void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& students)
 {
-    prepareFolder({QStringLiteral("save"), QStringLiteral("UnCollectionInfo")});
+    QDir().mkpath(launchTaskFolders().unCollectionFolder());
     students.clear();
 
     BaseAPI api;
@@ -256,7 +251,7 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
         return;
     info->images.clear();
     // Without a task there is no task folder to download into.
-    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
+    const TaskFolders folders = launchTaskFolders();
     if (!folders.isValid())
         return;
     // The student id comes from the service and names a folder: it must not lead out of the task folder.
@@ -271,7 +266,7 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
     const ServiceReplies::AnswerPages pages = ServiceReplies::answerPages(result);
     info->studentName = pages.studentName;
     info->studentId = pages.studentId;
-    Fetcher fetcher(api, taskId);
+    Fetcher fetcher(api, folders);
     for (const QString& imageUrl : pages.imageUrls) {
         const QString path = fetcher.fetch(folder, folderKey, imageUrl);
         // The viewer shows this list: the student's pages in the service's order, captioned by their position.
@@ -319,7 +314,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     page->analyseSuccessStudentCount = 0;
     page->unAnalyseSuccessStudentCount = 0;
     // Without a task there is no task folder to download into: as if the service had not answered.
-    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
+    const TaskFolders folders = launchTaskFolders();
     if (!folders.isValid())
         return false;
     const QString folder = prepareDownloadFolder(folders.saveFolder());
@@ -343,7 +338,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     if (state)
         *state = ServiceReplies::paperState(parsed);
 
-    Fetcher fetcher(api, taskId);
+    Fetcher fetcher(api, folders);
     const auto fetch = [&fetcher, &folder](const QString& imageUrl) {
         return fetcher.fetch(folder, QString(), imageUrl);
     };

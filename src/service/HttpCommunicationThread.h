@@ -4,6 +4,7 @@
 #include <QString>
 #include <QThread>
 
+#include "core/TaskFolders.h"
 #include "service/ServiceRecords.h"
 
 class CloudUploader;
@@ -22,6 +23,9 @@ public:
     static void setToken(const QString& token);
     static void setUid(const QString& uid);
     static QString getTaskId();
+    // The task's folders the worker empties (and, besides, the other tasks' below the same working folder); handed
+    // by the main window before the worker starts.
+    void setTaskFolders(const TaskFolders& folders);
 
     // The seven service calls.
     static bool getUploadToken();
@@ -73,4 +77,5 @@ private:
 
     // The worker's cloud client, created with the worker and living as long as it.
     CloudUploader* m_cloudClient = nullptr;
+    TaskFolders m_folders;
 };

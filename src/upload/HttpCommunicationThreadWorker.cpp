@@ -59,7 +59,7 @@ public:
 // Another task of the same teacher whose images are still waiting: its own ledger and loop.
 struct OtherTask
 {
-    QString taskId;
+    TaskFolders folders;
     UploadLedger ledger;
     std::unique_ptr<UploadLoop> loop;
 };
@@ -128,6 +128,11 @@ HttpCommunicationThread::HttpCommunicationThread(QObject* parent) : QThread(pare
 {
 }
 
+void HttpCommunicationThread::setTaskFolders(const TaskFolders& folders)
+{
+    m_folders = folders;
+}
+
 HttpCommunicationThread::~HttpCommunicationThread()
 {
     delete m_cloudClient;
@@ -141,19 +146,19 @@ void HttpCommunicationThread::run()
     ServiceCalls service;
     // The worker's own connection to the task database, opened and closed on this thread.
     UploadLedger ledger;
-    ledger.openForTask(taskId);
-    // The launch values were set before start and do not change afterwards.
+    ledger.openForTask(m_folders);
+    // The launch values and the folders were handed over before start and do not change afterwards.
     ReportingUploader store(*m_cloudClient);
-    UploadLoop loop(service, store, clock, sleeper, ledger, uid, taskId);
+    UploadLoop loop(service, store, clock, sleeper, ledger, uid, m_folders);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
     loop.claimTask();
     // Images the teacher queued under other tasks (the program was ended, or handed over to a start for another
     // task) are finished too, each under its own task.
     std::vector<std::unique_ptr<OtherTask>> others;
     QList<UploadLoop*> alongside;
-    for (const QString& other : UploadLoop::otherTasksOf(uid, taskId)) {
+    for (const TaskFolders& other : UploadLoop::otherTasksOf(uid, m_folders)) {
         auto task = std::make_unique<OtherTask>();
-        task->taskId = other;
+        task->folders = other;
         task->ledger.openForTask(other);
         task->loop = std::make_unique<UploadLoop>(service, store, clock, sleeper, task->ledger, uid, other);
         task->loop->setKeepGoing([this] { return !isInterruptionRequested(); });
@@ -162,12 +167,13 @@ void HttpCommunicationThread::run()
     }
     // One published state over every task the worker empties; the teacher's "重试" reaches the loop of its task.
     sleeper.watch(QList<UploadLoop*>{&loop} + alongside);
-    loop.setTakeRetries([] { return QueueStatus::instance()->takeRetryRequests(taskId); });
+    const QString own = m_folders.taskId();
+    loop.setTakeRetries([own] { return QueueStatus::instance()->takeRetryRequests(own); });
     for (const auto& other : others) {
-        const QString task = other->taskId;
+        const QString task = other->folders.taskId();
         other->loop->setTakeRetries([task] { return QueueStatus::instance()->takeRetryRequests(task); });
     }
     AppLog::write(
-        QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(taskId).arg(others.size()));
+        QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(own).arg(others.size()));
     loop.run(alongside);
 }

@@ -8,9 +8,9 @@
 
 #include "core/AppLog.h"
 
-bool UploadLedger::openForTask(const QString& taskId)
+bool UploadLedger::openForTask(const TaskFolders& folders)
 {
-    const QString path = pathForTask(taskId);
+    const QString path = folders.databasePath();
     if (!path.isEmpty() && open(path))
         return true;
     AppLog::write(QStringLiteral("upload ledger: kept in memory for this run"));

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "core/TaskDatabase.h"
+#include "core/TaskFolders.h"
 
 // What the upload worker knows about each image of the task's image folder, kept in the task database so that a
 // crash or a restart at any moment costs no second object in the store and no second announcement. An image is
@@ -47,7 +48,7 @@ public:
 
     // Opens the task's database; when that cannot be made at all, or was written by a newer version of the
     // program (and is then left alone), an in-memory one, so uploading never stops.
-    bool openForTask(const QString& taskId);
+    bool openForTask(const TaskFolders& folders);
 
     Entry find(const Identity& image) const;
     // Records (or replaces) the key an image is about to be sent under; its state becomes Sent.

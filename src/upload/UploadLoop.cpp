@@ -74,16 +74,15 @@ void UploadLoop::ThreadSleeper::sleep(int ms)
 }
 
 UploadLoop::UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
-                       const QString& uid, const QString& taskId)
-    : UploadLoop(service, uploader, clock, sleeper, ledger, uid, taskId, Intervals())
+                       const QString& uid, const TaskFolders& folders)
+    : UploadLoop(service, uploader, clock, sleeper, ledger, uid, folders, Intervals())
 {
 }
 
 UploadLoop::UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
-                       const QString& uid, const QString& taskId, const Intervals& intervals)
+                       const QString& uid, const TaskFolders& folders, const Intervals& intervals)
     : m_service(service), m_uploader(uploader), m_clock(clock), m_sleeper(sleeper), m_ledger(ledger), m_uid(uid),
-      m_folders(TaskFolders::inWorkingFolder(taskId)), m_intervals(intervals),
-      m_removeFile([](const QString& path) { return QFile::remove(path); })
+      m_folders(folders), m_intervals(intervals), m_removeFile([](const QString& path) { return QFile::remove(path); })
 {
 }
 
@@ -134,20 +133,19 @@ void UploadLoop::claimTask()
         m_ledger.setOwner(m_uid);
 }
 
-QStringList UploadLoop::otherTasksOf(const QString& uid, const QString& ownTaskId)
+QList<TaskFolders> UploadLoop::otherTasksOf(const QString& uid, const TaskFolders& own)
 {
-    QStringList tasks;
+    QList<TaskFolders> tasks;
     if (uid.isEmpty())
         return tasks;
-    const QDir images(QDir::currentPath() + QStringLiteral("/image/"));
-    for (const QString& task : images.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (task == ownTaskId || UploadFolder::listImages(images.filePath(task)).isEmpty())
+    for (const TaskFolders& task : own.otherTasks()) {
+        if (UploadFolder::listImages(task.imageFolder()).isEmpty())
             continue;
         // Only a database that is there already: looking must not create one for a folder nobody queued.
-        if (!QFileInfo::exists(TaskDatabase::pathForTask(task)))
+        if (!QFileInfo::exists(task.databasePath()))
             continue;
         UploadLedger ledger;
-        if (ledger.open(TaskDatabase::pathForTask(task)) && ledger.owner() == uid)
+        if (ledger.open(task.databasePath()) && ledger.owner() == uid)
             tasks << task;
     }
     return tasks;
@@ -191,11 +189,6 @@ void UploadLoop::retry(const QString& fileName)
 QString UploadLoop::folder() const
 {
     return m_folders.imageFolder();
-}
-
-QString UploadLoop::folderFor(const QString& taskId)
-{
-    return TaskFolders::inWorkingFolder(taskId).imageFolder();
 }
 
 QString UploadLoop::objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName)
@@ -384,45 +377,25 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
     // Until the service took the announcement the file stays: a later pass announces the same key again, without
     // sending the file again. The files behind it go on meanwhile.
     const Announcement announcement = m_service.announce(m_folders.taskId(), key);
-    const QString sig = signature(image);
     switch (announcement.outcome) {
     case Announcement::Taken:
-        break;
+        announcementTaken(path, image);
+        return Outcome::Done;
     case Announcement::Failed:
-        failed(image.name, QStringLiteral("服务未确认接收"));
-        setLink(QueueState::Link::ServiceUnreachable);
-        changed();
-        backOff();
-        return Outcome::Skipped;
-    case Announcement::Unanswered: {
-        // It may have been taken: repeated with the same key, but at a pace a slow service can follow.
-        const int attempts = m_ledger.countAttempt(image);
-        const qint64 wait = std::min<qint64>(qint64(m_intervals.unansweredRepeatMs) << std::min(attempts - 1, 20),
-                                             m_intervals.unansweredRepeatMaxMs);
-        logLine(QStringLiteral("announcement %1 of %2 went unanswered, repeated in %3 s")
-                    .arg(attempts)
-                    .arg(key)
-                    .arg(wait / 1000));
-        holdBack(sig, wait);
-        failed(image.name, QStringLiteral("服务未应答"));
-        changed();
-        return Outcome::Skipped;
+        announcementFailed(image);
+        break;
+    case Announcement::Unanswered:
+        announcementUnanswered(image, key);
+        break;
+    case Announcement::Refused:
+        announcementRefused(path, image, key, announcement.reason);
+        break;
     }
-    case Announcement::Refused: {
-        const int attempts = m_ledger.countAttempt(image);
-        failed(image.name, announcement.reason.isEmpty() ? QStringLiteral("服务拒收") : announcement.reason);
-        if (attempts >= m_intervals.announceRefusalsAllowed) {
-            refuse(path, image, announcement.reason.isEmpty() ? QStringLiteral("服务拒收") : announcement.reason);
-            return Outcome::Skipped;
-        }
-        logLine(QStringLiteral("announcement %1 of %2 refused (%3), tried again later")
-                    .arg(attempts)
-                    .arg(key, announcement.reason));
-        holdBack(sig, m_intervals.refusedAnnounceRetryMs);
-        changed();
-        return Outcome::Skipped;
-    }
-    }
+    return Outcome::Skipped;
+}
+
+void UploadLoop::announcementTaken(const QString& path, const UploadLedger::Identity& image)
+{
     m_backoffMs = 0;
     m_ledger.markAnnounced(image);
     succeeded();
@@ -431,7 +404,44 @@ UploadLoop::Outcome UploadLoop::announceAndDelete(const QString& path, const Upl
     m_runtime.reasons.remove(image.name);
     removeAnnounced(path, image);
     changed();
-    return Outcome::Done;
+}
+
+void UploadLoop::announcementFailed(const UploadLedger::Identity& image)
+{
+    failed(image.name, QStringLiteral("服务未确认接收"));
+    setLink(QueueState::Link::ServiceUnreachable);
+    changed();
+    backOff();
+}
+
+void UploadLoop::announcementUnanswered(const UploadLedger::Identity& image, const QString& key)
+{
+    // It may have been taken: repeated with the same key, but at a pace a slow service can follow.
+    const int attempts = m_ledger.countAttempt(image);
+    const qint64 wait = std::min<qint64>(qint64(m_intervals.unansweredRepeatMs) << std::min(attempts - 1, 20),
+                                         m_intervals.unansweredRepeatMaxMs);
+    logLine(QStringLiteral("announcement %1 of %2 went unanswered, repeated in %3 s")
+                .arg(attempts)
+                .arg(key)
+                .arg(wait / 1000));
+    holdBack(signature(image), wait);
+    failed(image.name, QStringLiteral("服务未应答"));
+    changed();
+}
+
+void UploadLoop::announcementRefused(const QString& path, const UploadLedger::Identity& image, const QString& key,
+                                     const QString& reason)
+{
+    const int attempts = m_ledger.countAttempt(image);
+    const QString shown = reason.isEmpty() ? QStringLiteral("服务拒收") : reason;
+    failed(image.name, shown);
+    if (attempts >= m_intervals.announceRefusalsAllowed) {
+        refuse(path, image, shown);
+        return;
+    }
+    logLine(QStringLiteral("announcement %1 of %2 refused (%3), tried again later").arg(attempts).arg(key, reason));
+    holdBack(signature(image), m_intervals.refusedAnnounceRetryMs);
+    changed();
 }
 
 bool UploadLoop::removeAnnounced(const QString& path, const UploadLedger::Identity& image)

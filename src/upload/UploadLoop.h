@@ -130,9 +130,9 @@ public:
     };
 
     UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
-               const QString& uid, const QString& taskId);
+               const QString& uid, const TaskFolders& folders);
     UploadLoop(Service& service, Uploader& uploader, const Clock& clock, Sleeper& sleeper, UploadLedger& ledger,
-               const QString& uid, const QString& taskId, const Intervals& intervals);
+               const QString& uid, const TaskFolders& folders, const Intervals& intervals);
 
     // The loop runs until this predicate turns false (checked between steps): the worker asks whether its thread
     // was asked to stop, tests end the loop when they have seen enough.
@@ -176,7 +176,6 @@ public:
 
     // The task's image folder (empty without a task).
     QString folder() const;
-    static QString folderFor(const QString& taskId);
 
     static QString objectKey(const QString& uid, const QString& taskId, qint64 ms, const QString& fileName);
 
@@ -189,7 +188,7 @@ public:
 
     // The other tasks whose image folder holds images the teacher uid queued (their database names uid), so that
     // one start finishes every task's uploads, not only the task it was opened for.
-    static QStringList otherTasksOf(const QString& uid, const QString& ownTaskId);
+    static QList<TaskFolders> otherTasksOf(const QString& uid, const TaskFolders& own);
     // Records in the ledger that the task's images are uid's.
     void claimTask();
 
@@ -247,6 +246,12 @@ private:
     bool judgeFailure(int code, const QString& path, const UploadLedger::Identity& image, Attempt& attempt,
                       Outcome* outcome);
     Outcome announceAndDelete(const QString& path, const UploadLedger::Identity& image, const QString& key);
+    // What follows each answer to an announcement.
+    void announcementTaken(const QString& path, const UploadLedger::Identity& image);
+    void announcementFailed(const UploadLedger::Identity& image);
+    void announcementUnanswered(const UploadLedger::Identity& image, const QString& key);
+    void announcementRefused(const QString& path, const UploadLedger::Identity& image, const QString& key,
+                             const QString& reason);
     bool removeAnnounced(const QString& path, const UploadLedger::Identity& image);
     // Milliseconds for a new key: the clock, but never the same value twice and never going back.
     qint64 nextKeyMs();

@@ -9,6 +9,7 @@
 #include "TestUtils.h"
 #include "app/ShutDownDialog.h"
 #include "app/Tips.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/UploadLedger.h"
 #include "widgets/MyMessageBox.h"
@@ -123,7 +124,7 @@ void TestShutDownDialog::countsOnlyImageFiles()
     QVERIFY(TestUtils::writeFile(imagePath(QStringLiteral("empty.jpg")), QByteArray()));
     QVERIFY(QFile::link(imagePath(QStringLiteral("a.jpg")), imagePath(QStringLiteral("link.jpg"))));
     UploadLedger ledger;
-    QVERIFY(ledger.openForTask(kTaskId));
+    QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(kTaskId)));
     const QFileInfo stuck(imagePath(QStringLiteral("stuck.jpg")));
     const UploadLedger::Identity image{stuck.fileName(), stuck.size(), stuck.lastModified().toMSecsSinceEpoch()};
     QVERIFY(ledger.recordSending(image, QStringLiteral("paper/origin/u9/T1/1.jpg"), 1));
@@ -143,15 +144,15 @@ void TestShutDownDialog::refusedImagesAreNamedAndOtherTasksCounted()
     QVERIFY(TestUtils::writeFile(m_work->filePath(QStringLiteral("image/T8/d.jpg")), QByteArrayLiteral("image bytes")));
     {
         UploadLedger ledger;
-        QVERIFY(ledger.openForTask(kTaskId));
+        QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(kTaskId)));
         const QFileInfo refused(imagePath(QStringLiteral("a.jpg")));
         QVERIFY(ledger.markRefused({refused.fileName(), refused.size(), refused.lastModified().toMSecsSinceEpoch()},
                                    QStringLiteral("不是图片文件")));
         UploadLedger ofT7;
-        QVERIFY(ofT7.openForTask(QStringLiteral("T7")));
+        QVERIFY(ofT7.openForTask(TaskFolders::inWorkingFolder(QStringLiteral("T7"))));
         QVERIFY(ofT7.setOwner(QStringLiteral("u9")));
         UploadLedger ofT8;
-        QVERIFY(ofT8.openForTask(QStringLiteral("T8")));
+        QVERIFY(ofT8.openForTask(TaskFolders::inWorkingFolder(QStringLiteral("T8"))));
         QVERIFY(ofT8.setOwner(QStringLiteral("another teacher")));
     }
 

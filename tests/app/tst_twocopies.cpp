@@ -8,6 +8,7 @@
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
+#include "core/TaskFolders.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 
@@ -143,11 +144,11 @@ void TestTwoCopies::refusedFilesDoNotHoldUpTheOthers()
     QTRY_COMPARE_WITH_TIMEOUT(m_emulator->server().requestCount(Endpoint::Analyse), 2, 30000);
 
     UploadLedger ledger;
-    QVERIFY(ledger.openForTask(QStringLiteral("T1")));
-    QTRY_COMPARE(
-        UploadLoop::queueStateOfFolder(QStringLiteral("T1"), UploadLoop::folderFor(QStringLiteral("T1")), ledger)
-            .refusedImages(),
-        (QStringList{"b.jpg（存储服务拒收（HTTP 413））", "notes.jpg（不是图片文件）"}));
+    QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(QStringLiteral("T1"))));
+    QTRY_COMPARE(UploadLoop::queueStateOfFolder(
+                     QStringLiteral("T1"), TaskFolders::inWorkingFolder(QStringLiteral("T1")).imageFolder(), ledger)
+                     .refusedImages(),
+                 (QStringList{"b.jpg（存储服务拒收（HTTP 413））", "notes.jpg（不是图片文件）"}));
     // Several more passes: the refused file is not sent again, the text file never.
     QTest::qWait(1500);
     int uploadsOfB = 0;

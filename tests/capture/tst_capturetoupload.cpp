@@ -9,6 +9,7 @@
 #include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "capture/VirtualCameraBackend.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 
 // The road of one photograph: the take button, the simulated camera's still, the two copies on disk, the upload
@@ -49,6 +50,7 @@ void TestCaptureToUpload::photographIsUploadedAndPreviewKept()
     page.startPNG();
     QVERIFY(CaptureSession::process().isOpen());
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    worker->setTaskFolders(TaskFolders::inWorkingFolder(kTask));
     worker->start();
 
     const QString folder = QDir::currentPath() + QStringLiteral("/image/") + kTask + QLatin1Char('/');

@@ -8,6 +8,7 @@
 
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
+#include "core/TaskFolders.h"
 
 class TestTaskDatabase : public QObject
 {
@@ -37,7 +38,7 @@ void TestTaskDatabase::opensWhateverLiesThere()
     QFETCH(QByteArray, existing);
     QFETCH(bool, keptAside);
     ScopedWorkingDirectory dir;
-    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    const QString path = TaskFolders::inWorkingFolder(QStringLiteral("T1")).databasePath();
     if (!existing.isNull()) {
         QVERIFY(TestUtils::writeFile(path, existing));
     }
@@ -97,7 +98,7 @@ void TestTaskDatabase::twoThreadsOpenAtOnce()
     QFETCH(int, setAside);
     ScopedWorkingDirectory dir;
     for (int round = 0; round < 10; ++round) {
-        const QString path = TaskDatabase::pathForTask(QStringLiteral("T%1").arg(round));
+        const QString path = TaskFolders::inWorkingFolder(QStringLiteral("T%1").arg(round)).databasePath();
         if (!existing.isNull())
             QVERIFY(TestUtils::writeFile(path, existing));
         std::atomic<int> marked{0};
@@ -138,7 +139,7 @@ void TestTaskDatabase::twoThreadsOpenAtOnce()
 void TestTaskDatabase::newerProgramsFileIsLeftAsItIs()
 {
     ScopedWorkingDirectory dir;
-    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    const QString path = TaskFolders::inWorkingFolder(QStringLiteral("T1")).databasePath();
     {
         TaskDatabase db;
         QVERIFY(db.open(path));
@@ -181,7 +182,7 @@ int setAsideCount(const QString& path)
 void TestTaskDatabase::brokenFileSetAsideOnceAndNeverUnderAnotherConnection()
 {
     ScopedWorkingDirectory dir;
-    const QString path = TaskDatabase::pathForTask(QStringLiteral("T1"));
+    const QString path = TaskFolders::inWorkingFolder(QStringLiteral("T1")).databasePath();
     {
         MarkingDatabase working;
         QVERIFY(working.open(path));

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "PageTestData.h"
+#include "core/TaskFolders.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "widgets/FileDialog.h"
@@ -401,6 +402,7 @@ void TestDisplayPhoto::barsReachThePageSignals()
     FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     DisplayPhoto page;
     page.setTitle(QStringLiteral("期中考试"));
+    page.setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     QSignalSpy take(&page, SIGNAL(toTakePhoto()));

@@ -5,7 +5,6 @@
 
 #include "TestUtils.h"
 #include "pages/HomePage.h"
-#include "service/HttpCommunicationThread.h"
 #include "widgets/FileDialog.h"
 
 class TestHomePage : public QObject
@@ -67,13 +66,13 @@ void TestHomePage::uploadButtonRunsTheImport()
 {
     ScopedWorkingDirectory dir;
     QVERIFY(dir.isValid());
-    HttpCommunicationThread::setTaskId(QStringLiteral("home-task"));
     int asked = 0;
     FileDialog::setChooser([&](const FileDialog::Request&) {
         ++asked;
         return QStringList();
     });
     HomePage page;
+    page.setTaskFolders(TaskFolders::inWorkingFolder(QStringLiteral("home-task")));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     QSignalSpy uploaded(&page, SIGNAL(uploadPicStarted()));

@@ -11,7 +11,6 @@
 #include "pages/DisplayPhotoHead.h"
 #include "pages/HomePage.h"
 #include "pages/ImageImport.h"
-#include "service/HttpCommunicationThread.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
 
@@ -19,14 +18,23 @@ namespace {
 
 const QString TaskId = QStringLiteral("task42");
 
-// The three places that offer the import, built by name so one data row covers each.
-QWidget* makeImporter(const QString& kind)
+// The three places that offer the import, built by name so one data row covers each, handed the task's folders.
+QWidget* makeImporter(const QString& kind, const QString& taskId = TaskId)
 {
-    if (kind == QLatin1String("home"))
-        return new HomePage();
-    if (kind == QLatin1String("progress header"))
-        return new DisplayPhotoHead();
-    return new DisplayPhotoFooterReTake();
+    const TaskFolders folders = TaskFolders::inWorkingFolder(taskId);
+    if (kind == QLatin1String("home")) {
+        auto* page = new HomePage();
+        page->setTaskFolders(folders);
+        return page;
+    }
+    if (kind == QLatin1String("progress header")) {
+        auto* head = new DisplayPhotoHead();
+        head->setTaskFolders(folders);
+        return head;
+    }
+    auto* footer = new DisplayPhotoFooterReTake();
+    footer->setTaskFolders(folders);
+    return footer;
 }
 
 void addImporterRows()
@@ -79,7 +87,6 @@ void TestImageImport::init()
     m_dir = std::make_unique<ScopedWorkingDirectory>();
     QVERIFY(m_dir->isValid());
     QVERIFY(QDir().mkdir(QStringLiteral("image")));
-    HttpCommunicationThread::setTaskId(TaskId);
     m_requests.clear();
     m_nextPaths.clear();
     m_warnings.clear();
@@ -208,6 +215,7 @@ void TestImageImport::sameNameOtherSheetGetsAFreeName()
                 << source(QStringLiteral("tuesday/sheet.jpg"), "tuesday")
                 << source(QStringLiteral("wednesday/sheet.jpg"), "monday");
     HomePage page;
+    page.setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
 
     page.uploadPng();
 
@@ -225,6 +233,7 @@ void TestImageImport::unreadableSourceIsReportedAndTheRestCopied()
 {
     m_nextPaths << m_dir->filePath(QStringLiteral("scans/gone.jpg")) << source(QStringLiteral("ok.jpg"), "ok");
     DisplayPhotoHead head;
+    head.setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
     QSignalSpy started(&head, SIGNAL(uploadPicStarted()));
 
     head.uploadPng();
@@ -239,6 +248,7 @@ void TestImageImport::createsTheMissingTaskFolderOneLevel()
 {
     QVERIFY(!QFileInfo::exists(taskFolder()));
     DisplayPhotoFooterReTake footer;
+    footer.setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
 
     footer.uploadPng();
 
@@ -249,9 +259,8 @@ void TestImageImport::withoutTaskNothingIsImportedAndTheTeacherIsTold()
 {
     QFETCH(QString, kind);
     // Started without a task: image/ itself is no task's folder and nothing would ever upload from it.
-    HttpCommunicationThread::setTaskId(QString());
     m_nextPaths << source(QStringLiteral("a.jpg"), "a") << source(QStringLiteral("b.png"), "b");
-    std::unique_ptr<QWidget> importer(makeImporter(kind));
+    std::unique_ptr<QWidget> importer(makeImporter(kind, QString()));
 
     QMetaObject::invokeMethod(importer.get(), "uploadPng");
 
@@ -266,6 +275,7 @@ void TestImageImport::missingImageRootFailsEveryCopy()
     QVERIFY(QDir(m_dir->filePath(QStringLiteral("image"))).removeRecursively());
     m_nextPaths << source(QStringLiteral("a.jpg"), "a");
     HomePage page;
+    page.setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
     QSignalSpy started(&page, SIGNAL(uploadPicStarted()));
 
     page.uploadPng();

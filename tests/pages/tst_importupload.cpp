@@ -6,6 +6,7 @@
 
 #include "PageTestData.h"
 #include "TestDataPath.h"
+#include "core/TaskFolders.h"
 #include "pages/HomePage.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
@@ -37,6 +38,7 @@ void TestImportUpload::everyImportReachesTheStoreWhole()
     PageTestData::setLaunchValues(TaskId);
     QVERIFY(QDir().mkdir(QStringLiteral("image")));
     QVERIFY(QDir().mkdir(QStringLiteral("image/") + TaskId));
+    HttpCommunicationThread::getInstance()->setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
     HttpCommunicationThread::getInstance()->start();
 
     // Two scans of 20 MB and one small page, imported while the worker is already passing over the folder.
@@ -63,6 +65,7 @@ void TestImportUpload::everyImportReachesTheStoreWhole()
         return QMessageBox::Ok;
     });
     HomePage page;
+    page.setTaskFolders(TaskFolders::inWorkingFolder(TaskId));
     QSignalSpy started(&page, SIGNAL(uploadPicStarted()));
 
     page.uploadPng();

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "PageTestData.h"
+#include "core/TaskFolders.h"
 #include "pages/ReTakePhoto.h"
 #include "pages/TableWidgetItem.h"
 #include "widgets/FileDialog.h"
@@ -249,6 +250,7 @@ void TestReTakePhoto::barsReachThePageSignals()
 {
     FileDialog::setChooser([](const FileDialog::Request&) { return QStringList(); });
     ReTakePhoto page;
+    page.setTaskFolders(TaskFolders::inWorkingFolder(QStringLiteral("retake-task")));
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     QSignalSpy back(&page, SIGNAL(toDisplayPhoto()));

@@ -10,6 +10,7 @@
 
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
+#include "core/TaskFolders.h"
 #include "upload/QueuePublisher.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -157,9 +158,9 @@ struct Rig
 {
     explicit Rig(UploadLoop::Intervals intervals = quickIntervals())
         : sleeper(clock, events), uploader(clock, events), service(events),
-          loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals)
+          loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
     {
-        ledger.openForTask(kTask);
+        ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
         QDir().mkpath(loop.folder());
     }
 
@@ -500,8 +501,9 @@ void TestUploadLoop::restartResumesWhereTheLastRunStopped()
     uploader.codes = {614}; // the store already holds the object sent before the crash
     FakeService service(events);
     UploadLedger ledger;
-    QVERIFY(ledger.openForTask(kTask));
-    UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, kTask, Rig::quickIntervals());
+    QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(kTask)));
+    UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask),
+                    Rig::quickIntervals());
     QVERIFY(loop.acquireCredentials());
     loop.runPass();
     loop.runPass();
@@ -939,8 +941,9 @@ void TestUploadLoop::refusedImageDoesNotBlockTheOthers()
     FakeUploader uploader(rig.clock, events);
     FakeService service(events);
     UploadLedger ledger;
-    QVERIFY(ledger.openForTask(kTask));
-    UploadLoop again(service, uploader, rig.clock, rig.sleeper, ledger, kUid, kTask, Rig::quickIntervals());
+    QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(kTask)));
+    UploadLoop again(service, uploader, rig.clock, rig.sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask),
+                     Rig::quickIntervals());
     QVERIFY(again.acquireCredentials());
     again.runPass();
     if (bytes.startsWith("plain")) {
@@ -1023,24 +1026,26 @@ void TestUploadLoop::otherTasksOfTheSameTeacherAreFinished()
     Rig rig;
     rig.loop.claimTask();
     const auto queue = [](const QString& task, const QString& owner) {
-        QVERIFY(TestUtils::writeFile(UploadLoop::folderFor(task) + "left.jpg", wholeImage("JPG")));
+        QVERIFY(TestUtils::writeFile(TaskFolders::inWorkingFolder(task).imageFolder() + "left.jpg", wholeImage("JPG")));
         if (owner.isEmpty())
             return;
         UploadLedger ledger;
-        QVERIFY(ledger.openForTask(task));
+        QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(task)));
         QVERIFY(ledger.setOwner(owner));
     };
     queue("t1", kUid);
     queue("t2", "someone else");
     queue("t3", QString());
 
-    const QStringList others = UploadLoop::otherTasksOf(kUid, kTask);
-    QCOMPARE(others, QStringList{"t1"});
-    QVERIFY(!QFileInfo::exists(TaskDatabase::pathForTask("t3")));
+    const QList<TaskFolders> others = UploadLoop::otherTasksOf(kUid, TaskFolders::inWorkingFolder(kTask));
+    QCOMPARE(others.size(), 1);
+    QCOMPARE(others.first().taskId(), QStringLiteral("t1"));
+    QVERIFY(!QFileInfo::exists(TaskFolders::inWorkingFolder("t3").databasePath()));
     UploadLedger ledgerOfT1;
-    QVERIFY(ledgerOfT1.openForTask("t1"));
-    QCOMPARE(UploadLoop::waitingImages(UploadLoop::folderFor("t1"), ledgerOfT1), 1);
-    UploadLoop t1(rig.service, rig.uploader, rig.clock, rig.sleeper, ledgerOfT1, kUid, "t1", Rig::quickIntervals());
+    QVERIFY(ledgerOfT1.openForTask(TaskFolders::inWorkingFolder("t1")));
+    QCOMPARE(UploadLoop::waitingImages(TaskFolders::inWorkingFolder("t1").imageFolder(), ledgerOfT1), 1);
+    UploadLoop t1(rig.service, rig.uploader, rig.clock, rig.sleeper, ledgerOfT1, kUid,
+                  TaskFolders::inWorkingFolder("t1"), Rig::quickIntervals());
     QVERIFY(rig.write("own.jpg", wholeImage("PNG")));
     rig.loop.setKeepGoing([&] { return rig.sleeper.sleeps.size() < 3; });
     t1.setKeepGoing([&] { return rig.sleeper.sleeps.size() < 3; });
@@ -1049,10 +1054,10 @@ void TestUploadLoop::otherTasksOfTheSameTeacherAreFinished()
 
     QCOMPARE(rig.service.tasks, (QStringList{kTask, "t1"}));
     QVERIFY(rig.service.announced.at(1).startsWith(QStringLiteral("paper/origin/%1/t1/").arg(kUid)));
-    QVERIFY(!QFileInfo::exists(UploadLoop::folderFor("t1") + "left.jpg"));
-    QVERIFY(QFileInfo::exists(UploadLoop::folderFor("t2") + "left.jpg"));
-    QVERIFY(QFileInfo::exists(UploadLoop::folderFor("t3") + "left.jpg"));
-    QCOMPARE(UploadLoop::waitingImages(UploadLoop::folderFor("t1"), ledgerOfT1), 0);
+    QVERIFY(!QFileInfo::exists(TaskFolders::inWorkingFolder("t1").imageFolder() + "left.jpg"));
+    QVERIFY(QFileInfo::exists(TaskFolders::inWorkingFolder("t2").imageFolder() + "left.jpg"));
+    QVERIFY(QFileInfo::exists(TaskFolders::inWorkingFolder("t3").imageFolder() + "left.jpg"));
+    QCOMPARE(UploadLoop::waitingImages(TaskFolders::inWorkingFolder("t1").imageFolder(), ledgerOfT1), 0);
 }
 
 void TestUploadLoop::missingFolderIsCreated()
@@ -1068,7 +1073,7 @@ void TestUploadLoop::missingFolderIsCreated()
 void TestUploadLoop::withoutTaskNothingIsUploaded()
 {
     Rig rig;
-    UploadLoop loop(rig.service, rig.uploader, rig.clock, rig.sleeper, rig.ledger, kUid, QString(),
+    UploadLoop loop(rig.service, rig.uploader, rig.clock, rig.sleeper, rig.ledger, kUid, TaskFolders(),
                     Rig::quickIntervals());
     QVERIFY(rig.write(QStringLiteral("../a.jpg")));
     loop.setKeepGoing([&rig] { return rig.events.list.size() < 50; });
@@ -1090,7 +1095,8 @@ void TestUploadLoop::publishedAtMostPerIntervalAndBeforeEachPause()
     QList<int> published;
     QueuePublisher publisher(
         rig.sleeper, rig.clock, [&](const QueueState& state) { published << state.pending(); }, 60000);
-    UploadLoop loop(rig.service, rig.uploader, rig.clock, publisher, rig.ledger, kUid, kTask, Rig::quickIntervals());
+    UploadLoop loop(rig.service, rig.uploader, rig.clock, publisher, rig.ledger, kUid,
+                    TaskFolders::inWorkingFolder(kTask), Rig::quickIntervals());
     publisher.watch({&loop});
     loop.setKeepGoing([&] { return rig.sleeper.sleeps.isEmpty(); });
 

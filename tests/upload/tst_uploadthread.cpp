@@ -4,6 +4,7 @@
 
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/QueueStatus.h"
@@ -63,6 +64,7 @@ void TestUploadThread::workerThreadEndToEnd()
 
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     QCOMPARE(HttpCommunicationThread::getInstance(), worker);
+    worker->setTaskFolders(TaskFolders::inWorkingFolder(kTask));
     worker->start();
 
     const QString folder = QDir::currentPath() + "/image/" + kTask + "/";

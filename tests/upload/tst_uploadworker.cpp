@@ -23,6 +23,7 @@
 #include "TestUtils.h"
 #include "core/SecureTransport.h"
 #include "core/Settings.h"
+#include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/UploadFolder.h"
@@ -123,9 +124,9 @@ struct Rig
     explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000,
                  const ServiceEmulator::Options& options = ServiceEmulator::Options())
         : emulator(options), uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
-          loop(service, uploader, clock, sleeper, ledger, kUid, kTask, intervals)
+          loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
     {
-        ledger.openForTask(kTask);
+        ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
         HttpCommunicationThread::setTaskId(kTask);
         HttpCommunicationThread::setToken(QStringLiteral("teacher-token"));
         HttpCommunicationThread::setUid(kUid);
