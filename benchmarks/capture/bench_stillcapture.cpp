@@ -10,23 +10,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "TestClock.h"
 #include "capture/CameraBackend.h"
 #include "capture/CameraComponent.h"
 #include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "capture/VirtualCameraBackend.h"
-#include "core/Clock.h"
 
 namespace {
-
-qint64 g_now = 1'700'000'000'000;
-
-// The take guard's clock, moved on by the benchmark itself between stills.
-class SteppedClock : public Clock
-{
-public:
-    qint64 currentMSecsSinceEpoch() const override { return g_now; }
-};
 
 void BM_StillCaptureToRenamedFile(benchmark::State& state)
 {
@@ -35,14 +26,14 @@ void BM_StillCaptureToRenamedFile(benchmark::State& state)
     QDir::setCurrent(dir.path());
     CaptureSession::process().reset();
     CameraComponent::setBackend(std::make_unique<VirtualCameraBackend>());
-    const SteppedClock clock;
-    Clock::setCurrent(&clock);
+    // The take guard's clock, moved on by the benchmark itself between stills.
+    TestClock clock;
     {
         TakePhoto page;
         page.initTaskFolder(TaskFolders::inWorkingFolder(QStringLiteral("bench")));
         page.startPNG();
         for (auto _ : state) {
-            g_now += 1000;
+            clock.advance(1000);
             const int before = CaptureSession::process().capturedCount();
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
             page.take();
@@ -58,7 +49,6 @@ void BM_StillCaptureToRenamedFile(benchmark::State& state)
         state.counters["stills"] = CaptureSession::process().capturedCount();
     }
     CaptureSession::process().reset();
-    Clock::setCurrent(nullptr);
     QDir::setCurrent(previous);
 }
 

@@ -1,5 +1,7 @@
 #include "TestClock.h"
 
+#include <QDateTime>
+
 TestClock::TestClock(qint64 nowMs) : m_now(nowMs)
 {
     Clock::setCurrent(this);
@@ -14,10 +16,13 @@ TestClock::~TestClock()
 void TestClock::set(qint64 nowMs)
 {
     m_now = nowMs;
+    m_followsSystem = false;
 }
 
 void TestClock::advance(qint64 ms)
 {
+    if (m_followsSystem.exchange(false))
+        m_now = QDateTime::currentMSecsSinceEpoch();
     m_now += ms;
 }
 
@@ -26,9 +31,26 @@ void TestClock::setStepPerRead(qint64 ms)
     m_step = ms;
 }
 
+void TestClock::followSystemTime()
+{
+    m_followsSystem = true;
+}
+
+qint64 TestClock::now() const
+{
+    return m_followsSystem ? QDateTime::currentMSecsSinceEpoch() : m_now.load();
+}
+
+qint64 TestClock::lastReading() const
+{
+    return m_lastReading;
+}
+
 qint64 TestClock::currentMSecsSinceEpoch() const
 {
-    return m_now.fetch_add(m_step.load());
+    const qint64 reading = m_followsSystem ? QDateTime::currentMSecsSinceEpoch() : m_now.fetch_add(m_step.load());
+    m_lastReading = reading;
+    return reading;
 }
 
 qint64 TestClock::monotonicMSecs() const

@@ -18,6 +18,14 @@ public:
     void advance(qint64 ms);
     // Every reading moves the clock on by ms after it is taken (0: it stands still between the test's moves).
     void setStepPerRead(qint64 ms);
+    // Readings are the system's time until the test sets the clock or moves it (then from the system's present on),
+    // for tests that compare readings with real files' times and real waits.
+    void followSystemTime();
+
+    // What the next reading answers, without taking one.
+    qint64 now() const;
+    // What the last reading answered, on whichever thread it was taken (0 before the first).
+    qint64 lastReading() const;
 
     qint64 currentMSecsSinceEpoch() const override;
     qint64 monotonicMSecs() const override;
@@ -25,4 +33,6 @@ public:
 private:
     mutable std::atomic<qint64> m_now;
     std::atomic<qint64> m_step{0};
+    std::atomic<bool> m_followsSystem{false};
+    mutable std::atomic<qint64> m_lastReading{0};
 };

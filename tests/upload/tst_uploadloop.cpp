@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include "TestClock.h"
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
 #include "core/TaskFolders.h"
@@ -42,37 +43,23 @@ struct Events
     }
 };
 
-class FakeClock : public Clock
-{
-public:
-    // Starts at the real time so that file modification times compare sensibly.
-    mutable qint64 now = QDateTime::currentMSecsSinceEpoch();
-    mutable qint64 lastReading = 0;
-    qint64 currentMSecsSinceEpoch() const override
-    {
-        // Every reading moves on by a millisecond, so two attempts never share a reading by accident.
-        lastReading = ++now;
-        return lastReading;
-    }
-};
-
 class FakeSleeper : public UploadLoop::Sleeper
 {
 public:
-    FakeSleeper(FakeClock& clock, Events& events) : m_clock(clock), m_events(events) {}
+    FakeSleeper(TestClock& clock, Events& events) : m_clock(clock), m_events(events) {}
     QList<int> sleeps;
     std::function<void()> onSleep;
     void sleep(int ms) override
     {
         sleeps << ms;
         m_events.list << QStringLiteral("sleep:%1").arg(ms);
-        m_clock.now += ms;
+        m_clock.advance(ms);
         if (onSleep)
             onSleep();
     }
 
 private:
-    FakeClock& m_clock;
+    TestClock& m_clock;
     Events& m_events;
 };
 
@@ -88,7 +75,7 @@ struct Attempt
 class FakeUploader : public UploadLoop::Uploader
 {
 public:
-    FakeUploader(FakeClock& clock, Events& events) : m_clock(clock), m_events(events) {}
+    FakeUploader(TestClock& clock, Events& events) : m_clock(clock), m_events(events) {}
     QList<int> codes; // answers in order; 200 once they run out
     QList<Attempt> attempts;
     std::function<void(const QString& path)> during; // runs while the "upload" is in progress
@@ -96,14 +83,14 @@ public:
     {
         const QString name = QFileInfo(localPath).fileName();
         m_events.list << QStringLiteral("put:") + name;
-        attempts << Attempt{uploadToken, key, name, TestUtils::readFile(localPath), m_clock.lastReading};
+        attempts << Attempt{uploadToken, key, name, TestUtils::readFile(localPath), m_clock.lastReading()};
         if (during)
             during(localPath);
         return codes.isEmpty() ? 200 : codes.takeFirst();
     }
 
 private:
-    FakeClock& m_clock;
+    TestClock& m_clock;
     Events& m_events;
 };
 
@@ -160,6 +147,8 @@ struct Rig
         : sleeper(clock, events), uploader(clock, events), service(events),
           loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
     {
+        // Every reading moves on by a millisecond, so two attempts never share a reading by accident.
+        clock.setStepPerRead(1);
         ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
         QDir().mkpath(loop.folder());
     }
@@ -194,7 +183,8 @@ struct Rig
 
     ScopedWorkingDirectory cwd;
     Events events;
-    FakeClock clock;
+    // Starts at the real time so that file modification times compare sensibly.
+    TestClock clock{QDateTime::currentMSecsSinceEpoch()};
     FakeSleeper sleeper;
     FakeUploader uploader;
     FakeService service;
@@ -432,9 +422,9 @@ void TestUploadLoop::handOver()
     rig.service.analyseResults = taken;
     rig.uploader.during = [&](const QString&) {
         if (clockStepMs == -1)
-            --rig.clock.now; // every reading is the same
+            rig.clock.advance(-1); // every reading is the same
         else if (rig.uploader.attempts.size() == 1)
-            rig.clock.now += clockStepMs;
+            rig.clock.advance(clockStepMs);
     };
 
     rig.runPasses(3);
@@ -494,8 +484,8 @@ void TestUploadLoop::restartResumesWhereTheLastRunStopped()
 
     // The new run: its own loop and connection, in the same working folder, with a clock set back meanwhile.
     Events events;
-    FakeClock clock;
-    clock.now -= 3600 * 1000;
+    TestClock clock(QDateTime::currentMSecsSinceEpoch() - 3600 * 1000);
+    clock.setStepPerRead(1);
     FakeSleeper sleeper(clock, events);
     FakeUploader uploader(clock, events);
     uploader.codes = {614}; // the store already holds the object sent before the crash
@@ -557,7 +547,7 @@ void TestUploadLoop::wholeImagesGoAtOnce()
     Rig rig(intervals);
     QVERIFY(rig.loop.acquireCredentials());
     QVERIFY(rig.write(name, bytes));
-    QVERIFY(TestUtils::setModified(rig.path(name), QDateTime::fromMSecsSinceEpoch(rig.clock.now)));
+    QVERIFY(TestUtils::setModified(rig.path(name), QDateTime::fromMSecsSinceEpoch(rig.clock.now())));
 
     rig.loop.runPass();
     QCOMPARE(rig.puts().size(), whole ? 1 : 0);
@@ -565,11 +555,11 @@ void TestUploadLoop::wholeImagesGoAtOnce()
         return;
     QCOMPARE(rig.loop.nextPassDelayMs(), intervals.waitingPauseMs);
 
-    rig.clock.now += intervals.settleMs - 100;
+    rig.clock.advance(intervals.settleMs - 100);
     rig.loop.runPass();
     QVERIFY(rig.puts().isEmpty());
 
-    rig.clock.now += 100;
+    rig.clock.advance(100);
     rig.loop.runPass();
     QCOMPARE(rig.puts(), QStringList{name});
     QCOMPARE(rig.uploader.attempts[0].bytes, bytes);
@@ -699,8 +689,8 @@ void TestUploadLoop::settleGuard()
     QVERIFY(rig.loop.acquireCredentials());
     QFile file(rig.path("sheet.jpg"));
     QVERIFY(file.open(QIODevice::ReadWrite));
-    // The next reading of the fake clock is now + 1.
-    QVERIFY(file.setFileTime(QDateTime::fromMSecsSinceEpoch(rig.clock.now + 1 - modifiedAgo),
+    // The next reading of the clock is now().
+    QVERIFY(file.setFileTime(QDateTime::fromMSecsSinceEpoch(rig.clock.now() - modifiedAgo),
                              QFileDevice::FileModificationTime));
     file.close();
 
@@ -712,11 +702,11 @@ void TestUploadLoop::settleGuard()
     QVERIFY(rig.puts().isEmpty());
     QCOMPARE(rig.loop.nextPassDelayMs(), waitFirst);
 
-    rig.clock.now += waitFirst - 10;
+    rig.clock.advance(waitFirst - 10);
     rig.loop.runPass();
     QVERIFY(rig.puts().isEmpty());
 
-    rig.clock.now += 10;
+    rig.clock.advance(10);
     rig.loop.runPass();
     QCOMPARE(rig.puts(), QStringList{"sheet.jpg"});
     QCOMPARE(rig.service.announced.size(), 1);
@@ -826,7 +816,7 @@ void TestUploadLoop::undeletableFileUploadedOnce()
     int published = -1;
     const QList<const UploadLoop*> loops{&rig.loop};
     rig.loop.setOnChange([&] { published = UploadLoop::queueStateOf(loops).pending(); });
-    rig.clock.now += UploadLoop::Intervals().deleteRetryMs;
+    rig.clock.advance(UploadLoop::Intervals().deleteRetryMs);
     rig.loop.runPass();
     QCOMPARE(tries, 2);
     QCOMPARE(published, 0);
@@ -910,7 +900,7 @@ void TestUploadLoop::refusedImageDoesNotBlockTheOthers()
     QVERIFY(rig.loop.acquireCredentials());
     for (int pass = 0; pass < 8; ++pass) {
         rig.loop.runPass();
-        rig.clock.now += UploadLoop::Intervals().refusedAnnounceRetryMs;
+        rig.clock.advance(UploadLoop::Intervals().refusedAnnounceRetryMs);
     }
 
     QCOMPARE(rig.puts().count("a.jpg"), putsOfA);
@@ -967,12 +957,12 @@ void TestUploadLoop::unansweredAnnouncementRepeatsAtAGrowingInterval()
     const qint64 timeoutMs = 30000;
     QList<qint64> startedAt;
     rig.service.duringAnalyse = [&] {
-        startedAt << rig.clock.now;
-        rig.clock.now += timeoutMs;
+        startedAt << rig.clock.now();
+        rig.clock.advance(timeoutMs);
     };
     rig.service.answer = [](const QString&) { return outcome(UploadLoop::Announcement::Unanswered); };
-    const qint64 start = rig.clock.now;
-    rig.loop.setKeepGoing([&] { return rig.clock.now - start < 10 * 60 * 1000; });
+    const qint64 start = rig.clock.now();
+    rig.loop.setKeepGoing([&] { return rig.clock.now() - start < 10 * 60 * 1000; });
 
     rig.loop.run();
 

@@ -2,7 +2,6 @@
 #include <atomic>
 #include <thread>
 
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,6 +19,7 @@
 
 #include "EmulatorFixture.h"
 #include "TestAuthority.h"
+#include "TestClock.h"
 #include "TestUtils.h"
 #include "core/SecureTransport.h"
 #include "core/Settings.h"
@@ -53,19 +53,6 @@ QByteArray sheet(const QByteArray& text)
     return QByteArray("\xFF\xD8\xFF", 3) + text;
 }
 
-// Real time; remembers its last reading, or answers a fixed value when one is set.
-class RecordingClock : public Clock
-{
-public:
-    qint64 fixed = 0;
-    mutable qint64 lastReading = 0;
-    qint64 currentMSecsSinceEpoch() const override
-    {
-        lastReading = fixed ? fixed : QDateTime::currentMSecsSinceEpoch();
-        return lastReading;
-    }
-};
-
 class RecordingSleeper : public UploadLoop::Sleeper
 {
 public:
@@ -89,13 +76,13 @@ public:
 class WatchedUploader : public UploadLoop::Uploader
 {
 public:
-    WatchedUploader(const QUrl& url, RecordingClock& clock, int timeoutMs) : m_client(url, timeoutMs), m_clock(clock) {}
+    WatchedUploader(const QUrl& url, TestClock& clock, int timeoutMs) : m_client(url, timeoutMs), m_clock(clock) {}
     QList<qint64> readings;
     QStringList files;
     std::function<void(const QString&)> before;
     int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override
     {
-        readings << m_clock.lastReading;
+        readings << m_clock.lastReading();
         files << QFileInfo(localPath).fileName();
         if (before)
             before(localPath);
@@ -104,7 +91,7 @@ public:
 
 private:
     CloudUploader m_client;
-    RecordingClock& m_clock;
+    TestClock& m_clock;
 };
 
 UploadLoop::Intervals shortIntervals()
@@ -126,6 +113,8 @@ struct Rig
         : emulator(options), uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
           loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
     {
+        // Real files' times and real waits are compared with its readings.
+        clock.followSystemTime();
         ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
         HttpCommunicationThread::setTaskId(kTask);
         HttpCommunicationThread::setToken(QStringLiteral("teacher-token"));
@@ -154,7 +143,7 @@ struct Rig
 
     ScopedWorkingDirectory cwd;
     EmulatorFixture emulator;
-    RecordingClock clock;
+    TestClock clock;
     RecordingSleeper sleeper;
     ServiceCalls service;
     WatchedUploader uploader;
@@ -295,8 +284,9 @@ void TestUploadWorker::nameOrderAndClockPerAttempt()
 void TestUploadWorker::foreignObjectUnderTheKeyIsKept()
 {
     Rig rig;
-    rig.clock.fixed = 1700000000123;
-    const QString key = UploadLoop::objectKey(kUid, kTask, rig.clock.fixed, "sheet.jpg");
+    const qint64 setBack = 1700000000123;
+    rig.clock.set(setBack);
+    const QString key = UploadLoop::objectKey(kUid, kTask, setBack, "sheet.jpg");
     QVERIFY(rig.emulator->storeObject(key, "stored earlier"));
     QVERIFY(rig.write("sheet.jpg", sheet("this attempt")));
 
@@ -305,7 +295,7 @@ void TestUploadWorker::foreignObjectUnderTheKeyIsKept()
     QCOMPARE(rig.emulator->uploads().size(), 2);
     QCOMPARE(rig.emulator->uploads()[0].status, 614);
     QCOMPARE(rig.emulator->uploads()[1].status, 200);
-    const QString next = UploadLoop::objectKey(kUid, kTask, rig.clock.fixed + 1, "sheet.jpg");
+    const QString next = UploadLoop::objectKey(kUid, kTask, setBack + 1, "sheet.jpg");
     QCOMPARE(rig.emulator->objectBytes(key), QByteArray("stored earlier"));
     QCOMPARE(rig.emulator->objectBytes(next), sheet("this attempt"));
     QCOMPARE(rig.announcedUrls(), QStringList{rig.emulator.domain() + next});
