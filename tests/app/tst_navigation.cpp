@@ -27,6 +27,7 @@
 #include "upload/CloudUploader.h"
 #include "viewer/ViewPhoto.h"
 #include "widgets/FileDialog.h"
+#include "widgets/MessageBox.h"
 
 using Endpoint = ServiceEmulator::Endpoint;
 
@@ -163,6 +164,7 @@ void TestNavigation::init()
 void TestNavigation::cleanup()
 {
     FileDialog::setChooser({});
+    MessageBox::setAnswerer({});
     TrayProgramManager::setAvailabilityForTests(TrayProgramManager::Availability::System);
 }
 
@@ -246,6 +248,14 @@ void TestNavigation::everyPageSwitch()
     QCOMPARE(client.shown(), QStringLiteral("h"));
     auto refreshes = [&] { return emulator->requestCount(Endpoint::PaperStatusWithPage); };
     auto reloads = [&] { return emulator->requestCount(Endpoint::ReplenishStudents); };
+    // Each import asks for files only when the window handed it the task's folders; a page without them warns
+    // instead (answered here, so that the count fails rather than the box waits).
+    int filesAsked = 0;
+    FileDialog::setChooser([&](const FileDialog::Request&) {
+        ++filesAsked;
+        return QStringList();
+    });
+    MessageBox::setAnswerer([](const MessageBox::Shown&) { return QMessageBox::Ok; });
 
     // Home: start photographing, then back home through the wait dialog's "继续拍照".
     client.click(client.home, "pushButton");
@@ -254,6 +264,7 @@ void TestNavigation::everyPageSwitch()
     // Home: import files (none chosen) leads to the progress page, which fetches.
     QVERIFY(QMetaObject::invokeMethod(&window, "toHomePageUi"));
     client.click(client.home, "pushButton_2");
+    QCOMPARE(filesAsked, 1);
     QCOMPARE(client.shown(), QStringLiteral("p"));
     QCOMPARE(refreshes(), 1);
     QCOMPARE(client.tiles(), 3);
@@ -303,11 +314,13 @@ void TestNavigation::everyPageSwitch()
     client.click(client.progress, "pushButton");
     QCOMPARE(reloads(), 3);
     client.click(client.reTake, "pushButton_2");
+    QCOMPARE(filesAsked, 2);
     QCOMPARE(client.shown(), QStringLiteral("p"));
     QCOMPARE(refreshes(), 5);
 
     // Progress header: import files refreshes the page.
     client.click(client.progress, "pushButton_2");
+    QCOMPARE(filesAsked, 3);
     QCOMPARE(client.shown(), QStringLiteral("p"));
     QCOMPARE(refreshes(), 6);
 
