@@ -125,7 +125,7 @@ struct Setup
         HttpCommunicationThread::setUid(kUid);
         QDir().mkpath(folder());
     }
-    static QString folder() { return QDir::currentPath() + QStringLiteral("/image/") + kTask + QLatin1Char('/'); }
+    static QString folder() { return TaskFolders::inWorkingFolder(kTask).imageFolder(); }
 
     ScopedWorkingDirectory cwd;
 };

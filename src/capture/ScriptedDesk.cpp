@@ -173,6 +173,16 @@ void ScriptedDesk::handEnters(Scene& s, qint64 t)
     addKey(t, s);
 }
 
+void ScriptedDesk::handLeaves(Scene& s, qint64 t)
+{
+    s.handX = kOutsideX;
+    addKey(t, s);
+    s.hand = false;
+    addKey(t, s);
+    if (s.sheet >= 0)
+        m_rests.append({t, s.sheet});
+}
+
 ScriptedDesk& ScriptedDesk::remove(int ms)
 {
     Scene s = last();
@@ -212,12 +222,7 @@ ScriptedDesk& ScriptedDesk::nudge(double dx, double dy, int ms)
     s.handX += dx;
     s.handY += dy;
     addKey(t0 + ms * 6 / 10, s);
-    s.handX = kOutsideX;
-    addKey(t0 + ms, s);
-    s.hand = false;
-    addKey(t0 + ms, s);
-    if (s.sheet >= 0)
-        m_rests.append({t0 + ms, s.sheet});
+    handLeaves(s, t0 + ms);
     return *this;
 }
 
@@ -240,12 +245,7 @@ ScriptedDesk& ScriptedDesk::linger(int ms)
         s.handY = baseY + 0.02 * std::cos(i * 2.3);
         addKey(t, s);
     }
-    s.handX = kOutsideX;
-    addKey(t0 + ms, s);
-    s.hand = false;
-    addKey(t0 + ms, s);
-    if (s.sheet >= 0)
-        m_rests.append({t0 + ms, s.sheet});
+    handLeaves(s, t0 + ms);
     return *this;
 }
 

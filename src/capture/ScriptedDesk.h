@@ -86,6 +86,8 @@ private:
     void addKey(qint64 t, const Scene& scene);
     // The hand appears at the desk's edge at the height it grips a sheet.
     void handEnters(Scene& s, qint64 t);
+    // The hand goes out of the picture at t, leaving the sheet it held (if any) at rest there.
+    void handLeaves(Scene& s, qint64 t);
     QImage render(qint64 ms, QSize size, bool withNoise) const;
     const QImage& sheetPicture(int sheet, Look look, QSize size) const;
 

@@ -8,6 +8,19 @@
 
 #include "core/AppLog.h"
 
+namespace {
+
+// An image is known by its name, size and modification time: the three values every statement about it binds, in
+// this order.
+void bindIdentity(QSqlQuery& query, const UploadLedger::Identity& image)
+{
+    query.addBindValue(image.name);
+    query.addBindValue(image.size);
+    query.addBindValue(image.modifiedMs);
+}
+
+} // namespace
+
 bool UploadLedger::openForTask(const TaskFolders& folders)
 {
     const QString path = folders.databasePath();
@@ -34,9 +47,7 @@ UploadLedger::Entry UploadLedger::find(const Identity& image) const
     QSqlQuery query(database());
     query.prepare(QStringLiteral("SELECT state, object_key, digest, attempts, refused FROM upload_image "
                                  "WHERE name = ? AND size = ? AND modified_ms = ?"));
-    query.addBindValue(image.name);
-    query.addBindValue(image.size);
-    query.addBindValue(image.modifiedMs);
+    bindIdentity(query, image);
     if (exec(query, "find image") && query.next()) {
         entry.state = State(query.value(0).toInt());
         entry.key = query.value(1).toString();
@@ -55,9 +66,7 @@ bool UploadLedger::recordSending(const Identity& image, const QString& key, qint
         "VALUES (?, ?, ?, ?, ?, 0, ?, 0, '') ON CONFLICT (name, size, modified_ms) DO UPDATE SET "
         "object_key = excluded.object_key, key_ms = excluded.key_ms, state = 0, digest = excluded.digest, "
         "attempts = 0, refused = ''"));
-    query.addBindValue(image.name);
-    query.addBindValue(image.size);
-    query.addBindValue(image.modifiedMs);
+    bindIdentity(query, image);
     query.addBindValue(key);
     query.addBindValue(keyMs);
     // A null text would be bound as NULL: no digest is the empty one.
@@ -70,9 +79,7 @@ int UploadLedger::countAttempt(const Identity& image)
     QSqlQuery query(database());
     query.prepare(QStringLiteral(
         "UPDATE upload_image SET attempts = attempts + 1 WHERE name = ? AND size = ? AND modified_ms = ?"));
-    query.addBindValue(image.name);
-    query.addBindValue(image.size);
-    query.addBindValue(image.modifiedMs);
+    bindIdentity(query, image);
     exec(query, "count attempt");
     return find(image).attempts;
 }
@@ -84,9 +91,7 @@ bool UploadLedger::markRefused(const Identity& image, const QString& reason)
         QStringLiteral("INSERT INTO upload_image (name, size, modified_ms, object_key, key_ms, state, refused) "
                        "VALUES (?, ?, ?, '', 0, -1, ?) ON CONFLICT (name, size, modified_ms) DO UPDATE SET refused = "
                        "excluded.refused"));
-    query.addBindValue(image.name);
-    query.addBindValue(image.size);
-    query.addBindValue(image.modifiedMs);
+    bindIdentity(query, image);
     query.addBindValue(reason);
     return exec(query, "mark refused");
 }
@@ -96,9 +101,7 @@ bool UploadLedger::clearRefusal(const Identity& image)
     QSqlQuery query(database());
     query.prepare(QStringLiteral(
         "UPDATE upload_image SET refused = '', attempts = 0 WHERE name = ? AND size = ? AND modified_ms = ?"));
-    query.addBindValue(image.name);
-    query.addBindValue(image.size);
-    query.addBindValue(image.modifiedMs);
+    bindIdentity(query, image);
     return exec(query, "clear refusal");
 }
 
@@ -139,9 +142,7 @@ bool UploadLedger::setState(const Identity& image, State state)
     QSqlQuery query(database());
     query.prepare(QStringLiteral("UPDATE upload_image SET state = ? WHERE name = ? AND size = ? AND modified_ms = ?"));
     query.addBindValue(int(state));
-    query.addBindValue(image.name);
-    query.addBindValue(image.size);
-    query.addBindValue(image.modifiedMs);
+    bindIdentity(query, image);
     return exec(query, "set image state");
 }
 
