@@ -40,7 +40,9 @@ public:
     };
 
     // Faults combine: timing faults (Delay, Hang) run first, then Drop, then the status and body faults shape the
-    // reply. Each fault applies to the next `times` requests of its endpoint (-1: until cleared).
+    // reply. Each fault applies to the next `times` requests of its endpoint (-1: until cleared). `times` counts
+    // requests, not the client's calls: an HTTP stack may send a request again by itself when a connection closes
+    // early, so a fault meant to last for a number of calls is held (-1) and cleared once the client has made them.
     struct Fault
     {
         enum Kind
