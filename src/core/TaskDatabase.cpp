@@ -30,8 +30,12 @@ constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteNotADatabase = 26;
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
-// How long a file locked by another connection is waited for before this connection does without it.
-constexpr qint64 kBusyGiveUpMs = 120000;
+// How long a file locked by another connection is waited for, per attempt and in all, before this connection does
+// without it.
+constexpr int kBusyAttemptMs = 5000;
+constexpr int kBusyGiveUpMs = 120000;
+QAtomicInt busyAttemptMs = kBusyAttemptMs;
+QAtomicInt busyGiveUpMs = kBusyGiveUpMs;
 
 // The files this process has open, with the number of connections on each, and the files it has set aside.
 QRecursiveMutex openPathsMutex;
@@ -156,7 +160,7 @@ bool TaskDatabase::open(const QString& filePath)
         // Another connection holds the write lock (another thread migrating, a backup tool): every attempt has
         // already waited the busy timeout. Waited out, never a reason to throw the records away.
         if (m_lastError == Failure::Busy) {
-            if (busySince.elapsed() < kBusyGiveUpMs) {
+            if (busySince.elapsed() < busyGiveUpMs.loadRelaxed()) {
                 continue;
             }
             logLine(QStringLiteral("%1 stays locked by another connection; left as it is").arg(filePath));
@@ -209,6 +213,12 @@ bool TaskDatabase::setAsideAndOpen(const QString& filePath)
     return false;
 }
 
+void TaskDatabase::setBusyWait(int attemptMs, int giveUpMs)
+{
+    busyAttemptMs.storeRelaxed(attemptMs > 0 ? attemptMs : kBusyAttemptMs);
+    busyGiveUpMs.storeRelaxed(giveUpMs > 0 ? giveUpMs : kBusyGiveUpMs);
+}
+
 void TaskDatabase::registerOpen()
 {
     QMutexLocker locker(&openPathsMutex);
@@ -237,7 +247,7 @@ bool TaskDatabase::openFile(const QString& filePath)
                            .arg(connectionCounter.fetchAndAddRelaxed(1));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     db.setDatabaseName(filePath);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyAttemptMs.loadRelaxed()));
     if (!db.open()) {
         noteFailure(db.lastError());
         logLine(QStringLiteral("cannot open %1: %2").arg(filePath, db.lastError().text()));

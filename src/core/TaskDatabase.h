@@ -32,6 +32,10 @@ public:
     void close();
     QString filePath() const;
 
+    // How long a file locked by another connection is waited for: each attempt waits up to attemptMs inside SQLite,
+    // and after giveUpMs open() does without the file. 0 restores the program's own waits (5 s, 2 minutes).
+    static void setBusyWait(int attemptMs, int giveUpMs);
+
     static int currentSchemaVersion();
     int schemaVersion() const;
 

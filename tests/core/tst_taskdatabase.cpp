@@ -21,6 +21,7 @@ private slots:
     void twoThreadsOpenAtOnce();
     void newerProgramsFileIsLeftAsItIs();
     void brokenFileSetAsideOnceAndNeverUnderAnotherConnection();
+    void lockedFileIsWaitedForNeverSetAside();
 };
 
 void TestTaskDatabase::opensWhateverLiesThere_data()
@@ -69,6 +70,13 @@ public:
         query.prepare(QStringLiteral("INSERT INTO meta (name, value) VALUES (?, 'x')"));
         query.addBindValue(name);
         return exec(query, "mark");
+    }
+    bool hasMark(const QString& name)
+    {
+        QSqlQuery query(database());
+        query.prepare(QStringLiteral("SELECT count(*) FROM meta WHERE name = ?"));
+        query.addBindValue(name);
+        return exec(query, "look for a mark") && query.next() && query.value(0).toInt() == 1;
     }
     // Moves everything from the write-ahead log into the file itself.
     bool checkpoint()
@@ -201,6 +209,46 @@ void TestTaskDatabase::brokenFileSetAsideOnceAndNeverUnderAnotherConnection()
     TaskDatabase fourth;
     QVERIFY(!fourth.open(path));
     QCOMPARE(setAsideCount(path), 1);
+}
+
+// A file another connection keeps locked (a backup tool, a second program) is waited for and then done without,
+// never taken for a broken one: the record of what was sent and refused stays.
+void TestTaskDatabase::lockedFileIsWaitedForNeverSetAside()
+{
+    ScopedWorkingDirectory dir;
+    const QString path = TaskFolders::inWorkingFolder(QStringLiteral("T1")).databasePath();
+    {
+        MarkingDatabase first;
+        QVERIFY(first.open(path));
+        QVERIFY(first.mark(QStringLiteral("sent")));
+    }
+    TaskDatabase::setBusyWait(50, 600);
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        holder.setDatabaseName(path);
+        QVERIFY(holder.open());
+        QSqlQuery hold(holder);
+        // Exclusive locking keeps even readers out of a file in write-ahead mode.
+        QVERIFY(hold.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE")));
+        QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(hold.exec(QStringLiteral("INSERT INTO meta (name, value) VALUES ('holder', 'x')")));
+
+        TaskDatabase blocked;
+        QVERIFY(!blocked.open(path));
+        QCOMPARE(setAsideCount(path), 0);
+
+        QVERIFY(hold.exec(QStringLiteral("COMMIT")));
+        hold = QSqlQuery();
+        holder.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    TaskDatabase::setBusyWait(0, 0);
+
+    MarkingDatabase after;
+    QVERIFY(after.open(path));
+    QCOMPARE(setAsideCount(path), 0);
+    QVERIFY(after.hasMark(QStringLiteral("sent")));
+    QVERIFY(after.hasMark(QStringLiteral("holder")));
 }
 
 QTEST_GUILESS_MAIN(TestTaskDatabase)
