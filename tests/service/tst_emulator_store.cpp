@@ -402,9 +402,15 @@ void TestEmulatorStore::analysisTimer()
     emulator->setStepMs(10);
     QTRY_COMPARE(emulator->counts("t").proofread, 4);
     QCOMPARE(emulator->counts("t").pending, 0);
+    // Stopped, it takes no step: not while a second emulator's timer at the same pace, on the same machine, takes
+    // three.
     emulator->setStepMs(0);
     emulator->announce("t", emulator.domain() + "k/9.jpg");
-    QTest::qWait(100);
+    EmulatorFixture pace;
+    for (int i = 0; i < 3; ++i)
+        pace->announce("p", pace.domain() + QString("k/%1.jpg").arg(i));
+    pace->setStepMs(10);
+    QTRY_COMPARE(pace->counts("p").proofread, 3);
     QCOMPARE(emulator->counts("t").pending, 1);
 }
 
