@@ -294,11 +294,8 @@ bool startIsolatedClient(QProcess& client, const QString& work, const QString& l
     env.insert("QT_QPA_PLATFORM", "offscreen");
     client.setProcessEnvironment(env);
     client.setWorkingDirectory(work);
-    QStringList isolation{QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc"),
-                          QStringLiteral("--kill-child")};
-    if (geteuid() != 0)
-        isolation = QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user")} + isolation;
-    if (QProcess::execute(QStringLiteral("unshare"), isolation + QStringList{QStringLiteral("true")}) != 0)
+    const QStringList isolation = TestUtils::isolationArguments();
+    if (isolation.isEmpty())
         return false;
     client.start(QStringLiteral("unshare"),
                  isolation + QStringList{QStringLiteral(AMBREL_CLIENT_EXECUTABLE), argument});
@@ -327,7 +324,7 @@ void TestMainWindow::executableLogsRedactedArgument()
     const QString log = work.filePath("log/log.txt");
     QProcess client;
     if (!startIsolatedClient(client, work.path(), log, QStringLiteral("x//T1_secretToken_u9_Title/")))
-        QSKIP("no process namespace can be made here: the real client is not started");
+        AMBREL_SKIP_ENVIRONMENT("no process namespace can be made here: the real client is not started");
     QVERIFY(client.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(work.filePath("image")).isDir(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(work.filePath("save")).isDir(), 20000);
@@ -364,7 +361,7 @@ void TestMainWindow::workingDataPrivateToOwner()
 
     QProcess client;
     if (!startIsolatedClient(client, work.path(), work.filePath("log/log.txt"), QStringLiteral("x//T2_tok_u9_Title/")))
-        QSKIP("no process namespace can be made here: the real client is not started");
+        AMBREL_SKIP_ENVIRONMENT("no process namespace can be made here: the real client is not started");
     QVERIFY(client.waitForStarted());
 
     // The task database of T2 is made by the upload worker, the log's folder by the first log entry.
@@ -432,5 +429,5 @@ void TestMainWindow::qtDialogsSpeakChinese()
     QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"))->text(), QStringLiteral("文件名称(&N)："));
 }
 
-QTEST_MAIN(TestMainWindow)
+AMBREL_TEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

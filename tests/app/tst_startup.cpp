@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <QProcess>
 #include <QtTest>
 
@@ -107,12 +105,9 @@ void TestStartUp::helpAndVersionNeedNoDisplay()
     env.insert(QStringLiteral("AMBREL_API_HOST"), QStringLiteral("http://127.0.0.1:9"));
     // A client that got past its command line would end the others it sees: in a process table of its own it sees
     // none.
-    QStringList isolation{QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc"),
-                          QStringLiteral("--kill-child")};
-    if (geteuid() != 0)
-        isolation = QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user")} + isolation;
-    if (QProcess::execute(QStringLiteral("unshare"), isolation + QStringList{QStringLiteral("true")}) != 0)
-        QSKIP("no process namespace can be made here: the real client is not started");
+    const QStringList isolation = TestUtils::isolationArguments();
+    if (isolation.isEmpty())
+        AMBREL_SKIP_ENVIRONMENT("no process namespace can be made here: the real client is not started");
     QProcess client;
     client.setProcessEnvironment(env);
     client.setWorkingDirectory(work.path());
@@ -126,5 +121,5 @@ void TestStartUp::helpAndVersionNeedNoDisplay()
     QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
-QTEST_MAIN(TestStartUp)
+AMBREL_TEST_MAIN(TestStartUp)
 #include "tst_startup.moc"

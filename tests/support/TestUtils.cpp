@@ -1,11 +1,16 @@
 #include "TestUtils.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QProcess>
 #include <QRandomGenerator>
 
 ScopedWorkingDirectory::ScopedWorkingDirectory() : m_previous(QDir::currentPath())
@@ -105,3 +110,32 @@ QByteArray patternJpeg(int size, quint32 seed)
 }
 
 } // namespace TestUtils
+
+namespace {
+
+bool s_environmentSkipped = false;
+
+} // namespace
+
+QStringList TestUtils::isolationArguments()
+{
+    QStringList isolation{QStringLiteral("--pid"), QStringLiteral("--fork"), QStringLiteral("--mount-proc"),
+                          QStringLiteral("--kill-child")};
+#ifndef _WIN32
+    if (geteuid() != 0)
+        isolation = QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user")} + isolation;
+#endif
+    if (QProcess::execute(QStringLiteral("unshare"), isolation + QStringList{QStringLiteral("true")}) != 0)
+        return {};
+    return isolation;
+}
+
+void TestUtils::noteEnvironmentSkip()
+{
+    s_environmentSkipped = true;
+}
+
+int TestUtils::exitStatus(int failures)
+{
+    return failures == 0 && s_environmentSkipped ? kSkippedStatus : failures;
+}

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -58,4 +59,36 @@ template <class T> T* newTopLevel(const QWidgetList& before)
     return nullptr;
 }
 
+// The arguments that make `unshare` run a program in a process table of its own, so that a client started by a
+// test never ends nor reaches a client someone else runs (through a user namespace when not root). Empty where no
+// such namespace can be made on this machine.
+QStringList isolationArguments();
+
+// The status a test program ends with when something it was asked to check cannot be checked on this machine and
+// nothing failed: CTest shows the test as skipped (SKIP_RETURN_CODE), not as passed.
+constexpr int kSkippedStatus = 77;
+void noteEnvironmentSkip();
+int exitStatus(int failures);
+
 } // namespace TestUtils
+
+// QSKIP for what this machine cannot do (as opposed to a row that does not apply): the whole run is then reported
+// as skipped.
+#define AMBREL_SKIP_ENVIRONMENT(reason)                                                                                \
+    do {                                                                                                               \
+        TestUtils::noteEnvironmentSkip();                                                                              \
+        QSKIP(reason);                                                                                                 \
+    } while (false)
+
+// QTEST_MAIN and QTEST_GUILESS_MAIN that end with kSkippedStatus after an AMBREL_SKIP_ENVIRONMENT.
+#define AMBREL_TEST_MAIN_WITH(Application, TestObject)                                                                 \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        Application app(argc, argv);                                                                                   \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        TestObject test;                                                                                               \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return TestUtils::exitStatus(QTest::qExec(&test, argc, argv));                                                 \
+    }
+#define AMBREL_TEST_MAIN(TestObject) AMBREL_TEST_MAIN_WITH(QApplication, TestObject)
+#define AMBREL_TEST_GUILESS_MAIN(TestObject) AMBREL_TEST_MAIN_WITH(QCoreApplication, TestObject)
