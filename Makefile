@@ -16,7 +16,7 @@ endif
 FUZZ_BUILD_DIR ?= $(BUILD_DIR)/fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all bootstrap configure build test demo package screenshots format check-windows clean fuzz-build fuzz
+.PHONY: all bootstrap configure build test test-repeat demo package screenshots format check-windows clean fuzz-build fuzz
 
 all: build
 
@@ -35,6 +35,11 @@ test: build fuzz-build
 	@if [ -x scripts/check-windows.sh ]; then scripts/check-windows.sh; fi
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 	cd $(FUZZ_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite ROUNDS times under CPU load (a busy loop on every core): not part of `make test`.
+ROUNDS ?= 5
+test-repeat: build
+	scripts/test-repeat.sh $(BUILD_DIR) $(ROUNDS)
 
 $(FUZZ_BUILD_DIR)/build.ninja:
 	cmake -S fuzz -B $(FUZZ_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
