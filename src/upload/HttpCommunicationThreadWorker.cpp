@@ -3,6 +3,7 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QSqlDatabase>
 
 #include "core/AppLog.h"
 #include "service/HttpCommunicationThread.h"
@@ -107,7 +108,11 @@ HttpCommunicationThread* HttpCommunicationThread::getInstance()
         instance = new HttpCommunicationThread();
         // The worker uses the toolkit and the program's static objects: when the program ends through the
         // application object (not through the immediate exit of a quit), it is stopped while both still exist.
+        // Clean-up routines run last added first, and Qt SQL closes every connection in one of its own, added when
+        // its driver list is first used: use it now, so that the worker is stopped before its database connection
+        // is closed under a query still running.
         if (QCoreApplication::instance()) {
+            QSqlDatabase::drivers();
             qAddPostRoutine([] {
                 if (instance && instance->isRunning()) {
                     instance->requestInterruption();

@@ -90,6 +90,11 @@ void TestImportUpload::everyImportReachesTheStoreWhole()
     for (const ServiceEmulator::UploadRecord& upload : emulator->uploads())
         QCOMPARE(upload.status, 200);
     QTRY_VERIFY_WITH_TIMEOUT(QDir(QStringLiteral("image/") + TaskId).entryList(QDir::Files).isEmpty(), 10000);
+
+    // Stopped before the service and the folder go, so that it does not pass over a vanished folder while the
+    // program is torn down.
+    HttpCommunicationThread::getInstance()->requestInterruption();
+    QVERIFY(HttpCommunicationThread::getInstance()->wait(10000));
 }
 
 QTEST_MAIN(TestImportUpload)
