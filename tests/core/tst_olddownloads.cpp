@@ -94,7 +94,8 @@ void TestOldDownloads::sweepsTasksNotOpenedForKeepDays()
         QVERIFY(setTime(old.openedMarkerPath(), lastOpened));
         kept << QStringLiteral(".opened");
     }
-    QVERIFY(setTime(old.saveFolder(), lastOpened));
+    // With a marker, the folder's own time says nothing about the last opening: here it changed lately.
+    QVERIFY(setTime(old.saveFolder(), marker ? kNow : lastOpened));
     kept.sort();
 
     const TaskFolders& opened = openingOldTask ? old : current;
