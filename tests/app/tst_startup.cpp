@@ -20,8 +20,8 @@ class TestStartUp : public QObject
 private slots:
     void unusableCommandLineTouchesNothing_data();
     void unusableCommandLineTouchesNothing();
-    void helpAndVersionNeedNoDisplay_data();
-    void helpAndVersionNeedNoDisplay();
+    void commandLineEndsWithoutDisplay_data();
+    void commandLineEndsWithoutDisplay();
     void tokenLeavesArgumentMemory_data();
     void tokenLeavesArgumentMemory();
 };
@@ -86,7 +86,7 @@ void TestStartUp::unusableCommandLineTouchesNothing()
     QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
-void TestStartUp::helpAndVersionNeedNoDisplay_data()
+void TestStartUp::commandLineEndsWithoutDisplay_data()
 {
     QTest::addColumn<QStringList>("arguments");
     // QT_QPA_PLATFORM: "xcb" without a display to connect to, or "offscreen", where nobody could click a box away.
@@ -110,7 +110,7 @@ void TestStartUp::helpAndVersionNeedNoDisplay_data()
         << StartUp::invalidLinkText();
 }
 
-void TestStartUp::helpAndVersionNeedNoDisplay()
+void TestStartUp::commandLineEndsWithoutDisplay()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, platform);
