@@ -75,7 +75,8 @@ OldDownloads::Removed removeDownloads(const TaskFolders& task)
 
 QList<OldDownloads::Removed> OldDownloads::sweep(const TaskFolders& opened, int keepDays, qint64 nowMs)
 {
-    if (opened.isValid() && QFileInfo(opened.saveFolder()).isDir())
+    // On a task's first start its save folder may not be there yet.
+    if (opened.isValid() && QDir().mkpath(opened.saveFolder()))
         markOpened(opened, nowMs);
     QList<Removed> all;
     if (keepDays <= 0)
