@@ -310,6 +310,12 @@ Store read()
     QString& apiHost = store.entries[QStringLiteral("api_host")].value;
     while (apiHost.endsWith(QLatin1Char('/')))
         apiHost.chop(1);
+    // A mistyped number of days must not pass for "keep everything" or "remove everything" unnoticed.
+    const QString keepDays = store.entries.value(QStringLiteral("keep_days")).value;
+    bool isNumber = false;
+    if (keepDays.trimmed().toInt(&isNumber) < 0 || !isNumber)
+        store.problems << QStringLiteral("keep_days=") + keepDays + QStringLiteral(" is not a number of days: ") +
+                              QString::fromUtf8(AMBREL_DEFAULT_KEEP_DAYS) + QStringLiteral(" used");
     return store;
 }
 

@@ -92,6 +92,9 @@ void TestSettings::firstPlaceHoldingTheKeyWins_data()
         << "[General]\napi_host=http://school.example:2\nthis is no setting\nupload_host=http://store.example/up\n"
         << "http://store.example/up" << int(Settings::Source::SystemFile)
         << "AmbrelClient.conf line 3 not read: this is no setting";
+    QTest::newRow("keep_days that is no number is named")
+        << "keep_days" << QString() << QString() << "keep_days=thirty\n"
+        << "thirty" << int(Settings::Source::SystemFile) << "keep_days=thirty is not a number of days";
     QTest::newRow("a value in quotes, as Qt writes one with spaces")
         << "camera" << QString() << "[General]\ncamera=\" virtual\"\n"
         << QString() << " virtual" << int(Settings::Source::UserFile) << QString();
