@@ -39,8 +39,9 @@ QString redactUrlPasswords(const QString& text)
     QString out;
     out.reserve(text.size());
     int from = 0;
+    // The next search starts one back: in "a://http://u:pw@h" the first authority ends on the second URL's ":".
     for (int scheme = text.indexOf(QLatin1String("://")); scheme >= 0;
-         scheme = text.indexOf(QLatin1String("://"), from)) {
+         scheme = text.indexOf(QLatin1String("://"), from - 1)) {
         const int start = scheme + 3;
         int end = start;
         while (end < text.size() && !endsAuthority(text.at(end)))
