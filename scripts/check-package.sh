@@ -30,6 +30,8 @@ debs=("$work"/out/*.deb)
 [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || fail "cpack made no single .deb: ${debs[*]}"
 deb=${debs[0]}
 dpkg-deb --field "$deb" Package Version Depends
+# The browser's hand-over of ambrel:// links and the queue window's "打开文件夹" go through xdg-open.
+dpkg-deb --field "$deb" Depends | grep -qw 'xdg-utils' || fail "the package does not depend on xdg-utils"
 
 echo "== lintian"
 lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
@@ -39,6 +41,8 @@ dpkg-deb -x "$deb" "$work/root"
 desktop=$work/root/usr/share/applications/ambrelclient.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate rejects $desktop"
 grep -qx 'MimeType=.*x-scheme-handler/ambrel;.*' "$desktop" || fail "the desktop entry does not handle ambrel:// links"
+# One name for people: the menu's is the one the window's title and the tray show.
+grep -qx 'Name=岚栖' "$desktop" || fail "the desktop entry's Name is not 岚栖: $(grep '^Name' "$desktop")"
 # What the package's trigger does on installation: the MIME cache must name the entry as handler of the links.
 update-desktop-database "$(dirname "$desktop")"
 grep -qx 'x-scheme-handler/ambrel=ambrelclient.desktop;' "$(dirname "$desktop")/mimeinfo.cache" ||
@@ -58,6 +62,13 @@ conf=/etc/xdg/AmbrelClient/AmbrelClient.conf
 if grep -Eq '^[a-z_]+[[:space:]]*=' "$work/root$conf"; then fail "$conf sets a key instead of showing it commented"; fi
 dpkg-deb --info "$deb" conffiles | grep -qxF "$conf" || fail "$conf is not a conffile"
 
+echo "== command line without a display"
+# As typed in a terminal with no display: the help names the command typed, not the program behind the launcher.
+help=$(cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_DATA_HOME HOME="$work/help-home" QT_QPA_PLATFORM=xcb \
+    timeout 20 "$work/root/usr/bin/ambrelclient" --help) || fail "ambrelclient --help failed without a display"
+grep -q 'ambrelclient \[' <<< "$help" || fail "the help does not name the command ambrelclient: $(head -1 <<< "$help")"
+if grep -q 'lib/ambrelclient' <<< "$help"; then fail "the help names the program behind the launcher"; fi
+
 echo "== start from a link"
 # As a browser would: the command of the Exec line, from a folder of its own, with the user's home elsewhere.
 program=$work/root/usr/bin/${exec_line%% *}
@@ -73,7 +84,15 @@ private_process_table
         "${namespace[@]}" bash -c '
             "$1" "$2" "$3" > "$4" 2>&1 &
             for _ in $(seq 1 300); do
-                [[ -d $5/image && -d $5/save ]] && grep -qxE "[0-9T:.-]+ ambrel://T1_\*\*\*_u9_My Title/" "$6" 2>/dev/null && exit 0
+                if [[ -d $5/image && -d $5/save ]] && grep -qxE "[0-9T:.-]+ ambrel://T1_\*\*\*_u9_My Title/" "$6" 2>/dev/null; then
+                    # Other users see the argument memory (ps): the token must be gone from it.
+                    for process in /proc/[0-9]*; do
+                        [[ $(cat "$process/comm" 2>/dev/null) == AmbrelClient ]] || continue
+                        tr "\0" " " < "$process/cmdline" | grep -q secretToken && exit 5
+                        exit 0
+                    done
+                    exit 6
+                fi
                 kill -0 $! 2>/dev/null || exit 3
                 sleep 0.1
             done
@@ -85,8 +104,11 @@ private_process_table
     echo "--- client output"; cat "$work/client.out" 2>/dev/null || true
     echo "--- log"; cat "$log" 2>/dev/null || true
     [[ $status -eq 3 ]] && fail "the program ended at start"
+    [[ $status -eq 5 ]] && fail "/proc/<pid>/cmdline of the running client shows the token"
+    [[ $status -eq 6 ]] && fail "no running AmbrelClient process found"
     fail "no start-up log line and working folder within 30 s"
 }
 [[ -z $(ls -A "$work/browser") ]] || fail "the program wrote into the browser's folder: $(ls -A "$work/browser")"
 if grep -q secretToken "$log"; then fail "the token reached the log"; fi
+[[ $(stat -c %a "$folder") == 700 ]] || fail "the working folder $folder is $(stat -c %a "$folder"), not 700"
 echo "check-package: $(basename "$deb") passes"

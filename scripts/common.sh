@@ -11,13 +11,19 @@ private_process_table() {
 # OUTPUT_FILE, adds it to `pids` and sets ADDRESS to the loopback address it listens on. Fails, with the emulator's
 # output, when no address shows within ten seconds.
 start_emulator() {
-    local program=$1 output=$2
+    local program=$1 output=$2 emulator
     shift 2
-    "$program" "$@" > "$output" 2>&1 &
-    pids+=($!)
+    # Emptied here, not by the background job's own redirection: that runs after the fork, and until then the file
+    # still holds the port of the emulator before.
+    rm -f "$output"
+    : > "$output"
+    "$program" "$@" >> "$output" 2>&1 &
+    emulator=$!
+    pids+=($emulator)
     for _ in $(seq 1 100); do
-        ADDRESS=$(grep -o 'http://127\.0\.0\.1:[0-9]*' "$output" | head -1 || true)
+        ADDRESS=$(sed -n 's|^ambrel-service-emulator listening on \(http://127\.0\.0\.1:[0-9]*\).*|\1|p' "$output" | head -1)
         [[ -n $ADDRESS ]] && return 0
+        kill -0 "$emulator" 2>/dev/null || break
         sleep 0.1
     done
     echo "${0##*/}: the service emulator did not start:" >&2

@@ -33,7 +33,8 @@ bool everyTokenHidden(const QString& text)
 
 // The token never survives redaction: a "token=" parameter put anywhere into any text (lone surrogates and NUL
 // characters included) is gone from the result, every "token=" parameter left reads "***", and a text without
-// one is left as it was. A launch argument's log line holds no control byte and "***" as its second piece.
+// one is left as it was; nor does the password of a URL put anywhere. A launch argument's log line holds no control
+// byte and "***" as its second piece.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0)
@@ -52,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!AppLog::redactToken(planted).contains(QLatin1String(kSecret)));
     const QByteArray plantedBytes = planted.toUtf8();
     FUZZ_CHECK(!AppLog::redactToken(plantedBytes).contains(kSecret));
+
+    // Whoever writes an entry, a URL's password never reaches the log.
+    const QString withPassword = text.left(at) + QStringLiteral("http://user:") + QLatin1String(kSecret) +
+                                 QStringLiteral("@host/") + text.mid(at);
+    FUZZ_CHECK(!AppLog::redact(withPassword).contains(QLatin1String(kSecret)));
 
     const QByteArray argument = FuzzSupport::bytes(data + 1, size - 1);
     const QString line = AppLog::redactLaunchArgument(argument);

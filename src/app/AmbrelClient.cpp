@@ -24,9 +24,12 @@
 #include "app/TrayProgramManager.h"
 #include "capture/TakePhoto.h"
 #include "core/AppLog.h"
+#include "core/Clock.h"
 #include "core/LaunchContext.h"
+#include "core/OldDownloads.h"
 #include "core/PrivateFiles.h"
 #include "core/SecureTransport.h"
+#include "core/Settings.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"
 #include "pages/ReTakePhoto.h"
@@ -133,6 +136,9 @@ void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)
     // Without a task there is no task folder.
     if (m_folders.isValid() && !QFileInfo::exists(m_folders.saveFolder()))
         QDir().mkdir(m_folders.saveFolder());
+    // Only the folder's owner sweeps: another copy may still show its task's downloads.
+    if (ownsFolder)
+        OldDownloads::sweep(m_folders, Settings::keepDays(), Clock::current().currentMSecsSinceEpoch());
 
     // Made here, on the GUI thread, before the worker publishes to it.
     QueueStatus::instance();
@@ -279,6 +285,8 @@ std::unique_ptr<QApplication> AmbrelClient::createApplication(int& argc, char** 
     PrivateFiles::restrictNewFiles();
     auto application = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    // The one name people see: beside the task's title in the window's title, as in the desktop entry and the tray.
+    QApplication::setApplicationDisplayName(QStringLiteral("岚栖"));
     installQtTranslations(application.get());
     return application;
 }

@@ -7,25 +7,13 @@
 #include <QStringList>
 
 #include "app/AmbrelClient.h"
+#include "app/CommandLine.h"
 #include "core/AppLog.h"
 #include "core/LaunchContext.h"
 #include "core/Settings.h"
 #include "widgets/MessageBox.h"
 
 namespace {
-
-const char* const kTextOnlyOptions[] = {"-h", "--help", "-?", "--help-all", "-v", "--version"};
-
-void describeOptions(QCommandLineParser& parser)
-{
-    parser.setApplicationDescription(QStringLiteral("岚栖阅卷客户端：把批改好的答题卡拍照或导入后上传到阅卷服务。\n"
-                                                    "通常由阅卷网站通过 ambrel:// 链接打开。"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("link"),
-                                 QStringLiteral("阅卷网站给出的链接：ambrel://任务号_令牌_用户号_标题"),
-                                 QStringLiteral("<link>"));
-}
 
 void nameApplication()
 {
@@ -40,28 +28,6 @@ QString StartUp::invalidLinkText()
     return QStringLiteral("链接无效，请从阅卷网站重新打开本程序");
 }
 
-bool StartUp::asksForText(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        for (const char* option : kTextOnlyOptions) {
-            if (qstrcmp(argv[i], option) == 0)
-                return true;
-        }
-    }
-    return false;
-}
-
-int StartUp::printText(QCoreApplication& application)
-{
-    nameApplication();
-    AmbrelClient::installQtTranslations(&application);
-    QCommandLineParser parser;
-    describeOptions(parser);
-    // Ends the process itself after printing the help or the version, or what is wrong with the options.
-    parser.process(application);
-    return 0;
-}
-
 int StartUp::run(const QByteArrayList& arguments)
 {
     nameApplication();
@@ -69,7 +35,7 @@ int StartUp::run(const QByteArrayList& arguments)
     for (const QByteArray& argument : arguments)
         texts << QString::fromLocal8Bit(argument);
     QCommandLineParser parser;
-    describeOptions(parser);
+    CommandLine::describeOptions(parser);
     if (!parser.parse(texts)) {
         std::fprintf(stderr, "%s\n", qPrintable(parser.errorText()));
         return UsageError;
@@ -90,10 +56,13 @@ int StartUp::run(const QByteArrayList& arguments)
         return InvalidLink;
     }
 
-    // The link carries the teacher's token: never log it in clear.
+    // The link carries the teacher's token: never log it in clear, here or in any later entry.
+    AppLog::setToken(LaunchContext::parse(link).token);
     AppLog::write(AppLog::redactLaunchArgument(link));
     AppLog::write(QStringLiteral("settings: ") + Settings::describe(QStringLiteral("api_host")) + QStringLiteral("; ") +
                   Settings::describe(QStringLiteral("upload_host")));
+    for (const QString& problem : Settings::problems())
+        AppLog::write(QStringLiteral("settings: ") + problem);
 
     auto* window = new AmbrelClient(link);
     window->show();

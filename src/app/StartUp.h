@@ -2,8 +2,6 @@
 
 #include <QByteArrayList>
 
-class QCoreApplication;
-
 // The program's start: the command line is read before anything else happens, so that a request for help or for
 // the version, an unknown option or a link that names no task neither ends a running copy of the program nor
 // sends, writes or creates anything.
@@ -16,11 +14,6 @@ public:
 
     // What the teacher is told when the program was opened without a usable link.
     static QString invalidLinkText();
-
-    // Whether the command line asks only for text (--help, --version): answered without a display.
-    static bool asksForText(int argc, char** argv);
-    // Prints the help or the version (or what is wrong with the options) and returns the exit status.
-    static int printText(QCoreApplication& application);
 
     // The client proper, inside an existing QApplication; arguments are the command line's bytes, the program
     // first. Without a usable link it shows a hint and returns InvalidLink; otherwise it logs the start, runs the

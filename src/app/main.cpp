@@ -1,20 +1,20 @@
 #include <QApplication>
 
 #include "app/AmbrelClient.h"
+#include "app/CommandLine.h"
 #include "app/StartUp.h"
 
 int main(int argc, char* argv[])
 {
-    // Help and version need no display and must not reach the start-up of the client.
-    if (StartUp::asksForText(argc, argv)) {
-        QCoreApplication application(argc, argv);
-        return StartUp::printText(application);
-    }
+    // Before any application object: help, version, a wrong option and a useless link need no display.
+    const CommandLine commandLine = CommandLine::read(argc, argv);
+    if (commandLine.ends)
+        return commandLine.status;
+    // Every local user can read the argument memory (ps, /proc/<pid>/cmdline): the token leaves it at once. The link
+    // as given stays in commandLine.arguments.
+    if (commandLine.linkIndex > 0)
+        CommandLine::hideToken(argv[commandLine.linkIndex]);
 
     const auto app = AmbrelClient::createApplication(argc, argv);
-    // What the application left of the command line once it took its own options (-platform, ...).
-    QByteArrayList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QByteArray(argv[i]);
-    return StartUp::run(arguments);
+    return StartUp::run(commandLine.arguments);
 }

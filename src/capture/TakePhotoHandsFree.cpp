@@ -1,12 +1,12 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QSettings>
 #include <QVBoxLayout>
 
 #include "capture/CameraComponent.h"
 #include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
+#include "core/Settings.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
 
@@ -14,9 +14,6 @@ namespace {
 
 // A failed still is taken again at most this often.
 constexpr int kMaxRetakes = 2;
-const char kAutoShotKey[] = "capture/autoShot";
-const char kOrganization[] = "Ambrel";
-const char kApplication[] = "AmbrelClient";
 
 } // namespace
 
@@ -51,10 +48,9 @@ void TakePhoto::setupHandsFree()
     connect(&m_session, &CaptureSession::previewFrame, this, &TakePhoto::previewFrame);
     connect(autoShotBox, &QCheckBox::toggled, this, [this](bool on) {
         setAutoShot(on);
-        QSettings{QLatin1String(kOrganization), QLatin1String(kApplication)}.setValue(QLatin1String(kAutoShotKey), on);
+        Settings::setAutoShot(on);
     });
-    const QSettings remembered{QLatin1String(kOrganization), QLatin1String(kApplication)};
-    autoShotBox->setChecked(remembered.value(QLatin1String(kAutoShotKey), false).toBool());
+    autoShotBox->setChecked(Settings::autoShot());
 }
 
 void TakePhoto::setAutoShot(bool on)

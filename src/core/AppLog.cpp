@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QUrl>
 
 #include "core/LaunchContext.h"
 #include "core/Settings.h"
@@ -27,8 +28,47 @@ QByteArray escapeControlBytes(const QByteArray& text)
     return out;
 }
 
+// The password of every "scheme://user:password@" in the text becomes "***". Scanned by hand for the reason given
+// in redactToken().
+QString redactUrlPasswords(const QString& text)
+{
+    const auto endsAuthority = [](QChar c) {
+        const ushort u = c.unicode();
+        return u == '/' || u == '?' || u == '#' || u == ' ' || u == '"' || u == '\'' || (u >= '\t' && u <= '\r');
+    };
+    QString out;
+    out.reserve(text.size());
+    int from = 0;
+    // The next search starts one back: in "a://http://u:pw@h" the first authority ends on the second URL's ":".
+    for (int scheme = text.indexOf(QLatin1String("://")); scheme >= 0;
+         scheme = text.indexOf(QLatin1String("://"), from - 1)) {
+        const int start = scheme + 3;
+        int end = start;
+        while (end < text.size() && !endsAuthority(text.at(end)))
+            ++end;
+        // The last "@" ends the user information: a password may hold an "@" of its own.
+        const int at = text.lastIndexOf(QLatin1Char('@'), end - 1);
+        const int colon = at >= start ? text.indexOf(QLatin1Char(':'), start) : -1;
+        out.append(QStringView(text).mid(from, start - from));
+        if (colon >= 0 && colon < at) {
+            out.append(QStringView(text).mid(start, colon + 1 - start));
+            out.append(QLatin1String("***"));
+            out.append(QStringView(text).mid(at, end - at));
+        } else {
+            out.append(QStringView(text).mid(start, end - start));
+        }
+        from = end;
+    }
+    out.append(QStringView(text).mid(from));
+    return out;
+}
+
+constexpr int kShortestHiddenToken = 8;
+
 // Both threads write; the size check and the renames of a rotation must not interleave with another entry.
 QMutex s_mutex;
+// Read by both threads under s_mutex.
+QString s_token;
 
 void rotate(const QString& path)
 {
@@ -48,7 +88,8 @@ void write(const QString& text)
     const QString path = Settings::logFile();
     if (path.isEmpty())
         return;
-    QByteArray entry = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1() + ' ' + text.toLocal8Bit();
+    const QString shown = redact(text);
+    QByteArray entry = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1() + ' ' + shown.toLocal8Bit();
     if (!entry.endsWith('\n'))
         entry.append('\n');
 
@@ -62,6 +103,30 @@ void write(const QString& text)
         return;
     file.write(entry);
     file.close();
+}
+
+void setToken(const QString& token)
+{
+    const QMutexLocker lock(&s_mutex);
+    s_token = token;
+}
+
+QString redact(const QString& text)
+{
+    QString out = redactUrlPasswords(redactToken(text));
+    QString token;
+    {
+        const QMutexLocker lock(&s_mutex);
+        token = s_token;
+    }
+    if (token.size() >= kShortestHiddenToken) {
+        out.replace(token, QLatin1String("***"));
+        // As it stands in a URL's query or a form.
+        const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(token));
+        if (encoded != token)
+            out.replace(encoded, QLatin1String("***"));
+    }
+    return out;
 }
 
 QString redactToken(const QString& text)

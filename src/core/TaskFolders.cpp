@@ -59,6 +59,18 @@ QList<TaskFolders> TaskFolders::otherTasks() const
     return others;
 }
 
+QList<TaskFolders> TaskFolders::savedTasks() const
+{
+    QList<TaskFolders> saved;
+    const QString unCollection = QDir(unCollectionFolder()).dirName();
+    const QStringList names = QDir(saveRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names) {
+        if (name != unCollection)
+            saved << TaskFolders(m_workingFolder, name);
+    }
+    return saved;
+}
+
 QString TaskFolders::imageFolder() const
 {
     return isValid() ? imageRoot() + m_taskId + QLatin1Char('/') : QString();
@@ -82,6 +94,11 @@ QString TaskFolders::studentFolder(const QString& folderKey) const
 QString TaskFolders::databasePath() const
 {
     return isValid() ? saveFolder() + QLatin1String(TaskDatabase::FileName) : QString();
+}
+
+QString TaskFolders::openedMarkerPath() const
+{
+    return isValid() ? saveFolder() + QStringLiteral(".opened") : QString();
 }
 
 bool TaskFolders::ensure() const

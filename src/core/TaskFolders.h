@@ -27,6 +27,8 @@ public:
     // folderKey is a student id already made safe as a single folder name.
     QString studentFolder(const QString& folderKey) const;
     QString databasePath() const;
+    // Touched each time the task is opened: its time says when the task was last opened.
+    QString openedMarkerPath() const;
 
     // Makes the image, preview and save folders that are missing; false when one cannot be made (or no task).
     bool ensure() const;
@@ -39,6 +41,8 @@ public:
     void ensureRoots() const;
     // The other tasks that have an image folder below the same working folder, by name.
     QList<TaskFolders> otherTasks() const;
+    // Every task that has a save folder below the same working folder, this one too, by name.
+    QList<TaskFolders> savedTasks() const;
 
 private:
     QString base() const;

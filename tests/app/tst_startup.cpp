@@ -4,6 +4,7 @@
 #include "EmulatorFixture.h"
 #include "FakeProcessPlatform.h"
 #include "TestUtils.h"
+#include "app/CommandLine.h"
 #include "app/Housekeeping.h"
 #include "app/StartUp.h"
 #include "core/Settings.h"
@@ -17,8 +18,10 @@ class TestStartUp : public QObject
 private slots:
     void unusableCommandLineTouchesNothing_data();
     void unusableCommandLineTouchesNothing();
-    void helpAndVersionNeedNoDisplay_data();
-    void helpAndVersionNeedNoDisplay();
+    void commandLineEndsWithoutDisplay_data();
+    void commandLineEndsWithoutDisplay();
+    void tokenLeavesArgumentMemory_data();
+    void tokenLeavesArgumentMemory();
 };
 
 void TestStartUp::unusableCommandLineTouchesNothing_data()
@@ -81,18 +84,35 @@ void TestStartUp::unusableCommandLineTouchesNothing()
     QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
-void TestStartUp::helpAndVersionNeedNoDisplay_data()
+void TestStartUp::commandLineEndsWithoutDisplay_data()
 {
-    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("arguments");
+    // QT_QPA_PLATFORM: "xcb" without a display to connect to, or "offscreen", where nobody could click a box away.
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<int>("status");
+    // What the program prints: on stdout for status 0, on stderr otherwise.
     QTest::addColumn<QString>("expected");
-    QTest::newRow("help") << "--help"
-                          << "ambrel://";
-    QTest::newRow("version") << "--version" << QStringLiteral("AmbrelClient " AMBREL_TEST_VERSION);
+
+    const QString link = QStringLiteral("ambrel://T1_tok_u9_Title/");
+    const QString xcb = QStringLiteral("xcb");
+    const QString offscreen = QStringLiteral("offscreen");
+    QTest::newRow("help") << QStringList{"--help", link} << xcb << 0 << "ambrel://";
+    QTest::newRow("version") << QStringList{"--version", link} << xcb << 0
+                             << QStringLiteral("AmbrelClient " AMBREL_TEST_VERSION);
+    QTest::newRow("unknown option") << QStringList{"--bogus", link} << xcb << int(StartUp::UsageError) << "bogus";
+    QTest::newRow("no link") << QStringList() << xcb << int(StartUp::InvalidLink) << StartUp::invalidLinkText();
+    QTest::newRow("link naming nothing, offscreen")
+        << QStringList{"ambrel://garbage/"} << offscreen << int(StartUp::InvalidLink) << StartUp::invalidLinkText();
+    QTest::newRow("Qt's own option chooses the offscreen platform")
+        << QStringList{"-platform", "offscreen", "ambrel://T1_tok/"} << xcb << int(StartUp::InvalidLink)
+        << StartUp::invalidLinkText();
 }
 
-void TestStartUp::helpAndVersionNeedNoDisplay()
+void TestStartUp::commandLineEndsWithoutDisplay()
 {
-    QFETCH(QString, option);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, platform);
+    QFETCH(int, status);
     QFETCH(QString, expected);
 
     ScopedWorkingDirectory work;
@@ -100,7 +120,7 @@ void TestStartUp::helpAndVersionNeedNoDisplay()
     // A display the client cannot open: building any window would abort it.
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     env.insert(QStringLiteral("AMBREL_LOG_FILE"), work.filePath(QStringLiteral("log.txt")));
     env.insert(QStringLiteral("AMBREL_API_HOST"), QStringLiteral("http://127.0.0.1:9"));
     // A client that got past its command line would end the others it sees: in a process table of its own it sees
@@ -111,14 +131,38 @@ void TestStartUp::helpAndVersionNeedNoDisplay()
     QProcess client;
     client.setProcessEnvironment(env);
     client.setWorkingDirectory(work.path());
-    client.start(QStringLiteral("unshare"), isolation + QStringList{QStringLiteral(AMBREL_CLIENT_EXECUTABLE), option,
-                                                                    QStringLiteral("ambrel://T1_tok_u9_Title/")});
+    client.start(QStringLiteral("unshare"),
+                 isolation + QStringList{QStringLiteral(AMBREL_CLIENT_EXECUTABLE)} + arguments);
+    // A hint box waiting for a click that never comes would hold the process here.
     QVERIFY(client.waitForFinished(30000));
     const QString out = QString::fromLocal8Bit(client.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(client.readAllStandardError());
     QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(client.exitCode(), 0);
-    QVERIFY2(out.contains(expected), qPrintable(out));
+    QVERIFY2(client.exitCode() == status, qPrintable(QString::number(client.exitCode()) + QLatin1Char(' ') + err));
+    const QString printed = status == 0 ? out : err;
+    QVERIFY2(printed.contains(expected), qPrintable(out + err));
     QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+void TestStartUp::tokenLeavesArgumentMemory_data()
+{
+    QTest::addColumn<QByteArray>("argument");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("plain") << QByteArray("ambrel://T1_secret_u9_My_Title/")
+                           << QByteArray("ambrel://T1_******_u9_My_Title/");
+    QTest::newRow("percent-encoded, escapes in the token too")
+        << QByteArray("x%2F%2FT1%5Fsec%2Bret%5Fu9%5FT") << QByteArray("x%2F%2FT1%5F*********%5Fu9%5FT");
+    QTest::newRow("no piece after the token") << QByteArray("ambrel://T1_secret") << QByteArray("ambrel://T1_******");
+    QTest::newRow("%00 does not end the token") << QByteArray("a_se%00cret_u9") << QByteArray("a_*********_u9");
+    QTest::newRow("no token") << QByteArray("ambrel://nothing") << QByteArray("ambrel://nothing");
+}
+
+void TestStartUp::tokenLeavesArgumentMemory()
+{
+    QFETCH(QByteArray, argument);
+    QByteArray memory = argument;
+    CommandLine::hideToken(memory.data());
+    QTEST(memory, "expected");
 }
 
 AMBREL_TEST_MAIN(TestStartUp)

@@ -148,7 +148,8 @@ void TestTakePhoto::init()
     m_dir = std::make_unique<ScopedWorkingDirectory>();
     QVERIFY(m_dir->isValid());
     m_boxes.clear();
-    QSettings(QStringLiteral("Ambrel"), QStringLiteral("AmbrelClient")).clear();
+    QFile::remove(Settings::userLocation());
+    Settings::reload();
     CaptureSession::process().reset();
     m_clock = std::make_unique<TestClock>(1'700'000'000'000);
     // Plenty of room whatever the machine's disk holds; the rows about a full disk say otherwise.

@@ -1,8 +1,23 @@
+#include <QRegularExpression>
 #include <QSettings>
 #include <QtTest>
 
 #include "TestUtils.h"
 #include "core/Settings.h"
+
+namespace {
+
+// The package's system settings file as installed, with the line of one key uncommented and set to a value.
+QString conffileWith(const QString& key, const QString& value)
+{
+    QString text = QString::fromUtf8(TestUtils::readFile(QStringLiteral(AMBREL_TEST_CONFFILE)));
+    text.replace(
+        QRegularExpression(QStringLiteral("^#") + key + QStringLiteral("=.*$"), QRegularExpression::MultilineOption),
+        key + QLatin1Char('=') + value);
+    return text;
+}
+
+} // namespace
 
 // Where each setting comes from: the environment, then the user's file, then the system's file, then the build.
 class TestSettings : public QObject
@@ -31,37 +46,74 @@ void TestSettings::firstPlaceHoldingTheKeyWins_data()
     QTest::addColumn<QString>("systemFile");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("source");
+    // A text that one of Settings::problems() holds; empty: the files were read without a problem.
+    QTest::addColumn<QString>("problem");
 
     const QString userHost = QStringLiteral("[General]\napi_host=http://user.example:1\n");
     const QString systemHost = QStringLiteral("[General]\napi_host=http://school.example:2\n");
     const QString defaultHost = QStringLiteral(AMBREL_TEST_DEFAULT_API_HOST);
-    QTest::newRow("environment over both files") << "api_host"
-                                                 << "http://env.example:3" << userHost << systemHost
-                                                 << "http://env.example:3" << int(Settings::Source::Environment);
-    QTest::newRow("user file over the system file") << "api_host" << QString() << userHost << systemHost
-                                                    << "http://user.example:1" << int(Settings::Source::UserFile);
+    QTest::newRow("environment over both files")
+        << "api_host"
+        << "http://env.example:3" << userHost << systemHost << "http://env.example:3"
+        << int(Settings::Source::Environment) << QString();
+    QTest::newRow("user file over the system file")
+        << "api_host" << QString() << userHost << systemHost << "http://user.example:1"
+        << int(Settings::Source::UserFile) << QString();
     QTest::newRow("system file alone") << "api_host" << QString() << QString() << systemHost
-                                       << "http://school.example:2" << int(Settings::Source::SystemFile);
+                                       << "http://school.example:2" << int(Settings::Source::SystemFile) << QString();
     QTest::newRow("a user file without the key does not hide the system's")
         << "api_host" << QString() << "[General]\nupload_host=http://store.example\n"
-        << systemHost << "http://school.example:2" << int(Settings::Source::SystemFile);
-    QTest::newRow("nothing set: build default")
-        << "api_host" << QString() << QString() << QString() << defaultHost << int(Settings::Source::BuildDefault);
+        << systemHost << "http://school.example:2" << int(Settings::Source::SystemFile) << QString();
+    QTest::newRow("nothing set: build default") << "api_host" << QString() << QString() << QString() << defaultHost
+                                                << int(Settings::Source::BuildDefault) << QString();
     QTest::newRow("a key outside [General] is not read")
         << "api_host" << QString() << "[Other]\napi_host=http://user.example:1\n"
-        << QString() << defaultHost << int(Settings::Source::BuildDefault);
+        << QString() << defaultHost << int(Settings::Source::BuildDefault) << QString();
     QTest::newRow("keys without a group are in [General]")
         << "upload_host" << QString() << QString() << "upload_host=http://store.example/up\n"
-        << "http://store.example/up" << int(Settings::Source::SystemFile);
+        << "http://store.example/up" << int(Settings::Source::SystemFile) << QString();
     QTest::newRow("a comma in a file value stays in the text")
         << "upload_host" << QString() << "upload_host=http://a.example/x,y\n"
-        << QString() << "http://a.example/x,y" << int(Settings::Source::UserFile);
+        << QString() << "http://a.example/x,y" << int(Settings::Source::UserFile) << QString();
     QTest::newRow("an empty environment value still wins") << "upload_host"
                                                            << "" << QString() << "upload_host=http://store.example\n"
-                                                           << "" << int(Settings::Source::Environment);
+                                                           << "" << int(Settings::Source::Environment) << QString();
     QTest::newRow("the API host loses its trailing slashes from a file too")
         << "api_host" << QString() << QString() << "api_host=http://school.example/api//\n"
-        << "http://school.example/api" << int(Settings::Source::SystemFile);
+        << "http://school.example/api" << int(Settings::Source::SystemFile) << QString();
+
+    QTest::newRow("comment and blank lines around the keys")
+        << "upload_host" << QString() << QString()
+        << "# the school's store\n\n; written by hand\n[General]\n\n# api_host=http://old.example\n"
+           "  upload_host = http://store.example/up  \n"
+        << "http://store.example/up" << int(Settings::Source::SystemFile) << QString();
+    QTest::newRow("a line that cannot be read hides no other key")
+        << "upload_host" << QString() << QString()
+        << "[General]\napi_host=http://school.example:2\nthis is no setting\nupload_host=http://store.example/up\n"
+        << "http://store.example/up" << int(Settings::Source::SystemFile)
+        << "AmbrelClient.conf line 3 not read: this is no setting";
+    QTest::newRow("keep_days that is no number is named")
+        << "keep_days" << QString() << QString() << "keep_days=thirty\n"
+        << "thirty" << int(Settings::Source::SystemFile) << "keep_days=thirty is not a number of days";
+    QTest::newRow("a value in quotes, as Qt writes one with spaces")
+        << "camera" << QString() << "[General]\ncamera=\" virtual\"\n"
+        << QString() << " virtual" << int(Settings::Source::UserFile) << QString();
+
+    // The package's settings file, each key uncommented in turn, as a school's IT person would.
+    const QList<QPair<QString, QString>> conffileKeys{
+        {"api_host", "http://grading.school.example"},
+        {"upload_host", "https://upload.school.example/form"},
+        {"ca_file", "/etc/ssl/certs/school-proxy.pem"},
+        {"log_file", ""},
+        {"camera", "desk"},
+        {"keep_days", "7"},
+        {"auto_shot", "true"},
+        {"instance", "school-desk"},
+    };
+    for (const auto& [key, value] : conffileKeys)
+        QTest::newRow(qPrintable(QStringLiteral("package settings file: ") + key))
+            << key << QString() << QString() << conffileWith(key, value) << value << int(Settings::Source::SystemFile)
+            << QString();
 }
 
 void TestSettings::firstPlaceHoldingTheKeyWins()
@@ -89,6 +141,12 @@ void TestSettings::firstPlaceHoldingTheKeyWins()
 
     QTEST(Settings::value(key), "expected");
     QTEST(int(Settings::source(key)), "source");
+    QFETCH(QString, problem);
+    const QStringList problems = Settings::problems();
+    if (problem.isEmpty())
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    else
+        QVERIFY2(problems.join(QLatin1Char('\n')).contains(problem), qPrintable(problems.join(QLatin1Char('\n'))));
     // The start-up log line names the place, so that an IT person can find the file that set it.
     const QString described = Settings::describe(key);
     QVERIFY2(described.startsWith(key + QLatin1Char('=') + Settings::value(key) + QStringLiteral(" (")),
