@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "capture/StillCheck.h"
+
 namespace {
 
 // Samples per cell side at most when reducing: enough to average camera noise away, few enough to stay well under
@@ -155,12 +157,12 @@ bool AutoShot::sameAs(const QImage& reference, const QImage& small) const
     return !reference.isNull() && shiftedChangedShare(reference, small) < m_tuning.sameShare;
 }
 
-bool AutoShot::step(const QImage& small, qint64 timeMs)
+bool AutoShot::step(const QImage& frame, qint64 timeMs)
 {
+    const QImage small = reduce(frame);
     if (m_previous.isNull()) {
         m_previous = small;
-        m_desk = small;
-        m_state = State::Waiting;
+        m_state = State::Moving;
         return false;
     }
     const double change = changedShare(m_previous, small);
@@ -190,19 +192,38 @@ bool AutoShot::step(const QImage& small, qint64 timeMs)
     }
     if (timeMs - m_settleStart < m_tuning.steadyMs)
         return false;
-    if (sameAs(m_desk, small)) {
-        // Nothing lies there: follow the desk as the light changes.
+    return settled(frame, small);
+}
+
+// The picture has stayed still for the steady time: the desk, the sheet shot last, or a new sheet.
+bool AutoShot::settled(const QImage& frame, const QImage& small)
+{
+    // Nothing lies there: follow the desk as the light changes. A picture without a sheet (before the first sheet,
+    // after one left) is the desk; a press while it settled finds nothing to photograph.
+    if (sameAs(m_desk, small) || !StillCheck::showsSheet(frame)) {
         m_desk = small;
         m_state = State::Waiting;
+        m_pressed = false;
         return false;
     }
-    if (sameAs(m_lastShot, small)) {
+    if (!m_pressed && sameAs(m_lastShot, small)) {
         m_state = State::CoolDown;
         return false;
     }
+    m_shotBefore = m_lastShot;
     m_lastShot = small;
     m_state = State::CoolDown;
+    m_pressed = false;
     return true;
+}
+
+void AutoShot::shotMissed()
+{
+    if (m_state != State::CoolDown)
+        return;
+    m_lastShot = m_shotBefore;
+    m_anchor = m_previous;
+    m_state = State::Settling;
 }
 
 void AutoShot::shotTaken()
@@ -214,14 +235,24 @@ void AutoShot::shotTaken()
         m_state = State::CoolDown;
 }
 
+bool AutoShot::deferPress()
+{
+    if (m_previous.isNull() || (m_state != State::Moving && m_state != State::Settling))
+        return false;
+    m_pressed = true;
+    return true;
+}
+
 void AutoShot::reset()
 {
-    m_state = State::Waiting;
+    m_state = State::Moving;
     m_previous = QImage();
     m_anchor = QImage();
     m_desk = QImage();
     m_lastShot = QImage();
+    m_shotBefore = QImage();
     m_settleStart = 0;
+    m_pressed = false;
 }
 
 double AutoShot::settleProgress(qint64 timeMs) const
