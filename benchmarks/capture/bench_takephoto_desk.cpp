@@ -42,7 +42,7 @@ struct Scenes
 {
     ScriptedDesk desk;
     QVector<qint64> pedal; // desk times of the presses
-    qint64 autoShotOn = 0; // desk time auto shot is switched on
+    qint64 autoShotOn = 0; // desk time auto shot is switched on; -1: never (the pedal alone)
     QString error;
 };
 
@@ -78,6 +78,10 @@ Scenes readScenes(const QString& path)
         }
         if (step == QLatin1String("autoshot")) {
             s.autoShotOn = begins;
+            continue;
+        }
+        if (step == QLatin1String("manual")) {
+            s.autoShotOn = -1;
             continue;
         }
         for (qint64 offset : qAsConst(pedalOffsets))
@@ -205,6 +209,7 @@ void BM_TakePhotoHandsFreeDeskSwaps(benchmark::State& state)
             lastSheet = sheet;
     }
 
+    const bool slowStills = qEnvironmentVariableIsSet("SLOW_STILLS");
     for (auto _ : state) {
         QTemporaryDir dir;
         const QString previous = QDir::currentPath();
@@ -239,16 +244,19 @@ void BM_TakePhotoHandsFreeDeskSwaps(benchmark::State& state)
             int pedal = 0;
             for (qint64 t = 0; t <= desk->durationMs() && !stalled; t += kFrameMs) {
                 clock.set(kStart + t);
-                if (t >= scenes.autoShotOn)
+                if (scenes.autoShotOn >= 0 && t >= scenes.autoShotOn)
                     page.setAutoShot(true);
                 for (; pedal < scenes.pedal.size() && scenes.pedal.at(pedal) <= t; ++pedal) {
                     QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
                     QCoreApplication::sendEvent(&page, &press);
                 }
                 const int before = video->framesShown();
-                // The scripted camera delivers a still asked for before its next frame.
-                stalled = !runUntil(
-                    [&] { return video->framesShown() > before && CaptureSession::process().stillsPending() == 0; });
+                // The scripted camera delivers a still asked for before its next frame (with SLOW_STILLS set, a frame
+                // or two later, while the desk plays on).
+                stalled = !runUntil([&] {
+                    return video->framesShown() > before &&
+                           (slowStills || CaptureSession::process().stillsPending() == 0);
+                });
                 frames = video->framesShown();
             }
             // The last stills and their retakes.
@@ -285,6 +293,8 @@ void BM_TakePhotoHandsFreeDeskSwaps(benchmark::State& state)
                 for (const ScriptedDesk::Rest& r : desk->rests())
                     if (r.fromMs <= at && r.sheet == scene.sheet)
                         rest = std::max(r.fromMs, scenes.autoShotOn);
+                if (scenes.autoShotOn < 0)
+                    continue;
                 const qint64 latency = savedAt.value(i, at) - rest;
                 latencySum += latency;
                 latencyMax = std::max(latencyMax, latency);
@@ -314,6 +324,10 @@ void BM_TakePhotoHandsFreeDeskSwaps(benchmark::State& state)
             state.counters["latencyMeanMs"] = ofSheets > 0 ? double(latencySum) / ofSheets : 0.0;
             state.counters["latencyMaxMs"] = double(latencyMax);
             state.counters["frames"] = frames;
+            // The strip follows the camera: its newest cell is in view.
+            const int last = cells->count() - 1;
+            state.counters["newestInView"] =
+                last >= 0 && cells->viewport()->rect().contains(cells->visualItemRect(cells->item(last))) ? 1 : 0;
         }
         CaptureSession::process().reset();
         QDir::setCurrent(previous);

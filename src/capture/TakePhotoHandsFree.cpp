@@ -132,7 +132,7 @@ void TakePhoto::checkStill(const QByteArray& jpeg)
             AppLog::write(QStringLiteral("capture: a retake shows another sheet; both stills are kept"));
             handOver(m_held);
             m_held = still;
-            m_held.note = QStringLiteral("重拍时已换纸，请核对");
+            m_held.note = QStringLiteral("重拍时画面已变，请核对");
             break;
         }
     }

@@ -933,7 +933,7 @@ void TestTakePhoto::failedStillIsTakenAgainThenMarked_data()
     // The pedal pressed as the hand swaps the sheets: the retake shows the next student's sheet.
     QTest::newRow("swapped during the retake: both sheets kept, each marked")
         << QVector<QImage>{dark, next} << 2 << QVector<int>{0, 1}
-        << QStringList{QStringLiteral("光线过暗"), QStringLiteral("重拍时已换纸，请核对")};
+        << QStringList{QStringLiteral("光线过暗"), QStringLiteral("重拍时画面已变，请核对")};
     QTest::newRow("taken away during the retake: the sheet kept, not the desk")
         << QVector<QImage>{dark, emptyDesk} << 3 << QVector<int>{0} << QStringList{QStringLiteral("光线过暗")};
 }
