@@ -13,7 +13,20 @@ namespace {
 // a millisecond for a 1280 × 720 frame.
 constexpr int kSamplesPerSide = 3;
 
-double meanOf(const QImage& grey)
+// The camera's exposure and the room's light scale the whole picture: the factor (in 1/256) that matches b's
+// brightness to a's.
+int brightnessScale(const QImage& a, const QImage& b)
+{
+    const double meanB = AutoShot::meanOf(b);
+    const double gain = meanB > 1.0 ? std::clamp(AutoShot::meanOf(a) / meanB, 0.5, 2.0) : 1.0;
+    return int(gain * 256);
+}
+
+} // namespace
+
+AutoShot::AutoShot(const Tuning& tuning) : m_tuning(tuning) {}
+
+double AutoShot::meanOf(const QImage& grey)
 {
     qint64 sum = 0;
     for (int y = 0; y < grey.height(); ++y) {
@@ -24,19 +37,6 @@ double meanOf(const QImage& grey)
     const qint64 n = qint64(grey.width()) * grey.height();
     return n > 0 ? double(sum) / n : 0.0;
 }
-
-// The camera's exposure and the room's light scale the whole picture: the factor (in 1/256) that matches b's
-// brightness to a's.
-int brightnessScale(const QImage& a, const QImage& b)
-{
-    const double meanB = meanOf(b);
-    const double gain = meanB > 1.0 ? std::clamp(meanOf(a) / meanB, 0.5, 2.0) : 1.0;
-    return int(gain * 256);
-}
-
-} // namespace
-
-AutoShot::AutoShot(const Tuning& tuning) : m_tuning(tuning) {}
 
 QImage AutoShot::reduce(const QImage& frame)
 {

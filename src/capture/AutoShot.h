@@ -45,6 +45,8 @@ public:
 
     // The preview frame as a small grey picture (kWidth × kHeight, 8 bits); cheap for any frame size.
     static QImage reduce(const QImage& frame);
+    // Mean brightness of a grey picture.
+    static double meanOf(const QImage& grey);
 
     // Feeds one live frame taken at timeMs; true when the sheet lying still is to be photographed now.
     bool step(const QImage& frame, qint64 timeMs);

@@ -34,16 +34,10 @@ constexpr double kMinMarkShare = 0.003;
 QImage normalised(const QImage& small)
 {
     QImage out = small.convertToFormat(QImage::Format_Grayscale8);
-    qint64 sum = 0;
-    for (int y = 0; y < out.height(); ++y) {
-        const uchar* line = out.constScanLine(y);
-        for (int x = 0; x < out.width(); ++x)
-            sum += line[x];
-    }
-    const qint64 n = qint64(out.width()) * out.height();
-    if (n == 0 || sum == 0)
+    const double mean = AutoShot::meanOf(out);
+    if (mean <= 0)
         return out;
-    const double gain = 128.0 * n / sum;
+    const double gain = 128.0 / mean;
     for (int y = 0; y < out.height(); ++y) {
         uchar* line = out.scanLine(y);
         for (int x = 0; x < out.width(); ++x)
