@@ -26,7 +26,7 @@ void BM_AutoShotFrameAt1280x720(benchmark::State& state)
     AutoShot autoShot;
     qint64 t = 0;
     for (auto _ : state) {
-        const bool shot = autoShot.step(AutoShot::reduce(frames[t / kFrameMs % 2]), t);
+        const bool shot = autoShot.step(frames[t / kFrameMs % 2], t);
         benchmark::DoNotOptimize(shot);
         t += kFrameMs;
     }
@@ -60,7 +60,7 @@ void BM_AutoShotFiftySwaps(benchmark::State& state)
         qint64 latencySum = 0;
         qint64 latencyMax = 0;
         for (qint64 t = 0; t <= desk.durationMs(); t += kFrameMs) {
-            if (!autoShot.step(AutoShot::reduce(desk.frame(t, QSize(320, 240))), t))
+            if (!autoShot.step(desk.frame(t, QSize(320, 240)), t))
                 continue;
             ++shots;
             const ScriptedDesk::Scene scene = desk.sceneAt(t);

@@ -5,13 +5,28 @@
 #include <utility>
 #include <vector>
 
+#include "capture/StillCheck.h"
+
 namespace {
 
 // Samples per cell side at most when reducing: enough to average camera noise away, few enough to stay well under
 // a millisecond for a 1280 × 720 frame.
 constexpr int kSamplesPerSide = 3;
 
-double meanOf(const QImage& grey)
+// The camera's exposure and the room's light scale the whole picture: the factor (in 1/256) that matches b's
+// brightness to a's.
+int brightnessScale(const QImage& a, const QImage& b)
+{
+    const double meanB = AutoShot::meanOf(b);
+    const double gain = meanB > 1.0 ? std::clamp(AutoShot::meanOf(a) / meanB, 0.5, 2.0) : 1.0;
+    return int(gain * 256);
+}
+
+} // namespace
+
+AutoShot::AutoShot(const Tuning& tuning) : m_tuning(tuning) {}
+
+double AutoShot::meanOf(const QImage& grey)
 {
     qint64 sum = 0;
     for (int y = 0; y < grey.height(); ++y) {
@@ -22,19 +37,6 @@ double meanOf(const QImage& grey)
     const qint64 n = qint64(grey.width()) * grey.height();
     return n > 0 ? double(sum) / n : 0.0;
 }
-
-// The camera's exposure and the room's light scale the whole picture: the factor (in 1/256) that matches b's
-// brightness to a's.
-int brightnessScale(const QImage& a, const QImage& b)
-{
-    const double meanB = meanOf(b);
-    const double gain = meanB > 1.0 ? std::clamp(meanOf(a) / meanB, 0.5, 2.0) : 1.0;
-    return int(gain * 256);
-}
-
-} // namespace
-
-AutoShot::AutoShot(const Tuning& tuning) : m_tuning(tuning) {}
 
 QImage AutoShot::reduce(const QImage& frame)
 {
@@ -155,12 +157,12 @@ bool AutoShot::sameAs(const QImage& reference, const QImage& small) const
     return !reference.isNull() && shiftedChangedShare(reference, small) < m_tuning.sameShare;
 }
 
-bool AutoShot::step(const QImage& small, qint64 timeMs)
+bool AutoShot::step(const QImage& frame, qint64 timeMs)
 {
+    const QImage small = reduce(frame);
     if (m_previous.isNull()) {
         m_previous = small;
-        m_desk = small;
-        m_state = State::Waiting;
+        m_state = State::Moving;
         return false;
     }
     const double change = changedShare(m_previous, small);
@@ -190,19 +192,38 @@ bool AutoShot::step(const QImage& small, qint64 timeMs)
     }
     if (timeMs - m_settleStart < m_tuning.steadyMs)
         return false;
-    if (sameAs(m_desk, small)) {
-        // Nothing lies there: follow the desk as the light changes.
+    return settled(frame, small);
+}
+
+// The picture has stayed still for the steady time: the desk, the sheet shot last, or a new sheet.
+bool AutoShot::settled(const QImage& frame, const QImage& small)
+{
+    // Nothing lies there: follow the desk as the light changes. A picture without a sheet (before the first sheet,
+    // after one left) is the desk; a press while it settled finds nothing to photograph.
+    if (sameAs(m_desk, small) || !StillCheck::showsSheet(frame)) {
         m_desk = small;
         m_state = State::Waiting;
+        m_pressed = false;
         return false;
     }
-    if (sameAs(m_lastShot, small)) {
+    if (!m_pressed && sameAs(m_lastShot, small)) {
         m_state = State::CoolDown;
         return false;
     }
+    m_shotBefore = m_lastShot;
     m_lastShot = small;
     m_state = State::CoolDown;
+    m_pressed = false;
     return true;
+}
+
+void AutoShot::shotMissed()
+{
+    if (m_state != State::CoolDown)
+        return;
+    m_lastShot = m_shotBefore;
+    m_anchor = m_previous;
+    m_state = State::Settling;
 }
 
 void AutoShot::shotTaken()
@@ -214,14 +235,24 @@ void AutoShot::shotTaken()
         m_state = State::CoolDown;
 }
 
+bool AutoShot::deferPress()
+{
+    if (m_previous.isNull() || (m_state != State::Moving && m_state != State::Settling))
+        return false;
+    m_pressed = true;
+    return true;
+}
+
 void AutoShot::reset()
 {
-    m_state = State::Waiting;
+    m_state = State::Moving;
     m_previous = QImage();
     m_anchor = QImage();
     m_desk = QImage();
     m_lastShot = QImage();
+    m_shotBefore = QImage();
     m_settleStart = 0;
+    m_pressed = false;
 }
 
 double AutoShot::settleProgress(qint64 timeMs) const

@@ -4,9 +4,11 @@
 
 // Decides from the live preview when a new sheet has been laid down and lies still, so that it is photographed
 // without a press of the button. Works on small grey pictures of the preview (reduce()):
-// waiting (same sheet or empty desk) → moving (a hand places a sheet) → settling (the picture stays still) → shot →
-// cool-down until the next movement. A settled picture is not shot when it shows the empty desk or the sheet shot
-// last, so a hand passing by, a sheet pushed a little or the light changing take no photograph.
+// waiting (the empty desk) → moving (a hand places a sheet) → settling (the picture stays still) → shot → cool-down
+// (the sheet shot) until the next movement. The desk is learnt from the settled pictures that show no sheet (before
+// the first sheet, after a sheet leaves; StillCheck::showsSheet) and followed as the light changes; a settled picture
+// matching the desk or the sheet shot last is not shot, so a hand passing by, a sheet pushed a little or the light
+// changing take no photograph. A sheet lying there when the watching starts is shot once.
 class AutoShot
 {
 public:
@@ -43,12 +45,22 @@ public:
 
     // The preview frame as a small grey picture (kWidth × kHeight, 8 bits); cheap for any frame size.
     static QImage reduce(const QImage& frame);
+    // Mean brightness of a grey picture.
+    static double meanOf(const QImage& grey);
 
-    // Feeds one small grey picture taken at timeMs; true when the sheet lying still is to be photographed now.
-    // The first picture after a reset is taken as the empty desk.
-    bool step(const QImage& small, qint64 timeMs);
+    // Feeds one live frame taken at timeMs; true when the sheet lying still is to be photographed now.
+    bool step(const QImage& frame, qint64 timeMs);
     // A photograph was taken by other means (the button): the sheet now seen counts as shot.
     void shotTaken();
+    // The shot step() asked for was not taken (the take guard): the next still picture asks again.
+    void shotMissed();
+    // The teacher asked for a photograph while something moves in the picture (a hand swapping the sheets): true
+    // when it is left to the next settled picture, which is then shot unless it shows no sheet. False: the picture is
+    // still, shoot now.
+    bool deferPress();
+    bool pressPending() const { return m_pressed; }
+    // The desk is known (learnt from a settled picture without a sheet).
+    bool knowsDesk() const { return !m_desk.isNull(); }
     void reset();
 
     State state() const { return m_state; }
@@ -64,12 +76,16 @@ public:
 private:
     double unexplainedShare(const QImage& a, const QImage& b, int dx, int dy) const;
     bool sameAs(const QImage& reference, const QImage& small) const;
+    bool settled(const QImage& frame, const QImage& small);
 
     Tuning m_tuning;
-    State m_state = State::Waiting;
+    // Until the first picture has settled nothing is known: it may show the desk or a sheet.
+    State m_state = State::Moving;
     QImage m_previous;
     QImage m_anchor; // the picture when settling began
     QImage m_desk;
     QImage m_lastShot;
+    QImage m_shotBefore; // the last shot before the one step() asked for
     qint64 m_settleStart = 0;
+    bool m_pressed = false;
 };

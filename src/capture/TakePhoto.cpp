@@ -240,7 +240,19 @@ void TakePhoto::take()
         label->show();
         return;
     }
-    switch (m_session.take()) {
+    // Hands-free, a press while a hand still swaps the sheets waits for the picture to settle: a photograph now
+    // would show the hand, and the sheet it brings is shot once it lies still.
+    if (m_autoShotOn && m_session.isOpen() && m_autoShot.deferPress()) {
+        showAutoShotState();
+        return;
+    }
+    takeStill();
+}
+
+CaptureSession::Take TakePhoto::takeStill()
+{
+    const CaptureSession::Take taken = m_session.take();
+    switch (taken) {
     case CaptureSession::Take::NotOpen:
         if (startRequested)
             startPNG();
@@ -253,6 +265,7 @@ void TakePhoto::take()
     case CaptureSession::Take::Refused:
         break;
     }
+    return taken;
 }
 
 void TakePhoto::stillArrived(const QByteArray& jpeg, bool usable)

@@ -4,10 +4,10 @@
 #include <QWidget>
 
 #include "capture/AutoShot.h"
+#include "capture/CaptureSession.h"
 #include "capture/StillCheck.h"
 #include "core/TaskFolders.h"
 
-class CaptureSession;
 class CircleButton;
 class QCheckBox;
 class QGridLayout;
@@ -56,6 +56,7 @@ private:
     void setupControlColumn();
     void enterFullScreen();
     void leaveFullScreen();
+    CaptureSession::Take takeStill();
     void saveStill(const QByteArray& jpeg);
     // The camera did not start or stopped delivering: the teacher is told what to check.
     void cameraFailed(const QString& text);
@@ -69,11 +70,22 @@ private:
     void setupHandsFree();
     void previewFrame(const QImage& frame);
     void showAutoShotState();
-    // Checks a still before it is handed over; one that fails is taken again, up to twice, and the best kept.
+    // A still and what the check made of it.
+    struct CheckedStill
+    {
+        QByteArray jpeg;
+        StillCheck::Result result;
+        QImage small; // AutoShot::reduce() of the still, to compare a retake with
+        QString note; // why it is kept beside another still, when it passed its check
+    };
+
+    // Checks a still before it is handed over; one that fails is taken again, up to twice. A retake of the same
+    // sheet replaces it when better; a retake showing another sheet is kept beside it; one showing no sheet never
+    // replaces it.
     void checkStill(const QByteArray& jpeg);
     // Hands over a still held back for a retake that will not come.
     void flushHeldStill();
-    void handOver(const QByteArray& jpeg, const StillCheck::Result& result);
+    void handOver(const CheckedStill& still);
     static bool isTakeKey(const QKeyEvent* event);
 
     QGridLayout* gridLayout = nullptr;
@@ -102,7 +114,6 @@ private:
     bool m_autoShotOn = false;
     AutoShot m_autoShot;
     StillCheck m_stillCheck;
-    QByteArray m_heldStill;
-    StillCheck::Result m_heldResult;
+    CheckedStill m_held;
     int m_retakes = 0;
 };

@@ -6,6 +6,7 @@
 #include "capture/CameraComponent.h"
 #include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
+#include "core/AppLog.h"
 #include "core/Settings.h"
 #include "widgets/CircleButton.h"
 #include "widgets/SliderImageList.h"
@@ -77,9 +78,11 @@ void TakePhoto::previewFrame(const QImage& frame)
     if (!m_autoShotOn || !isVisible() || showingStill || !m_session.isOpen())
         return;
     const qint64 now = m_session.nowMs();
-    if (m_autoShot.step(AutoShot::reduce(frame), now)) {
-        // The same road as the button: the guard, the still, its check.
-        take();
+    if (m_autoShot.step(frame, now)) {
+        // The same road as the button: the guard, the still, its check. A still the guard holds back (a press just
+        // before) is asked for again at the next frame: the sheet is not yet photographed.
+        if (m_session.isOpen() && takeStill() != CaptureSession::Take::Asked)
+            m_autoShot.shotMissed();
     }
     circle->setRingProgress(m_autoShot.settleProgress(now));
     showAutoShotState();
@@ -93,7 +96,7 @@ void TakePhoto::showAutoShotState()
         text = QStringLiteral("等待放纸");
         break;
     case AutoShot::State::Moving:
-        text = QStringLiteral("检测到移动");
+        text = m_autoShot.pressPending() ? QStringLiteral("放稳后拍照") : QStringLiteral("检测到移动");
         break;
     case AutoShot::State::Settling:
         text = QStringLiteral("保持不动…");
@@ -107,12 +110,29 @@ void TakePhoto::showAutoShotState()
 
 void TakePhoto::checkStill(const QByteArray& jpeg)
 {
-    const StillCheck::Result result = m_stillCheck.judge(jpeg);
-    if (m_heldStill.isEmpty() || StillCheck::better(result, m_heldResult)) {
-        m_heldStill = jpeg;
-        m_heldResult = result;
+    const QImage picture = StillCheck::decode(jpeg);
+    CheckedStill still{jpeg, m_stillCheck.judge(StillCheck::measure(picture)), AutoShot::reduce(picture), QString()};
+    if (m_held.jpeg.isEmpty()) {
+        m_held = still;
+    } else {
+        switch (StillCheck::afterRetake(m_held.result, m_held.small, still.result, still.small)) {
+        case StillCheck::Retake::KeepFirst:
+            if (!still.result.sheet)
+                AppLog::write(QStringLiteral("capture: a retake shows no sheet; the still before it is kept"));
+            break;
+        case StillCheck::Retake::KeepRetake:
+            m_held = still;
+            break;
+        case StillCheck::Retake::KeepBoth:
+            // The sheet was swapped while it was taken again: each still is the only one of its sheet.
+            AppLog::write(QStringLiteral("capture: a retake shows another sheet; both stills are kept"));
+            handOver(m_held);
+            m_held = still;
+            m_held.note = QStringLiteral("重拍时画面已变，请核对");
+            break;
+        }
     }
-    if (!result.passed() && m_retakes < kMaxRetakes && m_session.takeAgain()) {
+    if (!m_held.result.passed() && m_retakes < kMaxRetakes && m_session.takeAgain()) {
         ++m_retakes;
         return;
     }
@@ -121,23 +141,23 @@ void TakePhoto::checkStill(const QByteArray& jpeg)
 
 void TakePhoto::flushHeldStill()
 {
-    if (m_heldStill.isEmpty())
+    if (m_held.jpeg.isEmpty())
         return;
-    const QByteArray jpeg = m_heldStill;
-    const StillCheck::Result result = m_heldResult;
-    m_heldStill.clear();
+    const CheckedStill still = m_held;
+    m_held = CheckedStill();
     m_retakes = 0;
-    handOver(jpeg, result);
+    handOver(still);
 }
 
-void TakePhoto::handOver(const QByteArray& jpeg, const StillCheck::Result& result)
+void TakePhoto::handOver(const CheckedStill& still)
 {
-    m_stillCheck.remember(result);
+    m_stillCheck.remember(still.result);
     const int cells = sliderImageList->imageFiles().size();
-    saveStill(jpeg);
+    saveStill(still.jpeg);
     // Nothing is dropped: a still that failed every try is handed over, marked with the reason.
-    if (!result.passed() && sliderImageList->imageFiles().size() > cells)
-        sliderImageList->setWarning(sliderImageList->imageFiles().last(), StillCheck::reasonText(result.problem));
+    const QString warning = still.result.passed() ? still.note : StillCheck::reasonText(still.result.problem);
+    if (!warning.isEmpty() && sliderImageList->imageFiles().size() > cells)
+        sliderImageList->setWarning(sliderImageList->imageFiles().last(), warning);
 }
 
 bool TakePhoto::isTakeKey(const QKeyEvent* event)

@@ -9,11 +9,21 @@
 #include <QPainter>
 
 #include "capture/ScriptedDesk.h"
+#include "core/Clock.h"
 
 namespace {
 
 constexpr int kFrameIntervalMs = 66;
 constexpr int kJpegQuality = 90;
+// While the next frame is not due the stream looks at the clock again this often: a test's clock jumps.
+constexpr int kClockPollMs = 2;
+
+using Steady = std::chrono::steady_clock;
+
+qint64 nowMs()
+{
+    return Clock::current().monotonicMSecs();
+}
 
 bool validMode(int width, int height)
 {
@@ -41,18 +51,21 @@ void drawClock(QImage* image, qint64 frameNumber)
 class VirtualCameraStream : public CameraStream
 {
 public:
-    VirtualCameraStream(const CameraOpenParams& params, bool scriptedDesk)
+    VirtualCameraStream(const CameraOpenParams& params, bool scriptedDesk, std::shared_ptr<const ScriptedDesk> script)
         : m_stillSize(validMode(params.stillWidth, params.stillHeight) ? QSize(params.stillWidth, params.stillHeight)
                                                                        : QSize(2048, 1536))
     {
-        if (scriptedDesk)
-            m_desk = std::make_unique<ScriptedDesk>(ScriptedDesk::demo());
+        if (script)
+            m_desk = std::move(script);
+        else if (scriptedDesk)
+            m_desk = std::make_shared<const ScriptedDesk>(ScriptedDesk::demo());
     }
 
     bool start() override
     {
-        m_nextFrame = std::chrono::steady_clock::now();
-        m_started = m_nextFrame;
+        m_started = nowMs();
+        m_nextFrame = m_started;
+        m_nextFrameReal = Steady::now();
         return true;
     }
 
@@ -60,15 +73,16 @@ public:
 
     bool nextFrame(QImage* frame, QSize size, int timeoutMs) override
     {
-        const auto now = std::chrono::steady_clock::now();
-        if (m_nextFrame > now) {
-            const auto wait =
-                std::min<std::chrono::steady_clock::duration>(m_nextFrame - now, std::chrono::milliseconds(timeoutMs));
-            std::this_thread::sleep_for(wait);
-            if (std::chrono::steady_clock::now() < m_nextFrame)
+        // A frame is due after the frame interval of the program's clock, or of real time while a test's clock
+        // stands still. Until then the stream returns soon, so that a still asked for meanwhile is taken at once, as
+        // a camera takes it between two frames.
+        if (nowMs() < m_nextFrame && Steady::now() < m_nextFrameReal) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(kClockPollMs, timeoutMs)));
+            if (nowMs() < m_nextFrame && Steady::now() < m_nextFrameReal)
                 return false;
         }
-        m_nextFrame = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameIntervalMs);
+        m_nextFrame = nowMs() + kFrameIntervalMs;
+        m_nextFrameReal = Steady::now() + std::chrono::milliseconds(kFrameIntervalMs);
         if (!size.isValid())
             return false;
         if (m_desk) {
@@ -104,26 +118,23 @@ public:
 
 private:
     // The desk's script plays from the start of streaming and then again from its beginning.
-    qint64 deskTime() const
-    {
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_started);
-        return elapsed.count() % qMax<qint64>(1, m_desk->durationMs());
-    }
+    qint64 deskTime() const { return (nowMs() - m_started) % qMax<qint64>(1, m_desk->durationMs()); }
 
     QSize m_stillSize;
-    std::unique_ptr<ScriptedDesk> m_desk;
-    std::chrono::steady_clock::time_point m_started;
+    std::shared_ptr<const ScriptedDesk> m_desk;
+    qint64 m_started = 0;
     QImage m_sheet;
     QImage m_stillSheet;
     qint64 m_frameNumber = 0;
-    std::chrono::steady_clock::time_point m_nextFrame;
+    qint64 m_nextFrame = 0;
+    Steady::time_point m_nextFrameReal;
 };
 
 } // namespace
 
-VirtualCameraBackend::VirtualCameraBackend(int deviceCount, bool scriptedDesk)
-    : m_deviceCount(deviceCount), m_scriptedDesk(scriptedDesk)
+VirtualCameraBackend::VirtualCameraBackend(int deviceCount, bool scriptedDesk,
+                                           std::shared_ptr<const ScriptedDesk> script)
+    : m_deviceCount(deviceCount), m_scriptedDesk(scriptedDesk), m_script(std::move(script))
 {
 }
 
@@ -156,5 +167,5 @@ std::unique_ptr<CameraStream> VirtualCameraBackend::open(int index, const Camera
 {
     if (index < 0 || index >= m_deviceCount)
         return nullptr;
-    return std::make_unique<VirtualCameraStream>(params, m_scriptedDesk);
+    return std::make_unique<VirtualCameraStream>(params, m_scriptedDesk, m_script);
 }

@@ -108,6 +108,10 @@ SliderImageList::SliderImageList(QWidget* parent) : QWidget(parent), delivery(st
     connect(pushButton, &QPushButton::clicked, this, &SliderImageList::leftMove);
     connect(pushButton_2, &QPushButton::clicked, this, &SliderImageList::rightMove);
     connect(listWidget, &QListWidget::currentRowChanged, this, &SliderImageList::listWidgetClicked);
+    connect(listWidget->horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (followNewest)
+            listWidget->horizontalScrollBar()->setValue(maximum);
+    });
 }
 
 SliderImageList::~SliderImageList()
@@ -231,11 +235,19 @@ void SliderImageList::addImage(const QString& filePath)
 {
     files.append(filePath);
     // One new photograph: decoded at thumbnail size at once, a matter of milliseconds.
-    showThumbnail(appendCell(), decodeThumbnail(filePath));
+    const int row = appendCell();
+    showThumbnail(row, decodeThumbnail(filePath));
+    // The strip follows the camera: the newest photograph comes into view once the list has laid its cell out
+    // (the scroll range grows then), and stays there as thumbnails decoded meanwhile widen the cells before it.
+    followNewest = true;
+    QScrollBar* bar = listWidget->horizontalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void SliderImageList::leftMove()
 {
+    // The teacher looks back: the strip stays where it is taken.
+    followNewest = false;
     QScrollBar* bar = listWidget->horizontalScrollBar();
     const int v = bar->value() - kScrollStep;
     bar->setValue(v > bar->minimum() ? v : bar->minimum());

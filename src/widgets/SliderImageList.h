@@ -52,5 +52,6 @@ private:
     QString folder;
     QStringList files;
     QHash<int, QString> warnings; // row → reason
+    bool followNewest = false;    // a photograph was added: the end of the strip stays in view
     std::shared_ptr<Delivery> delivery;
 };

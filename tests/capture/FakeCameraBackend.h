@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -43,10 +44,12 @@ public:
     std::shared_ptr<Record> record() const { return m_record; }
     void setResolutions(int list, QVector<ResolutionEntry> entries) { m_lists[list == 0 ? 0 : 1] = std::move(entries); }
     // Stills return these bytes instead of a photograph of the simulated sheet (an empty array is a still of length 0).
-    void setStillBytes(const QByteArray& bytes)
+    void setStillBytes(const QByteArray& bytes) { setStillSequence({bytes}); }
+    // Stills return these in turn, the last one again and again (a sheet swapped between two stills).
+    void setStillSequence(const QVector<QByteArray>& stills)
     {
         m_fixedStill = true;
-        m_stillBytes = bytes;
+        m_stillBytes = stills;
     }
 
     // Live frames drawn by this function (called on the stream thread with the frame size) instead of the sheet.
@@ -89,8 +92,8 @@ private:
     class Stream : public CameraStream
     {
     public:
-        Stream(std::unique_ptr<CameraStream> inner, std::shared_ptr<Record> record, bool fixed, QByteArray bytes,
-               std::function<QImage(QSize)> source)
+        Stream(std::unique_ptr<CameraStream> inner, std::shared_ptr<Record> record, bool fixed,
+               QVector<QByteArray> bytes, std::function<QImage(QSize)> source)
             : m_inner(std::move(inner)), m_record(std::move(record)), m_fixed(fixed), m_bytes(std::move(bytes)),
               m_source(std::move(source))
         {
@@ -111,8 +114,10 @@ private:
             m_lost = m_lost || m_record->lose;
             if (m_lost)
                 return QByteArray();
-            ++m_record->stillsCaptured;
-            return m_fixed ? m_bytes : m_inner->captureStill();
+            const int n = m_record->stillsCaptured++;
+            if (!m_fixed)
+                return m_inner->captureStill();
+            return m_bytes.isEmpty() ? QByteArray() : m_bytes.at(std::min(n, m_bytes.size() - 1));
         }
         bool lost() const override { return m_lost; }
 
@@ -120,7 +125,7 @@ private:
         std::unique_ptr<CameraStream> m_inner;
         std::shared_ptr<Record> m_record;
         bool m_fixed;
-        QByteArray m_bytes;
+        QVector<QByteArray> m_bytes;
         std::function<QImage(QSize)> m_source;
         bool m_lost = false;
     };
@@ -129,6 +134,6 @@ private:
     QVector<ResolutionEntry> m_lists[2];
     std::shared_ptr<Record> m_record;
     bool m_fixedStill = false;
-    QByteArray m_stillBytes;
+    QVector<QByteArray> m_stillBytes;
     std::function<QImage(QSize)> m_frameSource;
 };

@@ -57,6 +57,16 @@ QByteArray jpegBytes(int width, int height)
     return bytes;
 }
 
+// A still that passes the check: an answer sheet on the desk.
+QByteArray sheetJpeg()
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ScriptedDesk::drawSheetOnDesk(QSize(320, 240), 1).save(&buffer, "JPG");
+    return bytes;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(FakeCameraBackend::Device)
@@ -616,7 +626,7 @@ void TestTakePhoto::emptyLateOrTasklessStillSavesNothing_data()
     QTest::newRow("still of length 0") << true << QByteArray() << kTask;
     QTest::newRow("still while the camera is closed") << false << jpegBytes(64, 48) << kTask;
     // Started without a task: image/ itself is no task's folder and nothing would ever upload from it.
-    QTest::newRow("still without a task is refused and told") << true << jpegBytes(64, 48) << QString();
+    QTest::newRow("still without a task is refused and told") << true << sheetJpeg() << QString();
 }
 
 void TestTakePhoto::emptyLateOrTasklessStillSavesNothing()
@@ -905,42 +915,64 @@ void TestTakePhoto::autoShotPhotographsEachNewSheetOnce()
 
 void TestTakePhoto::failedStillIsTakenAgainThenMarked_data()
 {
-    QTest::addColumn<QImage>("still");
-    QTest::addColumn<int>("stills");
-    QTest::addColumn<QString>("warning");
+    QTest::addColumn<QVector<QImage>>("stills"); // the camera's stills in turn, the last one again and again
+    QTest::addColumn<int>("taken");
+    QTest::addColumn<QVector<int>>("kept");    // the photographs saved, as indexes into stills, in strip order
+    QTest::addColumn<QStringList>("warnings"); // on their cells
     const QImage sheet = ScriptedDesk::drawSheetOnDesk(QSize(1024, 768), 1);
     QImage dark = sheet;
     {
         QPainter p(&dark);
         p.fillRect(dark.rect(), QColor(0, 0, 0, 210));
     }
-    QTest::newRow("good still: taken once, no mark") << sheet << 1 << QString();
-    QTest::newRow("dark every time: taken three times, handed over marked") << dark << 3 << QStringLiteral("光线过暗");
+    const QImage next = ScriptedDesk::drawSheetOnDesk(QSize(1024, 768), 2);
+    const QImage emptyDesk = ScriptedDesk().wait(100).still(50, QSize(1024, 768));
+    QTest::newRow("good still: taken once, no mark")
+        << QVector<QImage>{sheet} << 1 << QVector<int>{0} << QStringList{QString()};
+    QTest::newRow("dark every time: taken three times, handed over marked")
+        << QVector<QImage>{dark} << 3 << QVector<int>{0} << QStringList{QStringLiteral("光线过暗")};
+    // The pedal pressed as the hand swaps the sheets: the retake shows the next student's sheet.
+    QTest::newRow("swapped during the retake: both sheets kept, each marked")
+        << QVector<QImage>{dark, next} << 2 << QVector<int>{0, 1}
+        << QStringList{QStringLiteral("光线过暗"), QStringLiteral("重拍时画面已变，请核对")};
+    QTest::newRow("taken away during the retake: the sheet kept, not the desk")
+        << QVector<QImage>{dark, emptyDesk} << 3 << QVector<int>{0} << QStringList{QStringLiteral("光线过暗")};
 }
 
 void TestTakePhoto::failedStillIsTakenAgainThenMarked()
 {
-    QFETCH(QImage, still);
-    QFETCH(int, stills);
-    QFETCH(QString, warning);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(still.save(&buffer, "JPG"));
-    auto record = installBackend({{kCamera, kCameraProduct}}, &bytes);
+    QFETCH(QVector<QImage>, stills);
+    QFETCH(int, taken);
+    QFETCH(QVector<int>, kept);
+    QFETCH(QStringList, warnings);
+    QVector<QByteArray> bytes;
+    for (const QImage& still : stills) {
+        bytes.append(QByteArray());
+        QBuffer buffer(&bytes.last());
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(still.save(&buffer, "JPG"));
+    }
+    auto backend = std::make_unique<FakeCameraBackend>(QVector<FakeCameraBackend::Device>{{kCamera, kCameraProduct}});
+    backend->setStillSequence(bytes);
+    auto record = backend->record();
+    CameraComponent::setBackend(std::move(backend));
     TakePhoto page;
     page.initTaskFolder(TaskFolders::inWorkingFolder(kTask));
     page.startPNG();
     auto* circle = page.findChild<CircleButton*>(QStringLiteral("circle"));
     page.take();
-    QTRY_COMPARE(CaptureSession::process().capturedCount(), 1);
-    QVERIFY(!looksPressed(circle));
-    QCOMPARE(record->stillsCaptured.load(), stills);
-    // Nothing is dropped: one photograph, the best of the tries, with the reason on its cell.
-    QCOMPARE(jpegsIn(imageFolder()).size(), 1);
-    auto* cells = page.findChild<SliderImageList*>()->findChild<QListWidget*>();
-    QCOMPARE(cells->count(), 1);
-    QCOMPARE(cells->item(0)->toolTip(), warning);
+    QTRY_COMPARE(CaptureSession::process().capturedCount(), kept.size());
+    QTRY_VERIFY(!looksPressed(circle));
+    QCOMPARE(record->stillsCaptured.load(), taken);
+    // Nothing is dropped: of each sheet one photograph, the best of its tries, with the reason on its cell.
+    QCOMPARE(jpegsIn(imageFolder()).size(), kept.size());
+    auto* strip = page.findChild<SliderImageList*>();
+    auto* cells = strip->findChild<QListWidget*>();
+    QCOMPARE(cells->count(), kept.size());
+    for (int i = 0; i < kept.size(); ++i) {
+        QCOMPARE(TestUtils::readFile(strip->imageFiles().at(i)), bytes.at(kept.at(i)));
+        QCOMPARE(cells->item(i)->toolTip(), warnings.at(i));
+    }
 }
 
 QTEST_MAIN(TestTakePhoto)

@@ -100,28 +100,42 @@ void TestSliderImageList::loadFolderListsJpegAndBmpByName()
 void TestSliderImageList::addImageAppendsAfterFolder_data()
 {
     QTest::addColumn<bool>("decodable");
-    QTest::newRow("a picture") << true;
+    QTest::addColumn<int>("earlier"); // photographs in the folder before it
+    QTest::newRow("a picture") << true << 1;
     // Rows and files stay in step: a click on a later cell must still open that cell's file.
-    QTest::newRow("a file that cannot be decoded") << false;
+    QTest::newRow("a file that cannot be decoded") << false << 1;
+    // Far more than the strip shows: the new photograph scrolls into view.
+    QTest::newRow("after 30 photographs") << true << 30;
 }
 
 void TestSliderImageList::addImageAppendsAfterFolder()
 {
     QFETCH(bool, decodable);
+    QFETCH(int, earlier);
     QTemporaryDir dir;
     const QString folder = dir.path() + QStringLiteral("/");
-    writeImage(folder + QStringLiteral("old.jpg"), "JPG");
+    QStringList expected;
+    for (int i = 0; i < earlier; ++i) {
+        expected.append(folder + QStringLiteral("old%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        writeImage(expected.last(), "JPG");
+    }
     const QString added = dir.filePath(QStringLiteral("elsewhere/new.png"));
     if (decodable)
         writeImage(added, "PNG");
     else
         QVERIFY(TestUtils::writeFile(added, "\x89PNG but nothing after it"));
+    expected.append(added);
 
     SliderImageList strip;
+    strip.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&strip));
     strip.loadFolder(folder);
     strip.addImage(added);
-    QCOMPARE(strip.imageFiles(), (QStringList{folder + QStringLiteral("old.jpg"), added}));
-    QCOMPARE(strip.findChild<QListWidget*>(QStringLiteral("listWidget"))->count(), 2);
+    QCOMPARE(strip.imageFiles(), expected);
+    auto* list = strip.findChild<QListWidget*>(QStringLiteral("listWidget"));
+    QCOMPARE(list->count(), earlier + 1);
+    // The newest cell lies wholly inside the visible part of the strip.
+    QTRY_VERIFY(list->viewport()->rect().contains(list->visualItemRect(list->item(earlier))));
 }
 
 void TestSliderImageList::thumbnailsShowTheWholePicture_data()
