@@ -15,6 +15,7 @@
 #include "service/FileNameClaims.h"
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"
+#include "service/ServiceMessages.h"
 #include "service/ServiceReplies.h"
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
@@ -54,7 +55,7 @@ QString indented(const QJsonObject& object)
 
 void reportFailure(const QJsonObject& result)
 {
-    emit HttpCommunicationThread::getInstance()->message(ServiceReplies::desc(result));
+    ServiceMessages::report(ServiceReplies::desc(result));
 }
 
 // The folders of the task the launch values name: where the service calls download to.

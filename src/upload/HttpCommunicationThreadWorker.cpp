@@ -6,6 +6,7 @@
 
 #include "core/AppLog.h"
 #include "service/HttpCommunicationThread.h"
+#include "service/ServiceMessages.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
 #include "upload/QueuePublisher.h"
@@ -105,6 +106,8 @@ HttpCommunicationThread* HttpCommunicationThread::getInstance()
 {
     if (!instance) {
         instance = new HttpCommunicationThread();
+        // The service calls report failures through the worker's signal, from whichever thread made the call.
+        ServiceMessages::setReceiver([](const QString& text) { emit instance->message(text); });
         // The worker uses the toolkit and the program's static objects: when the program ends through the
         // application object (not through the immediate exit of a quit), it is stopped while both still exist.
         if (QCoreApplication::instance()) {
