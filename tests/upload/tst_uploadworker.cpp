@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include <QDir>
@@ -30,6 +31,7 @@
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 #include "upload/UploadSocket.h"
+#include "upload/WorkerLinks.h"
 
 // The upload worker against the in-process emulator over loopback HTTP: the real cloud client and the real token
 // and analyse calls, with short intervals so nothing waits for seconds.
@@ -62,14 +64,6 @@ public:
         sleeps << ms;
         QThread::msleep(static_cast<unsigned long>(ms));
     }
-};
-
-class ServiceCalls : public UploadLoop::Service
-{
-public:
-    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
-    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
-    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
 };
 
 // The real client, noting which clock reading each attempt carried and which file it sent.
@@ -111,7 +105,7 @@ struct Rig
     explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000,
                  const ServiceEmulator::Options& options = ServiceEmulator::Options())
         : emulator(options), uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
-          loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
+          loop(*service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
     {
         // Real files' times and real waits are compared with its readings.
         clock.followSystemTime();
@@ -145,7 +139,7 @@ struct Rig
     EmulatorFixture emulator;
     TestClock clock;
     RecordingSleeper sleeper;
-    ServiceCalls service;
+    const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
     WatchedUploader uploader;
     UploadLedger ledger;
     UploadLoop loop;
