@@ -1,9 +1,9 @@
 #include "upload/PassImage.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 
+#include "upload/ImageDigest.h"
 #include "upload/UploadFolder.h"
 
 namespace {
@@ -66,7 +66,7 @@ void PassImage::read()
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return;
-    m_digest = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+    m_digest = ImageDigest::ofBytes(bytes);
     m_mayBeImage = UploadFolder::mayBeImageData(bytes);
     m_whole = UploadFolder::isWholeImageData(bytes);
 }
