@@ -146,7 +146,7 @@ void ShutDownDialog::setImageFolder(const TaskFolders& folders)
     // Without a task nothing is uploaded, so nothing can be waited for.
     if (!folders.isValid())
         return;
-    QDir().mkdir(folders.imageFolder());
+    folders.ensureImageFolder();
     m_folders = folders;
 }
 

@@ -64,12 +64,11 @@ TaskFolders launchTaskFolders()
     return TaskFolders::inWorkingFolder(HttpCommunicationThread::taskId);
 }
 
-// A folder that downloads are written into: on its first use in this run, the partial files an interrupted
-// download of an earlier run left there are removed (this run's own are only ever in flight).
+// A folder that downloads are written into, made by the caller: on its first use in this run, the partial files an
+// interrupted download of an earlier run left there are removed (this run's own are only ever in flight).
 QString prepareDownloadFolder(const QString& path)
 {
     static QSet<QString> cleaned;
-    QDir().mkpath(path);
     if (!cleaned.contains(path)) {
         cleaned.insert(path);
         BaseAPI::removeStalePartFiles(path);
@@ -235,7 +234,7 @@ void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, i
 
 void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& students)
 {
-    QDir().mkpath(launchTaskFolders().unCollectionFolder());
+    launchTaskFolders().ensureUnCollectionFolder();
     students.clear();
 
     BaseAPI api;
@@ -257,6 +256,7 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
         return;
     // The student id comes from the service and names a folder: it must not lead out of the task folder.
     const QString folderKey = SafeFileName::folderName(studentId);
+    folders.ensureStudentFolder(folderKey);
     const QString folder = prepareDownloadFolder(folders.studentFolder(folderKey));
 
     BaseAPI api;
@@ -318,6 +318,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     const TaskFolders folders = launchTaskFolders();
     if (!folders.isValid())
         return false;
+    folders.ensure();
     const QString folder = prepareDownloadFolder(folders.saveFolder());
 
     BaseAPI api;

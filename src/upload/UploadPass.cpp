@@ -1,7 +1,5 @@
 #include <algorithm>
 
-#include <QDir>
-
 #include "core/AppLog.h"
 #include "upload/PassImage.h"
 #include "upload/UploadFolder.h"
@@ -35,8 +33,7 @@ void UploadLoop::Pass::waitAtMost(qint64 ms)
 QFileInfoList UploadLoop::listFolder()
 {
     const QString path = folder();
-    if (!QDir(path).exists())
-        m_folders.ensure();
+    m_folders.ensureImageFolder();
 
     if (m_takeRetries) {
         for (const QString& name : m_takeRetries())
