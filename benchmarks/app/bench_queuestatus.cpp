@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -19,10 +20,12 @@
 #include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/QueueLookup.h"
 #include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
+#include "upload/WorkerLinks.h"
 
 // What the teacher's screen costs and how fast it follows the worker: the wait dialog's tick with 5,000 sheets
 // waiting (from the worker's published counts, and from a listing of the folder as it was done before), and the
@@ -40,16 +43,8 @@ qint64 steadyNs()
         .count();
 }
 
-class ServiceCalls : public UploadLoop::Service
-{
-public:
-    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
-    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
-    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
-};
-
 // The real store client, noting when each answer came back: the moment the worker learns of a change.
-class TimedUploader : public UploadLoop::Uploader
+class TimedUploader : public Uploader
 {
 public:
     explicit TimedUploader(const QUrl& url) : m_client(url) {}
@@ -76,13 +71,13 @@ protected:
     void run() override
     {
         const Clock& clock = Clock::current();
-        UploadLoop::ThreadSleeper sleeper;
-        ServiceCalls service;
+        ThreadSleeper sleeper;
+        const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
         UploadLedger ledger;
         ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
         UploadLoop::Intervals intervals;
         intervals.backoffInitialMs = 200;
-        UploadLoop loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask),
+        UploadLoop loop(*service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask),
                         intervals);
         loop.setKeepGoing([this] { return !isInterruptionRequested(); });
         const QList<const UploadLoop*> loops{&loop};
@@ -119,7 +114,7 @@ QueueState published()
     QList<QueueState::Image> listing;
     for (const QFileInfo& info : UploadFolder::listImages(Setup::folder()))
         listing << QueueState::listed(kTask, info);
-    state.addTask(kTask, listing, ledger, QueueState::Runtime());
+    QueueLookup::addTask(state, kTask, listing, ledger, QueueState::Runtime());
     return state;
 }
 

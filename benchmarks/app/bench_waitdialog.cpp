@@ -19,7 +19,6 @@
 #include "service/HttpCommunicationThread.h"
 #include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
-#include "upload/UploadLoop.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "upload/UploadFolder.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
+#include "upload/WorkerLinks.h"
 
 // The upload worker's cost and speed against the in-process emulator on loopback, with the production intervals:
 // CPU of an idle worker, throughput of a full folder, and the delay from a file's arrival to its arrival at the
@@ -37,14 +39,6 @@ namespace {
 
 const QString kUid = QStringLiteral("bench");
 const QString kTask = QStringLiteral("task1");
-
-class ServiceCalls : public UploadLoop::Service
-{
-public:
-    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
-    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
-    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
-};
 
 double threadCpuSeconds()
 {
@@ -99,11 +93,11 @@ protected:
         FolderWatchSleeper watcher;
         QueuePublisher sleeper(watcher, clock,
                                [](const QueueState& state) { QueueStatus::instance()->publish(state); });
-        ServiceCalls service;
+        const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
         CloudUploader client(m_uploadUrl);
         UploadLedger ledger;
         ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
-        UploadLoop loop(service, client, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask));
+        UploadLoop loop(*service, client, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask));
         loop.setKeepGoing([this] { return !isInterruptionRequested(); });
         // The queue state is published as the real worker publishes it: its cost is the worker's.
         sleeper.watch({&loop});

@@ -6,19 +6,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QPainter>
-#include <QPointer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "app/HandOver.h"
-#include "app/Housekeeping.h"
 #include "app/QueueWindow.h"
 #include "app/ShutDownDialog.h"
+#include "app/StartUp.h"
 #include "app/Tips.h"
 #include "app/TitleBar.h"
 #include "app/TrayProgramManager.h"
@@ -28,7 +25,6 @@
 #include "core/LaunchContext.h"
 #include "core/OldDownloads.h"
 #include "core/PrivateFiles.h"
-#include "core/SecureTransport.h"
 #include "core/Settings.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"
@@ -57,25 +53,6 @@ void exitNow(int status)
     std::_Exit(status);
 }
 
-// The executable name another running copy of this program has.
-QString ownExecutableName()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("AmbrelClient.exe");
-#else
-    return QStringLiteral("AmbrelClient");
-#endif
-}
-
-// One per process, living as long as the application object.
-HandOver* processHandOver()
-{
-    static QPointer<HandOver> handOver;
-    if (!handOver)
-        handOver = new HandOver(QCoreApplication::instance());
-    return handOver;
-}
-
 } // namespace
 
 AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainWindow(parent)
@@ -83,7 +60,9 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     initAmbrelResources();
     setupUi();
 
-    const bool ownsFolder = takeOverWorkingFolder();
+    const bool ownsFolder = StartUp::takeOverWorkingFolder();
+    connect(StartUp::handOver(), &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart,
+            Qt::UniqueConnection);
 
     qRegisterMetaType<QList<std::pair<QString, QString>>>("QList<std::pair<QString,QString>>");
 
@@ -93,15 +72,15 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     const LaunchContext context = LaunchContext::parse(argument);
 
     m_trayManager = new TrayProgramManager();
-    connect(m_trayManager, SIGNAL(signalMaxInterface()), this, SLOT(maxInterface()));
-    connect(m_trayManager, SIGNAL(signalCloseInterface()), this, SLOT(closeInterface()));
+    connect(m_trayManager, &TrayProgramManager::signalMaxInterface, this, &AmbrelClient::maxInterface);
+    connect(m_trayManager, &TrayProgramManager::signalCloseInterface, this, &AmbrelClient::closeInterface);
 
     startTask(context, ownsFolder);
     buildPages(context.displayTitle());
 
     m_shutDownDialog = new ShutDownDialog();
-    connect(m_shutDownDialog, SIGNAL(shutDownApplication()), this, SLOT(shutDownApplication()));
-    connect(m_shutDownDialog, SIGNAL(toHomePageUi()), this, SLOT(toHomePageUi()));
+    connect(m_shutDownDialog, &ShutDownDialog::shutDownApplication, this, &AmbrelClient::shutDownApplication);
+    connect(m_shutDownDialog, &ShutDownDialog::toHomePageUi, this, &AmbrelClient::toHomePageUi);
     m_shutDownDialog->setImageFolder(m_folders);
 
     showQueueState(context.displayTitle());
@@ -110,32 +89,10 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
 }
 
-bool AmbrelClient::takeOverWorkingFolder()
-{
-    const qint64 ownProcessId = QCoreApplication::applicationPid();
-    Housekeeping housekeeping;
-    // The running copy is asked to hand over; it is ended the old way only when it does not answer.
-    HandOver* handOver = processHandOver();
-    const bool ownsFolder =
-        handOver->takeOver(QDir::currentPath(), [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
-    handOver->listen();
-    connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
-    if (!housekeeping.isUpdaterRunning())
-        housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
-    return ownsFolder;
-}
-
 void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)
 {
     m_folders = TaskFolders::inWorkingFolder(context.taskId);
-    // Before the first folder is made and before the worker's first request.
-    PrivateFiles::protectWorkingData();
-    SecureTransport::applyTrustedAuthorities();
-    SecureTransport::logPlainHosts();
-
-    // Without a task there is no task folder.
-    if (m_folders.isValid() && !QFileInfo::exists(m_folders.saveFolder()))
-        QDir().mkdir(m_folders.saveFolder());
+    StartUp::prepareTask(m_folders);
     // Only the folder's owner sweeps: another copy may still show its task's downloads.
     if (ownsFolder)
         OldDownloads::sweep(m_folders, Settings::keepDays(), Clock::current().currentMSecsSinceEpoch());
@@ -150,8 +107,6 @@ void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)
     // Without the folder's lock another copy still drains it: this one must not upload beside it.
     if (ownsFolder && !worker->isRunning())
         worker->start(QThread::InheritPriority);
-
-    m_folders.ensureRoots();
 }
 
 void AmbrelClient::buildPages(const QString& displayTitle)
@@ -171,24 +126,25 @@ void AmbrelClient::buildPages(const QString& displayTitle)
     m_displayPhoto = new DisplayPhoto(this);
     m_viewPhoto = new ViewPhoto(this);
 
-    connect(m_takePhoto, SIGNAL(finishPhoto()), this, SLOT(toDisplayPhotoUi()));
-    connect(m_homePage, SIGNAL(startPhoto()), m_takePhoto, SLOT(startPNG()));
-    connect(m_homePage, SIGNAL(startPhoto()), this, SLOT(toTakePhotoUi()));
-    connect(m_homePage, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
-    connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), m_viewPhoto,
-            SLOT(setPhotoPath(const QList<std::pair<QString, QString>>)));
-    connect(m_displayPhoto, SIGNAL(toViewPhoto(const QList<std::pair<QString, QString>>)), this, SLOT(toViewPhotoUi()));
-    connect(m_displayPhoto, SIGNAL(toReMakeupPhoto()), this, SLOT(toReMakeupPhotoUi()));
-    connect(m_displayPhoto, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
-    connect(m_displayPhoto, SIGNAL(toTakePhoto()), m_takePhoto, SLOT(startPNG()));
-    connect(m_displayPhoto, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
-    connect(m_reTakePhoto, SIGNAL(toDisplayPhoto()), this, SLOT(reTakePhotoToDisplayPhotoUi()));
-    connect(m_reTakePhoto, SIGNAL(toTakePhoto()), this, SLOT(toTakePhotoUi()));
-    connect(m_reTakePhoto, SIGNAL(toTakePhoto()), m_takePhoto, SLOT(startPNG()));
-    connect(m_reTakePhoto, SIGNAL(uploadPicStarted()), this, SLOT(toDisplayPhotoUi()));
-    connect(m_viewPhoto, SIGNAL(closeViewPhotoUi()), this, SLOT(closeViewPhoto()));
-    connect(HttpCommunicationThread::getInstance(), SIGNAL(message(const QString&)), this,
-            SLOT(errorMessage(const QString&)));
+    // Where one signal has two receivers, the order matters: the capture page starts its preview before the window
+    // switches to it, and the viewer has the pages before it is shown.
+    connect(m_takePhoto, &TakePhoto::finishPhoto, this, &AmbrelClient::toDisplayPhotoUi);
+    connect(m_homePage, &HomePage::startPhoto, m_takePhoto, &TakePhoto::startPNG);
+    connect(m_homePage, &HomePage::startPhoto, this, &AmbrelClient::toTakePhotoUi);
+    connect(m_homePage, &HomePage::uploadPicStarted, this, &AmbrelClient::toDisplayPhotoUi);
+    connect(m_displayPhoto, &DisplayPhoto::toViewPhoto, m_viewPhoto, &ViewPhoto::setPhotoPath);
+    connect(m_displayPhoto, &DisplayPhoto::toViewPhoto, this, qOverload<>(&AmbrelClient::toViewPhotoUi));
+    connect(m_displayPhoto, &DisplayPhoto::toReMakeupPhoto, this, &AmbrelClient::toReMakeupPhotoUi);
+    connect(m_displayPhoto, &DisplayPhoto::toTakePhoto, this, &AmbrelClient::toTakePhotoUi);
+    connect(m_displayPhoto, &DisplayPhoto::toTakePhoto, m_takePhoto, &TakePhoto::startPNG);
+    connect(m_displayPhoto, &DisplayPhoto::uploadPicStarted, this, &AmbrelClient::toDisplayPhotoUi);
+    connect(m_reTakePhoto, &ReTakePhoto::toDisplayPhoto, this, &AmbrelClient::reTakePhotoToDisplayPhotoUi);
+    connect(m_reTakePhoto, &ReTakePhoto::toTakePhoto, this, &AmbrelClient::toTakePhotoUi);
+    connect(m_reTakePhoto, &ReTakePhoto::toTakePhoto, m_takePhoto, &TakePhoto::startPNG);
+    connect(m_reTakePhoto, &ReTakePhoto::uploadPicStarted, this, &AmbrelClient::toDisplayPhotoUi);
+    connect(m_viewPhoto, &ViewPhoto::closeViewPhotoUi, this, &AmbrelClient::closeViewPhoto);
+    connect(HttpCommunicationThread::getInstance(), &HttpCommunicationThread::message, this,
+            &AmbrelClient::errorMessage);
 
     layout->addWidget(m_titleBar);
     layout->addWidget(m_homePage);
@@ -449,7 +405,7 @@ void AmbrelClient::handOverToNewStart()
     // The request in flight is finished and the worker's database closed before the folder is given up.
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     const auto finish = [] {
-        processHandOver()->release();
+        StartUp::handOver()->release();
         AppLog::write(QStringLiteral("hand-over: worker stopped, folder released, quitting"));
         exitNow(0);
     };

@@ -74,9 +74,8 @@ private slots:
 
 private:
     void setupUi();
-    // The start-up steps, in their order: the working folder taken over from a running copy (true when this copy
-    // holds its lock), the task's folders and the worker, the pages, the published queue state.
-    bool takeOverWorkingFolder();
+    // The window's own start-up steps, after those of StartUp: the task's folders and the worker, the pages, the
+    // published queue state.
     void startTask(const LaunchContext& context, bool ownsFolder);
     void buildPages(const QString& displayTitle);
     void showQueueState(const QString& displayTitle);

@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 
 #include "service/HttpCommunicationThread.h"
+#include "upload/QueueLookup.h"
 #include "upload/UploadLedger.h"
-#include "upload/UploadLoop.h"
 
 namespace {
 
@@ -146,7 +146,7 @@ void ShutDownDialog::setImageFolder(const TaskFolders& folders)
     // Without a task nothing is uploaded, so nothing can be waited for.
     if (!folders.isValid())
         return;
-    QDir().mkdir(folders.imageFolder());
+    folders.ensureImageFolder();
     m_folders = folders;
 }
 
@@ -167,7 +167,7 @@ int ShutDownDialog::countWaitingImages()
         if (m_folders.isValid() && m_ledgers.empty()) {
             // The worker also finishes what the teacher queued under other tasks: the teacher waits for those too.
             QList<TaskFolders> tasks{m_folders};
-            tasks += UploadLoop::otherTasksOf(HttpCommunicationThread::uid, m_folders);
+            tasks += QueueLookup::otherTasksOf(HttpCommunicationThread::uid, m_folders);
             for (const TaskFolders& task : tasks) {
                 auto ledger = std::make_unique<UploadLedger>();
                 ledger->openForTask(task);
@@ -175,7 +175,7 @@ int ShutDownDialog::countWaitingImages()
             }
         }
         for (const auto& [task, ledger] : m_ledgers) {
-            const QueueState ofTask = UploadLoop::queueStateOfFolder(task.taskId(), task.imageFolder(), *ledger);
+            const QueueState ofTask = QueueLookup::ofFolder(task.taskId(), task.imageFolder(), *ledger);
             looked.tasks += ofTask.tasks;
             looked.images += ofTask.images;
         }

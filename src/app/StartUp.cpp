@@ -4,16 +4,33 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QPointer>
 #include <QStringList>
 
 #include "app/AmbrelClient.h"
 #include "app/CommandLine.h"
+#include "app/HandOver.h"
+#include "app/Housekeeping.h"
 #include "core/AppLog.h"
 #include "core/LaunchContext.h"
+#include "core/PrivateFiles.h"
+#include "core/SecureTransport.h"
 #include "core/Settings.h"
+#include "core/TaskFolders.h"
 #include "widgets/MessageBox.h"
 
 namespace {
+
+// The executable name another running copy of this program has.
+QString ownExecutableName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("AmbrelClient.exe");
+#else
+    return QStringLiteral("AmbrelClient");
+#endif
+}
 
 void nameApplication()
 {
@@ -69,4 +86,37 @@ int StartUp::run(const QByteArrayList& arguments)
     const int result = QApplication::exec();
     delete window;
     return result;
+}
+
+HandOver* StartUp::handOver()
+{
+    // Lives as long as the application object.
+    static QPointer<HandOver> channel;
+    if (!channel)
+        channel = new HandOver(QCoreApplication::instance());
+    return channel;
+}
+
+bool StartUp::takeOverWorkingFolder()
+{
+    const qint64 ownProcessId = QCoreApplication::applicationPid();
+    Housekeeping housekeeping;
+    HandOver* channel = handOver();
+    const bool ownsFolder =
+        channel->takeOver(QDir::currentPath(), [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
+    channel->listen();
+    if (!housekeeping.isUpdaterRunning())
+        housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
+    return ownsFolder;
+}
+
+void StartUp::prepareTask(const TaskFolders& folders)
+{
+    // Before the first folder is made and before the worker's first request.
+    PrivateFiles::protectWorkingData();
+    SecureTransport::applyTrustedAuthorities();
+    SecureTransport::logPlainHosts();
+    // Parents first: the roots, there with or without a task, then the task's own folders.
+    folders.ensureRoots();
+    folders.ensure();
 }

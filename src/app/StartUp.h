@@ -2,6 +2,10 @@
 
 #include <QByteArrayList>
 
+class HandOver;
+class QCoreApplication;
+class TaskFolders;
+
 // The program's start: the command line is read before anything else happens, so that a request for help or for
 // the version, an unknown option or a link that names no task neither ends a running copy of the program nor
 // sends, writes or creates anything.
@@ -19,6 +23,17 @@ public:
     // first. Without a usable link it shows a hint and returns InvalidLink; otherwise it logs the start, runs the
     // main window until the program ends and returns the event loop's result.
     static int run(const QByteArrayList& arguments);
+
+    // The steps before the first page, which the main window's construction takes in this order.
+    // The working folder taken over from a running copy of the program (asked to hand over, ended the old way only
+    // when it does not answer), then the updater started when it is not running. True when this copy holds the
+    // folder's lock.
+    static bool takeOverWorkingFolder();
+    // The channel over which a later start asks this one to hand over; one per process.
+    static HandOver* handOver();
+    // What the task's files and requests need before the first of them: files private to the teacher, the trusted
+    // certificate authorities, then the working folder's and the task's folders.
+    static void prepareTask(const TaskFolders& folders);
 
 private:
     StartUp() = default;

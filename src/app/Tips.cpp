@@ -40,6 +40,22 @@ Tips::Tips(QWidget* parent) : QDialog(parent)
     m_movie = new QMovie(QStringLiteral(":/AmbrelClient/Resources/tips.gif"), QByteArray());
     m_label->setMovie(m_movie);
     m_movie->start();
+    // Started, but nobody sees it before the window shows the overlay: each frame would wake the program for
+    // nothing, about sixteen times a second.
+    if (!isVisible())
+        m_movie->setPaused(true);
+}
+
+void Tips::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    m_movie->setPaused(false);
+}
+
+void Tips::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    m_movie->setPaused(true);
 }
 
 Tips::~Tips()

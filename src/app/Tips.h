@@ -16,6 +16,10 @@ public:
 
     QMovie* movie() const { return m_movie; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
     QLabel* m_label = nullptr;
     QMovie* m_movie = nullptr;

@@ -40,14 +40,6 @@ QString TaskFolders::unCollectionFolder() const
     return saveRoot() + QStringLiteral("UnCollectionInfo/");
 }
 
-void TaskFolders::ensureRoots() const
-{
-    for (const QString& root : {saveRoot(), imageRoot()}) {
-        if (!QFileInfo(root).isDir())
-            QDir().mkdir(root);
-    }
-}
-
 QList<TaskFolders> TaskFolders::otherTasks() const
 {
     QList<TaskFolders> others;
@@ -106,7 +98,30 @@ bool TaskFolders::ensure() const
     if (!isValid())
         return false;
     bool made = true;
-    for (const QString& folder : {imageFolder(), previewFolder(), saveFolder()})
+    for (const QString& folder : {saveRoot(), imageRoot(), imageFolder(), previewFolder(), saveFolder()})
         made = QDir().mkpath(folder) && made;
     return made;
+}
+
+void TaskFolders::ensureRoots() const
+{
+    for (const QString& root : {saveRoot(), imageRoot()})
+        QDir().mkpath(root);
+}
+
+bool TaskFolders::ensureImageFolder() const
+{
+    if (!isValid())
+        return false;
+    return QFileInfo(imageFolder()).isDir() || QDir().mkdir(imageFolder());
+}
+
+bool TaskFolders::ensureStudentFolder(const QString& folderKey) const
+{
+    return isValid() && QDir().mkpath(studentFolder(folderKey));
+}
+
+bool TaskFolders::ensureUnCollectionFolder() const
+{
+    return QDir().mkpath(unCollectionFolder());
 }

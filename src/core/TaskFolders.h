@@ -30,15 +30,24 @@ public:
     // Touched each time the task is opened: its time says when the task was last opened.
     QString openedMarkerPath() const;
 
-    // Makes the image, preview and save folders that are missing; false when one cannot be made (or no task).
+    // Makes what is missing of the roots ("image/", "save/") and of the task's image, preview and save folders,
+    // parents first; false when one cannot be made, or without a task (then nothing is made). With the three below,
+    // the one place where folders of the working folder are made.
     bool ensure() const;
+    // The task's image folder alone, one level: made again when it was removed, but never its parent, so that a
+    // working folder taken away is not rebuilt behind the teacher's back. False when it is not there afterwards.
+    bool ensureImageFolder() const;
+    // Makes "image/" and "save/" when missing, with or without a task.
+    void ensureRoots() const;
+    // A student's folder below the save folder, and the working folder's "save/UnCollectionInfo/", made with their
+    // parents when missing; false when it cannot be made (or no task).
+    bool ensureStudentFolder(const QString& folderKey) const;
+    bool ensureUnCollectionFolder() const;
 
     // The working folder's roots, each ending in "/".
     QString imageRoot() const;
     QString saveRoot() const;
     QString unCollectionFolder() const;
-    // Makes "image/" and "save/" when missing.
-    void ensureRoots() const;
     // The other tasks that have an image folder below the same working folder, by name.
     QList<TaskFolders> otherTasks() const;
     // Every task that has a save folder below the same working folder, this one too, by name.

@@ -55,6 +55,6 @@ void DisplayPhotoHead::setTaskFolders(const TaskFolders& folders)
 
 void DisplayPhotoHead::uploadPng()
 {
-    ImageImport::run(this, m_folders, tr("选择图片"), tr("图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
+    ImageImport::importImages(this, m_folders);
     emit uploadPicStarted();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -164,13 +165,18 @@ Result run(QWidget* parent, const TaskFolders& folders, const QString& caption, 
     }
     const QStringList paths = FileDialog::getOpenFileNames(parent, caption, QStringLiteral("/home"), filter);
     const QString folder = folders.imageFolder();
-    if (!QFileInfo::exists(folder))
-        QDir().mkdir(folder);
+    folders.ensureImageFolder();
     const Result result = copyIntoFolder(paths, folder);
     const QString text = reportText(result);
     if (!text.isEmpty())
         MessageBox::warning(parent, QStringLiteral("部分图片未导入"), text);
     return result;
+}
+
+Result importImages(QWidget* parent, const TaskFolders& folders)
+{
+    return run(parent, folders, QCoreApplication::translate("ImageImport", "选择图片"),
+               QCoreApplication::translate("ImageImport", "图片(*.jpg *.jpeg *.png *.bmp *.gif *.tif);;All(*.*)"));
 }
 
 } // namespace ImageImport

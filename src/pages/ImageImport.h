@@ -34,4 +34,8 @@ QString reportText(const Result& result);
 // again from the marking site.
 Result run(QWidget* parent, const TaskFolders& folders, const QString& caption, const QString& filter);
 
+// The import behind every "上传" button (the home page's and the two bars'): run with the caption "选择图片" and the
+// images the program takes, whatever the format.
+Result importImages(QWidget* parent, const TaskFolders& folders);
+
 } // namespace ImageImport

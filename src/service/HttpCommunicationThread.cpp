@@ -15,6 +15,7 @@
 #include "service/FileNameClaims.h"
 #include "service/RequestSigning.h"
 #include "service/SafeFileName.h"
+#include "service/ServiceMessages.h"
 #include "service/ServiceReplies.h"
 
 // The seven service calls. Each is synchronous (BaseAPI waits in a local event loop), so a GUI-thread call may be
@@ -54,7 +55,7 @@ QString indented(const QJsonObject& object)
 
 void reportFailure(const QJsonObject& result)
 {
-    emit HttpCommunicationThread::getInstance()->message(ServiceReplies::desc(result));
+    ServiceMessages::report(ServiceReplies::desc(result));
 }
 
 // The folders of the task the launch values name: where the service calls download to.
@@ -63,12 +64,11 @@ TaskFolders launchTaskFolders()
     return TaskFolders::inWorkingFolder(HttpCommunicationThread::taskId);
 }
 
-// A folder that downloads are written into: on its first use in this run, the partial files an interrupted
-// download of an earlier run left there are removed (this run's own are only ever in flight).
+// A folder that downloads are written into, made by the caller: on its first use in this run, the partial files an
+// interrupted download of an earlier run left there are removed (this run's own are only ever in flight).
 QString prepareDownloadFolder(const QString& path)
 {
     static QSet<QString> cleaned;
-    QDir().mkpath(path);
     if (!cleaned.contains(path)) {
         cleaned.insert(path);
         BaseAPI::removeStalePartFiles(path);
@@ -234,7 +234,7 @@ void HttpCommunicationThread::getZeroProofreadStatus(int* proofreadImageCount, i
 
 void HttpCommunicationThread::getReplenishStudents(QList<ReplenishStudent>& students)
 {
-    QDir().mkpath(launchTaskFolders().unCollectionFolder());
+    launchTaskFolders().ensureUnCollectionFolder();
     students.clear();
 
     BaseAPI api;
@@ -256,6 +256,7 @@ void HttpCommunicationThread::getAnswerInfo(QString studentId, AnswerInfo* info)
         return;
     // The student id comes from the service and names a folder: it must not lead out of the task folder.
     const QString folderKey = SafeFileName::folderName(studentId);
+    folders.ensureStudentFolder(folderKey);
     const QString folder = prepareDownloadFolder(folders.studentFolder(folderKey));
 
     BaseAPI api;
@@ -317,6 +318,7 @@ bool HttpCommunicationThread::getPaperStatusWithPage(PaperStatusPage* page, int*
     const TaskFolders folders = launchTaskFolders();
     if (!folders.isValid())
         return false;
+    folders.ensure();
     const QString folder = prepareDownloadFolder(folders.saveFolder());
 
     BaseAPI api;

@@ -11,6 +11,9 @@ class CloudUploader;
 
 // The single upload worker, and the home of the service client's class-level state: the launch values, the upload
 // credentials and the image cache. The service calls are class-level so any page calls them without the worker.
+// Its service side is defined here; its worker side (the instance, its life cycle, run) where the worker lives, in
+// the upload folder, which hands the service calls a receiver for their failure texts (ServiceMessages): nothing
+// here makes the worker.
 class HttpCommunicationThread : public QThread
 {
     Q_OBJECT

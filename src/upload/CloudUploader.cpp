@@ -110,7 +110,7 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     // The part reads the file as the request goes out: a large image is never held in memory whole.
     auto* file = new QFile(localPath, &multiPart);
     if (!file->open(QIODevice::ReadOnly))
-        return UploadLoop::FileUnreadable;
+        return FileUnreadable;
 
     multiPart.append(textPart("token", uploadToken));
     multiPart.append(textPart("key", key));
@@ -136,30 +136,30 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     }
 
     if (SecureTransport::failedSecurely(reply.get()))
-        return UploadLoop::SecureConnectionFailed;
+        return SecureConnectionFailed;
     // The store's answer is the HTTP status, also when Qt reports it as an error (614 comes with
     // UnknownServerError). Errors below ContentAccessDenied are the network's own (refused, closed early, timed
     // out): whatever status line may have arrived, the exchange did not complete, so the file counts as not stored
     // and is sent again rather than deleted on a half answer.
     if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
-        return UploadLoop::NotStored;
+        return NotStored;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
-        return UploadLoop::NotStored;
+        return NotStored;
     // The form upload answers {"hash":...,"key":...}, or whatever JSON body the upload policy asks for (a custom
     // return body, a callback's answer), which need not name the key. A 200 that is no JSON object (a captive
     // portal's page), names another key or reports an error came from something else and stored nothing.
-    if (status.toInt() == UploadLoop::Stored) {
+    if (status.toInt() == Stored) {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &error);
         if (error.error != QJsonParseError::NoError || !document.isObject())
-            return UploadLoop::Unconfirmed;
+            return Unconfirmed;
         // The store's own failures say "error".
         const QJsonObject body = document.object();
         const QJsonValue storedKey = body.value(QStringLiteral("key"));
         if (body.contains(QStringLiteral("error")) ||
             (!storedKey.isUndefined() && (!storedKey.isString() || storedKey.toString() != key)))
-            return UploadLoop::Unconfirmed;
+            return Unconfirmed;
     }
     return status.toInt();
 }

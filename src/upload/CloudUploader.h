@@ -5,7 +5,7 @@
 #include <QString>
 #include <QUrl>
 
-#include "upload/UploadLoop.h"
+#include "upload/UploadInterfaces.h"
 
 class QNetworkAccessManager;
 
@@ -14,7 +14,7 @@ class QNetworkAccessManager;
 //
 // It keeps the SDK's life cycle: the first client sets up the process-wide state (the upload host), every client
 // counts itself, and the last one to go tears the process-wide state down. One client per worker.
-class CloudUploader : public UploadLoop::Uploader
+class CloudUploader : public Uploader
 {
 public:
     // A transfer that makes no progress for this long is abandoned and counts as "not stored".
@@ -31,8 +31,8 @@ public:
     CloudUploader& operator=(const CloudUploader&) = delete;
 
     // Blocks the calling thread (spinning a local event loop) until the store answers. Returns the HTTP status,
-    // UploadLoop::NotStored on a network error or timeout, UploadLoop::FileUnreadable when the file cannot be opened,
-    // UploadLoop::Unconfirmed for a 200 whose body does not name the key, UploadLoop::SecureConnectionFailed when the
+    // NotStored on a network error or timeout, FileUnreadable when the file cannot be opened,
+    // Unconfirmed for a 200 whose body does not name the key, SecureConnectionFailed when the
     // store's certificate was refused (nothing was sent).
     int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override;
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "upload/UploadLoop.h"
+#include "upload/UploadInterfaces.h"
 
 class QFileSystemWatcher;
 
@@ -12,7 +12,7 @@ class QFileSystemWatcher;
 // system's change notification for the folder (inotify on Linux, the directory-change API on Windows), so an idle
 // worker costs nothing and a photograph renamed into the folder is taken within milliseconds. A burst of renames
 // is collected for burstMs and handled by one pass. Lives on, and is used from, the worker's thread only.
-class FolderWatchSleeper : public UploadLoop::ThreadSleeper
+class FolderWatchSleeper : public ThreadSleeper
 {
 public:
     explicit FolderWatchSleeper(int burstMs = 3);

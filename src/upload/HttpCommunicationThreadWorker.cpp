@@ -1,4 +1,3 @@
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -7,55 +6,19 @@
 
 #include "core/AppLog.h"
 #include "service/HttpCommunicationThread.h"
+#include "service/ServiceMessages.h"
 #include "upload/CloudUploader.h"
 #include "upload/FolderWatchSleeper.h"
+#include "upload/QueueLookup.h"
 #include "upload/QueuePublisher.h"
 #include "upload/QueueStatus.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
+#include "upload/WorkerLinks.h"
 
 // The worker side of HttpCommunicationThread: the single instance, its life cycle and the upload loop.
 
 namespace {
-
-// Written by the worker, read by the wait dialog on the GUI thread.
-std::atomic<bool> s_outOfReach{false};
-
-bool noteReached(bool reached)
-{
-    s_outOfReach = !reached;
-    return reached;
-}
-
-class ServiceCalls : public UploadLoop::Service
-{
-public:
-    bool getUploadToken() override { return noteReached(HttpCommunicationThread::getUploadToken()); }
-    bool analyseAnswerImage(const QString& key) override
-    {
-        return noteReached(HttpCommunicationThread::analyseAnswerImage(key));
-    }
-    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
-    UploadLoop::Announcement announce(const QString& taskId, const QString& key) override
-    {
-        UploadLoop::Announcement announcement;
-        switch (HttpCommunicationThread::announceAnswerImage(taskId, key, &announcement.reason)) {
-        case HttpCommunicationThread::Announcement::Taken:
-            announcement.outcome = UploadLoop::Announcement::Taken;
-            break;
-        case HttpCommunicationThread::Announcement::Refused:
-            announcement.outcome = UploadLoop::Announcement::Refused;
-            break;
-        case HttpCommunicationThread::Announcement::Unanswered:
-            announcement.outcome = UploadLoop::Announcement::Unanswered;
-            break;
-        case HttpCommunicationThread::Announcement::Failed:
-            announcement.outcome = UploadLoop::Announcement::Failed;
-            break;
-        }
-        return announcement;
-    }
-};
 
 // Another task of the same teacher whose images are still waiting: its own ledger and loop.
 struct OtherTask
@@ -63,36 +26,6 @@ struct OtherTask
     TaskFolders folders;
     UploadLedger ledger;
     std::unique_ptr<UploadLoop> loop;
-};
-
-// The object store as the worker uses it, noting whether it could be reached.
-class ReportingUploader : public UploadLoop::Uploader
-{
-public:
-    explicit ReportingUploader(UploadLoop::Uploader& store) : m_store(store) {}
-
-    int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override
-    {
-        const int code = m_store.putFile(uploadToken, key, localPath);
-        switch (code) {
-        case UploadLoop::Stored:
-        case UploadLoop::AlreadyStored:
-            noteReached(true);
-            break;
-        // A refused token is fetched anew and an unreadable file is skipped: neither says the store is away.
-        case UploadLoop::TokenRefused:
-        case UploadLoop::FileUnreadable:
-            break;
-        default:
-            // A file the store will not take (a 4xx of its own) still says it is there.
-            noteReached(code >= 400 && code < 500);
-            break;
-        }
-        return code;
-    }
-
-private:
-    UploadLoop::Uploader& m_store;
 };
 
 // A service call in progress ends within its own time bound; the program does not wait that long on its way out.
@@ -106,6 +39,8 @@ HttpCommunicationThread* HttpCommunicationThread::getInstance()
 {
     if (!instance) {
         instance = new HttpCommunicationThread();
+        // The service calls report failures through the worker's signal, from whichever thread made the call.
+        ServiceMessages::setReceiver([](const QString& text) { emit instance->message(text); });
         // The worker uses the toolkit and the program's static objects: when the program ends through the
         // application object (not through the immediate exit of a quit), it is stopped while both still exist.
         // Clean-up routines run last added first, and Qt SQL closes every connection in one of its own, added when
@@ -122,11 +57,6 @@ HttpCommunicationThread* HttpCommunicationThread::getInstance()
         }
     }
     return instance;
-}
-
-bool HttpCommunicationThread::isOutOfReach()
-{
-    return s_outOfReach;
 }
 
 HttpCommunicationThread::HttpCommunicationThread(QObject* parent) : QThread(parent), m_cloudClient(new CloudUploader())
@@ -148,24 +78,24 @@ void HttpCommunicationThread::run()
     const Clock& clock = Clock::current();
     FolderWatchSleeper watcher;
     QueuePublisher sleeper(watcher, clock, [](const QueueState& state) { QueueStatus::instance()->publish(state); });
-    ServiceCalls service;
+    const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
     // The worker's own connection to the task database, opened and closed on this thread.
     UploadLedger ledger;
     ledger.openForTask(m_folders);
     // The launch values and the folders were handed over before start and do not change afterwards.
-    ReportingUploader store(*m_cloudClient);
-    UploadLoop loop(service, store, clock, sleeper, ledger, uid, m_folders);
+    const std::unique_ptr<Uploader> store = WorkerLinks::reportingStore(*m_cloudClient);
+    UploadLoop loop(*service, *store, clock, sleeper, ledger, uid, m_folders);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
     loop.claimTask();
     // Images the teacher queued under other tasks (the program was ended, or handed over to a start for another
     // task) are finished too, each under its own task.
     std::vector<std::unique_ptr<OtherTask>> others;
     QList<UploadLoop*> alongside;
-    for (const TaskFolders& other : UploadLoop::otherTasksOf(uid, m_folders)) {
+    for (const TaskFolders& other : QueueLookup::otherTasksOf(uid, m_folders)) {
         auto task = std::make_unique<OtherTask>();
         task->folders = other;
         task->ledger.openForTask(other);
-        task->loop = std::make_unique<UploadLoop>(service, store, clock, sleeper, task->ledger, uid, other);
+        task->loop = std::make_unique<UploadLoop>(*service, *store, clock, sleeper, task->ledger, uid, other);
         task->loop->setKeepGoing([this] { return !isInterruptionRequested(); });
         alongside << task->loop.get();
         others.push_back(std::move(task));

@@ -1,7 +1,9 @@
 #include "upload/QueuePublisher.h"
 
-QueuePublisher::QueuePublisher(UploadLoop::Sleeper& sleeper, const Clock& clock,
-                               std::function<void(const QueueState&)> publish, int intervalMs)
+#include "upload/UploadLoop.h"
+
+QueuePublisher::QueuePublisher(Sleeper& sleeper, const Clock& clock, std::function<void(const QueueState&)> publish,
+                               int intervalMs)
     : m_sleeper(sleeper), m_clock(clock), m_publish(std::move(publish)), m_intervalMs(intervalMs)
 {
 }

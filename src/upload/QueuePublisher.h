@@ -4,16 +4,20 @@
 
 #include <QList>
 
-#include "upload/UploadLoop.h"
+#include "core/Clock.h"
+#include "upload/QueueState.h"
+#include "upload/UploadInterfaces.h"
+
+class UploadLoop;
 
 // Publishes the worker's queue state for its loops without gathering it on every small step: at most once per
 // interval while the worker is busy, and whatever is left unpublished before each of its pauses, so the last state
 // is always shown while the worker waits. Gathering a state means a query of each task's database and a walk over
 // each folder's listing, too much to do several times per image of a folder of thousands.
-class QueuePublisher : public UploadLoop::Sleeper
+class QueuePublisher : public Sleeper
 {
 public:
-    QueuePublisher(UploadLoop::Sleeper& sleeper, const Clock& clock, std::function<void(const QueueState&)> publish,
+    QueuePublisher(Sleeper& sleeper, const Clock& clock, std::function<void(const QueueState&)> publish,
                    int intervalMs = 100);
 
     // The loops whose state is published; each loop's onChange is pointed here.
@@ -29,7 +33,7 @@ public:
 private:
     void publishNow();
 
-    UploadLoop::Sleeper& m_sleeper;
+    Sleeper& m_sleeper;
     const Clock& m_clock;
     std::function<void(const QueueState&)> m_publish;
     int m_intervalMs;

@@ -6,8 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include "upload/UploadLedger.h"
-
 class QFileInfo;
 
 // What the upload worker publishes about its queue: per task the images still to send, being sent, stored but not
@@ -104,11 +102,7 @@ struct QueueState
         QHash<QString, QString> reasons;
     };
 
-    // Adds one task's share from the worker's own listing of its folder (as the worker lists it: images only,
-    // never folders) and one query of the ledger. The one place where the worker's state is gathered.
-    void addTask(const QString& taskId, const QList<Image>& listing, const UploadLedger& ledger,
-                 const Runtime& runtime);
-    // A listed file as addTask takes it: name, path, size and modification time (state Waiting).
+    // A listed file as the queue shows it: name, path, size and modification time (state Waiting).
     static Image listed(const QString& taskId, const QFileInfo& info);
 };
 

@@ -46,6 +46,18 @@ bool commit(QSaveFile& target, QString* error)
     return true;
 }
 
+// A JPEG ends with its end-of-image marker, a PNG with its IEND chunk, a BMP is as long as its header says.
+bool wholeImage(const QByteArray& head, const QByteArray& tail, qint64 size)
+{
+    if (head.startsWith("\xFF\xD8"))
+        return size >= 4 && tail.endsWith(QByteArray("\xFF\xD9", 2));
+    if (head == QByteArray("\x89PNG\r\n\x1A\n", 8))
+        return size >= 8 + 12 && tail.endsWith(QByteArray::fromRawData(kPngEnd, 12));
+    if (head.startsWith("BM") && head.size() >= 6)
+        return qFromLittleEndian<quint32>(head.constData() + 2) == quint64(size);
+    return false;
+}
+
 } // namespace
 
 namespace UploadFolder {
@@ -120,20 +132,15 @@ bool isWholeImage(const QString& path)
         return false;
     const qint64 size = file.size();
     const QByteArray head = file.read(8);
-    if (head.startsWith("\xFF\xD8")) {
-        if (size < 4 || !file.seek(size - 2))
-            return false;
-        return file.read(2) == QByteArray("\xFF\xD9", 2);
-    }
-    if (head == QByteArray("\x89PNG\r\n\x1A\n", 8)) {
-        const QByteArray iend = QByteArray::fromRawData(kPngEnd, 12);
-        if (size < 8 + 12 || !file.seek(size - 12))
-            return false;
-        return file.read(12) == iend;
-    }
-    if (head.startsWith("BM") && head.size() >= 6)
-        return qFromLittleEndian<quint32>(head.constData() + 2) == quint64(size);
-    return false;
+    const qint64 tailSize = std::min<qint64>(size, 12);
+    if (!file.seek(size - tailSize))
+        return false;
+    return wholeImage(head, file.read(tailSize), size);
+}
+
+bool isWholeImageData(const QByteArray& bytes)
+{
+    return wholeImage(bytes.left(8), bytes.right(12), bytes.size());
 }
 
 bool mayBeImage(const QString& path)
@@ -141,7 +148,12 @@ bool mayBeImage(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return true; // unreadable now: judged when it can be read
-    const QByteArray head = file.read(8);
+    return mayBeImageData(file.read(8));
+}
+
+bool mayBeImageData(const QByteArray& bytes)
+{
+    const QByteArray head = bytes.left(8);
     for (const QByteArray& signature :
          {QByteArray("\xFF\xD8", 2), QByteArray("\x89PNG\r\n\x1A\n", 8), QByteArray("BM", 2)}) {
         const int n = std::min(head.size(), signature.size());

@@ -27,9 +27,13 @@ bool isImageName(const QString& fileName);
 // Whether the file holds a whole image, judged by its bytes whatever its name: a JPEG ends with its end-of-image
 // marker, a PNG with its IEND chunk, a BMP is as long as its header says. Anything else counts as not whole.
 bool isWholeImage(const QString& path);
+// The same judgement over a file's bytes already read.
+bool isWholeImageData(const QByteArray& bytes);
 
 // Whether the file's first bytes may start a JPEG, PNG or BMP (false only when they begin something else).
 bool mayBeImage(const QString& path);
+// The same judgement over a file's first bytes already read.
+bool mayBeImageData(const QByteArray& head);
 
 // Runs just before a finished file is renamed to its final path, with that path; an empty function removes it.
 // Tests put something in the way there to make the rename fail.

@@ -1,12 +1,11 @@
 #include "upload/UploadLedger.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include "core/AppLog.h"
+#include "upload/ImageDigest.h"
 
 namespace {
 
@@ -32,13 +31,7 @@ bool UploadLedger::openForTask(const TaskFolders& folders)
 
 QString UploadLedger::digestOf(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
+    return ImageDigest::ofFile(path);
 }
 
 UploadLedger::Entry UploadLedger::find(const Identity& image) const

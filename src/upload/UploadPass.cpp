@@ -1,12 +1,9 @@
 #include <algorithm>
 
-#include <QDir>
-
+#include "core/AppLog.h"
+#include "upload/PassImage.h"
 #include "upload/UploadFolder.h"
 #include "upload/UploadLoop.h"
-#include "upload/UploadLoopSupport.h"
-
-using namespace UploadLoopSupport;
 
 // One pass over the task's folder, as a short list of steps: the folder listed, each image taken as far as it can
 // go, what is gone forgotten, the pause before the next pass chosen.
@@ -19,11 +16,11 @@ int UploadLoop::runPass()
     const QFileInfoList entries = listFolder();
     Pass pass;
     for (const QFileInfo& entry : entries) {
-        if (!keepGoing() || !passOver(entry, pass))
+        if (!m_sender.keepGoing() || !passOver(entry, pass))
             break;
     }
     forgetGone(entries, pass.listed);
-    changed();
+    m_state.changed();
     planNextPass(pass, entries.isEmpty());
     return pass.announced;
 }
@@ -36,8 +33,7 @@ void UploadLoop::Pass::waitAtMost(qint64 ms)
 QFileInfoList UploadLoop::listFolder()
 {
     const QString path = folder();
-    if (!QDir(path).exists())
-        QDir().mkdir(path);
+    m_folders.ensureImageFolder();
 
     if (m_takeRetries) {
         for (const QString& name : m_takeRetries())
@@ -45,97 +41,74 @@ QFileInfoList UploadLoop::listFolder()
     }
 
     const QFileInfoList entries = UploadFolder::listImages(path);
-    setListing(entries);
-    changed();
+    m_state.setListing(entries);
+    m_state.changed();
     return entries;
 }
 
 bool UploadLoop::passOver(const QFileInfo& entry, Pass& pass)
 {
-    // Fresh look: the listing may be old by now.
-    const QFileInfo info(entry.absoluteFilePath());
-    if (!info.exists() || !info.isReadable())
+    PassImage image(entry.absoluteFilePath());
+    const QFileInfo& look = image.look();
+    if (!look.exists() || !look.isReadable())
         return false; // gone or locked since the listing: the next pass lists the folder afresh
     // Replaced by a link since the listing: never follow it out of the folder.
-    if (info.isSymLink() || !info.isFile())
+    if (look.isSymLink() || !look.isFile())
         return true;
-    if (info.size() == 0) {
-        logOnce(info.absoluteFilePath(), QStringLiteral("empty file left in place"));
+    if (look.size() == 0) {
+        m_sender.logOnce(image.path(), QStringLiteral("empty file left in place"));
         return true;
     }
-    const UploadLedger::Identity image = identityOf(info);
-    const QString sig = signature(image);
-    pass.listed.insert(sig);
-    if (leftAloneThisPass(info, image, sig, pass))
+    pass.listed.insert(image.signature());
+    qint64 wait = 0;
+    if (m_sender.leftAloneThisPass(image, &wait)) {
+        if (wait > 0)
+            pass.waitAtMost(wait);
         return true;
+    }
 
-    const UploadLedger::Entry known = recordedEntry(info, image);
+    const UploadLedger::Entry known = recordedEntry(image);
     // No JPEG, PNG or BMP at all: nothing the service could read, refused before anything is sent.
-    if (known.state == UploadLedger::State::Unknown && !UploadFolder::mayBeImage(info.absoluteFilePath())) {
-        refuse(info.absoluteFilePath(), image, notAnImageReason());
+    if (known.state == UploadLedger::State::Unknown && !image.mayBeImage()) {
+        m_sender.refuse(image, notAnImageReason());
         return true;
     }
     if (known.state == UploadLedger::State::Announced) {
-        if (removeAnnounced(info.absoluteFilePath(), image))
-            m_doneThisPass.insert(image.name);
+        if (m_sender.removeAnnounced(image))
+            m_state.done(image.name());
         return true;
     }
     if (known.state == UploadLedger::State::Stored) {
-        if (announceAndDelete(info.absoluteFilePath(), image, known.key) == Outcome::Done)
+        if (m_sender.announceAndDelete(image, known.key) == ImageSender::Outcome::Done)
             ++pass.announced;
         return true;
     }
-    if (known.state == UploadLedger::State::Unknown && !settled(info, image, sig, pass))
+    if (known.state == UploadLedger::State::Unknown && !settled(image, pass))
         return true;
 
-    const Outcome outcome = uploadOne(info, image, known);
-    if (outcome == Outcome::Done)
+    const ImageSender::Outcome outcome = m_sender.send(image, known);
+    if (outcome == ImageSender::Outcome::Done)
         ++pass.announced;
-    return outcome != Outcome::LeavePass;
+    return outcome != ImageSender::Outcome::LeavePass;
 }
 
-bool UploadLoop::leftAloneThisPass(const QFileInfo& info, const UploadLedger::Identity& image, const QString& sig,
-                                   Pass& pass)
+UploadLedger::Entry UploadLoop::recordedEntry(PassImage& image)
 {
-    // Announced and not deletable (a read-only folder): tried again now and then, without asking the ledger,
-    // so that a folder full of them costs next to nothing per pass.
-    const auto undeleted = m_undeleted.constFind(sig);
-    if (undeleted != m_undeleted.constEnd()) {
-        if (m_clock.currentMSecsSinceEpoch() >= undeleted.value() && removeAnnounced(info.absoluteFilePath(), image))
-            m_doneThisPass.insert(image.name);
-        return true;
-    }
-    // Waiting for its own next attempt.
-    const auto heldBack = m_heldBack.constFind(sig);
-    if (heldBack != m_heldBack.constEnd()) {
-        const qint64 wait = heldBack.value() - m_clock.currentMSecsSinceEpoch();
-        if (wait > 0) {
-            pass.waitAtMost(wait);
-            return true;
-        }
-        m_heldBack.remove(sig);
-    }
-    return m_refusedThisRun.contains(sig);
-}
-
-UploadLedger::Entry UploadLoop::recordedEntry(const QFileInfo& info, const UploadLedger::Identity& image)
-{
-    UploadLedger::Entry known = m_ledger.find(image);
+    UploadLedger::Entry known = m_ledger.find(image.identity());
     // Its earlier copy was announced and deleted: this one is another sheet under the same name.
     if (known.state == UploadLedger::State::Deleted)
         known = UploadLedger::Entry();
     // Same name, size and time as a recorded image, other bytes: another sheet, never announced or deleted
     // for the one recorded.
-    if (known.state != UploadLedger::State::Unknown && !known.digest.isEmpty() &&
-        UploadLedger::digestOf(info.absoluteFilePath()) != known.digest) {
-        logOnce(info.absoluteFilePath(), QStringLiteral("other bytes than the image recorded, sent as a new one"));
+    if (known.state != UploadLedger::State::Unknown && !known.digest.isEmpty() && image.digest() != known.digest) {
+        m_sender.logOnce(image.path(), QStringLiteral("other bytes than the image recorded, sent as a new one"));
         known = UploadLedger::Entry();
     }
     // Refused in an earlier run: tried once more in this one.
     if (!known.refusedReason.isEmpty()) {
-        logLine(
-            QStringLiteral("refused earlier (%1), tried again: %2").arg(known.refusedReason, info.absoluteFilePath()));
-        m_ledger.clearRefusal(image);
+        AppLog::write(
+            QStringLiteral("upload: refused earlier (%1), tried again: %2").arg(known.refusedReason, image.path()));
+        m_ledger.clearRefusal(image.identity());
         known.refusedReason.clear();
     }
     return known;
@@ -143,17 +116,17 @@ UploadLedger::Entry UploadLoop::recordedEntry(const QFileInfo& info, const Uploa
 
 // Not sent yet: a whole image goes at once; one that is not whole may still be being written by a producer that
 // does not use the atomic hand-over, so it waits until it has been left alone for a while.
-bool UploadLoop::settled(const QFileInfo& info, const UploadLedger::Identity& image, const QString& sig, Pass& pass)
+bool UploadLoop::settled(PassImage& image, Pass& pass)
 {
-    if (UploadFolder::isWholeImage(info.absoluteFilePath()))
+    if (image.isWholeImage())
         return true;
     const qint64 now = m_clock.currentMSecsSinceEpoch();
-    const qint64 age = now - image.modifiedMs;
+    const qint64 age = now - image.identity().modifiedMs;
     qint64 wait = 0;
     if (age < 0) {
         // Time stamp in the future (clock skew, a copy that kept its time): settle on our own clock.
-        const qint64 first = m_firstSeen.value(sig, now);
-        m_firstSeen.insert(sig, first);
+        const qint64 first = m_firstSeen.value(image.signature(), now);
+        m_firstSeen.insert(image.signature(), first);
         wait = m_intervals.settleMs - (now - first);
     } else {
         wait = m_intervals.settleMs - age;
@@ -162,7 +135,7 @@ bool UploadLoop::settled(const QFileInfo& info, const UploadLedger::Identity& im
         pass.waitAtMost(wait);
         return false;
     }
-    logOnce(info.absoluteFilePath(), QStringLiteral("not a whole image, sent as it is after staying unchanged"));
+    m_sender.logOnce(image.path(), QStringLiteral("not a whole image, sent as it is after staying unchanged"));
     return true;
 }
 
@@ -170,19 +143,13 @@ bool UploadLoop::settled(const QFileInfo& info, const UploadLedger::Identity& im
 // tried afresh.
 void UploadLoop::forgetGone(const QFileInfoList& entries, const QSet<QString>& listed)
 {
-    for (auto it = m_refusedThisRun.begin(); it != m_refusedThisRun.end();)
-        it = listed.contains(*it) ? std::next(it) : m_refusedThisRun.erase(it);
-    for (QHash<QString, qint64>* seen : {&m_firstSeen, &m_undeleted, &m_heldBack}) {
-        for (auto it = seen->begin(); it != seen->end();)
-            it = listed.contains(it.key()) ? std::next(it) : seen->erase(it);
-    }
+    m_sender.forgetGone(listed);
+    for (auto it = m_firstSeen.begin(); it != m_firstSeen.end();)
+        it = listed.contains(it.key()) ? std::next(it) : m_firstSeen.erase(it);
     QSet<QString> present;
     for (const QFileInfo& entry : entries)
         present.insert(entry.fileName());
-    for (auto it = m_runtime.reasons.begin(); it != m_runtime.reasons.end();)
-        it = present.contains(it.key()) ? std::next(it) : m_runtime.reasons.erase(it);
-    for (auto it = m_runtime.attempts.begin(); it != m_runtime.attempts.end();)
-        it = present.contains(it.key()) ? std::next(it) : m_runtime.attempts.erase(it);
+    m_state.keepOnly(present);
 }
 
 void UploadLoop::planNextPass(const Pass& pass, bool folderEmpty)

@@ -7,8 +7,8 @@
 #include "EmulatorFixture.h"
 #include "TestUtils.h"
 #include "core/TaskFolders.h"
+#include "upload/QueueLookup.h"
 #include "upload/UploadLedger.h"
-#include "upload/UploadLoop.h"
 
 // The built client against the in-process emulator, each run in a process namespace of its own so that a client
 // someone else runs is never asked to hand over nor ended.
@@ -140,8 +140,8 @@ void TestTwoCopies::refusedFilesDoNotHoldUpTheOthers()
 
     UploadLedger ledger;
     QVERIFY(ledger.openForTask(TaskFolders::inWorkingFolder(QStringLiteral("T1"))));
-    QTRY_COMPARE(UploadLoop::queueStateOfFolder(
-                     QStringLiteral("T1"), TaskFolders::inWorkingFolder(QStringLiteral("T1")).imageFolder(), ledger)
+    QTRY_COMPARE(QueueLookup::ofFolder(QStringLiteral("T1"),
+                                       TaskFolders::inWorkingFolder(QStringLiteral("T1")).imageFolder(), ledger)
                      .refusedImages(),
                  (QStringList{"b.jpg（存储服务拒收（HTTP 413））", "notes.jpg（不是图片文件）"}));
     // Two more sheets, one after the other: each is taken on a pass over the whole folder, and on neither is the

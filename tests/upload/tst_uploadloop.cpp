@@ -12,6 +12,7 @@
 #include "TestUtils.h"
 #include "core/TaskDatabase.h"
 #include "core/TaskFolders.h"
+#include "upload/QueueLookup.h"
 #include "upload/QueuePublisher.h"
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
@@ -910,7 +911,7 @@ void TestUploadLoop::refusedImageDoesNotBlockTheOthers()
     QVERIFY(!QFileInfo::exists(rig.path("c.jpg")));
     // The store is not hammered: a refusal costs no back-off pause either.
     QVERIFY(rig.sleeper.sleeps.isEmpty());
-    const QueueState counts = UploadLoop::queueStateOfFolder(QString(), rig.loop.folder(), rig.ledger);
+    const QueueState counts = QueueLookup::ofFolder(QString(), rig.loop.folder(), rig.ledger);
     if (reason.isEmpty()) {
         QVERIFY(!QFileInfo::exists(rig.path("a.jpg")));
         QCOMPARE(rig.service.announced.size(), 3 + serviceRefusals);
@@ -980,7 +981,7 @@ void TestUploadLoop::unansweredAnnouncementRepeatsAtAGrowingInterval()
                         QFileInfo(rig.path("sheet.jpg")).lastModified().toMSecsSinceEpoch()})
                  .attempts,
              5);
-    QCOMPARE(UploadLoop::waitingImages(rig.loop.folder(), rig.ledger), 1);
+    QCOMPARE(QueueLookup::waitingImages(rig.loop.folder(), rig.ledger), 1);
 }
 
 // A stored sheet whose announcement failed is replaced by another of the same name, size and time: the new one
@@ -1027,13 +1028,13 @@ void TestUploadLoop::otherTasksOfTheSameTeacherAreFinished()
     queue("t2", "someone else");
     queue("t3", QString());
 
-    const QList<TaskFolders> others = UploadLoop::otherTasksOf(kUid, TaskFolders::inWorkingFolder(kTask));
+    const QList<TaskFolders> others = QueueLookup::otherTasksOf(kUid, TaskFolders::inWorkingFolder(kTask));
     QCOMPARE(others.size(), 1);
     QCOMPARE(others.first().taskId(), QStringLiteral("t1"));
     QVERIFY(!QFileInfo::exists(TaskFolders::inWorkingFolder("t3").databasePath()));
     UploadLedger ledgerOfT1;
     QVERIFY(ledgerOfT1.openForTask(TaskFolders::inWorkingFolder("t1")));
-    QCOMPARE(UploadLoop::waitingImages(TaskFolders::inWorkingFolder("t1").imageFolder(), ledgerOfT1), 1);
+    QCOMPARE(QueueLookup::waitingImages(TaskFolders::inWorkingFolder("t1").imageFolder(), ledgerOfT1), 1);
     UploadLoop t1(rig.service, rig.uploader, rig.clock, rig.sleeper, ledgerOfT1, kUid,
                   TaskFolders::inWorkingFolder("t1"), Rig::quickIntervals());
     QVERIFY(rig.write("own.jpg", wholeImage("PNG")));
@@ -1047,7 +1048,7 @@ void TestUploadLoop::otherTasksOfTheSameTeacherAreFinished()
     QVERIFY(!QFileInfo::exists(TaskFolders::inWorkingFolder("t1").imageFolder() + "left.jpg"));
     QVERIFY(QFileInfo::exists(TaskFolders::inWorkingFolder("t2").imageFolder() + "left.jpg"));
     QVERIFY(QFileInfo::exists(TaskFolders::inWorkingFolder("t3").imageFolder() + "left.jpg"));
-    QCOMPARE(UploadLoop::waitingImages(TaskFolders::inWorkingFolder("t1").imageFolder(), ledgerOfT1), 0);
+    QCOMPARE(QueueLookup::waitingImages(TaskFolders::inWorkingFolder("t1").imageFolder(), ledgerOfT1), 0);
 }
 
 void TestUploadLoop::missingFolderIsCreated()

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include <QDir>
@@ -31,6 +32,7 @@
 #include "upload/UploadLedger.h"
 #include "upload/UploadLoop.h"
 #include "upload/UploadSocket.h"
+#include "upload/WorkerLinks.h"
 
 // The upload worker against the in-process emulator over loopback HTTP: the real cloud client and the real token
 // and analyse calls, with short intervals so nothing waits for seconds.
@@ -67,14 +69,6 @@ public:
             onSleep(sleeps.size());
         QThread::msleep(static_cast<unsigned long>(ms));
     }
-};
-
-class ServiceCalls : public UploadLoop::Service
-{
-public:
-    bool getUploadToken() override { return HttpCommunicationThread::getUploadToken(); }
-    bool analyseAnswerImage(const QString& key) override { return HttpCommunicationThread::analyseAnswerImage(key); }
-    QString uploadToken() const override { return HttpCommunicationThread::uploadToken; }
 };
 
 // The real client, noting which clock reading each attempt carried and which file it sent.
@@ -116,7 +110,7 @@ struct Rig
     explicit Rig(const UploadLoop::Intervals& intervals = shortIntervals(), int timeoutMs = 5000,
                  const ServiceEmulator::Options& options = ServiceEmulator::Options())
         : emulator(options), uploader(QUrl(emulator.uploadUrl()), clock, timeoutMs),
-          loop(service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
+          loop(*service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask), intervals)
     {
         // Real files' times and real waits are compared with its readings.
         clock.followSystemTime();
@@ -150,7 +144,7 @@ struct Rig
     EmulatorFixture emulator;
     TestClock clock;
     RecordingSleeper sleeper;
-    ServiceCalls service;
+    const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
     WatchedUploader uploader;
     UploadLedger ledger;
     UploadLoop loop;
