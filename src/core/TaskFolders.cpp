@@ -84,6 +84,11 @@ QString TaskFolders::databasePath() const
     return isValid() ? saveFolder() + QLatin1String(TaskDatabase::FileName) : QString();
 }
 
+QString TaskFolders::setAsideFolder() const
+{
+    return isValid() ? saveFolder() + QStringLiteral("未上传/") : QString();
+}
+
 bool TaskFolders::ensure() const
 {
     if (!isValid())

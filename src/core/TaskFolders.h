@@ -27,6 +27,9 @@ public:
     // folderKey is a student id already made safe as a single folder name.
     QString studentFolder(const QString& folderKey) const;
     QString databasePath() const;
+    // Where the teacher puts refused images that are not to be uploaded ("save/<task>/未上传/"): kept, out of the
+    // queue, in a folder the teacher can open.
+    QString setAsideFolder() const;
 
     // Makes the image, preview and save folders that are missing; false when one cannot be made (or no task).
     bool ensure() const;

@@ -1,6 +1,8 @@
 #include <algorithm>
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 
 #include "core/AppLog.h"
 #include "upload/PassImage.h"
@@ -42,9 +44,15 @@ QFileInfoList UploadLoop::listFolder()
         for (const QString& name : m_takeRetries())
             retry(name);
     }
+    if (m_takeSetAside) {
+        for (const QString& name : m_takeSetAside())
+            setAside(name);
+    }
 
+    // The folder's time before the listing: a file that comes during it makes the next look list it again.
+    const qint64 folderTime = QFileInfo(path).lastModified().toMSecsSinceEpoch();
     const QFileInfoList entries = UploadFolder::listImages(path);
-    m_state.setListing(entries);
+    m_state.setListing(entries, path, folderTime);
     m_state.changed();
     return entries;
 }
