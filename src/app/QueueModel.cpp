@@ -54,9 +54,10 @@ QueueModel::~QueueModel()
     m_pool.waitForDone();
 }
 
-QString QueueModel::keyOf(const QueueState::Image& image)
+// The file's path names the task's folder and the file: one key per row, without making a new text.
+const QString& QueueModel::keyOf(const QueueState::Image& image)
 {
-    return image.taskId + QLatin1Char('/') + image.name;
+    return image.path;
 }
 
 QString QueueModel::thumbnailKeyOf(const QueueState::Image& image)
@@ -74,10 +75,10 @@ void QueueModel::setTaskTitle(const QString& taskId, const QString& title)
 
 void QueueModel::setImages(const QList<QueueState::Image>& images)
 {
-    QSet<QString> wanted;
+    QHash<QString, int> wanted;
     wanted.reserve(images.size());
-    for (const QueueState::Image& image : images)
-        wanted.insert(keyOf(image));
+    for (int row = 0; row < images.size(); ++row)
+        wanted.insert(keyOf(images.at(row)), row);
 
     // Rows gone: removed from the bottom up, a run of neighbours at a time.
     for (int row = m_images.size() - 1; row >= 0;) {
@@ -93,12 +94,8 @@ void QueueModel::setImages(const QList<QueueState::Image>& images)
         endRemoveRows();
     }
 
-    QSet<QString> kept;
-    kept.reserve(m_images.size());
-    for (const QueueState::Image& image : m_images)
-        kept.insert(keyOf(image));
-
-    // The rows that stay keep their order: updated in place; new rows are inserted where they belong.
+    // The rows that stay keep their order: updated in place; new rows are inserted where they belong. A row that
+    // stays is one the last state had (m_rowOf still indexes it) and this one has.
     int changedFrom = -1;
     for (int row = 0; row < images.size();) {
         const QueueState::Image& image = images.at(row);
@@ -118,9 +115,9 @@ void QueueModel::setImages(const QList<QueueState::Image>& images)
             emitChanged(changedFrom, row - 1);
             changedFrom = -1;
         }
-        if (!kept.contains(keyOf(image))) {
+        if (!m_rowOf.contains(keyOf(image))) {
             int end = row;
-            while (end < images.size() && !kept.contains(keyOf(images.at(end))))
+            while (end < images.size() && !m_rowOf.contains(keyOf(images.at(end))))
                 ++end;
             beginInsertRows(QModelIndex(), row, end - 1);
             for (int i = row; i < end; ++i)
@@ -141,20 +138,11 @@ void QueueModel::setImages(const QList<QueueState::Image>& images)
 
     // A request stays shown until the worker has acted on it: the row is gone or no longer refused.
     for (auto it = m_requested.begin(); it != m_requested.end();) {
-        const auto row = std::find_if(images.begin(), images.end(),
-                                      [&it](const QueueState::Image& image) { return keyOf(image) == it.key(); });
-        const bool pending = row != images.end() && row->state == QueueState::ImageState::Refused;
+        const int row = wanted.value(it.key(), -1);
+        const bool pending = row >= 0 && images.at(row).state == QueueState::ImageState::Refused;
         it = pending ? std::next(it) : m_requested.erase(it);
     }
-    reindex();
-}
-
-void QueueModel::reindex()
-{
-    m_rowOf.clear();
-    m_rowOf.reserve(m_images.size());
-    for (int row = 0; row < m_images.size(); ++row)
-        m_rowOf.insert(keyOf(m_images.at(row)), row);
+    m_rowOf = wanted;
 }
 
 void QueueModel::emitChanged(int first, int last)

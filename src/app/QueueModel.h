@@ -60,13 +60,13 @@ private slots:
     void thumbnailReady(const QString& imageKey, const QString& thumbnailKey, const QImage& image);
 
 private:
-    static QString keyOf(const QueueState::Image& image);
+    static const QString& keyOf(const QueueState::Image& image);
     static QString thumbnailKeyOf(const QueueState::Image& image);
-    void reindex();
     void emitChanged(int first, int last);
     QVariant thumbnail(int row) const;
 
     QList<QueueState::Image> m_images;
+    // Row of each key as the worker's last state had it (the rows shown once the state is applied).
     QHash<QString, int> m_rowOf;
     QHash<QString, QString> m_titles;
     QHash<QString, QString> m_requested;
