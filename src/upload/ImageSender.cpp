@@ -289,7 +289,9 @@ void ImageSender::announcementRefused(const PassImage& image, const QString& key
 
 bool ImageSender::removeAnnounced(const PassImage& image)
 {
+    const bool listingCurrent = !m_state.folderChangedSinceListing();
     if (m_removeFile(image.path()) || !QFileInfo::exists(image.path())) {
+        m_state.ownChange(listingCurrent);
         m_undeleted.remove(image.signature());
         m_ledger.markDeleted(image.identity());
         return true;

@@ -129,6 +129,7 @@ bool UploadLoop::setAside(const QString& fileName)
     // A sheet of the same name set aside earlier stays: this one takes a numbered name beside it.
     for (int n = 2; QFileInfo::exists(moved); ++n)
         moved = target + file.completeBaseName() + QStringLiteral(" (%1).").arg(n) + file.suffix();
+    const bool listingCurrent = !m_state.folderChangedSinceListing();
     if (!QDir().mkpath(target) || !QFile::rename(file.filePath(), moved)) {
         AppLog::write(QStringLiteral("upload: refused image could not be set aside, left in the folder: %1 -> %2")
                           .arg(file.filePath(), moved));
@@ -136,6 +137,7 @@ bool UploadLoop::setAside(const QString& fileName)
         m_state.changed();
         return false;
     }
+    m_state.ownChange(listingCurrent);
     m_sender.forgetRefusal(identity);
     AppLog::write(QStringLiteral("upload: refused image set aside at the teacher's request: %1 -> %2")
                       .arg(file.filePath(), moved));

@@ -9,9 +9,6 @@
 
 namespace {
 
-// A change to a folder within this long before it was listed may not show in the folder's time.
-constexpr qint64 kFolderTimeToleranceMs = 2000;
-
 qint64 folderTime(const QString& folder)
 {
     return QFileInfo(folder).lastModified().toMSecsSinceEpoch();
@@ -65,15 +62,17 @@ void UploadLoopState::relist(const QFileInfoList& entries, qint64 folderTimeMs) 
     for (const QFileInfo& info : entries)
         m_listing << QueueState::listed(m_taskId, info);
     m_listedFolderMs = folderTimeMs;
-    m_listedAtMs = QDateTime::currentMSecsSinceEpoch();
 }
 
 bool UploadLoopState::folderChangedSinceListing() const
 {
-    if (m_folder.isEmpty())
-        return false;
-    const qint64 now = folderTime(m_folder);
-    return now != m_listedFolderMs || m_listedAtMs - now < kFolderTimeToleranceMs;
+    return !m_folder.isEmpty() && folderTime(m_folder) != m_listedFolderMs;
+}
+
+void UploadLoopState::ownChange(bool listingWasCurrent)
+{
+    if (listingWasCurrent && !m_folder.isEmpty())
+        m_listedFolderMs = folderTime(m_folder);
 }
 
 void UploadLoopState::done(const QString& name)

@@ -50,9 +50,12 @@ public:
     // The listing as it stands (what a retry request names files in).
     const QList<QueueState::Image>& listing() const;
 
-    // Whether files may have come or gone since the folder was last listed: its time moved, or lies so close to the
-    // listing that a change in the same tick of the file system's clock would not show.
+    // Whether files may have come or gone since the folder was last listed: its time moved. (A file that comes in
+    // the same tick of the file system's clock as the listing shows from the next change or the next pass on.)
     bool folderChangedSinceListing() const;
+    // The worker itself took a file out of the folder (it is no longer counted anyway): when the listing was
+    // current before, it still is, so a folder emptied by the worker is not listed again after every image.
+    void ownChange(bool listingWasCurrent);
     // Adds this task's share from the listing and one query of the ledger. A folder changed since its listing is
     // listed again first, so files that arrive while the worker is busy count at once, not from the next pass on.
     void gather(QueueState& state, const UploadLedger& ledger) const;
@@ -66,7 +69,6 @@ private:
     mutable QList<QueueState::Image> m_listing;
     QString m_folder;
     mutable qint64 m_listedFolderMs = -1;
-    mutable qint64 m_listedAtMs = 0;
     QSet<QString> m_doneThisPass;
     QueueState::Runtime m_runtime;
     QueueState::Link m_serviceLink = QueueState::Link::Ok;
