@@ -91,7 +91,7 @@ void QueueWindow::setUpTable()
     QHeaderView* header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
     header->setSectionResizeMode(QueueModel::ReasonColumn, QHeaderView::Stretch);
-    const int widths[] = {QueueModel::ThumbnailWidth + 12, 90, 130, 110, 64, 0, 44, 70, 80};
+    const int widths[] = {QueueModel::ThumbnailWidth + 12, 80, 110, 80, 56, 0, 40, 64, 84};
     for (int column = 0; column < QueueModel::ColumnCount; ++column) {
         if (widths[column] > 0)
             header->resizeSection(column, widths[column]);

@@ -198,9 +198,18 @@ int ShutDownDialog::countWaitingImages()
 
 void ShutDownDialog::showEstimate(const QString& text)
 {
-    m_estimateLabel->setText(m_refused == 0 ? text
-                                            : QStringLiteral("%1张照片未能上传：").arg(m_refused) +
-                                                  m_refusedImages.join(QStringLiteral("、")));
+    if (m_refused == 0) {
+        m_estimateLabel->setText(text);
+        m_estimateLabel->setToolTip(QString());
+        return;
+    }
+    // The dialog's width is fixed: a long list of names ends in "…" and is read whole in the tooltip.
+    const QString named =
+        QStringLiteral("%1张照片未能上传：").arg(m_refused) + m_refusedImages.join(QStringLiteral("、"));
+    m_estimateLabel->ensurePolished();
+    const int room = width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+    m_estimateLabel->setText(m_estimateLabel->fontMetrics().elidedText(named, Qt::ElideRight, room));
+    m_estimateLabel->setToolTip(named);
 }
 
 bool ShutDownDialog::checkPending(Visit visit)
@@ -341,7 +350,7 @@ void ShutDownDialog::showRefusedTexts()
     m_titleLabel->setText(QStringLiteral("%1 张照片无法上传").arg(m_refused));
     // No promise of another attempt: a file that is no image never uploads. The teacher settles them in the
     // upload queue ("重试" or "不再上传"); quitting keeps them where they are.
-    m_subtitleLabel->setText(QStringLiteral("照片仍保存在本机，可在上传队列中选择“重试”或“不再上传”"));
+    m_subtitleLabel->setText(QStringLiteral("照片仍在本机，可在上传队列中重试或不再上传"));
     showEstimate(QStringLiteral("  "));
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
