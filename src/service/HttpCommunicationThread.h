@@ -51,7 +51,7 @@ public:
     static void getAnswerInfo(QString studentId, AnswerInfo* info);
     static bool getPaperStatusWithPage(PaperStatusPage* page, int* state);
 
-    // One log entry (AppLog::write): first, a line end, then second; the token never appears in either.
+    // One log entry (AppLog::write): first, then second on the same line; the token never appears in either.
     static void writeLog(const QString& first, const QString& second);
 
     static QString uid;

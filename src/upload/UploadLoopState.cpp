@@ -20,9 +20,8 @@ const char* linkName(QueueState::Link link)
     case QueueState::Link::Ok:
         return "reachable";
     case QueueState::Link::ServiceUnreachable:
-        return "service unreachable";
     case QueueState::Link::StoreUnreachable:
-        return "store unreachable";
+        return "unreachable";
     case QueueState::Link::TokenRefused:
         return "upload token refused";
     case QueueState::Link::SecureLinkFailed:
@@ -151,13 +150,13 @@ void UploadLoopState::noteLink(const char* side, QueueState::Link before, QueueS
     const qint64 since = QLatin1String(side) == QLatin1String("service") ? m_serviceDownSinceMs : m_storeDownSinceMs;
     if (after == QueueState::Link::Ok) {
         const qint64 seconds = since > 0 ? (QDateTime::currentMSecsSinceEpoch() - since) / 1000 : 0;
-        AppLog::write(QStringLiteral("upload link: %1 back (was %2 for %3 s), task %4")
+        AppLog::write(QStringLiteral("upload link: %1: reachable again (was %2 for %3 s), task %4")
                           .arg(QLatin1String(side), QLatin1String(linkName(before)))
                           .arg(seconds)
                           .arg(m_taskId));
         return;
     }
-    AppLog::write(QStringLiteral("upload link: %1 %2, task %3, images kept in the folder")
+    AppLog::write(QStringLiteral("upload link: %1: %2, task %3, images kept in the folder")
                       .arg(QLatin1String(side), QLatin1String(linkName(after)), m_taskId));
 }
 
