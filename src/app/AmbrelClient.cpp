@@ -179,6 +179,7 @@ void AmbrelClient::showQueueState(const QString& displayTitle)
     connect(queueStatus, &QueueStatus::changed, m_queueWindow, &QueueWindow::setQueueState);
     connect(m_titleBar, &TitleBar::queueStatusClicked, this, &AmbrelClient::showQueueWindow);
     connect(m_queueWindow, &QueueWindow::retryRequested, queueStatus, &QueueStatus::requestRetry);
+    connect(m_queueWindow, &QueueWindow::setAsideRequested, queueStatus, &QueueStatus::requestSetAside);
     const QueueState published = queueStatus->current();
     if (published.published) {
         m_titleBar->setQueueState(published);
@@ -323,7 +324,7 @@ void AmbrelClient::toDisplayPhotoUi()
     m_viewPhoto->hide();
     m_displayPhoto->show();
     QApplication::setQuitOnLastWindowClosed(false);
-    if (m_shutDownDialog->checkPending())
+    if (m_shutDownDialog->checkPending(ShutDownDialog::Visit::ProgressPage))
         runWaitDialog();
     m_displayPhoto->refreshDisplayUi();
 }
@@ -406,7 +407,11 @@ void AmbrelClient::handOverToNewStart()
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     const auto finish = [] {
         StartUp::handOver()->release();
-        AppLog::write(QStringLiteral("hand-over: worker stopped, folder released, quitting"));
+        const QueueState left = QueueStatus::instance()->current();
+        AppLog::write(QStringLiteral("hand-over: worker stopped, folder released, quitting with %1 image(s) left to "
+                                     "upload and %2 refused")
+                          .arg(left.pending())
+                          .arg(left.refused()));
         exitNow(0);
     };
     if (!worker->isRunning()) {
@@ -425,6 +430,11 @@ void AmbrelClient::errorMessage(const QString& str)
 
 void AmbrelClient::shutDownApplication()
 {
+    const QueueState left = QueueStatus::instance()->current();
+    AppLog::write(QStringLiteral("quit: program ends with %1 image(s) left to upload and %2 refused, kept in the "
+                                 "task folders")
+                      .arg(left.pending())
+                      .arg(left.refused()));
     m_quitting = true;
     QApplication::setQuitOnLastWindowClosed(true);
     m_titleBar->close();

@@ -3,17 +3,18 @@
 #include <functional>
 
 #include <QDialog>
-#include <QHash>
-#include <QTimer>
 
 #include "upload/QueueState.h"
 
 class QLabel;
-class QTableWidget;
+class QModelIndex;
+class QTableView;
+class QueueModel;
 
 // Lists every image the upload worker still has to send or could not send: thumbnail, task, name, state, attempts
-// and the last reason, with "重试" for a refused image and "打开文件夹" to show the file. Fed by the worker's
-// published state; opened from the title bar's queue status.
+// and the last reason, with "重试" and "不再上传" for a refused image and "打开文件夹" to show the file. Fed by the
+// worker's published state; opened from the title bar's queue status. A model and a view: a state changes the rows
+// it touches, and the view paints only the visible ones, so thousands of rows cost what a screenful does.
 class QueueWindow : public QDialog
 {
     Q_OBJECT
@@ -28,7 +29,8 @@ public:
     using OpenFolder = std::function<void(const QString& folder)>;
     void setOpenFolder(OpenFolder openFolder);
 
-    QTableWidget* table() const { return m_table; }
+    QTableView* table() const { return m_table; }
+    QueueModel* model() const { return m_model; }
 
 public slots:
     void setQueueState(const QueueState& state);
@@ -36,6 +38,8 @@ public slots:
 signals:
     // The teacher wants the refused image sent again.
     void retryRequested(const QString& taskId, const QString& fileName);
+    // The teacher will not upload the refused image: it goes to the task's "未上传" folder, out of the queue.
+    void setAsideRequested(const QString& taskId, const QString& fileName);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -43,17 +47,12 @@ protected:
 private:
     // The columns, their headers and the look of the table of images.
     void setUpTable();
-    void rebuild();
-    void loadSomeThumbnails();
+    void showState();
+    void act(const QModelIndex& index);
 
     QLabel* m_summaryLabel = nullptr;
-    QTableWidget* m_table = nullptr;
+    QTableView* m_table = nullptr;
+    QueueModel* m_model = nullptr;
     QueueState m_state;
-    QHash<QString, QString> m_titles;
     OpenFolder m_openFolder;
-    // Thumbnails are read a few at a time, so a long queue opens at once.
-    QTimer m_thumbnailTimer;
-    // States arriving while the window is open are shown together, a moment later.
-    QTimer m_rebuildTimer;
-    int m_nextThumbnailRow = 0;
 };

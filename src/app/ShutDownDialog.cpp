@@ -12,6 +12,7 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include "core/AppLog.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/QueueLookup.h"
 #include "upload/UploadLedger.h"
@@ -27,8 +28,8 @@ const char kRecognitionSubtitle[] = "正在拼命识别中，请给我一首歌�
 const char kWait[] = "等待";
 const char kContinue[] = "继续拍照";
 const char kClose[] = "关闭窗口";
-const char kOutOfReachTitle[] = "无法连接服务器";
 const char kOutOfReachSubtitle[] = "照片已保存在本机，下次打开时自动上传";
+const char kOtherCopySubtitle[] = "照片已保存在本机，由另一个程序上传";
 
 QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& style, const QString& text)
 {
@@ -105,6 +106,9 @@ void ShutDownDialog::setupUi()
                        "stop:1 rgba(253,167,56,255));color:white;font-size:14px;"
                        "border:1px solid #FDA738;border-radius:4px;"));
     continueButton->setText(QString::fromUtf8(kContinue));
+    // Enter never quits: the default is the button that keeps the program running in every phase.
+    continueButton->setAutoDefault(false);
+    waitButton->setDefault(true);
     layOut();
 }
 
@@ -153,6 +157,9 @@ void ShutDownDialog::setImageFolder(const TaskFolders& folders)
 void ShutDownDialog::setQueueState(const QueueState& state)
 {
     m_queueState = state;
+    // The bar and the texts follow the worker as it publishes, not only at the next poll.
+    if (uploadPhase && isVisible())
+        timerTimeout();
 }
 
 int ShutDownDialog::countWaitingImages()
@@ -191,16 +198,26 @@ int ShutDownDialog::countWaitingImages()
 
 void ShutDownDialog::showEstimate(const QString& text)
 {
-    m_estimateLabel->setText(m_refused == 0 ? text
-                                            : QStringLiteral("%1张照片未能上传：").arg(m_refused) +
-                                                  m_refusedImages.join(QStringLiteral("、")));
+    if (m_refused == 0) {
+        m_estimateLabel->setText(text);
+        m_estimateLabel->setToolTip(QString());
+        return;
+    }
+    // The dialog's width is fixed: a long list of names ends in "…" and is read whole in the tooltip.
+    const QString named =
+        QStringLiteral("%1张照片未能上传：").arg(m_refused) + m_refusedImages.join(QStringLiteral("、"));
+    m_estimateLabel->ensurePolished();
+    const int room = width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+    m_estimateLabel->setText(m_estimateLabel->fontMetrics().elidedText(named, Qt::ElideRight, room));
+    m_estimateLabel->setToolTip(named);
 }
 
-bool ShutDownDialog::checkPending()
+bool ShutDownDialog::checkPending(Visit visit)
 {
     m_progressBar->setValue(0);
     m_percentLabel->setText(QStringLiteral("0%"));
     initialCount = countWaitingImages();
+    m_remaining = initialCount;
     if (initialCount > 0) {
         m_progressBar->setMaximum(initialCount);
         showEstimate(QStringLiteral("  "));
@@ -211,6 +228,8 @@ bool ShutDownDialog::checkPending()
         return true;
     }
     if (m_refused > 0) {
+        if (visit == Visit::ProgressPage)
+            return false;
         showRefusedTexts();
         return true;
     }
@@ -237,13 +256,14 @@ void ShutDownDialog::timerTimeout()
             showRefusedTexts();
         } else if (remaining == 0) {
             uploadPhase = false;
-            m_outOfReach = false;
+            m_stuck = QueueState::Link::Ok;
             m_progressBar->setMaximum(100);
             m_progressBar->setValue(0);
             m_percentLabel->setText(QStringLiteral("0%"));
             showRecognitionTexts(QStringLiteral("  "));
         } else {
             // Out of range when images were added while waiting: the bar then keeps its position.
+            m_remaining = remaining;
             m_progressBar->setValue(initialCount - remaining);
             setPercentage((initialCount - remaining) * 100 / initialCount);
             showEstimate(QStringLiteral("  "));
@@ -288,7 +308,7 @@ void ShutDownDialog::showRecognitionTexts(const QString& estimate)
 
 void ShutDownDialog::showUploadTexts()
 {
-    m_outOfReach = false;
+    m_stuck = QueueState::Link::Ok;
     m_titleLabel->setText(QString::fromUtf8(kUploadTitle));
     m_subtitleLabel->setText(QString::fromUtf8(kUploadSubtitle));
     waitButton->setText(QString::fromUtf8(kWait));
@@ -297,33 +317,40 @@ void ShutDownDialog::showUploadTexts()
 
 void ShutDownDialog::followReach()
 {
-    const bool outOfReach = HttpCommunicationThread::isOutOfReach();
-    if (outOfReach == m_outOfReach)
+    // The worker's published link: until it has said anything, images are taken to move.
+    const QueueState::Link link = m_queueState.published ? m_queueState.link : QueueState::Link::Ok;
+    if (link == m_stuck)
         return;
-    if (!outOfReach) {
+    if (link == QueueState::Link::Ok) {
         showUploadTexts();
+        AppLog::write(QStringLiteral("wait dialog: images move again"));
         return;
     }
-    // Waiting would be for ever: the teacher may go back to work or quit, and the images stay in the folder for
-    // the worker to send at the next start.
-    m_outOfReach = true;
-    m_titleLabel->setText(QString::fromUtf8(kOutOfReachTitle));
-    m_subtitleLabel->setText(QString::fromUtf8(kOutOfReachSubtitle));
+    // Waiting would be for ever: the teacher is told why, may go back to work or quit, and the images stay in the
+    // folder for the worker to send at the next start.
+    m_stuck = link;
+    m_titleLabel->setText(QueueState::linkText(link));
+    m_subtitleLabel->setText(
+        QString::fromUtf8(link == QueueState::Link::OtherCopy ? kOtherCopySubtitle : kOutOfReachSubtitle));
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
+    AppLog::write(QStringLiteral("wait dialog: nothing can move (%1), the teacher may quit with the images kept")
+                      .arg(QueueState::linkText(link)));
 }
 
 void ShutDownDialog::showRefusedTexts()
 {
     // Nothing more will go on its own: no polling, and the buttons of the phase that may end the program.
     uploadPhase = false;
-    m_outOfReach = false;
+    m_stuck = QueueState::Link::Ok;
     m_timer.stop();
     m_progressBar->setMaximum(1);
     m_progressBar->setValue(0);
     m_percentLabel->setText(QStringLiteral("0%"));
     m_titleLabel->setText(QStringLiteral("%1 张照片无法上传").arg(m_refused));
-    m_subtitleLabel->setText(QStringLiteral("照片已保存在本机，下次启动时会再次尝试上传"));
+    // No promise of another attempt: a file that is no image never uploads. The teacher settles them in the
+    // upload queue ("重试" or "不再上传"); quitting keeps them where they are.
+    m_subtitleLabel->setText(QStringLiteral("照片仍在本机，可在上传队列中重试或不再上传"));
     showEstimate(QStringLiteral("  "));
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
@@ -347,7 +374,7 @@ void ShutDownDialog::centreOn(const QWidget* window)
 void ShutDownDialog::wait()
 {
     // Waiting is all "等待" does, unless the images cannot be sent: then it reads "继续拍照".
-    if (uploadPhase && !m_outOfReach)
+    if (uploadPhase && m_stuck == QueueState::Link::Ok)
         return;
     emit toHomePageUi();
     accept();
@@ -355,11 +382,18 @@ void ShutDownDialog::wait()
 
 void ShutDownDialog::toTakePicture()
 {
-    if (uploadPhase && !m_outOfReach) {
+    if (uploadPhase && m_stuck == QueueState::Link::Ok) {
         emit toHomePageUi();
         accept();
         return;
     }
+    // Support reads how the program ended and what it left behind.
+    AppLog::write(QStringLiteral("quit: by the wait dialog's 关闭窗口, %1 image(s) left to upload, %2 refused%3")
+                      .arg(uploadPhase ? m_remaining : 0)
+                      .arg(m_refused)
+                      .arg(m_stuck == QueueState::Link::Ok
+                               ? QString()
+                               : QStringLiteral(" (") + QueueState::linkText(m_stuck) + QLatin1Char(')')));
     m_timer.stop();
     accept();
     emit shutDownApplication();

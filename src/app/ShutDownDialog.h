@@ -28,8 +28,15 @@ public:
 
     // The task's image folder below the working directory; created when missing.
     void setImageFolder(const TaskFolders& folders);
+    // Why the dialog is asked for: the teacher quits, or opened the progress page.
+    enum class Visit
+    {
+        Quitting,
+        ProgressPage,
+    };
     // Starts over from the folder's content and the service's counts; true when something is left to wait for.
-    bool checkPending();
+    // Refused images alone open it only when the teacher quits: elsewhere the status says so, without a box.
+    bool checkPending(Visit visit = Visit::Quitting);
 
     // Places the dialog over the middle of window (of the screen when window is hidden or minimised): a dialog
     // without a parent is otherwise placed by the window manager, or at the screen's corner without one.
@@ -79,10 +86,13 @@ private:
     QPushButton* continueButton = nullptr;
 
     int initialCount = 0;
+    // Images left at the last count (what the log says the teacher left behind on quitting).
+    int m_remaining = 0;
     bool uploadPhase = false;
-    // In the upload phase: the worker cannot reach the service or the store, so the dialog offers to quit with
-    // the images kept in the folder for the next start.
-    bool m_outOfReach = false;
+    // In the upload phase: nothing can move (the service or the store cannot be reached, the upload token is
+    // refused, no secure connection, another copy holds the folder), so the dialog says which and offers to quit
+    // with the images kept in the folder for the next start. Ok while images move.
+    QueueState::Link m_stuck = QueueState::Link::Ok;
     QTimer m_timer;
     // Empty until the image folder is known.
     TaskFolders m_folders;

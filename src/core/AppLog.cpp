@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
+#include <QStringList>
 #include <QUrl>
 
 #include "core/LaunchContext.h"
@@ -79,6 +81,19 @@ void rotate(const QString& path)
     QFile::rename(path, old(1));
 }
 
+// Each entry on one line, so every line of the file starts with its time stamp: a request's body or an indented
+// reply is joined to the entry's first line with " | ", each continuation line without its indentation.
+QString oneLine(const QString& text)
+{
+    QStringList lines = text.split(QRegularExpression(QStringLiteral("\\r\\n|\\n|\\r")));
+    while (lines.size() > 1 && lines.last().trimmed().isEmpty())
+        lines.removeLast();
+    for (int i = 1; i < lines.size(); ++i)
+        lines[i] = lines[i].trimmed();
+    lines.removeAll(QString());
+    return lines.join(QStringLiteral(" | "));
+}
+
 } // namespace
 
 namespace AppLog {
@@ -88,10 +103,8 @@ void write(const QString& text)
     const QString path = Settings::logFile();
     if (path.isEmpty())
         return;
-    const QString shown = redact(text);
-    QByteArray entry = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1() + ' ' + shown.toLocal8Bit();
-    if (!entry.endsWith('\n'))
-        entry.append('\n');
+    QByteArray entry = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toLatin1() + ' ' +
+                       redact(oneLine(text)).toLocal8Bit() + '\n';
 
     const QMutexLocker lock(&s_mutex);
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -30,11 +30,12 @@ qint64 lastOpenedMs(const TaskFolders& task)
     return folder.lastModified().toMSecsSinceEpoch();
 }
 
-// What stays in a swept save folder: the task database with its journal files, and the marker.
+// What stays in a swept save folder: the task database with its journal files, the marker, and the sheets the
+// teacher set aside from the upload (never downloaded, kept nowhere else).
 bool isKept(const TaskFolders& task, const QString& name)
 {
     return name.startsWith(QFileInfo(task.databasePath()).fileName()) ||
-           name == QFileInfo(task.openedMarkerPath()).fileName();
+           name == QFileInfo(task.openedMarkerPath()).fileName() || name == QDir(task.setAsideFolder()).dirName();
 }
 
 OldDownloads::Removed removeDownloads(const TaskFolders& task)

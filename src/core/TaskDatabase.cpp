@@ -85,6 +85,9 @@ const std::vector<std::vector<const char*>>& migrations()
         {"ALTER TABLE upload_image ADD COLUMN digest TEXT NOT NULL DEFAULT ''",
          "ALTER TABLE upload_image ADD COLUMN attempts INTEGER NOT NULL DEFAULT 0",
          "ALTER TABLE upload_image ADD COLUMN refused TEXT NOT NULL DEFAULT ''"},
+        // 4 -> 5: the announcements the service refused, counted apart from those it left unanswered: only
+        // refusals bring an image to be marked refused.
+        {"ALTER TABLE upload_image ADD COLUMN refusals INTEGER NOT NULL DEFAULT 0"},
     };
     return steps;
 }

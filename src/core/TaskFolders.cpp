@@ -93,6 +93,11 @@ QString TaskFolders::openedMarkerPath() const
     return isValid() ? saveFolder() + QStringLiteral(".opened") : QString();
 }
 
+QString TaskFolders::setAsideFolder() const
+{
+    return isValid() ? saveFolder() + QStringLiteral("未上传/") : QString();
+}
+
 bool TaskFolders::ensure() const
 {
     if (!isValid())

@@ -29,6 +29,9 @@ public:
     QString databasePath() const;
     // Touched each time the task is opened: its time says when the task was last opened.
     QString openedMarkerPath() const;
+    // Where the teacher puts refused images that are not to be uploaded ("save/<task>/未上传/"): kept, out of the
+    // queue, in a folder the teacher can open.
+    QString setAsideFolder() const;
 
     // Makes what is missing of the roots ("image/", "save/") and of the task's image, preview and save folders,
     // parents first; false when one cannot be made, or without a task (then nothing is made). With the three below,

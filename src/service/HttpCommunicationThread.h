@@ -51,12 +51,8 @@ public:
     static void getAnswerInfo(QString studentId, AnswerInfo* info);
     static bool getPaperStatusWithPage(PaperStatusPage* page, int* state);
 
-    // One log entry (AppLog::write): first, a line end, then second; the token never appears in either.
+    // One log entry (AppLog::write): first, then second on the same line; the token never appears in either.
     static void writeLog(const QString& first, const QString& second);
-
-    // Whether the worker's last attempt to reach the service or the object store failed (no answer, an error, a
-    // page that is not the store's): the images then stay in the folder until an attempt succeeds again.
-    static bool isOutOfReach();
 
     static QString uid;
     static QString token;

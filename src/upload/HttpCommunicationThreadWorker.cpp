@@ -83,7 +83,7 @@ void HttpCommunicationThread::run()
     UploadLedger ledger;
     ledger.openForTask(m_folders);
     // The launch values and the folders were handed over before start and do not change afterwards.
-    const std::unique_ptr<Uploader> store = WorkerLinks::reportingStore(*m_cloudClient);
+    Uploader* const store = m_cloudClient;
     UploadLoop loop(*service, *store, clock, sleeper, ledger, uid, m_folders);
     loop.setKeepGoing([this] { return !isInterruptionRequested(); });
     loop.claimTask();
@@ -104,9 +104,11 @@ void HttpCommunicationThread::run()
     sleeper.watch(QList<UploadLoop*>{&loop} + alongside);
     const QString own = m_folders.taskId();
     loop.setTakeRetries([own] { return QueueStatus::instance()->takeRetryRequests(own); });
+    loop.setTakeSetAside([own] { return QueueStatus::instance()->takeSetAsideRequests(own); });
     for (const auto& other : others) {
         const QString task = other->folders.taskId();
         other->loop->setTakeRetries([task] { return QueueStatus::instance()->takeRetryRequests(task); });
+        other->loop->setTakeSetAside([task] { return QueueStatus::instance()->takeSetAsideRequests(task); });
     }
     AppLog::write(
         QStringLiteral("upload: worker running for task %1 and %2 other task(s)").arg(own).arg(others.size()));

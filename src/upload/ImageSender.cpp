@@ -120,7 +120,7 @@ bool ImageSender::judgePut(int code, PassImage& image, Attempt& attempt, Outcome
             return true;
         }
         m_ledger.markStored(image.identity());
-        m_state.succeeded(m_clock.currentMSecsSinceEpoch());
+        m_state.storeTook(m_clock.currentMSecsSinceEpoch());
         *outcome = announceAndDelete(image, image.key);
         return true;
     }
@@ -141,7 +141,7 @@ bool ImageSender::judgePut(int code, PassImage& image, Attempt& attempt, Outcome
         // the back-off.
         logOnce(image.path(), QStringLiteral("no secure connection to the object store, kept for a later attempt"));
         m_state.failed(image.name(), QStringLiteral("无法建立安全连接"));
-        m_state.setLink(QueueState::Link::SecureLinkFailed);
+        m_state.setStoreLink(QueueState::Link::SecureLinkFailed);
         m_state.changed();
         backOff();
         return false;
@@ -165,11 +165,11 @@ bool ImageSender::judgeFailure(int code, const PassImage& image, Attempt& attemp
         m_state.failed(image.name(), QStringLiteral("上传授权被拒绝"));
         // Refused again right after a fresh token: the service is not helping, do not hammer the store.
         if (attempt.refreshedAfterRefusal) {
-            m_state.setLink(QueueState::Link::TokenRefused);
+            m_state.setStoreLink(QueueState::Link::TokenRefused);
             backOff();
         }
-        if (!m_service.getUploadToken())
-            m_state.setLink(QueueState::Link::ServiceUnreachable);
+        m_state.setServiceLink(m_service.getUploadToken() ? QueueState::Link::Ok
+                                                          : QueueState::Link::ServiceUnreachable);
         attempt.refreshedAfterRefusal = true;
         return false;
     }
@@ -187,6 +187,8 @@ bool ImageSender::judgeFailure(int code, const PassImage& image, Attempt& attemp
     // nothing, and the files behind it go on.
     if (isRefusal(code)) {
         const QString reason = QStringLiteral("存储服务拒收（HTTP %1）").arg(code);
+        // The store answered: it is there, only this file is not welcome.
+        m_state.setStoreLink(QueueState::Link::Ok);
         m_state.failed(image.name(), reason);
         refuse(image, reason);
         return true;
@@ -195,7 +197,7 @@ bool ImageSender::judgeFailure(int code, const PassImage& image, Attempt& attemp
     m_state.failed(image.name(), code == Uploader::Unconfirmed ? QStringLiteral("存储服务应答异常")
                                  : code == Uploader::NotStored ? QStringLiteral("无法连接存储服务")
                                                                : QStringLiteral("存储服务出错（代码 %1）").arg(code));
-    m_state.setLink(QueueState::Link::StoreUnreachable);
+    m_state.setStoreLink(QueueState::Link::StoreUnreachable);
     m_state.changed();
 
     attempt.refreshedAfterRefusal = false;
@@ -238,7 +240,7 @@ void ImageSender::announcementTaken(const PassImage& image)
 {
     m_backoffMs = 0;
     m_ledger.markAnnounced(image.identity());
-    m_state.succeeded(m_clock.currentMSecsSinceEpoch());
+    m_state.serviceTook(m_clock.currentMSecsSinceEpoch());
     m_state.done(image.name());
     m_state.forget(image.name());
     removeAnnounced(image);
@@ -248,14 +250,15 @@ void ImageSender::announcementTaken(const PassImage& image)
 void ImageSender::announcementFailed(const PassImage& image)
 {
     m_state.failed(image.name(), QStringLiteral("服务未确认接收"));
-    m_state.setLink(QueueState::Link::ServiceUnreachable);
+    m_state.setServiceLink(QueueState::Link::ServiceUnreachable);
     m_state.changed();
     backOff();
 }
 
 void ImageSender::announcementUnanswered(const PassImage& image, const QString& key)
 {
-    // It may have been taken: repeated with the same key, but at a pace a slow service can follow.
+    // It may have been taken: repeated with the same key, but at a pace a slow service can follow. Counted apart
+    // from refusals: a service that does not answer has not said no.
     const int attempts = m_ledger.countAttempt(image.identity());
     const qint64 wait = std::min<qint64>(qint64(m_intervals.unansweredRepeatMs) << std::min(attempts - 1, 20),
                                          m_intervals.unansweredRepeatMaxMs);
@@ -270,7 +273,9 @@ void ImageSender::announcementUnanswered(const PassImage& image, const QString& 
 
 void ImageSender::announcementRefused(const PassImage& image, const QString& key, const QString& reason)
 {
-    const int attempts = m_ledger.countAttempt(image.identity());
+    // The service answered: it is there.
+    m_state.setServiceLink(QueueState::Link::Ok);
+    const int attempts = m_ledger.countRefusal(image.identity());
     const QString shown = reason.isEmpty() ? QStringLiteral("服务拒收") : reason;
     m_state.failed(image.name(), shown);
     if (attempts >= m_intervals.announceRefusalsAllowed) {
@@ -284,7 +289,9 @@ void ImageSender::announcementRefused(const PassImage& image, const QString& key
 
 bool ImageSender::removeAnnounced(const PassImage& image)
 {
+    const bool listingCurrent = !m_state.folderChangedSinceListing();
     if (m_removeFile(image.path()) || !QFileInfo::exists(image.path())) {
+        m_state.ownChange(listingCurrent);
         m_undeleted.remove(image.signature());
         m_ledger.markDeleted(image.identity());
         return true;

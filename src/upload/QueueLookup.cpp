@@ -25,7 +25,7 @@ void addTask(QueueState& state, const QString& taskId, const QList<QueueState::I
         const UploadLedger::Entry entry = unfinished.value(
             UploadLedger::signatureOf(UploadLedger::Identity{image.name, image.size, image.modifiedMs}));
         const UploadLedger::State known = entry.state;
-        image.attempts = std::max(runtime.attempts.value(image.name), entry.attempts);
+        image.attempts = std::max(runtime.attempts.value(image.name), entry.attempts + entry.refusals);
         image.reason = runtime.reasons.value(image.name);
         if (!entry.refusedReason.isEmpty()) {
             image.state = QueueState::ImageState::Refused;

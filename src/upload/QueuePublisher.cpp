@@ -1,5 +1,7 @@
 #include "upload/QueuePublisher.h"
 
+#include <algorithm>
+
 #include "upload/UploadLoop.h"
 
 QueuePublisher::QueuePublisher(Sleeper& sleeper, const Clock& clock, std::function<void(const QueueState&)> publish,
@@ -42,7 +44,18 @@ void QueuePublisher::publishNow()
 void QueuePublisher::sleep(int ms)
 {
     flush();
-    m_sleeper.sleep(ms);
+    int left = ms;
+    while (left > 0) {
+        const int piece = std::min(left, LookEveryMs);
+        m_sleeper.sleep(piece);
+        left -= piece;
+        if (left <= 0)
+            break;
+        const bool folderChanged = std::any_of(
+            m_loops.begin(), m_loops.end(), [](const UploadLoop* loop) { return loop->folderChangedSinceListing(); });
+        if (folderChanged)
+            publishNow();
+    }
 }
 
 void QueuePublisher::waitForChange(const QString& folder, int ms)

@@ -13,12 +13,17 @@ class UploadLoop;
 // Publishes the worker's queue state for its loops without gathering it on every small step: at most once per
 // interval while the worker is busy, and whatever is left unpublished before each of its pauses, so the last state
 // is always shown while the worker waits. Gathering a state means a query of each task's database and a walk over
-// each folder's listing, too much to do several times per image of a folder of thousands.
+// each folder's listing, too much to do several times per image of a folder of thousands. A long pause is slept in
+// short pieces, and a folder that changed meanwhile (a sheet dropped in while the store is away) is published
+// between two of them, so the count the teacher reads follows the folder within a fraction of a second.
 class QueuePublisher : public Sleeper
 {
 public:
     QueuePublisher(Sleeper& sleeper, const Clock& clock, std::function<void(const QueueState&)> publish,
                    int intervalMs = 100);
+
+    // The longest piece a pause is slept in before the folders are looked at.
+    static constexpr int LookEveryMs = 150;
 
     // The loops whose state is published; each loop's onChange is pointed here.
     void watch(const QList<UploadLoop*>& loops);

@@ -29,6 +29,14 @@ int QueueState::pending() const
     return count;
 }
 
+int QueueState::inFlight() const
+{
+    int count = 0;
+    for (const Task& task : tasks)
+        count += task.inFlight;
+    return count;
+}
+
 int QueueState::refused() const
 {
     int count = 0;
@@ -65,12 +73,15 @@ QString QueueState::linkText(Link link)
     case Link::Ok:
         return QString();
     case Link::ServiceUnreachable:
+        return QStringLiteral("无法连接服务器");
     case Link::StoreUnreachable:
-        return QStringLiteral("网络异常");
+        return QStringLiteral("无法连接存储服务");
     case Link::TokenRefused:
         return QStringLiteral("上传授权失效");
     case Link::SecureLinkFailed:
         return QStringLiteral("无法建立安全连接");
+    case Link::OtherCopy:
+        return QStringLiteral("另一个程序正在上传");
     }
     return QString();
 }
@@ -92,7 +103,9 @@ QueueState::Summary QueueState::summary() const
         parts << text;
     } else if (waiting > 0) {
         summary.kind = Kind::Uploading;
-        summary.shortText = QStringLiteral("正在上传 %1 张").arg(waiting);
+        // The count is of every sheet still to go; only the one on its way is being uploaded.
+        summary.shortText = inFlight() > 0 ? QStringLiteral("正在上传，%1 张待上传").arg(waiting)
+                                           : QStringLiteral("%1 张待上传").arg(waiting);
         parts << summary.shortText;
     }
     if (refusedCount > 0) {

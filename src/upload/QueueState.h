@@ -20,6 +20,8 @@ struct QueueState
         StoreUnreachable,
         TokenRefused,
         SecureLinkFailed,
+        // Another running copy of the program holds the task's folder: it sends the images, not this one.
+        OtherCopy,
     };
 
     enum class ImageState
@@ -69,7 +71,7 @@ struct QueueState
     };
 
     // The queue window lists at most this many rows (refused ones first); the counts cover every image.
-    static constexpr int MaxImages = 1000;
+    static constexpr int MaxImages = 10000;
 
     QList<Task> tasks;
     QList<Image> images;
@@ -82,6 +84,8 @@ struct QueueState
     // Images still to be uploaded or announced, over every task (refused ones not counted).
     int pending() const;
     int refused() const;
+    // Images being sent right now (one per worker at most).
+    int inFlight() const;
     // "name（reason）" of each refused image listed, in the order of the rows.
     QStringList refusedImages() const;
     Summary summary() const;

@@ -38,19 +38,40 @@ void QueueStatus::publish(const QueueState& state)
     emit changed(state);
 }
 
-QStringList QueueStatus::takeRetryRequests(const QString& taskId)
+namespace {
+
+QStringList takeOfTask(QList<QPair<QString, QString>>& requests, const QString& taskId)
 {
-    QMutexLocker locker(&m_mutex);
     QStringList names;
-    for (auto it = m_retries.begin(); it != m_retries.end();) {
+    for (auto it = requests.begin(); it != requests.end();) {
         if (it->first == taskId) {
             names << it->second;
-            it = m_retries.erase(it);
+            it = requests.erase(it);
         } else {
             ++it;
         }
     }
     return names;
+}
+
+} // namespace
+
+QStringList QueueStatus::takeRetryRequests(const QString& taskId)
+{
+    QMutexLocker locker(&m_mutex);
+    return takeOfTask(m_retries, taskId);
+}
+
+QStringList QueueStatus::takeSetAsideRequests(const QString& taskId)
+{
+    QMutexLocker locker(&m_mutex);
+    return takeOfTask(m_setAside, taskId);
+}
+
+void QueueStatus::requestSetAside(const QString& taskId, const QString& fileName)
+{
+    QMutexLocker locker(&m_mutex);
+    m_setAside << qMakePair(taskId, fileName);
 }
 
 void QueueStatus::requestRetry(const QString& taskId, const QString& fileName)

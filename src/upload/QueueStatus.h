@@ -28,10 +28,14 @@ public:
     void publish(const QueueState& state);
     // Worker side: the images of the task the teacher asked to try again since the last call, by file name.
     QStringList takeRetryRequests(const QString& taskId);
+    // Worker side: the refused images of the task the teacher put aside ("不再上传") since the last call.
+    QStringList takeSetAsideRequests(const QString& taskId);
 
 public slots:
     // GUI side: the refused image is tried again on the worker's next pass.
     void requestRetry(const QString& taskId, const QString& fileName);
+    // GUI side: the refused image is moved out of the queue into the task's set-aside folder on the next pass.
+    void requestSetAside(const QString& taskId, const QString& fileName);
 
 signals:
     void changed(const QueueState& state);
@@ -40,4 +44,5 @@ private:
     mutable QMutex m_mutex;
     QueueState m_current;
     QList<QPair<QString, QString>> m_retries;
+    QList<QPair<QString, QString>> m_setAside;
 };

@@ -38,7 +38,7 @@ UploadLedger::Entry UploadLedger::find(const Identity& image) const
 {
     Entry entry;
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("SELECT state, object_key, digest, attempts, refused FROM upload_image "
+    query.prepare(QStringLiteral("SELECT state, object_key, digest, attempts, refused, refusals FROM upload_image "
                                  "WHERE name = ? AND size = ? AND modified_ms = ?"));
     bindIdentity(query, image);
     if (exec(query, "find image") && query.next()) {
@@ -47,6 +47,7 @@ UploadLedger::Entry UploadLedger::find(const Identity& image) const
         entry.digest = query.value(2).toString();
         entry.attempts = query.value(3).toInt();
         entry.refusedReason = query.value(4).toString();
+        entry.refusals = query.value(5).toInt();
     }
     return entry;
 }
@@ -58,7 +59,7 @@ bool UploadLedger::recordSending(const Identity& image, const QString& key, qint
         "INSERT INTO upload_image (name, size, modified_ms, object_key, key_ms, state, digest, attempts, refused) "
         "VALUES (?, ?, ?, ?, ?, 0, ?, 0, '') ON CONFLICT (name, size, modified_ms) DO UPDATE SET "
         "object_key = excluded.object_key, key_ms = excluded.key_ms, state = 0, digest = excluded.digest, "
-        "attempts = 0, refused = ''"));
+        "attempts = 0, refused = '', refusals = 0"));
     bindIdentity(query, image);
     query.addBindValue(key);
     query.addBindValue(keyMs);
@@ -77,6 +78,16 @@ int UploadLedger::countAttempt(const Identity& image)
     return find(image).attempts;
 }
 
+int UploadLedger::countRefusal(const Identity& image)
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral(
+        "UPDATE upload_image SET refusals = refusals + 1 WHERE name = ? AND size = ? AND modified_ms = ?"));
+    bindIdentity(query, image);
+    exec(query, "count refusal");
+    return find(image).refusals;
+}
+
 bool UploadLedger::markRefused(const Identity& image, const QString& reason)
 {
     QSqlQuery query(database());
@@ -92,8 +103,8 @@ bool UploadLedger::markRefused(const Identity& image, const QString& reason)
 bool UploadLedger::clearRefusal(const Identity& image)
 {
     QSqlQuery query(database());
-    query.prepare(QStringLiteral(
-        "UPDATE upload_image SET refused = '', attempts = 0 WHERE name = ? AND size = ? AND modified_ms = ?"));
+    query.prepare(QStringLiteral("UPDATE upload_image SET refused = '', attempts = 0, refusals = 0 WHERE name = ? AND "
+                                 "size = ? AND modified_ms = ?"));
     bindIdentity(query, image);
     return exec(query, "clear refusal");
 }
@@ -159,8 +170,8 @@ QHash<QString, UploadLedger::Entry> UploadLedger::unfinished() const
     QHash<QString, Entry> entries;
     QSqlQuery query(database());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT name, size, modified_ms, state, attempts, refused FROM upload_image "
-                                 "WHERE state IN (?, ?) OR attempts > 0 OR refused <> ''"));
+    query.prepare(QStringLiteral("SELECT name, size, modified_ms, state, attempts, refused, refusals FROM upload_image "
+                                 "WHERE state IN (?, ?) OR attempts > 0 OR refusals > 0 OR refused <> ''"));
     query.addBindValue(int(State::Stored));
     query.addBindValue(int(State::Announced));
     if (!exec(query, "unfinished images"))
@@ -171,6 +182,7 @@ QHash<QString, UploadLedger::Entry> UploadLedger::unfinished() const
         entry.state = State(query.value(3).toInt());
         entry.attempts = query.value(4).toInt();
         entry.refusedReason = query.value(5).toString();
+        entry.refusals = query.value(6).toInt();
         entries.insert(signatureOf(image), entry);
     }
     return entries;

@@ -37,8 +37,10 @@ public:
         State state = State::Unknown;
         QString key;
         QString digest;
-        // Announcements made without a clear answer or refused by the service, since the last one it took.
+        // Announcements made without a clear answer, and announcements the service refused, since the last one it
+        // took.
         int attempts = 0;
+        int refusals = 0;
         // Why the store or the service refused the image; empty when it was not refused.
         QString refusedReason;
     };
@@ -58,6 +60,8 @@ public:
     bool markDeleted(const Identity& image);
     // Counts one more announcement without a clear answer; returns the count.
     int countAttempt(const Identity& image);
+    // Counts one more announcement the service refused; returns the refusals counted.
+    int countRefusal(const Identity& image);
     // Marks the image refused with the reason, whether or not it was ever sent.
     bool markRefused(const Identity& image, const QString& reason);
     // Forgets a refusal (the image is tried again); the key and the progress stay.

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include "core/AppLog.h"
@@ -42,6 +45,11 @@ void UploadLoop::setTakeRetries(std::function<QStringList()> takeRetries)
     m_takeRetries = std::move(takeRetries);
 }
 
+void UploadLoop::setTakeSetAside(std::function<QStringList()> takeSetAside)
+{
+    m_takeSetAside = std::move(takeSetAside);
+}
+
 void UploadLoop::run()
 {
     run({});
@@ -78,15 +86,17 @@ bool UploadLoop::acquireCredentials()
 {
     while (m_sender.keepGoing()) {
         if (m_service.getUploadToken()) {
-            m_state.setLink(QueueState::Link::Ok);
+            m_state.setServiceLink(QueueState::Link::Ok);
             return true;
         }
         // Nothing is sent yet, but the teacher sees what waits: the worker's own look at the folder.
-        if (m_folders.isValid())
-            m_state.setListing(UploadFolder::listImages(folder()));
+        if (m_folders.isValid()) {
+            const qint64 folderTime = QFileInfo(folder()).lastModified().toMSecsSinceEpoch();
+            m_state.setListing(UploadFolder::listImages(folder()), folder(), folderTime);
+        }
         // A refused certificate is no outage: only the school's network or the computer's authorities mend it.
-        m_state.setLink(SecureTransport::isFailing(Settings::apiHost()) ? QueueState::Link::SecureLinkFailed
-                                                                        : QueueState::Link::ServiceUnreachable);
+        m_state.setServiceLink(SecureTransport::isFailing(Settings::apiHost()) ? QueueState::Link::SecureLinkFailed
+                                                                               : QueueState::Link::ServiceUnreachable);
         m_state.changed();
         m_sleeper.sleep(m_intervals.credentialsRetryMs);
     }
@@ -103,6 +113,38 @@ void UploadLoop::retry(const QString& fileName)
     }
     m_state.forget(fileName);
     m_state.changed();
+}
+
+bool UploadLoop::setAside(const QString& fileName)
+{
+    const QFileInfo file(folder() + fileName);
+    const UploadLedger::Identity identity{file.fileName(), file.size(), file.lastModified().toMSecsSinceEpoch()};
+    if (!file.isFile() || m_ledger.find(identity).refusedReason.isEmpty()) {
+        AppLog::write(QStringLiteral("upload: not set aside, no longer a refused image in the folder: ") +
+                      file.filePath());
+        return false;
+    }
+    const QString target = m_folders.setAsideFolder();
+    QString moved = target + fileName;
+    // A sheet of the same name set aside earlier stays: this one takes a numbered name beside it.
+    for (int n = 2; QFileInfo::exists(moved); ++n)
+        moved = target + file.completeBaseName() + QStringLiteral(" (%1).").arg(n) + file.suffix();
+    const bool listingCurrent = !m_state.folderChangedSinceListing();
+    if (!QDir().mkpath(target) || !QFile::rename(file.filePath(), moved)) {
+        AppLog::write(QStringLiteral("upload: refused image could not be set aside, left in the folder: %1 -> %2")
+                          .arg(file.filePath(), moved));
+        m_state.failed(fileName, QStringLiteral("无法移到“未上传”文件夹"));
+        m_state.changed();
+        return false;
+    }
+    m_state.ownChange(listingCurrent);
+    m_sender.forgetRefusal(identity);
+    AppLog::write(QStringLiteral("upload: refused image set aside at the teacher's request: %1 -> %2")
+                      .arg(file.filePath(), moved));
+    m_state.forget(fileName);
+    m_state.done(fileName);
+    m_state.changed();
+    return true;
 }
 
 QString UploadLoop::folder() const
@@ -122,7 +164,13 @@ int UploadLoop::nextPassDelayMs() const
 
 bool UploadLoop::secureConnectionFailing() const
 {
-    return m_state.link() == QueueState::Link::SecureLinkFailed;
+    return m_state.serviceLink() == QueueState::Link::SecureLinkFailed ||
+           m_state.storeLink() == QueueState::Link::SecureLinkFailed;
+}
+
+bool UploadLoop::folderChangedSinceListing() const
+{
+    return m_folders.isValid() && m_state.folderChangedSinceListing();
 }
 
 void UploadLoop::gather(QueueState& state) const

@@ -62,6 +62,8 @@ public:
     void setOnChange(std::function<void()> onChange);
     // Asked at the start of each pass for the file names the teacher wants tried again.
     void setTakeRetries(std::function<QStringList()> takeRetries);
+    // Asked at the start of each pass for the refused images the teacher will not upload ("不再上传").
+    void setTakeSetAside(std::function<QStringList()> takeSetAside);
 
     // Adds this task's share of the queue state from the loop's own listing and the ledger (no second listing).
     void gather(QueueState& state) const;
@@ -72,6 +74,10 @@ public:
     qint64 lastSuccessMs() const;
     // Forgets the file's refusal, in the ledger too: it is sent again on the next pass.
     void retry(const QString& fileName);
+    // Moves a refused image into the task's set-aside folder, never deleting it: out of the queue and of every
+    // count. False, with the reason shown on its row and logged, when it is not refused or cannot be moved (it
+    // then stays refused in the folder, and the teacher may ask again).
+    bool setAside(const QString& fileName);
 
     // Credentials, then passes until keepGoing() turns false.
     void run();
@@ -92,6 +98,9 @@ public:
     // Whether the link's last word was a refused secure connection (the store's, or the service's at the token call):
     // the queue shows it, since only the school's network or the computer's authorities can mend it.
     bool secureConnectionFailing() const;
+
+    // Whether files may have come or gone since the last listing: the next state published counts them.
+    bool folderChangedSinceListing() const;
 
     // The task's image folder (empty without a task).
     QString folder() const;
@@ -137,4 +146,5 @@ private:
     // When a file's current size and modification time were first seen, for files whose time lies in the future.
     QHash<QString, qint64> m_firstSeen;
     std::function<QStringList()> m_takeRetries;
+    std::function<QStringList()> m_takeSetAside;
 };

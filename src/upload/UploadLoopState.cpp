@@ -1,6 +1,38 @@
 #include "upload/UploadLoopState.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+
+#include "core/AppLog.h"
 #include "upload/QueueLookup.h"
+#include "upload/UploadFolder.h"
+
+namespace {
+
+qint64 folderTime(const QString& folder)
+{
+    return QFileInfo(folder).lastModified().toMSecsSinceEpoch();
+}
+
+const char* linkName(QueueState::Link link)
+{
+    switch (link) {
+    case QueueState::Link::Ok:
+        return "reachable";
+    case QueueState::Link::ServiceUnreachable:
+    case QueueState::Link::StoreUnreachable:
+        return "unreachable";
+    case QueueState::Link::TokenRefused:
+        return "upload token refused";
+    case QueueState::Link::SecureLinkFailed:
+        return "no secure connection";
+    case QueueState::Link::OtherCopy:
+        return "another copy holds the folder";
+    }
+    return "?";
+}
+
+} // namespace
 
 UploadLoopState::UploadLoopState(const QString& taskId) : m_taskId(taskId) {}
 
@@ -15,13 +47,31 @@ void UploadLoopState::changed()
         m_onChange();
 }
 
-void UploadLoopState::setListing(const QFileInfoList& entries)
+void UploadLoopState::setListing(const QFileInfoList& entries, const QString& folder, qint64 folderTimeMs)
+{
+    m_folder = folder;
+    relist(entries, folderTimeMs);
+    m_doneThisPass.clear();
+}
+
+void UploadLoopState::relist(const QFileInfoList& entries, qint64 folderTimeMs) const
 {
     m_listing.clear();
     m_listing.reserve(entries.size());
     for (const QFileInfo& info : entries)
         m_listing << QueueState::listed(m_taskId, info);
-    m_doneThisPass.clear();
+    m_listedFolderMs = folderTimeMs;
+}
+
+bool UploadLoopState::folderChangedSinceListing() const
+{
+    return !m_folder.isEmpty() && folderTime(m_folder) != m_listedFolderMs;
+}
+
+void UploadLoopState::ownChange(bool listingWasCurrent)
+{
+    if (listingWasCurrent && !m_folder.isEmpty())
+        m_listedFolderMs = folderTime(m_folder);
 }
 
 void UploadLoopState::done(const QString& name)
@@ -56,21 +106,70 @@ void UploadLoopState::keepOnly(const QSet<QString>& names)
 
 QueueState::Link UploadLoopState::link() const
 {
-    return m_link;
+    return m_serviceLink != QueueState::Link::Ok ? m_serviceLink : m_storeLink;
 }
 
-void UploadLoopState::setLink(QueueState::Link link)
+QueueState::Link UploadLoopState::serviceLink() const
 {
-    if (m_link == link)
+    return m_serviceLink;
+}
+
+QueueState::Link UploadLoopState::storeLink() const
+{
+    return m_storeLink;
+}
+
+void UploadLoopState::setServiceLink(QueueState::Link link)
+{
+    if (m_serviceLink == link)
         return;
-    m_link = link;
+    noteLink("service", m_serviceLink, link);
+    m_serviceDownSinceMs = link == QueueState::Link::Ok            ? 0
+                           : m_serviceLink == QueueState::Link::Ok ? QDateTime::currentMSecsSinceEpoch()
+                                                                   : m_serviceDownSinceMs;
+    m_serviceLink = link;
     changed();
 }
 
-void UploadLoopState::succeeded(qint64 nowMs)
+void UploadLoopState::setStoreLink(QueueState::Link link)
+{
+    if (m_storeLink == link)
+        return;
+    noteLink("store", m_storeLink, link);
+    m_storeDownSinceMs = link == QueueState::Link::Ok          ? 0
+                         : m_storeLink == QueueState::Link::Ok ? QDateTime::currentMSecsSinceEpoch()
+                                                               : m_storeDownSinceMs;
+    m_storeLink = link;
+    changed();
+}
+
+// Support reads the log to learn when the link went and for how long: one line when a side goes, one when it is
+// back.
+void UploadLoopState::noteLink(const char* side, QueueState::Link before, QueueState::Link after)
+{
+    const qint64 since = QLatin1String(side) == QLatin1String("service") ? m_serviceDownSinceMs : m_storeDownSinceMs;
+    if (after == QueueState::Link::Ok) {
+        const qint64 seconds = since > 0 ? (QDateTime::currentMSecsSinceEpoch() - since) / 1000 : 0;
+        AppLog::write(QStringLiteral("upload link: %1: reachable again (was %2 for %3 s), task %4")
+                          .arg(QLatin1String(side), QLatin1String(linkName(before)))
+                          .arg(seconds)
+                          .arg(m_taskId));
+        return;
+    }
+    AppLog::write(QStringLiteral("upload link: %1: %2, task %3, images kept in the folder")
+                      .arg(QLatin1String(side), QLatin1String(linkName(after)), m_taskId));
+}
+
+void UploadLoopState::storeTook(qint64 nowMs)
 {
     m_lastSuccessMs = nowMs;
-    m_link = QueueState::Link::Ok;
+    setStoreLink(QueueState::Link::Ok);
+}
+
+void UploadLoopState::serviceTook(qint64 nowMs)
+{
+    m_lastSuccessMs = nowMs;
+    setServiceLink(QueueState::Link::Ok);
 }
 
 qint64 UploadLoopState::lastSuccessMs() const
@@ -85,6 +184,10 @@ const QList<QueueState::Image>& UploadLoopState::listing() const
 
 void UploadLoopState::gather(QueueState& state, const UploadLedger& ledger) const
 {
+    if (folderChangedSinceListing()) {
+        const qint64 time = folderTime(m_folder);
+        relist(UploadFolder::listImages(m_folder), time);
+    }
     if (m_doneThisPass.isEmpty()) {
         QueueLookup::addTask(state, m_taskId, m_listing, ledger, m_runtime);
         return;

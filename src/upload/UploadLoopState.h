@@ -23,7 +23,8 @@ public:
     // What the queue shows may have changed.
     void changed();
 
-    void setListing(const QFileInfoList& entries);
+    // The pass's listing of folder, looked at when the folder's time read folderTimeMs (before listing it).
+    void setListing(const QFileInfoList& entries, const QString& folder, qint64 folderTimeMs);
     // The image is done (announced, or only its deletion was left): no longer counted.
     void done(const QString& name);
     void setInFlight(const QString& name);
@@ -33,23 +34,48 @@ public:
     // Forgets what is kept about files not among these names.
     void keepOnly(const QSet<QString>& names);
 
+    // The link as the queue shows it: the service's trouble first (nothing is announced without it), else the
+    // store's.
     QueueState::Link link() const;
-    void setLink(QueueState::Link link);
-    // The store or the service took something now: the link is sound.
-    void succeeded(qint64 nowMs);
+    QueueState::Link serviceLink() const;
+    QueueState::Link storeLink() const;
+    // What the last call to the service or the store found; each side is followed apart, so a store that takes
+    // images never hides a service that does not answer.
+    void setServiceLink(QueueState::Link link);
+    void setStoreLink(QueueState::Link link);
+    // The store or the service took something now: that side is sound.
+    void storeTook(qint64 nowMs);
+    void serviceTook(qint64 nowMs);
     qint64 lastSuccessMs() const;
     // The listing as it stands (what a retry request names files in).
     const QList<QueueState::Image>& listing() const;
 
-    // Adds this task's share from the listing and one query of the ledger.
+    // Whether files may have come or gone since the folder was last listed: its time moved. (A file that comes in
+    // the same tick of the file system's clock as the listing shows from the next change or the next pass on.)
+    bool folderChangedSinceListing() const;
+    // The worker itself took a file out of the folder (it is no longer counted anyway): when the listing was
+    // current before, it still is, so a folder emptied by the worker is not listed again after every image.
+    void ownChange(bool listingWasCurrent);
+    // Adds this task's share from the listing and one query of the ledger. A folder changed since its listing is
+    // listed again first, so files that arrive while the worker is busy count at once, not from the next pass on.
     void gather(QueueState& state, const UploadLedger& ledger) const;
 
 private:
+    void relist(const QFileInfoList& entries, qint64 folderTimeMs) const;
+    void noteLink(const char* side, QueueState::Link before, QueueState::Link after);
+
     QString m_taskId;
-    QList<QueueState::Image> m_listing;
+    // A cache of the folder's listing: gather() may refresh it.
+    mutable QList<QueueState::Image> m_listing;
+    QString m_folder;
+    mutable qint64 m_listedFolderMs = -1;
     QSet<QString> m_doneThisPass;
     QueueState::Runtime m_runtime;
-    QueueState::Link m_link = QueueState::Link::Ok;
+    QueueState::Link m_serviceLink = QueueState::Link::Ok;
+    QueueState::Link m_storeLink = QueueState::Link::Ok;
+    // Since when each side has been in trouble (ms since the epoch), for the log's "back after".
+    qint64 m_serviceDownSinceMs = 0;
+    qint64 m_storeDownSinceMs = 0;
     qint64 m_lastSuccessMs = 0;
     std::function<void()> m_onChange;
 };

@@ -1,5 +1,9 @@
 #include <algorithm>
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
 #include "core/AppLog.h"
 #include "upload/PassImage.h"
 #include "upload/UploadFolder.h"
@@ -39,9 +43,15 @@ QFileInfoList UploadLoop::listFolder()
         for (const QString& name : m_takeRetries())
             retry(name);
     }
+    if (m_takeSetAside) {
+        for (const QString& name : m_takeSetAside())
+            setAside(name);
+    }
 
+    // The folder's time before the listing: a file that comes during it makes the next look list it again.
+    const qint64 folderTime = QFileInfo(path).lastModified().toMSecsSinceEpoch();
     const QFileInfoList entries = UploadFolder::listImages(path);
-    m_state.setListing(entries);
+    m_state.setListing(entries, path, folderTime);
     m_state.changed();
     return entries;
 }

@@ -6,7 +6,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QtTest>
 
 #include "EmulatorFixture.h"
@@ -14,17 +14,20 @@
 #include "TestUtils.h"
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
+#include "app/QueueModel.h"
 #include "app/QueueWindow.h"
 #include "app/ShutDownDialog.h"
 #include "app/TrayProgramManager.h"
 #include "capture/CaptureSession.h"
 #include "capture/TakePhoto.h"
 #include "core/Settings.h"
+#include "core/TaskFolders.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "pages/ReTakePhoto.h"
 #include "upload/CloudUploader.h"
+#include "upload/UploadLedger.h"
 #include "viewer/ViewPhoto.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
@@ -113,6 +116,20 @@ struct Client
     ViewPhoto* viewer;
 };
 
+QString cell(const QueueWindow& queue, int row, int column)
+{
+    return queue.model()->index(row, column).data().toString();
+}
+
+// Clicks the queue window's cell as the teacher does, in the middle of where the view shows it.
+void clickCell(const QueueWindow& queue, int row, int column)
+{
+    QTableView* view = queue.table();
+    const QRect rect = view->visualRect(queue.model()->index(row, column));
+    QVERIFY(rect.isValid() && view->viewport()->rect().contains(rect.center()));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+}
+
 // Runs action once, as soon as the dialog is on the screen (it runs modally, so the test waits inside it).
 void whenShown(QDialog* dialog, std::function<void()> action)
 {
@@ -144,6 +161,7 @@ private slots:
     void everyPageSwitch();
     void closingWithoutANotificationArea();
     void queueStatusOpensTheQueueWindowAndRetries();
+    void refusedSheetOpensNoDialogAndIsSetAside();
 };
 
 void TestNavigation::initTestCase()
@@ -450,22 +468,91 @@ void TestNavigation::queueStatusOpensTheQueueWindowAndRetries()
     QTest::mouseClick(status, Qt::LeftButton);
     auto* queue = window.findChild<QueueWindow*>();
     QVERIFY(queue && queue->isVisible());
-    QTableWidget* table = queue->table();
-    QCOMPARE(table->rowCount(), 1);
-    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("Title"));
-    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("sheet.jpg"));
-    QCOMPARE(table->item(0, 3)->text(), QStringLiteral("无法上传"));
-    QCOMPARE(table->item(0, 5)->text(), QStringLiteral("存储服务拒收（HTTP 403）"));
+    QueueModel* rows = queue->model();
+    QCOMPARE(rows->rowCount(), 1);
+    QCOMPARE(cell(*queue, 0, QueueModel::TaskColumn), QStringLiteral("Title"));
+    QCOMPARE(cell(*queue, 0, QueueModel::NameColumn), QStringLiteral("sheet.jpg"));
+    QCOMPARE(cell(*queue, 0, QueueModel::StateColumn), QStringLiteral("无法上传"));
+    QCOMPARE(cell(*queue, 0, QueueModel::ReasonColumn), QStringLiteral("存储服务拒收（HTTP 403）"));
 
     // "重试": the sheet goes again, is stored once, and the status clears.
-    auto* retry = table->cellWidget(0, 6)->findChild<QPushButton*>(QStringLiteral("retryButton"));
-    QVERIFY(retry && retry->isVisible());
-    QTest::mouseClick(retry, Qt::LeftButton);
+    QCOMPARE(cell(*queue, 0, QueueModel::RetryColumn), QStringLiteral("重试"));
+    clickCell(*queue, 0, QueueModel::RetryColumn);
     QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 1, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(sheet), 30000);
     QTRY_VERIFY(status->isHidden());
-    QTRY_COMPARE(table->rowCount(), 0);
+    QTRY_COMPARE(rows->rowCount(), 0);
     QCOMPARE(tray->trayIcon()->toolTip(), QStringLiteral("岚栖"));
+}
+
+// A sheet refused in an earlier run is one the teacher decides about once: the status names it, neither the start nor
+// a visit to the progress page opens the wait dialog for it, and "不再上传" moves it (never deletes it) into the
+// task's "未上传" folder, out of every count.
+void TestNavigation::refusedSheetOpensNoDialogAndIsSetAside()
+{
+    ScopedWorkingDirectory work;
+    ServiceEmulator::Options options;
+    options.port = quint16(CloudUploader::globalUploadUrl().port(0));
+    EmulatorFixture emulator(options);
+    QVERIFY(emulator.isRunning());
+    setProofread(emulator, 5, 5);
+    const TaskFolders folders = TaskFolders::inWorkingFolder(QStringLiteral("T1"));
+    QVERIFY(folders.ensure());
+    const QString bad = folders.imageFolder() + QStringLiteral("bad.jpg");
+    const QByteArray text("not an image at all");
+    QVERIFY(TestUtils::writeFile(bad, text));
+    {
+        UploadLedger ledger;
+        QVERIFY(ledger.openForTask(folders));
+        const QFileInfo info(bad);
+        QVERIFY(ledger.markRefused({info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()},
+                                   QStringLiteral("不是图片文件")));
+    }
+
+    // Any wait dialog that shows up is noted and closed, so that the test never sits in its event loop.
+    int dialogs = 0;
+    QTimer watcher;
+    watcher.setInterval(5);
+    connect(&watcher, &QTimer::timeout, this, [&dialogs] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<ShutDownDialog*>(widget); dialog && dialog->isVisible()) {
+                ++dialogs;
+                dialog->reject();
+            }
+        }
+    });
+    watcher.start();
+
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    const Client client(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* status = window.findChild<QPushButton*>(QStringLiteral("queueStatusButton"));
+    QVERIFY(status);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("1 张照片无法上传"), 30000);
+    // The progress page, where a sheet still waiting would open the dialog.
+    window.toDisplayPhotoUi();
+    QCOMPARE(client.shown(), QStringLiteral("p"));
+    QTest::qWait(50);
+    QCOMPARE(dialogs, 0);
+
+    QTest::mouseClick(status, Qt::LeftButton);
+    auto* queue = window.findChild<QueueWindow*>();
+    QVERIFY(queue && queue->isVisible());
+    QueueModel* rows = queue->model();
+    QTRY_COMPARE(rows->rowCount(), 1);
+    QCOMPARE(cell(*queue, 0, QueueModel::NameColumn), QStringLiteral("bad.jpg"));
+    QCOMPARE(cell(*queue, 0, QueueModel::SetAsideColumn), QStringLiteral("不再上传"));
+    clickCell(*queue, 0, QueueModel::SetAsideColumn);
+
+    const QString moved = folders.setAsideFolder() + QStringLiteral("bad.jpg");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(moved), 30000);
+    QVERIFY(!QFile::exists(bad));
+    QCOMPARE(TestUtils::readFile(moved), text);
+    QTRY_VERIFY(status->isHidden());
+    QTRY_COMPARE(rows->rowCount(), 0);
+    QCOMPARE(dialogs, 0);
+    queue->accept();
 }
 
 QTEST_MAIN(TestNavigation)

@@ -14,6 +14,8 @@
 #include "upload/UploadLedger.h"
 #include "widgets/MyMessageBox.h"
 
+Q_DECLARE_METATYPE(QueueState::Link)
+
 namespace {
 
 const QString kTaskId = QStringLiteral("T1");
@@ -337,18 +339,24 @@ void TestShutDownDialog::buttons_data()
     QTest::addColumn<QString>("buttonName");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("stillPolling");
+    QTest::addColumn<QueueState::Link>("link"); // what the worker publishes while the sheet waits
 
-    QTest::newRow("upload: 等待 changes nothing") << true << false << "waitButton" << QStringList{} << true;
+    using L = QueueState::Link;
+    QTest::newRow("upload: 等待 changes nothing") << true << false << "waitButton" << QStringList{} << true << L::Ok;
     QTest::newRow("upload: 继续拍照 goes home, polling goes on")
-        << true << false << "continueButton" << QStringList{"home", "finished"} << true;
+        << true << false << "continueButton" << QStringList{"home", "finished"} << true << L::Ok;
     QTest::newRow("recognition: 继续拍照 goes home, polling goes on")
-        << false << false << "waitButton" << QStringList{"home", "finished"} << true;
+        << false << false << "waitButton" << QStringList{"home", "finished"} << true << L::Ok;
     QTest::newRow("recognition: 关闭窗口 closes, then shuts down")
-        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false;
+        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok;
     QTest::newRow("only refused left: 关闭窗口 shuts down instead of waiting")
-        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false;
+        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok;
     QTest::newRow("only refused left: 继续拍照 goes home")
-        << true << true << "waitButton" << QStringList{"home", "finished"} << false;
+        << true << true << "waitButton" << QStringList{"home", "finished"} << false << L::Ok;
+    QTest::newRow("service down, nothing moves: 关闭窗口 shuts down with the sheet kept")
+        << true << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::ServiceUnreachable;
+    QTest::newRow("another copy holds the folder: 继续拍照 goes home")
+        << true << false << "waitButton" << QStringList{"home", "finished"} << true << L::OtherCopy;
 }
 
 void TestShutDownDialog::buttons()
@@ -358,12 +366,14 @@ void TestShutDownDialog::buttons()
     QFETCH(QString, buttonName);
     QFETCH(QStringList, events);
     QFETCH(bool, stillPolling);
+    QFETCH(QueueState::Link, link);
 
     // What the worker publishes: one sheet on its way, then (refused rows) none left but two the store refused.
     QueueState published;
     published.published = true;
+    published.link = link;
     published.tasks << QueueState::Task{kTaskId, 1, 0, 0, 0};
-    if (refusedLeft)
+    if (refusedLeft || link != QueueState::Link::Ok)
         m_dialog->setQueueState(published);
     else if (uploading)
         addImages({"1.jpg", "2.jpg", "3.jpg"});
@@ -389,6 +399,14 @@ void TestShutDownDialog::buttons()
     });
     const QString title = label(*m_dialog, "titleLabel");
     const QString otherButton = button(*m_dialog, "waitButton")->text();
+    // Nothing can move: the dialog says why, and the default button is the one that keeps the program running.
+    if (link != QueueState::Link::Ok) {
+        QCOMPARE(title, QueueState::linkText(link));
+        QCOMPARE(otherButton, QStringLiteral("继续拍照"));
+        QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("关闭窗口"));
+    }
+    QVERIFY(button(*m_dialog, "waitButton")->isDefault());
+    QVERIFY(!button(*m_dialog, "continueButton")->isDefault());
 
     QTest::mouseClick(button(*m_dialog, buttonName.toLatin1().constData()), Qt::LeftButton);
     QCOMPARE(seen, events);

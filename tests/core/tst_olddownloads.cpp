@@ -83,6 +83,9 @@ void TestOldDownloads::sweepsTasksNotOpenedForKeepDays()
     QStringList kept{QStringLiteral("task.sqlite"), QStringLiteral("task.sqlite-wal")};
     for (const QString& file : kept)
         QVERIFY(TestUtils::writeFile(old.saveFolder() + file, "db"));
+    // A sheet the teacher set aside from the upload: kept nowhere else.
+    QVERIFY(TestUtils::writeFile(old.setAsideFolder() + QStringLiteral("{aside}.jpg"), "jpeg"));
+    kept << QDir(old.saveFolder()).relativeFilePath(old.setAsideFolder() + QStringLiteral("{aside}.jpg"));
     // A sheet waiting for upload, its preview, and one the store refused: never touched.
     const QStringList photographs{QStringLiteral("preview/{w}.jpg"), QStringLiteral("{refused}.jpg"),
                                   QStringLiteral("{w}.jpg")};

@@ -761,9 +761,9 @@ void TestServiceClient::logRedactsToken()
 
     const QString s = md5Hex(QByteArray("7.3.2DesktopKorvex") + T + "teacher01");
     const QString common = QStringLiteral("userType=1&uid=teacher01&v=5.1.0&f=windows&t=%1&token=***&s=%2").arg(T, s);
-    // Each entry ends with a line end.
-    const QString expected = base() + "/qiniu/get/token\n" + common + "\n" + base() +
-                             "/collect_after_correct/get/paper_status\ntaskId=T7&" + common + "\n";
+    // Each entry on one line: the URL, then the request's text.
+    const QString expected = base() + "/qiniu/get/token | " + common + "\n" + base() +
+                             "/collect_after_correct/get/paper_status | taskId=T7&" + common + "\n";
     const QByteArray log = readLog();
     QCOMPARE(QString::fromLocal8Bit(log), expected);
     QVERIFY(!log.contains(token.toLocal8Bit()));
@@ -777,9 +777,11 @@ void TestServiceClient::logOfGetCallsHoldsReply()
 
     const QString log = QString::fromLocal8Bit(readLog());
     const QString url = base() + QStringLiteral("/collect_after_correct/get/zero_proofread_status?");
-    QVERIFY2(log.startsWith(url + "\n{\n"), qPrintable(log));
-    QVERIFY(log.endsWith(QLatin1String("}\n")));
-    QVERIFY(log.contains(QLatin1String("        \"proofreadImageCount\": 3")));
+    // One line: the URL, then the reply's lines joined.
+    QVERIFY2(log.startsWith(url + " | { | "), qPrintable(log));
+    QVERIFY(log.endsWith(QLatin1String(" | }\n")));
+    QCOMPARE(log.count(QLatin1Char('\n')), 1);
+    QVERIFY(log.contains(QLatin1String(" | \"proofreadImageCount\": 3")));
     QVERIFY(!log.contains(QLatin1String("tok-42")));
 
     // The progress page's call writes nothing.

@@ -693,7 +693,8 @@ void TestUploadWorker::storeConnectionSendsWithoutDelay()
 void TestUploadWorker::publishedQueueState_data()
 {
     QTest::addColumn<Endpoint>("endpoint");
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QList<Fault>>("faults"); // all counted from the first request on
+    QTest::addColumn<int>("arriving");        // sheets dropped in while the first attempt is under way
     QTest::addColumn<int>("pending");
     QTest::addColumn<int>("refused");
     QTest::addColumn<QueueState::Link>("link");
@@ -701,33 +702,55 @@ void TestUploadWorker::publishedQueueState_data()
     QTest::addColumn<QString>("shortText");
     using L = QueueState::Link;
     using K = QueueState::Kind;
-    QTest::newRow("store down") << Endpoint::Upload << Fault{Fault::HttpStatus, 503, -1} << 2 << 0
-                                << L::StoreUnreachable << K::Offline << QStringLiteral("网络异常，2 张待上传");
-    QTest::newRow("service unreachable") << Endpoint::UploadToken << Fault{Fault::Drop, 0, -1} << 2 << 0
+    using Faults = QList<Fault>;
+    QTest::newRow("store down") << Endpoint::Upload << Faults{{Fault::HttpStatus, 503, -1}} << 0 << 2 << 0
+                                << L::StoreUnreachable << K::Offline << QStringLiteral("无法连接存储服务，2 张待上传");
+    QTest::newRow("store down, three dropped in during the first attempt: all five counted")
+        << Endpoint::Upload << Faults{{Fault::HttpStatus, 503, -1}} << 3 << 5 << 0 << L::StoreUnreachable << K::Offline
+        << QStringLiteral("无法连接存储服务，5 张待上传");
+    QTest::newRow("service unreachable") << Endpoint::UploadToken << Faults{{Fault::Drop, 0, -1}} << 0 << 2 << 0
                                          << L::ServiceUnreachable << K::Offline
-                                         << QStringLiteral("网络异常，2 张待上传");
-    QTest::newRow("token refused") << Endpoint::Upload << Fault{Fault::UploadStatus, 401, -1} << 2 << 0
+                                         << QStringLiteral("无法连接服务器，2 张待上传");
+    QTest::newRow("service down after the token, store up: stored sheets wait, the service is named")
+        << Endpoint::Analyse << Faults{{Fault::HttpStatus, 503, -1}} << 0 << 2 << 0 << L::ServiceUnreachable
+        << K::Offline << QStringLiteral("无法连接服务器，2 张待上传");
+    QTest::newRow("token refused") << Endpoint::Upload << Faults{{Fault::UploadStatus, 401, -1}} << 0 << 2 << 0
                                    << L::TokenRefused << K::Offline << QStringLiteral("上传授权失效，2 张待上传");
-    QTest::newRow("one file refused") << Endpoint::Upload << Fault{Fault::UploadStatus, 403, 1} << 0 << 1 << L::Ok
-                                      << K::Refused << QStringLiteral("1 张照片无法上传");
-    QTest::newRow("all done") << Endpoint::Upload << Fault{Fault::Delay, 0, 0} << 0 << 0 << L::Ok << K::Idle
+    QTest::newRow("one file refused") << Endpoint::Upload << Faults{{Fault::UploadStatus, 403, 1}} << 0 << 0 << 1
+                                      << L::Ok << K::Refused << QStringLiteral("1 张照片无法上传");
+    // Each sheet's announcement goes unanswered twice, then is refused once: three answers, one refusal.
+    QTest::newRow("unanswered twice, refused once: not refused, taken later")
+        << Endpoint::Analyse << Faults{{Fault::Drop, 0, 4}, {Fault::CodeNonZero, 0, 6}} << 0 << 0 << 0 << L::Ok
+        << K::Idle << QString();
+    QTest::newRow("all done") << Endpoint::Upload << Faults{{Fault::Delay, 0, 0}} << 0 << 0 << 0 << L::Ok << K::Idle
                               << QString();
 }
 
 void TestUploadWorker::publishedQueueState()
 {
     QFETCH(Endpoint, endpoint);
-    QFETCH(Fault, fault);
+    QFETCH(QList<Fault>, faults);
+    QFETCH(int, arriving);
     QFETCH(int, pending);
     QFETCH(int, refused);
     QFETCH(QueueState::Link, link);
     QFETCH(QueueState::Kind, kind);
     QFETCH(QString, shortText);
 
-    Rig rig;
+    UploadLoop::Intervals intervals = shortIntervals();
+    intervals.unansweredRepeatMs = 1;
+    intervals.refusedAnnounceRetryMs = 1;
+    Rig rig(intervals);
     QVERIFY(rig.write("1.jpg", TestUtils::patternJpeg(2000, 1)));
     QVERIFY(rig.write("2.jpg", TestUtils::patternJpeg(2000, 2)));
-    rig.emulator->addFault(endpoint, fault);
+    for (const Fault& fault : faults)
+        rig.emulator->addFault(endpoint, fault);
+    // Sheets dropped in after the pass listed the folder, while its first sheet is on its way.
+    int toDrop = arriving;
+    rig.uploader.before = [&rig, &toDrop](const QString&) {
+        for (; toDrop > 0; --toDrop)
+            QVERIFY(rig.write(QStringLiteral("late%1.jpg").arg(toDrop), TestUtils::patternJpeg(2000, 10 + toDrop)));
+    };
     QList<QueueState> published;
     const QList<const UploadLoop*> loops{&rig.loop};
     rig.loop.setOnChange([&] { published << UploadLoop::queueStateOf(loops); });
@@ -770,7 +793,7 @@ void TestUploadWorker::publishedQueueState()
         return std::any_of(state.tasks.begin(), state.tasks.end(),
                            [](const QueueState::Task& task) { return task.inFlight == 1; });
     });
-    QCOMPARE(sawInFlight, link != QueueState::Link::ServiceUnreachable);
+    QCOMPARE(sawInFlight, endpoint != Endpoint::UploadToken);
     if (kind == QueueState::Kind::Idle)
         QVERIFY(last.lastSuccessMs > 0);
 }

@@ -179,7 +179,7 @@ void queueStates(AmbrelClient& window, const QStringList& sheets)
             if (i < refused) {
                 image.state = QueueState::ImageState::Refused;
                 image.attempts = 3;
-                image.reason = QStringLiteral("存储服务拒收（代码 403）");
+                image.reason = QStringLiteral("存储服务拒收（HTTP 403）");
             } else if (i == refused) {
                 image.state = QueueState::ImageState::InFlight;
             } else if (link != QueueState::Link::Ok) {
