@@ -119,7 +119,7 @@ void TestAppLog::appendsToConfiguredFile_data()
     QTest::newRow("each entry one line") << QByteArray("UTF-8") << QString() << QStringList{"first", "second\n"}
                                          << QByteArray("first\nsecond\n");
     QTest::newRow("a request and its indented body on the entry's line")
-        << QByteArray("UTF-8") << QStringList{"POST /analyse\r\n{\n    \"code\": 0\n}\n", "next"}
+        << QByteArray("UTF-8") << QString() << QStringList{"POST /analyse\r\n{\n    \"code\": 0\n}\n", "next"}
         << QByteArray("POST /analyse | { | \"code\": 0 | }\nnext\n");
     QTest::newRow("Chinese text on a Chinese Windows")
         << QByteArray("GBK") << QString()
