@@ -17,9 +17,14 @@
 #include <QFile>
 #include <QSet>
 #include <QThread>
+#include <QUrl>
 
 #include "EmulatorFixture.h"
+#include "LinkRelay.h"
+#include "TestAuthority.h"
 #include "TestUtils.h"
+#include "core/SecureTransport.h"
+#include "core/Settings.h"
 #include "core/TaskFolders.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
@@ -233,6 +238,85 @@ void BM_Drain5000Small(benchmark::State& state)
     drainFolder(state, 5000, TestUtils::patternJpeg(2 * 1024, 3));
 }
 
+// Sets an environment variable for one benchmark and the settings that read it; restores both afterwards.
+class ScopedSetting
+{
+public:
+    ScopedSetting(const char* name, const QString& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+    {
+        m_old = qgetenv(name);
+        qputenv(name, value.toUtf8());
+        Settings::reload();
+    }
+    ~ScopedSetting()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+        Settings::reload();
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// A school's link: a relay adding a round trip and a bandwidth limit in front of both hosts, each over TLS, and the
+// real worker loop draining the folder. The link's own limit per image is the image's time on the line plus the two
+// round trips it cannot do without (its upload and its announcement).
+void BM_SchoolLink(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    const int roundTripMs = 40;
+    const double megabitsPerSecond = 20;
+    const QByteArray image = TestUtils::patternJpeg(200 * 1024, 4);
+    for (auto _ : state) {
+        Setup setup;
+        TestAuthority authority(QStringLiteral("school-link"));
+        const TestAuthority::Issued certificate = authority.issue("loopback", "IP:127.0.0.1");
+        if (!authority.isValid() || certificate.certificateFile.isEmpty()) {
+            state.SkipWithError("no test certificate authority (openssl)");
+            break;
+        }
+        ScopedSetting trusted("AMBREL_CA_FILE", authority.certificateFile());
+        SecureTransport::applyTrustedAuthorities();
+        ServiceEmulator::Options options;
+        options.tlsCertFile = certificate.certificateFile;
+        options.tlsKeyFile = certificate.keyFile;
+        EmulatorFixture emulator(options);
+        LinkRelay link(roundTripMs, megabitsPerSecond);
+        const quint16 target = quint16(QUrl(emulator.baseUrl()).port());
+        const quint16 servicePort = link.addHost(target);
+        const quint16 storePort = link.addHost(target);
+        ScopedSetting service("AMBREL_API_HOST", QStringLiteral("https://127.0.0.1:%1").arg(servicePort));
+
+        for (int i = 0; i < count; ++i)
+            UploadFolder::placeBytes(Setup::folder(), QStringLiteral("{%1}.jpg").arg(i, 5, 10, QLatin1Char('0')),
+                                     image);
+        QElapsedTimer timer;
+        timer.start();
+        LoopThread worker{QUrl(QStringLiteral("https://127.0.0.1:%1/upload").arg(storePort))};
+        worker.start();
+        const bool done =
+            waitUntil([&] { return emulator->requestCount(ServiceEmulator::Endpoint::Analyse) >= count; }, 600000, 20);
+        const double msPerImage = double(timer.elapsed()) / count;
+        worker.requestInterruption();
+        worker.wait();
+        if (!done) {
+            state.SkipWithError("not every image arrived");
+            break;
+        }
+        const double limit = double(image.size()) * 8.0 / (megabitsPerSecond * 1e6) * 1000.0 + 2.0 * roundTripMs;
+        state.counters["ms_per_image"] = msPerImage;
+        state.counters["link_limit_ms_per_image"] = limit;
+        state.counters["ratio"] = msPerImage / limit;
+        state.counters["service_connections"] = link.connections(servicePort);
+        state.counters["store_connections"] = link.connections(storePort);
+    }
+}
+
 void BM_RenameToArrivalLatency(benchmark::State& state)
 {
     const int rounds = 15;
@@ -332,6 +416,7 @@ BENCHMARK(BM_AnalyseRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 BENCHMARK(BM_IdleWorkerCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Throughput200x200KB)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RenameToArrivalLatency)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SchoolLink)->Arg(30)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Drain5000Small)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv)

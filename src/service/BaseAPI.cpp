@@ -2,12 +2,16 @@
 
 #include <atomic>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QNetworkReply>
+#include <QPointer>
+#include <QThread>
+#include <QThreadStorage>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -55,13 +59,42 @@ void logFailure(QNetworkReply* reply, bool cut)
                   (status.isValid() ? QString::number(status.toInt()) : QStringLiteral("none")) + QLatin1Char(')'));
 }
 
+// The manager of one thread. The GUI thread's goes with the application object; another thread's when it ends.
+class ThreadManager
+{
+public:
+    ~ThreadManager() { delete m_manager; }
+
+    QNetworkAccessManager& get()
+    {
+        if (!m_manager) {
+            QCoreApplication* application = QCoreApplication::instance();
+            const bool guiThread = application && application->thread() == QThread::currentThread();
+            m_manager = new QNetworkAccessManager(guiThread ? application : nullptr);
+        }
+        return *m_manager;
+    }
+
+private:
+    QPointer<QNetworkAccessManager> m_manager;
+};
+
+QNetworkAccessManager& threadManager()
+{
+    static QThreadStorage<ThreadManager*> managers;
+    if (!managers.hasLocalData())
+        managers.setLocalData(new ThreadManager());
+    return managers.localData()->get();
+}
+
 } // namespace
 
-BaseAPI::BaseAPI() : QObject(nullptr), request(QUrl()), reply(nullptr), file(nullptr) {}
+BaseAPI::BaseAPI() : QObject(nullptr), request(QUrl()), manager(threadManager()), reply(nullptr), file(nullptr) {}
 
 BaseAPI::~BaseAPI()
 {
-    disconnect(&manager, nullptr, nullptr, nullptr);
+    // The manager serves the thread's other calls: only this call's connections go.
+    disconnect(&manager, nullptr, this, nullptr);
     delete file;
 }
 
@@ -141,9 +174,9 @@ void BaseAPI::post(QString url, const QByteArray& body, QJsonObject& result)
     // The form type is what the network library sends anyway; naming it spares a warning per call.
     QNetworkRequest formRequest(request);
     formRequest.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    // Stays a child of the manager and goes with it.
     QNetworkReply* pending = manager.post(formRequest, body);
     result = waitForJson(pending);
+    pending->deleteLater();
 }
 
 bool BaseAPI::lastStatusWasSuccess() const

@@ -74,7 +74,10 @@ private:
     bool waitForFinished(QNetworkReply* pending, const Bounds& bounds);
 
     QNetworkRequest request;
-    QNetworkAccessManager manager;
+    // The calling thread's manager, kept for the thread's life: each call still has a BaseAPI of its own, but the calls
+    // of one thread share the manager's kept-alive connections and TLS sessions, so that an announcement after an
+    // upload costs one round trip instead of a new connection and handshake.
+    QNetworkAccessManager& manager;
     QNetworkReply* reply;
     QFile* file;
     bool m_downloadOk = false;
