@@ -54,16 +54,6 @@ void exitNow(int status)
     std::_Exit(status);
 }
 
-// The executable name another running copy of this program has.
-QString ownExecutableName()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("AmbrelClient.exe");
-#else
-    return QStringLiteral("AmbrelClient");
-#endif
-}
-
 // One per process, living as long as the application object.
 HandOver* processHandOver()
 {
@@ -102,6 +92,9 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     m_shutDownDialog->setImageFolder(m_folders);
 
     showQueueState(context.displayTitle());
+    // Another copy drains the folder meanwhile: the teacher sees so and may close this window.
+    if (!ownsFolder)
+        showOtherCopyUploading(true);
 
     // The paper status and the progress page's first refresh wait for the service: they run once the window is
     // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
@@ -109,17 +102,32 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
 
 bool AmbrelClient::takeOverWorkingFolder()
 {
-    const qint64 ownProcessId = QCoreApplication::applicationPid();
     Housekeeping housekeeping;
-    // The running copy is asked to hand over; it is ended the old way only when it does not answer.
+    // The running copy is asked to hand over; a copy that holds the folder is never ended: this one waits for it,
+    // for as long as it runs, and starts its worker the moment it wins.
     HandOver* handOver = processHandOver();
-    const bool ownsFolder =
-        handOver->takeOver(QDir::currentPath(), [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
-    handOver->listen();
+    const bool ownsFolder = handOver->takeOver(QDir::currentPath());
     connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
+    connect(handOver, &HandOver::folderWon, this, &AmbrelClient::startWorkerAfterWait, Qt::UniqueConnection);
     if (!housekeeping.isUpdaterRunning())
         housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
     return ownsFolder;
+}
+
+void AmbrelClient::startWorkerAfterWait()
+{
+    AppLog::write(QStringLiteral("hand-over: the other copy let go of the folder; this copy's worker starts"));
+    showOtherCopyUploading(false);
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    if (!worker->isRunning())
+        worker->start(QThread::InheritPriority);
+}
+
+void AmbrelClient::showOtherCopyUploading(bool uploading)
+{
+    m_titleBar->showOtherCopyUploading(uploading);
+    m_trayManager->showOtherCopyUploading(uploading);
+    m_shutDownDialog->showOtherCopyUploading(uploading);
 }
 
 void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)

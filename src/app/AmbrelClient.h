@@ -71,6 +71,8 @@ public slots:
 private slots:
     // A later start asked for the working folder: stop the worker, give the folder up, quit.
     void handOverToNewStart();
+    // The copy that held the working folder let go of it: this one's worker starts.
+    void startWorkerAfterWait();
 
 private:
     void setupUi();
@@ -81,6 +83,8 @@ private:
     void buildPages(const QString& displayTitle);
     void showQueueState(const QString& displayTitle);
     void showFirstPage();
+    // Whether another copy drains the working folder while this one waits for it: title bar, tray, wait dialog.
+    void showOtherCopyUploading(bool uploading);
     // The wait dialog, centred on this window, until it closes.
     void runWaitDialog();
 

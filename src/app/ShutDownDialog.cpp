@@ -29,6 +29,8 @@ const char kContinue[] = "继续拍照";
 const char kClose[] = "关闭窗口";
 const char kOutOfReachTitle[] = "无法连接服务器";
 const char kOutOfReachSubtitle[] = "照片已保存在本机，下次打开时自动上传";
+const char kOtherCopyTitle[] = "另一个窗口正在上传";
+const char kOtherCopySubtitle[] = "关闭本窗口不影响另一个窗口继续上传";
 
 QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& style, const QString& text)
 {
@@ -297,7 +299,7 @@ void ShutDownDialog::showUploadTexts()
 
 void ShutDownDialog::followReach()
 {
-    const bool outOfReach = HttpCommunicationThread::isOutOfReach();
+    const bool outOfReach = HttpCommunicationThread::isOutOfReach() || m_otherCopyUploading;
     if (outOfReach == m_outOfReach)
         return;
     if (!outOfReach) {
@@ -307,10 +309,17 @@ void ShutDownDialog::followReach()
     // Waiting would be for ever: the teacher may go back to work or quit, and the images stay in the folder for
     // the worker to send at the next start.
     m_outOfReach = true;
-    m_titleLabel->setText(QString::fromUtf8(kOutOfReachTitle));
-    m_subtitleLabel->setText(QString::fromUtf8(kOutOfReachSubtitle));
+    m_titleLabel->setText(QString::fromUtf8(m_otherCopyUploading ? kOtherCopyTitle : kOutOfReachTitle));
+    m_subtitleLabel->setText(QString::fromUtf8(m_otherCopyUploading ? kOtherCopySubtitle : kOutOfReachSubtitle));
     waitButton->setText(QString::fromUtf8(kContinue));
     continueButton->setText(QString::fromUtf8(kClose));
+}
+
+void ShutDownDialog::showOtherCopyUploading(bool uploading)
+{
+    m_otherCopyUploading = uploading;
+    if (uploadPhase)
+        followReach();
 }
 
 void ShutDownDialog::showRefusedTexts()

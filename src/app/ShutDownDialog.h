@@ -30,6 +30,9 @@ public:
     void setImageFolder(const TaskFolders& folders);
     // Starts over from the folder's content and the service's counts; true when something is left to wait for.
     bool checkPending();
+    // Another copy drains the working folder: waiting here would be for nothing, so the dialog says who uploads and
+    // offers to close this window (the other copy goes on).
+    void showOtherCopyUploading(bool uploading);
 
     // Places the dialog over the middle of window (of the screen when window is hidden or minimised): a dialog
     // without a parent is otherwise placed by the window manager, or at the screen's corner without one.
@@ -83,6 +86,7 @@ private:
     // In the upload phase: the worker cannot reach the service or the store, so the dialog offers to quit with
     // the images kept in the folder for the next start.
     bool m_outOfReach = false;
+    bool m_otherCopyUploading = false;
     QTimer m_timer;
     // Empty until the image folder is known.
     TaskFolders m_folders;
