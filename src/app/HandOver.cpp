@@ -310,9 +310,12 @@ void HandOver::beat()
     // The heartbeat: copies on other machines take a lock that stops changing for a few beats as stale. Touching
     // the file writes no data, so it works on a full disk too.
     QFile file(QDir(m_workingFolder).filePath(QLatin1String(LockFileName)));
-    if (!file.open(QIODevice::Append) ||
-        !file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime))
+    // Never made anew here: a lock file that is gone is not this copy's to write.
+    const bool refreshed = file.open(QIODevice::Append | QIODevice::ExistingOnly) &&
+                           file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+    if (!refreshed && !m_refreshFailureLogged)
         logLine(QStringLiteral("cannot refresh the lock file in %1: %2").arg(m_workingFolder, file.errorString()));
+    m_refreshFailureLogged = !refreshed;
 }
 
 bool HandOver::listen()

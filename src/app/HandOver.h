@@ -81,7 +81,8 @@ private:
     bool m_owns = false;
     bool m_folderLockWritten = false;
     bool m_answered = false;
-    bool m_cannotWriteLogged = false;
+    // Said once until a refresh works again: the log is not filled every beat.
+    bool m_refreshFailureLogged = false;
     qint64 m_startedMs = 0;
     qint64 m_askUntilMs = 0;
     // What the folder's lock file looked like when it last changed, and when (monotonic) that was seen.
