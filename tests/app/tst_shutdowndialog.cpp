@@ -337,18 +337,21 @@ void TestShutDownDialog::buttons_data()
     QTest::addColumn<QString>("buttonName");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("stillPolling");
+    QTest::addColumn<bool>("otherCopyUploads");
 
-    QTest::newRow("upload: 等待 changes nothing") << true << false << "waitButton" << QStringList{} << true;
+    QTest::newRow("upload: 等待 changes nothing") << true << false << "waitButton" << QStringList{} << true << false;
     QTest::newRow("upload: 继续拍照 goes home, polling goes on")
-        << true << false << "continueButton" << QStringList{"home", "finished"} << true;
+        << true << false << "continueButton" << QStringList{"home", "finished"} << true << false;
     QTest::newRow("recognition: 继续拍照 goes home, polling goes on")
-        << false << false << "waitButton" << QStringList{"home", "finished"} << true;
+        << false << false << "waitButton" << QStringList{"home", "finished"} << true << false;
     QTest::newRow("recognition: 关闭窗口 closes, then shuts down")
-        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false;
+        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false << false;
     QTest::newRow("only refused left: 关闭窗口 shuts down instead of waiting")
-        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false;
+        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false << false;
     QTest::newRow("only refused left: 继续拍照 goes home")
-        << true << true << "waitButton" << QStringList{"home", "finished"} << false;
+        << true << true << "waitButton" << QStringList{"home", "finished"} << false << false;
+    QTest::newRow("another window uploads: 关闭窗口 closes this one instead of waiting")
+        << true << false << "continueButton" << QStringList{"finished", "shutdown"} << false << true;
 }
 
 void TestShutDownDialog::buttons()
@@ -358,6 +361,7 @@ void TestShutDownDialog::buttons()
     QFETCH(QString, buttonName);
     QFETCH(QStringList, events);
     QFETCH(bool, stillPolling);
+    QFETCH(bool, otherCopyUploads);
 
     // What the worker publishes: one sheet on its way, then (refused rows) none left but two the store refused.
     QueueState published;
@@ -369,7 +373,12 @@ void TestShutDownDialog::buttons()
         addImages({"1.jpg", "2.jpg", "3.jpg"});
     else
         setCounts(*m_emulator, 2, 5);
+    m_dialog->showOtherCopyUploading(otherCopyUploads);
     QVERIFY(m_dialog->checkPending());
+    if (otherCopyUploads) {
+        QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("另一个窗口正在上传"));
+        QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("关闭窗口"));
+    }
     if (refusedLeft) {
         published.tasks.first() = QueueState::Task{kTaskId, 0, 0, 0, 2};
         m_dialog->setQueueState(published);
