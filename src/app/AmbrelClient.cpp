@@ -109,6 +109,7 @@ bool AmbrelClient::takeOverWorkingFolder()
     const bool ownsFolder = handOver->takeOver(QDir::currentPath());
     connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
     connect(handOver, &HandOver::folderWon, this, &AmbrelClient::startWorkerAfterWait, Qt::UniqueConnection);
+    connect(handOver, &HandOver::folderLost, this, &AmbrelClient::waitAfterLosingFolder, Qt::UniqueConnection);
     if (!housekeeping.isUpdaterRunning())
         housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
     return ownsFolder;
@@ -121,6 +122,28 @@ void AmbrelClient::startWorkerAfterWait()
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     if (!worker->isRunning())
         worker->start(QThread::InheritPriority);
+}
+
+void AmbrelClient::waitAfterLosingFolder()
+{
+    showOtherCopyUploading(true);
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    const auto waitAgain = [this] {
+        if (processHandOver()->takeOver(QDir::currentPath()))
+            startWorkerAfterWait();
+    };
+    if (!worker->isRunning()) {
+        waitAgain();
+        return;
+    }
+    // The request in flight is finished first; then this copy waits for the folder like a new start.
+    auto* connection = new QMetaObject::Connection;
+    *connection = connect(worker, &QThread::finished, this, [connection, waitAgain] {
+        QObject::disconnect(*connection);
+        delete connection;
+        waitAgain();
+    });
+    worker->requestInterruption();
 }
 
 void AmbrelClient::showOtherCopyUploading(bool uploading)

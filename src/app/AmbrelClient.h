@@ -73,6 +73,8 @@ private slots:
     void handOverToNewStart();
     // The copy that held the working folder let go of it: this one's worker starts.
     void startWorkerAfterWait();
+    // Another copy took the working folder while this one did not refresh its lock: stop the worker, wait again.
+    void waitAfterLosingFolder();
 
 private:
     void setupUi();

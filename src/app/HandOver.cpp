@@ -307,6 +307,23 @@ void HandOver::beat()
             logLine(QStringLiteral("the lock file in %1 is written now").arg(m_workingFolder));
         return;
     }
+    // Taken by a copy on another machine that judged it stale (this computer slept longer than the stale bound):
+    // that copy drains the folder now. Its lock file is left alone, and this copy waits for the folder again.
+    qint64 holder = 0;
+    QString host;
+    if (m_folderLock->getLockInfo(&holder, &host, nullptr) &&
+        (holder != QCoreApplication::applicationPid() || host != QSysInfo::machineHostName())) {
+        logLine(QStringLiteral("the lock file in %1 now names process %2 on %3: this copy stops uploading and waits "
+                               "for the folder")
+                    .arg(m_workingFolder)
+                    .arg(holder)
+                    .arg(host));
+        // Deleting the lock object would remove the file it names, which is the other copy's now.
+        (void)m_folderLock.release();
+        release();
+        emit folderLost();
+        return;
+    }
     // The heartbeat: copies on other machines take a lock that stops changing for a few beats as stale. Touching
     // the file writes no data, so it works on a full disk too.
     QFile file(QDir(m_workingFolder).filePath(QLatin1String(LockFileName)));

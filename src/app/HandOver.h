@@ -57,6 +57,8 @@ signals:
     void handOverRequested();
     // This copy, which waited, owns the folder now: start the worker.
     void folderWon();
+    // Another copy took the folder's lock while this one did not refresh it: stop the worker, then takeOver() again.
+    void folderLost();
 
 private:
     enum class Lock

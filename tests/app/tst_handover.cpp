@@ -33,7 +33,8 @@ enum Scenario
     LockNotWritable,
     ForeignHostLock,
     SlowHandOver,
-    WallClockStep
+    WallClockStep,
+    TakenWhileAsleep
 };
 
 constexpr int kBeatMs = 100;
@@ -93,6 +94,10 @@ void TestHandOver::waiterEndsUpOwningTheFolder_data()
         << int(SlowHandOver) << false << QStringLiteral("the running copy is handing over");
     QTest::newRow("a wall-clock step back while waiting")
         << int(WallClockStep) << false << QStringLiteral("the lock of process 99999 on pc-lab1 was not refreshed");
+    // A copy on another machine took the lock while this one slept, and crashed in turn: this copy stops, waits,
+    // and takes the folder back once that lock is stale.
+    QTest::newRow("lock taken by another machine while this copy slept")
+        << int(TakenWhileAsleep) << true << QStringLiteral("now names process 99999 on pc-lab1");
 }
 
 void TestHandOver::waiterEndsUpOwningTheFolder()
@@ -129,18 +134,27 @@ void TestHandOver::waiterEndsUpOwningTheFolder()
                 holder->release();
             });
         });
-    } else if (scenario != LockNotWritable) {
+    } else if (scenario == ForeignHostLock || scenario == WallClockStep) {
         QVERIFY(writeForeignLock(folder));
     }
 
     HandOver waiter;
     configure(waiter);
     QSignalSpy won(&waiter, &HandOver::folderWon);
+    QSignalSpy lost(&waiter, &HandOver::folderLost);
+    connect(
+        &waiter, &HandOver::folderLost, this, [&] { waiter.takeOver(folder); }, Qt::QueuedConnection);
     QCOMPARE(waiter.takeOver(folder), ownsAtOnce);
     if (scenario == WallClockStep)
         clock.stepWallClock(-3600 * 1000);
-    if (!ownsAtOnce) {
-        QVERIFY(waiter.waitsForFolder());
+    if (scenario == TakenWhileAsleep) {
+        QVERIFY(QFile::remove(QDir(folder).filePath(QLatin1String(HandOver::LockFileName))));
+        QVERIFY(writeForeignLock(folder));
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 20000);
+        QVERIFY(!waiter.ownsFolder());
+    }
+    if (!ownsAtOnce || scenario == TakenWhileAsleep) {
+        QVERIFY(waiter.waitsForFolder() || scenario == TakenWhileAsleep);
         QTRY_COMPARE_WITH_TIMEOUT(won.count(), 1, 20000);
     }
     QVERIFY(waiter.ownsFolder());
