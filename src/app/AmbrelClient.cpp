@@ -61,8 +61,10 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     setupUi();
 
     const bool ownsFolder = StartUp::takeOverWorkingFolder();
-    connect(StartUp::handOver(), &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart,
-            Qt::UniqueConnection);
+    HandOver* handOver = StartUp::handOver();
+    connect(handOver, &HandOver::handOverRequested, this, &AmbrelClient::handOverToNewStart, Qt::UniqueConnection);
+    connect(handOver, &HandOver::folderWon, this, &AmbrelClient::startWorkerAfterWait, Qt::UniqueConnection);
+    connect(handOver, &HandOver::folderLost, this, &AmbrelClient::waitAfterLosingFolder, Qt::UniqueConnection);
 
     qRegisterMetaType<QList<std::pair<QString, QString>>>("QList<std::pair<QString,QString>>");
 
@@ -84,9 +86,50 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
     m_shutDownDialog->setImageFolder(m_folders);
 
     showQueueState(context.displayTitle());
+    // Another copy drains the folder meanwhile: the teacher sees so and may close this window.
+    if (!ownsFolder)
+        showOtherCopyUploading(true);
 
     // The paper status and the progress page's first refresh wait for the service: they run once the window is
     // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
+}
+
+void AmbrelClient::startWorkerAfterWait()
+{
+    AppLog::write(QStringLiteral("hand-over: the other copy let go of the folder; this copy's worker starts"));
+    showOtherCopyUploading(false);
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    if (!worker->isRunning())
+        worker->start(QThread::InheritPriority);
+}
+
+void AmbrelClient::waitAfterLosingFolder()
+{
+    showOtherCopyUploading(true);
+    HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    const auto waitAgain = [this] {
+        if (StartUp::handOver()->takeOver(QDir::currentPath()))
+            startWorkerAfterWait();
+    };
+    if (!worker->isRunning()) {
+        waitAgain();
+        return;
+    }
+    // The request in flight is finished first; then this copy waits for the folder like a new start.
+    auto* connection = new QMetaObject::Connection;
+    *connection = connect(worker, &QThread::finished, this, [connection, waitAgain] {
+        QObject::disconnect(*connection);
+        delete connection;
+        waitAgain();
+    });
+    worker->requestInterruption();
+}
+
+void AmbrelClient::showOtherCopyUploading(bool uploading)
+{
+    m_titleBar->showOtherCopyUploading(uploading);
+    m_trayManager->showOtherCopyUploading(uploading);
+    m_shutDownDialog->showOtherCopyUploading(uploading);
 }
 
 void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)

@@ -71,6 +71,10 @@ public slots:
 private slots:
     // A later start asked for the working folder: stop the worker, give the folder up, quit.
     void handOverToNewStart();
+    // The copy that held the working folder let go of it: this one's worker starts.
+    void startWorkerAfterWait();
+    // Another copy took the working folder while this one did not refresh its lock: stop the worker, wait again.
+    void waitAfterLosingFolder();
 
 private:
     void setupUi();
@@ -80,6 +84,8 @@ private:
     void buildPages(const QString& displayTitle);
     void showQueueState(const QString& displayTitle);
     void showFirstPage();
+    // Whether another copy drains the working folder while this one waits for it: title bar, tray, wait dialog.
+    void showOtherCopyUploading(bool uploading);
     // The wait dialog, centred on this window, until it closes.
     void runWaitDialog();
 

@@ -29,7 +29,7 @@ const char kWait[] = "等待";
 const char kContinue[] = "继续拍照";
 const char kClose[] = "关闭窗口";
 const char kOutOfReachSubtitle[] = "照片已保存在本机，下次打开时自动上传";
-const char kOtherCopySubtitle[] = "照片已保存在本机，由另一个程序上传";
+const char kOtherCopySubtitle[] = "关闭本窗口不影响另一个窗口继续上传";
 
 QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& style, const QString& text)
 {
@@ -317,8 +317,10 @@ void ShutDownDialog::showUploadTexts()
 
 void ShutDownDialog::followReach()
 {
-    // The worker's published link: until it has said anything, images are taken to move.
-    const QueueState::Link link = m_queueState.published ? m_queueState.link : QueueState::Link::Ok;
+    // The worker's published link: until it has said anything, images are taken to move. While another copy holds
+    // the folder this copy's worker does not run, and the main window says so.
+    const QueueState::Link published = m_queueState.published ? m_queueState.link : QueueState::Link::Ok;
+    const QueueState::Link link = m_otherCopyUploading ? QueueState::Link::OtherCopy : published;
     if (link == m_stuck)
         return;
     if (link == QueueState::Link::Ok) {
@@ -336,6 +338,13 @@ void ShutDownDialog::followReach()
     continueButton->setText(QString::fromUtf8(kClose));
     AppLog::write(QStringLiteral("wait dialog: nothing can move (%1), the teacher may quit with the images kept")
                       .arg(QueueState::linkText(link)));
+}
+
+void ShutDownDialog::showOtherCopyUploading(bool uploading)
+{
+    m_otherCopyUploading = uploading;
+    if (uploadPhase)
+        followReach();
 }
 
 void ShutDownDialog::showRefusedTexts()

@@ -37,6 +37,9 @@ public:
     // Starts over from the folder's content and the service's counts; true when something is left to wait for.
     // Refused images alone open it only when the teacher quits: elsewhere the status says so, without a box.
     bool checkPending(Visit visit = Visit::Quitting);
+    // Another copy drains the working folder: waiting here would be for nothing, so the dialog says who uploads and
+    // offers to close this window (the other copy goes on).
+    void showOtherCopyUploading(bool uploading);
 
     // Places the dialog over the middle of window (of the screen when window is hidden or minimised): a dialog
     // without a parent is otherwise placed by the window manager, or at the screen's corner without one.
@@ -93,6 +96,9 @@ private:
     // refused, no secure connection, another copy holds the folder), so the dialog says which and offers to quit
     // with the images kept in the folder for the next start. Ok while images move.
     QueueState::Link m_stuck = QueueState::Link::Ok;
+    // Set by the main window while another copy holds the folder (this copy's worker does not run, so nothing is
+    // published about it).
+    bool m_otherCopyUploading = false;
     QTimer m_timer;
     // Empty until the image folder is known.
     TaskFolders m_folders;

@@ -22,16 +22,6 @@
 
 namespace {
 
-// The executable name another running copy of this program has.
-QString ownExecutableName()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("AmbrelClient.exe");
-#else
-    return QStringLiteral("AmbrelClient");
-#endif
-}
-
 void nameApplication()
 {
     QCoreApplication::setApplicationName(QStringLiteral("AmbrelClient"));
@@ -99,12 +89,10 @@ HandOver* StartUp::handOver()
 
 bool StartUp::takeOverWorkingFolder()
 {
-    const qint64 ownProcessId = QCoreApplication::applicationPid();
     Housekeeping housekeeping;
-    HandOver* channel = handOver();
-    const bool ownsFolder =
-        channel->takeOver(QDir::currentPath(), [&] { housekeeping.endOtherCopy(ownExecutableName(), ownProcessId); });
-    channel->listen();
+    // The running copy is asked to hand over; a copy that holds the folder is never ended: this one waits for it,
+    // for as long as it runs, and starts its worker the moment it wins (HandOver::folderWon).
+    const bool ownsFolder = handOver()->takeOver(QDir::currentPath());
     if (!housekeeping.isUpdaterRunning())
         housekeeping.launchAsLoggedInUser(housekeeping.updaterPath(), housekeeping.moduleDirectory());
     return ownsFolder;

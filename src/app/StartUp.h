@@ -25,9 +25,9 @@ public:
     static int run(const QByteArrayList& arguments);
 
     // The steps before the first page, which the main window's construction takes in this order.
-    // The working folder taken over from a running copy of the program (asked to hand over, ended the old way only
-    // when it does not answer), then the updater started when it is not running. True when this copy holds the
-    // folder's lock.
+    // The working folder taken over from a running copy of the program (asked to hand over, never ended; a copy
+    // that does not let go is waited for in the background), then the updater started when it is not running. True
+    // when this copy holds the folder's lock now.
     static bool takeOverWorkingFolder();
     // The channel over which a later start asks this one to hand over; one per process.
     static HandOver* handOver();

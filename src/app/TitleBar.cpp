@@ -287,3 +287,11 @@ void TitleBar::setQueueState(const QueueState& state)
     m_queueStatusButton->setAccessibleName(summary.fullText);
     m_queueStatusButton->show();
 }
+
+void TitleBar::showOtherCopyUploading(bool uploading)
+{
+    m_queueStatusButton->setText(uploading ? QStringLiteral("另一个窗口正在上传") : QString());
+    m_queueStatusButton->setVisible(uploading);
+    // The worker's first published state restyles the button.
+    m_queueKind = QueueState::Kind::Idle;
+}

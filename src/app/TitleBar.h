@@ -34,6 +34,8 @@ public slots:
     void onClicked();
     // Shows the upload queue's state left of the minimise button; nothing when all is uploaded.
     void setQueueState(const QueueState& state);
+    // Another copy drains the working folder while this one waits for it.
+    void showOtherCopyUploading(bool uploading);
 
 signals:
     // The queue status was clicked: the main window opens the queue window.

@@ -77,3 +77,8 @@ void TrayProgramManager::setQueueState(const QueueState& state)
     if (m_trayIcon.toolTip() != toolTip)
         m_trayIcon.setToolTip(toolTip);
 }
+
+void TrayProgramManager::showOtherCopyUploading(bool uploading)
+{
+    m_trayIcon.setToolTip(uploading ? QStringLiteral("岚栖\n另一个窗口正在上传") : QStringLiteral("岚栖"));
+}

@@ -41,6 +41,8 @@ public slots:
     void slotEmitCloseInterfaceSignal();
     // The icon's tooltip says what the title bar's queue status says, under the program's name.
     void setQueueState(const QueueState& state);
+    // Another copy drains the working folder while this one waits for it.
+    void showOtherCopyUploading(bool uploading);
 
 private:
     QSystemTrayIcon m_trayIcon;

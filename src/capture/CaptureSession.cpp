@@ -290,7 +290,8 @@ CaptureSession::HandOver CaptureSession::handOver(const QByteArray& jpeg)
 
 qint64 CaptureSession::nowMs() const
 {
-    return Clock::current().currentMSecsSinceEpoch();
+    // The take guard measures elapsed time: a clock set back must not ignore the button for an hour.
+    return Clock::current().monotonicMSecs();
 }
 
 qint64 CaptureSession::freeBytes(const QString& folder) const

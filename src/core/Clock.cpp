@@ -18,10 +18,11 @@ qint64 Clock::currentMSecsSinceEpoch() const
 
 qint64 Clock::monotonicMSecs() const
 {
-    static QElapsedTimer timer;
-    static const bool started = (timer.start(), true);
-    Q_UNUSED(started)
-    return timer.elapsed();
+    // Since the system's start, not the program's: guards that compare with a last time of 0 ("never") then hold
+    // from the first reading on.
+    QElapsedTimer timer;
+    timer.start();
+    return timer.msecsSinceReference();
 }
 
 const Clock& Clock::current()

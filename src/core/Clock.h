@@ -11,7 +11,8 @@ public:
 
     // Milliseconds since the epoch.
     virtual qint64 currentMSecsSinceEpoch() const;
-    // Milliseconds on a clock that never goes back; its zero means nothing.
+    // Milliseconds on a clock that never goes back nor jumps when the system's time is set (since the system's
+    // start); for every guard, hold-back and back-off. The epoch time above is for keys and log stamps alone.
     virtual qint64 monotonicMSecs() const;
 
     // The system's clock, or the one a test put in its place.

@@ -298,7 +298,7 @@ bool ImageSender::removeAnnounced(const PassImage& image)
     }
     // Announced already: it is only ever deleted, tried again after a while.
     logOnce(image.path(), QStringLiteral("announced image cannot be deleted"));
-    m_undeleted.insert(image.signature(), m_clock.currentMSecsSinceEpoch() + m_intervals.deleteRetryMs);
+    m_undeleted.insert(image.signature(), m_clock.monotonicMSecs() + m_intervals.deleteRetryMs);
     return false;
 }
 
@@ -317,14 +317,14 @@ bool ImageSender::leftAloneThisPass(const PassImage& image, qint64* waitMs)
     // so that a folder full of them costs next to nothing per pass.
     const auto undeleted = m_undeleted.constFind(image.signature());
     if (undeleted != m_undeleted.constEnd()) {
-        if (m_clock.currentMSecsSinceEpoch() >= undeleted.value() && removeAnnounced(image))
+        if (m_clock.monotonicMSecs() >= undeleted.value() && removeAnnounced(image))
             m_state.done(image.name());
         return true;
     }
     // Waiting for its own next attempt.
     const auto heldBack = m_heldBack.constFind(image.signature());
     if (heldBack != m_heldBack.constEnd()) {
-        const qint64 wait = heldBack.value() - m_clock.currentMSecsSinceEpoch();
+        const qint64 wait = heldBack.value() - m_clock.monotonicMSecs();
         if (wait > 0) {
             *waitMs = wait;
             return true;
@@ -363,7 +363,8 @@ qint64 ImageSender::nextKeyMs()
 
 void ImageSender::holdBack(const QString& signature, qint64 ms)
 {
-    m_heldBack.insert(signature, m_clock.currentMSecsSinceEpoch() + ms);
+    // On the monotonic clock: a clock set back by an hour must not hold an image back for an hour.
+    m_heldBack.insert(signature, m_clock.monotonicMSecs() + ms);
 }
 
 void ImageSender::backOff()

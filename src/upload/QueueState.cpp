@@ -81,7 +81,7 @@ QString QueueState::linkText(Link link)
     case Link::SecureLinkFailed:
         return QStringLiteral("无法建立安全连接");
     case Link::OtherCopy:
-        return QStringLiteral("另一个程序正在上传");
+        return QStringLiteral("另一个窗口正在上传");
     }
     return QString();
 }

@@ -6,7 +6,7 @@
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
 
-// The main window's construction ends another copy first and then starts the updater when it is not running.
+// The main window's construction starts the updater when it is not running, and ends no other copy.
 class TestHousekeepingStartup : public QObject
 {
     Q_OBJECT
@@ -21,9 +21,9 @@ void TestHousekeepingStartup::startUpOrder_data()
     QTest::addColumn<QString>("updater");
     QTest::addColumn<QStringList>("calls");
 
-    QTest::newRow("updater not running: copy ended, then updater started")
-        << "Updater.exe" << QStringList{"end 77", "start"};
-    QTest::newRow("updater running: only the copy ended") << "AUTOUPDATE.EXE" << QStringList{"end 77"};
+    // Other copies are asked to hand over, never ended: one that holds the folder is waited for.
+    QTest::newRow("updater not running: updater started, no copy ended") << "Updater.exe" << QStringList{"start"};
+    QTest::newRow("updater running: nothing started, no copy ended") << "AUTOUPDATE.EXE" << QStringList{};
 }
 
 void TestHousekeepingStartup::startUpOrder()

@@ -340,23 +340,28 @@ void TestShutDownDialog::buttons_data()
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("stillPolling");
     QTest::addColumn<QueueState::Link>("link"); // what the worker publishes while the sheet waits
+    QTest::addColumn<bool>("otherCopyUploads"); // the main window says another copy holds the folder
 
     using L = QueueState::Link;
-    QTest::newRow("upload: 等待 changes nothing") << true << false << "waitButton" << QStringList{} << true << L::Ok;
+    QTest::newRow("upload: 等待 changes nothing")
+        << true << false << "waitButton" << QStringList{} << true << L::Ok << false;
     QTest::newRow("upload: 继续拍照 goes home, polling goes on")
-        << true << false << "continueButton" << QStringList{"home", "finished"} << true << L::Ok;
+        << true << false << "continueButton" << QStringList{"home", "finished"} << true << L::Ok << false;
     QTest::newRow("recognition: 继续拍照 goes home, polling goes on")
-        << false << false << "waitButton" << QStringList{"home", "finished"} << true << L::Ok;
+        << false << false << "waitButton" << QStringList{"home", "finished"} << true << L::Ok << false;
     QTest::newRow("recognition: 关闭窗口 closes, then shuts down")
-        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok;
+        << false << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok << false;
     QTest::newRow("only refused left: 关闭窗口 shuts down instead of waiting")
-        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok;
+        << true << true << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok << false;
     QTest::newRow("only refused left: 继续拍照 goes home")
-        << true << true << "waitButton" << QStringList{"home", "finished"} << false << L::Ok;
+        << true << true << "waitButton" << QStringList{"home", "finished"} << false << L::Ok << false;
     QTest::newRow("service down, nothing moves: 关闭窗口 shuts down with the sheet kept")
-        << true << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::ServiceUnreachable;
+        << true << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::ServiceUnreachable
+        << false;
     QTest::newRow("another copy holds the folder: 继续拍照 goes home")
-        << true << false << "waitButton" << QStringList{"home", "finished"} << true << L::OtherCopy;
+        << true << false << "waitButton" << QStringList{"home", "finished"} << true << L::OtherCopy << false;
+    QTest::newRow("another window uploads: 关闭窗口 closes this one instead of waiting")
+        << true << false << "continueButton" << QStringList{"finished", "shutdown"} << false << L::Ok << true;
 }
 
 void TestShutDownDialog::buttons()
@@ -367,6 +372,7 @@ void TestShutDownDialog::buttons()
     QFETCH(QStringList, events);
     QFETCH(bool, stillPolling);
     QFETCH(QueueState::Link, link);
+    QFETCH(bool, otherCopyUploads);
 
     // What the worker publishes: one sheet on its way, then (refused rows) none left but two the store refused.
     QueueState published;
@@ -379,7 +385,12 @@ void TestShutDownDialog::buttons()
         addImages({"1.jpg", "2.jpg", "3.jpg"});
     else
         setCounts(*m_emulator, 2, 5);
+    m_dialog->showOtherCopyUploading(otherCopyUploads);
     QVERIFY(m_dialog->checkPending());
+    if (otherCopyUploads) {
+        QCOMPARE(label(*m_dialog, "titleLabel"), QStringLiteral("另一个窗口正在上传"));
+        QCOMPARE(button(*m_dialog, "continueButton")->text(), QStringLiteral("关闭窗口"));
+    }
     if (refusedLeft) {
         published.tasks.first() = QueueState::Task{kTaskId, 0, 0, 0, 2};
         m_dialog->setQueueState(published);

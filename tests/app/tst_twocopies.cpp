@@ -34,6 +34,7 @@ private slots:
     void cleanup();
     void secondStartTakesOverWithoutRepeats();
     void refusedFilesDoNotHoldUpTheOthers();
+    void fullDiskStillDrains();
 
 private:
     // Starts `script` (bash) in a new process namespace, in the working folder, with the client's settings.
@@ -160,6 +161,33 @@ void TestTwoCopies::refusedFilesDoNotHoldUpTheOthers()
     QCOMPARE(uploadsOfB, 1);
     QCOMPARE(m_emulator->server().storedKeys().size(), 4);
     QCOMPARE(TestUtils::readFile(imagePath("b.jpg")), jpeg(2));
+}
+
+// The working folder on a full disk: the lock file cannot be written there, and the only copy uploads all the same
+// (a folder that never drains never frees its disk).
+void TestTwoCopies::fullDiskStillDrains()
+{
+    const int sheets = 14;
+    for (int i = 1; i <= sheets; ++i)
+        QVERIFY(TestUtils::writeFile(m_work->filePath(QStringLiteral("sheets/s%1.jpg").arg(i)), jpeg(i)));
+    // A 6 MB file system in the namespace's own mount table, the sheets on it, then filled to the last byte.
+    if (!startInNamespace(QStringLiteral(
+            "mkdir -p full && mount -t tmpfs -o size=6m tmpfs full || exit 99; cd full && mkdir -p image/T1 && "
+            "cp ../sheets/*.jpg image/T1/ && { head -c 7M /dev/zero > filler; true; } 2>/dev/null; "
+            "echo free $(df --output=avail -B1 . | tail -1); \"$CLIENT\" \"$LAUNCH\" >/dev/null 2>&1")))
+        QSKIP("no process namespace can be made here: the real client is not started");
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += m_namespace.readAllStandardOutput()).contains("free ") ||
+                                 m_namespace.state() == QProcess::NotRunning,
+                             30000);
+    if (!said.contains("free "))
+        QSKIP("no size-limited file system can be mounted here: the full disk is not made");
+    QVERIFY2(said.contains("free 0"), said.constData());
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_emulator->server().storedKeys().size(), sheets, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_emulator->server().requestCount(Endpoint::Analyse), sheets, 30000);
+    const QByteArray log = TestUtils::readFile(m_log);
+    QVERIFY2(log.contains("hand-over: cannot write the lock file"), log.constData());
 }
 
 } // namespace

@@ -46,14 +46,26 @@ qint64 TestClock::lastReading() const
     return m_lastReading;
 }
 
+void TestClock::stepWallClock(qint64 ms)
+{
+    m_wallOffset += ms;
+}
+
+qint64 TestClock::read() const
+{
+    return m_followsSystem ? QDateTime::currentMSecsSinceEpoch() : m_now.fetch_add(m_step.load());
+}
+
 qint64 TestClock::currentMSecsSinceEpoch() const
 {
-    const qint64 reading = m_followsSystem ? QDateTime::currentMSecsSinceEpoch() : m_now.fetch_add(m_step.load());
+    const qint64 reading = read() + m_wallOffset;
     m_lastReading = reading;
     return reading;
 }
 
 qint64 TestClock::monotonicMSecs() const
 {
-    return currentMSecsSinceEpoch();
+    const qint64 reading = read();
+    m_lastReading = reading;
+    return reading;
 }

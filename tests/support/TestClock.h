@@ -21,6 +21,8 @@ public:
     // Readings are the system's time until the test sets the clock or moves it (then from the system's present on),
     // for tests that compare readings with real files' times and real waits.
     void followSystemTime();
+    // The system's time set forwards or back by ms: the epoch readings jump from now on, the monotonic ones do not.
+    void stepWallClock(qint64 ms);
 
     // What the next reading answers, without taking one.
     qint64 now() const;
@@ -31,7 +33,10 @@ public:
     qint64 monotonicMSecs() const override;
 
 private:
+    qint64 read() const;
+
     mutable std::atomic<qint64> m_now;
+    std::atomic<qint64> m_wallOffset{0};
     std::atomic<qint64> m_step{0};
     std::atomic<bool> m_followsSystem{false};
     mutable std::atomic<qint64> m_lastReading{0};
