@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QPainter>
 #include <QTranslator>

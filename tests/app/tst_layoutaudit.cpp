@@ -326,7 +326,7 @@ void TestLayoutAudit::everyWidgetFits()
     }
     // Layouts settle in posted events (tiles, wrapped rows, the viewer's image label): on a loaded machine that may
     // take a while, so the audit is repeated until it holds or the time is up; what it finds then is reported below.
-    QTest::qWaitFor([&] { return audit(audited).isEmpty(); }, 5000);
+    static_cast<void>(QTest::qWaitFor([&] { return audit(audited).isEmpty(); }, 5000));
 
     const QRect frame = audited->frameGeometry();
     QVERIFY2(screen.contains(frame) || audited == &window,
