@@ -7,9 +7,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QPainter>
-#include <QTranslator>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -25,7 +23,6 @@
 #include "core/Clock.h"
 #include "core/LaunchContext.h"
 #include "core/OldDownloads.h"
-#include "core/PrivateFiles.h"
 #include "core/Settings.h"
 #include "pages/DisplayPhoto.h"
 #include "pages/HomePage.h"
@@ -258,38 +255,6 @@ void AmbrelClient::setupUi()
     central->setStyleSheet(QString());
     setCentralWidget(central);
     setWindowTitle(QCoreApplication::translate("AmbrelClientClass", "AmbrelClient"));
-}
-
-bool AmbrelClient::installQtTranslations(QCoreApplication* application)
-{
-    // The program speaks Chinese whatever the system's language: Qt's dialogs and buttons must too, and so must
-    // the few texts of our own that the code writes in English.
-    Q_INIT_RESOURCE(translations);
-    bool installed = true;
-    const auto install = [application, &installed](const QString& name, const QString& folder) {
-        auto* translator = new QTranslator(application);
-        if (translator->load(name, folder) && QCoreApplication::installTranslator(translator))
-            return;
-        delete translator;
-        installed = false;
-    };
-    install(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::location(QLibraryInfo::TranslationsPath));
-    install(QStringLiteral("ambrelclient_zh_CN"), QStringLiteral(":/i18n"));
-    return installed;
-}
-
-std::unique_ptr<QApplication> AmbrelClient::createApplication(int& argc, char** argv)
-{
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    // First of all, so that even the log's folder, made by the first entry, is private.
-    PrivateFiles::restrictNewFiles();
-    auto application = std::make_unique<QApplication>(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
-    // The one name people see: beside the task's title in the window's title, as in the desktop entry and the tray.
-    QApplication::setApplicationDisplayName(QStringLiteral("岚栖"));
-    installQtTranslations(application.get());
-    return application;
 }
 
 void AmbrelClient::showEvent(QShowEvent* event)

@@ -37,14 +37,6 @@ public:
     using ExitFunction = void (*)(int);
     static void setExitFunction(ExitFunction function);
 
-    // Loads Qt's own Chinese texts (file dialogs, message box buttons) and the program's own into the application;
-    // false when a translation file is missing. Called once at start, before any window is built.
-    static bool installQtTranslations(QCoreApplication* application);
-
-    // The application as the client runs it: sharp on high-density screens (layouts scale by the screen's factor,
-    // images use their "@2x" drawings), named, with Qt's own Chinese texts. argc must outlive the application.
-    static std::unique_ptr<QApplication> createApplication(int& argc, char** argv);
-
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

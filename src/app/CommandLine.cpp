@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include "app/AmbrelClient.h"
 #include "app/StartUp.h"
 #include "core/LaunchContext.h"
 
@@ -133,7 +132,7 @@ CommandLine CommandLine::read(int argc, char** argv)
     // Every answer below is text: an application object without a display gives it in Chinese, and names the
     // program in the help as the user typed it (argv[0]).
     QCoreApplication application(argc, argv);
-    AmbrelClient::installQtTranslations(&application);
+    StartUp::installQtTranslations(&application);
     QCommandLineParser translated;
     describeOptions(translated);
     translated.parse(texts);

@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QStringList>
+#include <QTranslator>
 
 #include "app/AmbrelClient.h"
 #include "app/CommandLine.h"
@@ -107,4 +109,36 @@ void StartUp::prepareTask(const TaskFolders& folders)
     // Parents first: the roots, there with or without a task, then the task's own folders.
     folders.ensureRoots();
     folders.ensure();
+}
+
+bool StartUp::installQtTranslations(QCoreApplication* application)
+{
+    // The program speaks Chinese whatever the system's language: Qt's dialogs and buttons must too, and so must
+    // the few texts of our own that the code writes in English.
+    Q_INIT_RESOURCE(translations);
+    bool installed = true;
+    const auto install = [application, &installed](const QString& name, const QString& folder) {
+        auto* translator = new QTranslator(application);
+        if (translator->load(name, folder) && QCoreApplication::installTranslator(translator))
+            return;
+        delete translator;
+        installed = false;
+    };
+    install(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+    install(QStringLiteral("ambrelclient_zh_CN"), QStringLiteral(":/i18n"));
+    return installed;
+}
+
+std::unique_ptr<QApplication> StartUp::createApplication(int& argc, char** argv)
+{
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // First of all, so that even the log's folder, made by the first entry, is private.
+    PrivateFiles::restrictNewFiles();
+    auto application = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("AmbrelClient"));
+    // The one name people see: beside the task's title in the window's title, as in the desktop entry and the tray.
+    QApplication::setApplicationDisplayName(QStringLiteral("岚栖"));
+    installQtTranslations(application.get());
+    return application;
 }

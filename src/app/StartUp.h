@@ -1,8 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <QByteArrayList>
 
 class HandOver;
+class QApplication;
 class QCoreApplication;
 class TaskFolders;
 
@@ -23,6 +26,14 @@ public:
     // first. Without a usable link it shows a hint and returns InvalidLink; otherwise it logs the start, runs the
     // main window until the program ends and returns the event loop's result.
     static int run(const QByteArrayList& arguments);
+
+    // Loads Qt's own Chinese texts (file dialogs, message box buttons) and the program's own into the application;
+    // false when a translation file is missing. Called once at start, before any window is built.
+    static bool installQtTranslations(QCoreApplication* application);
+
+    // The application as the client runs it: sharp on high-density screens (layouts scale by the screen's factor,
+    // images use their "@2x" drawings), named, with Qt's own Chinese texts. argc must outlive the application.
+    static std::unique_ptr<QApplication> createApplication(int& argc, char** argv);
 
     // The steps before the first page, which the main window's construction takes in this order.
     // The working folder taken over from a running copy of the program (asked to hand over, never ended; a copy

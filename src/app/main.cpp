@@ -15,6 +15,6 @@ int main(int argc, char* argv[])
     if (commandLine.linkIndex > 0)
         CommandLine::hideToken(argv[commandLine.linkIndex]);
 
-    const auto app = AmbrelClient::createApplication(argc, argv);
+    const auto app = StartUp::createApplication(argc, argv);
     return StartUp::run(commandLine.arguments);
 }

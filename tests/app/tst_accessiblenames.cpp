@@ -8,6 +8,7 @@
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
 #include "app/ShutDownDialog.h"
+#include "app/StartUp.h"
 #include "app/TitleBar.h"
 #include "app/TrayProgramManager.h"
 #include "capture/TakePhoto.h"
@@ -73,7 +74,7 @@ void TestAccessibleNames::initTestCase()
     Settings::reload();
     Housekeeping::setDefaultPlatform(&s_processes);
     // As the client starts: the texts the code writes in English come in Chinese from the translation files.
-    QVERIFY(AmbrelClient::installQtTranslations(qApp));
+    QVERIFY(StartUp::installQtTranslations(qApp));
 }
 
 void TestAccessibleNames::everyIconOnlyButtonIsNamedInChinese()

@@ -16,6 +16,7 @@
 #include "TestUtils.h"
 #include "app/AmbrelClient.h"
 #include "app/Housekeeping.h"
+#include "app/StartUp.h"
 #include "app/TrayProgramManager.h"
 #include "capture/TakePhoto.h"
 #include "core/Settings.h"
@@ -418,7 +419,7 @@ void TestMainWindow::firstPageFollowsPaperStatus()
 
 void TestMainWindow::qtDialogsSpeakChinese()
 {
-    QVERIFY(AmbrelClient::installQtTranslations(qApp));
+    QVERIFY(StartUp::installQtTranslations(qApp));
 
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     QCOMPARE(buttons.button(QDialogButtonBox::Ok)->text(), QStringLiteral("确定"));

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "app/AmbrelClient.h"
+#include "app/StartUp.h"
 #include "app/TitleBar.h"
 
 namespace {
@@ -84,7 +85,7 @@ void TestTitleBar::initTestCase()
 {
     Q_INIT_RESOURCE(ambrelclient);
     // The tooltips are checked in Chinese, as the client shows them.
-    QVERIFY(AmbrelClient::installQtTranslations(qApp));
+    QVERIFY(StartUp::installQtTranslations(qApp));
     // The two maximise icons must be told apart by their pixels.
     QVERIFY(!expectedIcon(QStringLiteral("max.png")).isNull());
     QVERIFY(expectedIcon(QStringLiteral("max.png")) != expectedIcon(QStringLiteral("normal.ico")));

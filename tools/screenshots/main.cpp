@@ -33,6 +33,7 @@
 #include "app/AmbrelClient.h"
 #include "app/QueueWindow.h"
 #include "app/ShutDownDialog.h"
+#include "app/StartUp.h"
 #include "app/TitleBar.h"
 #include "widgets/CircleButton.h"
 #include "widgets/FileDialog.h"
@@ -325,7 +326,7 @@ void autoShot(AmbrelClient& window, const QString& name)
 
 int main(int argc, char* argv[])
 {
-    const auto app = AmbrelClient::createApplication(argc, argv);
+    const auto app = StartUp::createApplication(argc, argv);
 
     QStringList arguments = QCoreApplication::arguments().mid(1);
     QString first;
