@@ -106,58 +106,50 @@ void UploadLoopState::keepOnly(const QSet<QString>& names)
 
 QueueState::Link UploadLoopState::link() const
 {
-    return m_serviceLink != QueueState::Link::Ok ? m_serviceLink : m_storeLink;
+    return m_service.link != QueueState::Link::Ok ? m_service.link : m_store.link;
 }
 
 QueueState::Link UploadLoopState::serviceLink() const
 {
-    return m_serviceLink;
+    return m_service.link;
 }
 
 QueueState::Link UploadLoopState::storeLink() const
 {
-    return m_storeLink;
+    return m_store.link;
 }
 
 void UploadLoopState::setServiceLink(QueueState::Link link)
 {
-    if (m_serviceLink == link)
-        return;
-    noteLink("service", m_serviceLink, link);
-    m_serviceDownSinceMs = link == QueueState::Link::Ok            ? 0
-                           : m_serviceLink == QueueState::Link::Ok ? QDateTime::currentMSecsSinceEpoch()
-                                                                   : m_serviceDownSinceMs;
-    m_serviceLink = link;
-    changed();
+    followLink("service", m_service, link);
 }
 
 void UploadLoopState::setStoreLink(QueueState::Link link)
 {
-    if (m_storeLink == link)
-        return;
-    noteLink("store", m_storeLink, link);
-    m_storeDownSinceMs = link == QueueState::Link::Ok          ? 0
-                         : m_storeLink == QueueState::Link::Ok ? QDateTime::currentMSecsSinceEpoch()
-                                                               : m_storeDownSinceMs;
-    m_storeLink = link;
-    changed();
+    followLink("store", m_store, link);
 }
 
 // Support reads the log to learn when the link went and for how long: one line when a side goes, one when it is
-// back.
-void UploadLoopState::noteLink(const char* side, QueueState::Link before, QueueState::Link after)
+// back. How long is measured on the monotonic clock, so a clock set meanwhile does not change it.
+void UploadLoopState::followLink(const char* side, LinkSide& current, QueueState::Link link)
 {
-    const qint64 since = QLatin1String(side) == QLatin1String("service") ? m_serviceDownSinceMs : m_storeDownSinceMs;
-    if (after == QueueState::Link::Ok) {
-        const qint64 seconds = since > 0 ? (QDateTime::currentMSecsSinceEpoch() - since) / 1000 : 0;
+    if (current.link == link)
+        return;
+    if (link == QueueState::Link::Ok) {
+        const qint64 seconds = current.down.isValid() ? current.down.elapsed() / 1000 : 0;
         AppLog::write(QStringLiteral("upload link: %1: reachable again (was %2 for %3 s), task %4")
-                          .arg(QLatin1String(side), QLatin1String(linkName(before)))
+                          .arg(QLatin1String(side), QLatin1String(linkName(current.link)))
                           .arg(seconds)
                           .arg(m_taskId));
-        return;
+        current.down.invalidate();
+    } else {
+        if (current.link == QueueState::Link::Ok)
+            current.down.start();
+        AppLog::write(QStringLiteral("upload link: %1: %2, task %3, images kept in the folder")
+                          .arg(QLatin1String(side), QLatin1String(linkName(link)), m_taskId));
     }
-    AppLog::write(QStringLiteral("upload link: %1: %2, task %3, images kept in the folder")
-                      .arg(QLatin1String(side), QLatin1String(linkName(after)), m_taskId));
+    current.link = link;
+    changed();
 }
 
 void UploadLoopState::storeTook(qint64 nowMs)

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include <QElapsedTimer>
 #include <QFileInfoList>
 #include <QList>
 #include <QSet>
@@ -62,7 +63,13 @@ public:
 
 private:
     void relist(const QFileInfoList& entries, qint64 folderTimeMs) const;
-    void noteLink(const char* side, QueueState::Link before, QueueState::Link after);
+    // One side of the link (the service or the store) and, while it is in trouble, how long it has been.
+    struct LinkSide
+    {
+        QueueState::Link link = QueueState::Link::Ok;
+        QElapsedTimer down;
+    };
+    void followLink(const char* side, LinkSide& current, QueueState::Link link);
 
     QString m_taskId;
     // A cache of the folder's listing: gather() may refresh it.
@@ -71,11 +78,8 @@ private:
     mutable qint64 m_listedFolderMs = -1;
     QSet<QString> m_doneThisPass;
     QueueState::Runtime m_runtime;
-    QueueState::Link m_serviceLink = QueueState::Link::Ok;
-    QueueState::Link m_storeLink = QueueState::Link::Ok;
-    // Since when each side has been in trouble (ms since the epoch), for the log's "back after".
-    qint64 m_serviceDownSinceMs = 0;
-    qint64 m_storeDownSinceMs = 0;
+    LinkSide m_service;
+    LinkSide m_store;
     qint64 m_lastSuccessMs = 0;
     std::function<void()> m_onChange;
 };
