@@ -68,23 +68,25 @@ bool UploadLedger::recordSending(const Identity& image, const QString& key, qint
     return exec(query, "record sending");
 }
 
-int UploadLedger::countAttempt(const Identity& image)
+void UploadLedger::countOneMore(const Identity& image, const QString& column, const char* what)
 {
     QSqlQuery query(database());
-    query.prepare(QStringLiteral(
-        "UPDATE upload_image SET attempts = attempts + 1 WHERE name = ? AND size = ? AND modified_ms = ?"));
+    // The column is one of this class's own names, never the caller's text.
+    query.prepare(QStringLiteral("UPDATE upload_image SET %1 = %1 + 1 WHERE name = ? AND size = ? AND modified_ms = ?")
+                      .arg(column));
     bindIdentity(query, image);
-    exec(query, "count attempt");
+    exec(query, what);
+}
+
+int UploadLedger::countAttempt(const Identity& image)
+{
+    countOneMore(image, QStringLiteral("attempts"), "count attempt");
     return find(image).attempts;
 }
 
 int UploadLedger::countRefusal(const Identity& image)
 {
-    QSqlQuery query(database());
-    query.prepare(QStringLiteral(
-        "UPDATE upload_image SET refusals = refusals + 1 WHERE name = ? AND size = ? AND modified_ms = ?"));
-    bindIdentity(query, image);
-    exec(query, "count refusal");
+    countOneMore(image, QStringLiteral("refusals"), "count refusal");
     return find(image).refusals;
 }
 

@@ -79,4 +79,6 @@ public:
 
 private:
     bool setState(const Identity& image, State state);
+    // Adds one to a counting column of the image's row.
+    void countOneMore(const Identity& image, const QString& column, const char* what);
 };
