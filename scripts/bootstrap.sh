@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ make pkg-config
     qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5svg5-dev
     libqt5sql5-sqlite qttranslations5-l10n qt5-image-formats-plugins
-    libcpp-httplib-dev libssl-dev openssl zlib1g-dev libbrotli-dev
+    libcpp-httplib-dev libssl-dev openssl libcurl4-openssl-dev zlib1g-dev libbrotli-dev
     libbenchmark-dev
     fonts-wqy-microhei
     xvfb xauth x11-utils trayer imagemagick

@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
@@ -85,7 +84,11 @@ void rotate(const QString& path)
 // reply is joined to the entry's first line with " | ", each continuation line without its indentation.
 QString oneLine(const QString& text)
 {
-    QStringList lines = text.split(QRegularExpression(QStringLiteral("\\r\\n|\\n|\\r")));
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString unified = text;
+    unified.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = unified.split(QLatin1Char('\n'));
     while (lines.size() > 1 && lines.last().trimmed().isEmpty())
         lines.removeLast();
     for (int i = 1; i < lines.size(); ++i)

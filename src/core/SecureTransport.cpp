@@ -33,6 +33,11 @@ QString hostOf(const QUrl& url)
 QMutex s_failingMutex;
 QHash<QString, QString> s_failing;
 
+// The trust as PEM, made again after applyTrustedAuthorities() changed it.
+QMutex s_pemMutex;
+QByteArray s_pem;
+bool s_pemStale = true;
+
 bool isTlsError(QNetworkReply::NetworkError error)
 {
     return error == QNetworkReply::SslHandshakeFailedError;
@@ -64,6 +69,20 @@ void applyTrustedAuthorities()
     configuration.setCaCertificates(authorities);
     configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
     QSslConfiguration::setDefaultConfiguration(configuration);
+    const QMutexLocker locker(&s_pemMutex);
+    s_pemStale = true;
+}
+
+QByteArray trustedAuthoritiesPem()
+{
+    const QMutexLocker locker(&s_pemMutex);
+    if (s_pemStale) {
+        s_pem.clear();
+        for (const QSslCertificate& authority : QSslConfiguration::defaultConfiguration().caCertificates())
+            s_pem += authority.toPem();
+        s_pemStale = false;
+    }
+    return s_pem;
 }
 
 void logPlainHosts()
@@ -95,21 +114,26 @@ void watch(QNetworkReply* reply)
 bool failedSecurely(QNetworkReply* reply)
 {
     const QUrl url = reply->url();
-    const QString host = hostOf(url);
     QStringList reasons = reply->property(kSslErrorsProperty).toStringList();
     const bool failed = !reasons.isEmpty() || (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                                                isTlsError(reply->error()));
-    QMutexLocker locker(&s_failingMutex);
-    if (!failed) {
-        if (reply->error() == QNetworkReply::NoError ||
-            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-            s_failing.remove(host);
-        return false;
-    }
+    const bool reached = reply->error() == QNetworkReply::NoError ||
+                         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     reasons.removeDuplicates();
     if (reasons.isEmpty())
         reasons << reply->errorString();
-    const QString reason = reasons.join(QStringLiteral("; "));
+    return noteExchange(url, failed, reached, reasons.join(QStringLiteral("; ")));
+}
+
+bool noteExchange(const QUrl& url, bool failed, bool reached, const QString& reason)
+{
+    const QString host = hostOf(url);
+    QMutexLocker locker(&s_failingMutex);
+    if (!failed) {
+        if (reached)
+            s_failing.remove(host);
+        return false;
+    }
     if (s_failing.value(host) != reason) {
         s_failing.insert(host, reason);
         locker.unlock();

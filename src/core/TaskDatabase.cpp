@@ -126,6 +126,19 @@ QSqlDatabase TaskDatabase::database() const
     return QSqlDatabase::database(m_connectionName, false);
 }
 
+QSqlQuery& TaskDatabase::prepared(const QString& sql) const
+{
+    const auto found = m_prepared.find(sql);
+    if (found != m_prepared.end())
+        return found.value();
+    QSqlQuery query(database());
+    if (!query.prepare(sql)) {
+        m_unprepared = query;
+        return m_unprepared;
+    }
+    return m_prepared.insert(sql, query).value();
+}
+
 bool TaskDatabase::exec(QSqlQuery& query, const char* what) const
 {
     if (query.exec()) {
@@ -339,6 +352,8 @@ bool TaskDatabase::migrate()
 
 void TaskDatabase::close()
 {
+    m_prepared.clear();
+    m_unprepared = QSqlQuery();
     if (m_connectionName.isEmpty()) {
         return;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QSqlQuery>
 #include <QString>
 
 class QSqlDatabase;
@@ -43,6 +45,9 @@ protected:
     QSqlDatabase database() const;
     // Runs a prepared statement; logs and returns false on failure.
     bool exec(QSqlQuery& query, const char* what) const;
+    // The statement prepared once for this connection: each image's steps run the same few statements again and
+    // again, and parsing them was a third of the database's work. A query read from must be finish()ed.
+    QSqlQuery& prepared(const QString& sql) const;
 
 private:
     enum class Failure
@@ -69,4 +74,8 @@ private:
     Failure m_lastError = Failure::None;
     // Whether this connection counts among the process's working connections to its file.
     bool m_registered = false;
+    // Statements prepared on this connection, dropped before it closes.
+    mutable QHash<QString, QSqlQuery> m_prepared;
+    // A statement that could not be prepared (the file busy): not kept, prepared again next time.
+    mutable QSqlQuery m_unprepared;
 };

@@ -1,19 +1,17 @@
 #include "upload/CloudUploader.h"
 
-#include <QEventLoop>
+#include <chrono>
+
+#include <curl/curl.h>
+
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpMultiPart>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 
 #include "core/SecureTransport.h"
 #include "core/Settings.h"
-#include "upload/UploadSocket.h"
 
 namespace {
 
@@ -27,6 +25,7 @@ GlobalState* s_global = nullptr;
 
 void globalInit()
 {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     s_global = new GlobalState{QUrl(Settings::uploadHost())};
 }
 
@@ -34,6 +33,7 @@ void globalCleanup()
 {
     delete s_global;
     s_global = nullptr;
+    curl_global_cleanup();
 }
 
 // Counted on construction, so that the first client sets up and the last one tears down.
@@ -49,13 +49,79 @@ void removeClient()
         globalCleanup();
 }
 
-QHttpPart textPart(const char* name, const QString& value)
+// The store answers a form upload with a small JSON object: a body larger than this is nothing it sent.
+constexpr qint64 kLargestAnswer = 1024 * 1024;
+
+using SteadyClock = std::chrono::steady_clock;
+
+// One upload's exchange with curl's callbacks: the file read as the request goes out, the answer, and when the
+// transfer last moved.
+struct Exchange
 {
-    QHttpPart part;
-    const QByteArray disposition = QByteArray("form-data; name=\"") + name + QByteArray("\"");
-    part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
-    part.setBody(value.toUtf8());
-    return part;
+    QFile* file = nullptr;
+    QByteArray answer;
+    bool answerTooLarge = false;
+    int timeoutMs = 0;
+    curl_off_t lastMoved = -1;
+    SteadyClock::time_point lastMovedAt = SteadyClock::now();
+};
+
+size_t readBody(char* buffer, size_t size, size_t count, void* data)
+{
+    auto* exchange = static_cast<Exchange*>(data);
+    const qint64 read = exchange->file->read(buffer, qint64(size * count));
+    return read < 0 ? CURL_READFUNC_ABORT : size_t(read);
+}
+
+int seekBody(void* data, curl_off_t offset, int origin)
+{
+    auto* exchange = static_cast<Exchange*>(data);
+    if (origin != SEEK_SET)
+        return CURL_SEEKFUNC_CANTSEEK;
+    return exchange->file->seek(qint64(offset)) ? CURL_SEEKFUNC_OK : CURL_SEEKFUNC_FAIL;
+}
+
+size_t keepAnswer(char* buffer, size_t size, size_t count, void* data)
+{
+    auto* exchange = static_cast<Exchange*>(data);
+    const size_t bytes = size * count;
+    if (exchange->answer.size() + qint64(bytes) > kLargestAnswer) {
+        exchange->answerTooLarge = true;
+        return 0;
+    }
+    exchange->answer.append(buffer, int(bytes));
+    return bytes;
+}
+
+// A transfer that moves no byte either way for the timeout is abandoned, as Qt's transfer timeout does.
+int watchProgress(void* data, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
+{
+    auto* exchange = static_cast<Exchange*>(data);
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (downloaded + uploaded != exchange->lastMoved) {
+        exchange->lastMoved = downloaded + uploaded;
+        exchange->lastMovedAt = now;
+        return 0;
+    }
+    const auto still = std::chrono::duration_cast<std::chrono::milliseconds>(now - exchange->lastMovedAt).count();
+    return still >= exchange->timeoutMs ? 1 : 0;
+}
+
+bool isTlsFailure(CURLcode code)
+{
+    switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // A quote or a line end in a file name would end the header value early; browsers escape them the same way.
@@ -83,7 +149,8 @@ CloudUploader::CloudUploader(const QUrl& uploadUrl, int timeoutMs) : m_uploadUrl
 
 CloudUploader::~CloudUploader()
 {
-    m_manager.reset();
+    if (m_handle)
+        curl_easy_cleanup(static_cast<CURL*>(m_handle));
     removeClient();
 }
 
@@ -97,61 +164,91 @@ QUrl CloudUploader::globalUploadUrl()
     return s_global ? s_global->uploadUrl : QUrl();
 }
 
-QNetworkAccessManager* CloudUploader::manager()
-{
-    if (!m_manager)
-        m_manager = std::make_unique<QNetworkAccessManager>();
-    return m_manager.get();
-}
-
 int CloudUploader::putFile(const QString& uploadToken, const QString& key, const QString& localPath)
 {
-    QHttpMultiPart multiPart(QHttpMultiPart::FormDataType);
     // The part reads the file as the request goes out: a large image is never held in memory whole.
-    auto* file = new QFile(localPath, &multiPart);
-    if (!file->open(QIODevice::ReadOnly))
+    QFile file(localPath);
+    if (!file.open(QIODevice::ReadOnly))
         return FileUnreadable;
 
-    multiPart.append(textPart("token", uploadToken));
-    multiPart.append(textPart("key", key));
-    QHttpPart filePart;
-    const QByteArray disposition = QByteArray("form-data; name=\"file\"; filename=\"") +
-                                   headerSafe(QFileInfo(localPath).fileName()) + QByteArray("\"");
-    filePart.setHeader(QNetworkRequest::ContentDispositionHeader, disposition);
-    filePart.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/octet-stream"));
-    filePart.setBodyDevice(file);
-    multiPart.append(filePart);
+    if (!m_handle)
+        m_handle = curl_easy_init();
+    CURL* curl = static_cast<CURL*>(m_handle);
+    if (!curl)
+        return NotStored;
+    curl_easy_reset(curl);
 
-    QNetworkRequest request(m_uploadUrl);
-    request.setTransferTimeout(m_timeoutMs);
-    // The connection kept alive from the last upload, if any, is the one this request goes out on.
-    UploadSocket::sendWithoutDelay(
-        quint16(m_uploadUrl.port(m_uploadUrl.scheme() == QLatin1String("https") ? 443 : 80)));
-    std::unique_ptr<QNetworkReply> reply(manager()->post(request, &multiPart));
-    SecureTransport::watch(reply.get());
-    if (!reply->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    Exchange exchange;
+    exchange.file = &file;
+    exchange.timeoutMs = m_timeoutMs;
+
+    curl_mime* form = curl_mime_init(curl);
+    const QByteArray token = uploadToken.toUtf8();
+    const QByteArray keyBytes = key.toUtf8();
+    curl_mimepart* part = curl_mime_addpart(form);
+    curl_mime_name(part, "token");
+    curl_mime_data(part, token.constData(), size_t(token.size()));
+    part = curl_mime_addpart(form);
+    curl_mime_name(part, "key");
+    curl_mime_data(part, keyBytes.constData(), size_t(keyBytes.size()));
+    part = curl_mime_addpart(form);
+    curl_mime_name(part, "file");
+    curl_mime_filename(part, headerSafe(QFileInfo(localPath).fileName()).constData());
+    curl_mime_type(part, "application/octet-stream");
+    curl_mime_data_cb(part, curl_off_t(file.size()), readBody, seekBody, nullptr, &exchange);
+
+    const QByteArray url = m_uploadUrl.toEncoded();
+    const bool secure = m_uploadUrl.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    QByteArray authorities;
+    char reason[CURL_ERROR_SIZE] = {};
+    // No "Expect: 100-continue": a store that does not answer it would hold every large form for a second.
+    curl_slist* headers = curl_slist_append(nullptr, "Expect:");
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reason);
+    // Qt's network classes use no proxy unless told to: neither does this.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(m_timeoutMs));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, keepAnswer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, watchProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+    if (secure) {
+        authorities = SecureTransport::trustedAuthoritiesPem();
+        curl_blob blob{authorities.data(), size_t(authorities.size()), CURL_BLOB_NOCOPY};
+        curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     }
 
-    if (SecureTransport::failedSecurely(reply.get()))
+    const CURLcode result = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_mime_free(form);
+    curl_slist_free_all(headers);
+
+    const bool failedSecurely = secure && isTlsFailure(result);
+    if (secure) {
+        const QString why = QString::fromUtf8(reason[0] ? reason : curl_easy_strerror(result));
+        SecureTransport::noteExchange(m_uploadUrl, failedSecurely, status != 0, why);
+    }
+    if (failedSecurely)
         return SecureConnectionFailed;
-    // The store's answer is the HTTP status, also when Qt reports it as an error (614 comes with
-    // UnknownServerError). Errors below ContentAccessDenied are the network's own (refused, closed early, timed
-    // out): whatever status line may have arrived, the exchange did not complete, so the file counts as not stored
-    // and is sent again rather than deleted on a half answer.
-    if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied)
-        return NotStored;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
+    // Whatever status line may have arrived, an exchange that did not complete (refused, closed early, timed out)
+    // stored nothing we can rely on: the file counts as not stored and is sent again rather than deleted on a half
+    // answer.
+    if (result != CURLE_OK || status == 0)
         return NotStored;
     // The form upload answers {"hash":...,"key":...}, or whatever JSON body the upload policy asks for (a custom
     // return body, a callback's answer), which need not name the key. A 200 that is no JSON object (a captive
     // portal's page), names another key or reports an error came from something else and stored nothing.
-    if (status.toInt() == Stored) {
+    if (status == Stored) {
         QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &error);
+        const QJsonDocument document = QJsonDocument::fromJson(exchange.answer, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject())
             return Unconfirmed;
         // The store's own failures say "error".
@@ -161,5 +258,5 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
             (!storedKey.isUndefined() && (!storedKey.isString() || storedKey.toString() != key)))
             return Unconfirmed;
     }
-    return status.toInt();
+    return int(status);
 }

@@ -37,9 +37,8 @@ QString UploadLedger::digestOf(const QString& path)
 UploadLedger::Entry UploadLedger::find(const Identity& image) const
 {
     Entry entry;
-    QSqlQuery query(database());
-    query.prepare(QStringLiteral("SELECT state, object_key, digest, attempts, refused, refusals FROM upload_image "
-                                 "WHERE name = ? AND size = ? AND modified_ms = ?"));
+    QSqlQuery& query = prepared(QStringLiteral("SELECT state, object_key, digest, attempts, refused, refusals FROM "
+                                               "upload_image WHERE name = ? AND size = ? AND modified_ms = ?"));
     bindIdentity(query, image);
     if (exec(query, "find image") && query.next()) {
         entry.state = State(query.value(0).toInt());
@@ -49,13 +48,13 @@ UploadLedger::Entry UploadLedger::find(const Identity& image) const
         entry.refusedReason = query.value(4).toString();
         entry.refusals = query.value(5).toInt();
     }
+    query.finish();
     return entry;
 }
 
 bool UploadLedger::recordSending(const Identity& image, const QString& key, qint64 keyMs, const QString& digest)
 {
-    QSqlQuery query(database());
-    query.prepare(QStringLiteral(
+    QSqlQuery& query = prepared(QStringLiteral(
         "INSERT INTO upload_image (name, size, modified_ms, object_key, key_ms, state, digest, attempts, refused) "
         "VALUES (?, ?, ?, ?, ?, 0, ?, 0, '') ON CONFLICT (name, size, modified_ms) DO UPDATE SET "
         "object_key = excluded.object_key, key_ms = excluded.key_ms, state = 0, digest = excluded.digest, "
@@ -135,7 +134,12 @@ bool UploadLedger::markStored(const Identity& image)
 
 bool UploadLedger::markAnnounced(const Identity& image)
 {
-    return setState(image, State::Announced) && clearRefusal(image);
+    // One statement: each image makes several steps, and each step is a transaction of its own.
+    QSqlQuery& query = prepared(QStringLiteral("UPDATE upload_image SET state = ?, refused = '', attempts = 0, "
+                                               "refusals = 0 WHERE name = ? AND size = ? AND modified_ms = ?"));
+    query.addBindValue(int(State::Announced));
+    bindIdentity(query, image);
+    return exec(query, "mark announced");
 }
 
 bool UploadLedger::markDeleted(const Identity& image)
@@ -145,8 +149,8 @@ bool UploadLedger::markDeleted(const Identity& image)
 
 bool UploadLedger::setState(const Identity& image, State state)
 {
-    QSqlQuery query(database());
-    query.prepare(QStringLiteral("UPDATE upload_image SET state = ? WHERE name = ? AND size = ? AND modified_ms = ?"));
+    QSqlQuery& query =
+        prepared(QStringLiteral("UPDATE upload_image SET state = ? WHERE name = ? AND size = ? AND modified_ms = ?"));
     query.addBindValue(int(state));
     bindIdentity(query, image);
     return exec(query, "set image state");
