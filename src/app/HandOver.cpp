@@ -12,14 +12,10 @@
 #include <QSysInfo>
 #include <QTimer>
 
+#include "app/AccountIdentity.h"
 #include "core/AppLog.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -41,36 +37,10 @@ QString shortHash(const QString& text)
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
 }
 
-#ifdef Q_OS_UNIX
-// Only its owner may enter it: another account could otherwise put a channel or a lock of its own there.
-bool isOwnerOnlyFolder(const QString& path)
+QString accountId()
 {
-    struct stat info = {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+    return QString::fromStdString(AccountIdentity::accountId());
 }
-
-QString realUserId()
-{
-    return QString::number(::getuid());
-}
-
-// Copies in another process table (a demo, a test run) neither see nor end this one: they get a channel of their own.
-QString processTableId()
-{
-    char target[64] = {};
-    const ssize_t length = ::readlink("/proc/self/ns/pid", target, sizeof(target) - 1);
-    if (length <= 0)
-        return QString();
-    QString id;
-    for (ssize_t i = 0; i < length; ++i) {
-        if (target[i] >= '0' && target[i] <= '9')
-            id += QLatin1Char(target[i]);
-    }
-    return id;
-}
-#endif
 
 } // namespace
 
@@ -89,32 +59,30 @@ HandOver::~HandOver()
 
 QString HandOver::runtimeFolder()
 {
-#ifdef Q_OS_UNIX
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && isOwnerOnlyFolder(runtime))
+    if (!runtime.isEmpty() && AccountIdentity::isOwnerOnlyFolder(runtime.toStdWString()))
         return QDir(runtime).absolutePath();
-    // Named by the real user id, not by $USER: a browser or a service may start the program without it.
-    const QString own = QDir::tempPath() + QStringLiteral("/ambrel-") + realUserId();
-    ::mkdir(QFile::encodeName(own).constData(), 0700);
-    return isOwnerOnlyFolder(own) ? own : QString();
-#else
-    // The temporary folder lies in the user's profile, which is private to the account.
-    return QDir::tempPath();
-#endif
+    // Named by the account's real id, not by $USER or %USERNAME%: a browser or a service may start the program
+    // without it, and anyone can set it.
+    const QString own = QDir::tempPath() + QStringLiteral("/ambrel-") + accountId();
+    AccountIdentity::makeOwnerOnlyFolder(own.toStdWString());
+    return AccountIdentity::isOwnerOnlyFolder(own.toStdWString()) ? own : QString();
 }
 
 QString HandOver::channelName()
 {
-#ifdef Q_OS_UNIX
-    const QString name = Settings::instanceName() + QLatin1Char('-') + processTableId();
+    // Copies in another process table (a demo, a test run) neither see nor end this one: they get a channel of
+    // their own.
+    const QString name =
+        Settings::instanceName() + QLatin1Char('-') + QString::fromStdString(AccountIdentity::processTableId());
+    if (!AccountIdentity::channelIsFile()) {
+        // A named pipe, which every account of the machine sees whatever folder: its name carries the account.
+        return name + QLatin1Char('-') + shortHash(accountId());
+    }
     const QString folder = runtimeFolder();
     if (!folder.isEmpty())
         return folder + QLatin1Char('/') + name + QStringLiteral(".socket");
-    return name + QStringLiteral("-uid") + realUserId();
-#else
-    QString user = qEnvironmentVariable("USERNAME");
-    return Settings::instanceName() + QLatin1Char('-') + shortHash(user);
-#endif
+    return name + QStringLiteral("-uid") + accountId();
 }
 
 QString HandOver::runtimeLockPath(const QString& workingFolder)

@@ -38,10 +38,11 @@ public:
     // Whether this copy waits for another one to let go of the folder.
     bool waitsForFolder() const;
 
-    // The per-user folder for the lock and the channel: XDG_RUNTIME_DIR, or an owner-only folder named by the real
-    // user id in the temporary folder; empty when neither can be had.
+    // The per-user folder for the lock and the channel: XDG_RUNTIME_DIR, or an owner-only folder named by the
+    // account's real id in the temporary folder; empty when neither can be had.
     static QString runtimeFolder();
-    // Per user (its real id), per process table and per AMBREL_INSTANCE, inside the runtime folder.
+    // Per account (its real id, never a name from the environment), per process table and per AMBREL_INSTANCE:
+    // a socket inside the runtime folder, or on Windows a named pipe whose name carries the account.
     static QString channelName();
     // The lock in the runtime folder for a working folder.
     static QString runtimeLockPath(const QString& workingFolder);
