@@ -25,12 +25,12 @@
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/QueueLookup.h"
-#include "upload/QueuePublisher.h"
 #include "upload/QueueStatus.h"
 #include "upload/UploadFolder.h"
+#include "upload/UploadInterfaces.h"
+#include "upload/UploadIntervals.h"
 #include "upload/UploadLedger.h"
-#include "upload/UploadLoop.h"
-#include "upload/WorkerLinks.h"
+#include "upload/WorkerRun.h"
 
 // What the teacher's screen costs and how fast it follows the worker: the wait dialog's tick with 5,000 sheets
 // waiting (from the worker's published counts, and from a listing of the folder as it was done before), the time
@@ -66,54 +66,29 @@ private:
     CloudUploader m_client;
 };
 
-// The worker's loop on its own thread, publishing as the real worker does.
+// What the worker thread runs, on a thread of its own, with a store that notes when it answers.
 class WorkerThread : public QThread
 {
 public:
-    explicit WorkerThread(const QUrl& url) : uploader(url) {}
+    explicit WorkerThread(const QUrl& url, int backoffInitialMs = UploadIntervals().backoffInitialMs)
+        : uploader(url), m_backoffInitialMs(backoffInitialMs)
+    {
+    }
     TimedUploader uploader;
 
 protected:
     void run() override
     {
-        const Clock& clock = Clock::current();
         ThreadSleeper sleeper;
-        const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
-        UploadLedger ledger;
-        ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
-        UploadLoop::Intervals intervals;
-        intervals.backoffInitialMs = 200;
-        UploadLoop loop(*service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask),
-                        intervals);
-        loop.setKeepGoing([this] { return !isInterruptionRequested(); });
-        const QList<const UploadLoop*> loops{&loop};
-        loop.setOnChange([&loops] { QueueStatus::instance()->publish(UploadLoop::queueStateOf(loops)); });
-        loop.run();
+        UploadIntervals intervals;
+        intervals.backoffInitialMs = m_backoffInitialMs;
+        WorkerRun::run(
+            TaskFolders::inWorkingFolder(kTask), kUid, uploader, sleeper, [this] { return !isInterruptionRequested(); },
+            intervals);
     }
-};
 
-// The worker's loop on its own thread with the worker's own publisher: at most one state per interval.
-class PublishingWorker : public QThread
-{
-public:
-    explicit PublishingWorker(const QUrl& url) : uploader(url) {}
-    TimedUploader uploader;
-
-protected:
-    void run() override
-    {
-        const Clock& clock = Clock::current();
-        ThreadSleeper threadSleeper;
-        QueuePublisher sleeper(threadSleeper, clock,
-                               [](const QueueState& state) { QueueStatus::instance()->publish(state); });
-        const std::unique_ptr<UploadService> service = WorkerLinks::serviceCalls();
-        UploadLedger ledger;
-        ledger.openForTask(TaskFolders::inWorkingFolder(kTask));
-        UploadLoop loop(*service, uploader, clock, sleeper, ledger, kUid, TaskFolders::inWorkingFolder(kTask));
-        loop.setKeepGoing([this] { return !isInterruptionRequested(); });
-        sleeper.watch({&loop});
-        loop.run();
-    }
+private:
+    int m_backoffInitialMs;
 };
 
 struct Setup
@@ -188,7 +163,7 @@ void BM_StateChangeToStatusText(benchmark::State& state)
         TitleBar bar;
         auto* status = bar.findChild<QPushButton*>(QStringLiteral("queueStatusButton"));
         QObject::connect(QueueStatus::instance(), &QueueStatus::changed, &bar, &TitleBar::setQueueState);
-        WorkerThread worker{QUrl(emulator.uploadUrl())};
+        WorkerThread worker{QUrl(emulator.uploadUrl()), 200};
         worker.start();
         std::vector<double> latencies;
         const auto waitFor = [&](const std::function<bool()>& done) {
@@ -243,7 +218,7 @@ void BM_QueueWindow5000WhileUploading(benchmark::State& state)
         int states = 0;
         QObject::connect(QueueStatus::instance(), &QueueStatus::changed, &window, [&states] { ++states; });
         window.show();
-        PublishingWorker worker{QUrl(emulator.uploadUrl())};
+        WorkerThread worker{QUrl(emulator.uploadUrl())};
         worker.start();
         std::vector<double> stalls;
         QElapsedTimer running;

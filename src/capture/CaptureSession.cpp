@@ -75,8 +75,7 @@ void CaptureSession::setTask(const TaskFolders& folders)
     // Without a task there is no task folder: image/ itself must not gain a preview folder.
     if (!folders.isValid())
         return;
-    QDir().mkpath(imageFolder());
-    QDir().mkpath(previewFolder());
+    m_folders.ensure();
 }
 
 QString CaptureSession::imageFolder() const
@@ -249,8 +248,7 @@ CaptureSession::HandOver CaptureSession::handOver(const QByteArray& jpeg)
     const QString folder = imageFolder();
     const QString preview = previewFolder();
     // A folder removed meanwhile is made again; only what cannot be made is a failure.
-    QDir().mkpath(folder);
-    QDir().mkpath(preview);
+    m_folders.ensure();
     const QString uploadName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
     const QString previewName = QUuid::createUuid().toString() + QStringLiteral(".jpg");
     // Count only what reached the upload folder; a photograph that did not is not shown as taken either, and the

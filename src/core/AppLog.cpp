@@ -110,13 +110,19 @@ void write(const QString& text)
                        redact(oneLine(text)).toLocal8Bit() + '\n';
 
     const QMutexLocker lock(&s_mutex);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const qint64 size = QFileInfo(path).size();
-    if (size > 0 && size + entry.size() > RotateBytes)
-        rotate(path);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+    // The folder is made only when the file cannot be opened: the worker writes a few entries per image.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+    }
+    if (file.size() > 0 && file.size() + entry.size() > RotateBytes) {
+        file.close();
+        rotate(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+    }
     file.write(entry);
     file.close();
 }
