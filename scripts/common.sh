@@ -1,6 +1,7 @@
 # Pieces shared by the scripts that run the client or the service emulator: sourced, never run on its own.
 
-# The client ends other running copies of itself at start: sets `namespace` to the command prefix that gives it a
+# A new client asks the running copy of its process table to hand over: sets `namespace` to the command prefix that
+# gives it a
 # process table of its own (inside a user namespace where plain unshare is not allowed).
 private_process_table() {
     namespace=(unshare --pid --fork --mount-proc)
