@@ -29,6 +29,7 @@
 #include "pages/ReTakePhoto.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/QueueStatus.h"
+#include "upload/WaitingQueuePublisher.h"
 #include "viewer/ViewPhoto.h"
 
 // The resource bundle lives in a static library: pull it in explicitly.
@@ -85,8 +86,10 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
 
     showQueueState(context.displayTitle());
     // Another copy drains the folder meanwhile: the teacher sees so and may close this window.
-    if (!ownsFolder)
+    if (!ownsFolder) {
         showOtherCopyUploading(true);
+        m_waitingQueue->start();
+    }
 
     // The paper status and the progress page's first refresh wait for the service: they run once the window is
     // on the screen (showEvent), so a slow service shows the loading page instead of no window at all.
@@ -95,6 +98,8 @@ AmbrelClient::AmbrelClient(const QByteArray& argument, QWidget* parent) : QMainW
 void AmbrelClient::startWorkerAfterWait()
 {
     AppLog::write(QStringLiteral("hand-over: the other copy let go of the folder; this copy's worker starts"));
+    // Joined first: the worker and the waiting copy's looks never publish at once.
+    m_waitingQueue->stop();
     showOtherCopyUploading(false);
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
     if (!worker->isRunning())
@@ -108,6 +113,8 @@ void AmbrelClient::waitAfterLosingFolder()
     const auto waitAgain = [this] {
         if (StartUp::handOver()->takeOver(QDir::currentPath()))
             startWorkerAfterWait();
+        else
+            m_waitingQueue->start();
     };
     if (!worker->isRunning()) {
         waitAgain();
@@ -145,6 +152,8 @@ void AmbrelClient::startTask(const LaunchContext& context, bool ownsFolder)
     HttpCommunicationThread::setToken(context.token);
     HttpCommunicationThread::setUid(context.uid);
     worker->setTaskFolders(m_folders);
+    m_waitingQueue = new WaitingQueuePublisher(this);
+    m_waitingQueue->setTask(m_folders, context.uid);
     // Without the folder's lock another copy still drains it: this one must not upload beside it.
     if (ownsFolder && !worker->isRunning())
         worker->start(QThread::InheritPriority);
@@ -414,6 +423,7 @@ void AmbrelClient::handOverToNewStart()
 {
     // The request in flight is finished and the worker's database closed before the folder is given up.
     HttpCommunicationThread* worker = HttpCommunicationThread::getInstance();
+    m_waitingQueue->stop();
     const auto finish = [] {
         StartUp::handOver()->release();
         const QueueState left = QueueStatus::instance()->current();
@@ -445,6 +455,7 @@ void AmbrelClient::shutDownApplication()
                       .arg(left.pending())
                       .arg(left.refused()));
     m_quitting = true;
+    m_waitingQueue->stop();
     QApplication::setQuitOnLastWindowClosed(true);
     m_titleBar->close();
     m_homePage->close();

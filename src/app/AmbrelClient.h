@@ -21,6 +21,7 @@ class Tips;
 class TitleBar;
 class TrayProgramManager;
 class ViewPhoto;
+class WaitingQueuePublisher;
 
 // The one frameless main window: owns every page, shows exactly one of them at a time in answer to the pages'
 // signals, and decides what closing means (hide to the tray and quit through its menu or the wait dialog; without a
@@ -92,6 +93,8 @@ private:
     TrayProgramManager* m_trayManager = nullptr;
     QueueWindow* m_queueWindow = nullptr;
     ShutDownDialog* m_shutDownDialog = nullptr;
+    // While another copy drains the folder: what it holds, in place of this copy's stopped worker.
+    WaitingQueuePublisher* m_waitingQueue = nullptr;
 
     bool m_firstPageAsked = false;
     bool m_quitting = false;

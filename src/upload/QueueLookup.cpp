@@ -58,13 +58,18 @@ void addTask(QueueState& state, const QString& taskId, const QList<QueueState::I
     }
 }
 
-QueueState ofFolder(const QString& taskId, const QString& folder, const UploadLedger& ledger)
+void addFolder(QueueState& state, const QString& taskId, const QString& folder, const UploadLedger& ledger)
 {
     QList<QueueState::Image> listing;
     for (const QFileInfo& info : UploadFolder::listImages(folder))
         listing << QueueState::listed(taskId, info);
-    QueueState state;
     addTask(state, taskId, listing, ledger, QueueState::Runtime());
+}
+
+QueueState ofFolder(const QString& taskId, const QString& folder, const UploadLedger& ledger)
+{
+    QueueState state;
+    addFolder(state, taskId, folder, ledger);
     // A look from outside: nothing was said by a worker.
     state.published = false;
     return state;

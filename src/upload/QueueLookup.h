@@ -17,6 +17,10 @@ namespace QueueLookup {
 void addTask(QueueState& state, const QString& taskId, const QList<QueueState::Image>& listing,
              const UploadLedger& ledger, const QueueState::Runtime& runtime);
 
+// Adds one task's share to state from a look at its folder (listed as the worker lists it) and its ledger, as a
+// worker that knows nothing of the run would find it.
+void addFolder(QueueState& state, const QString& taskId, const QString& folder, const UploadLedger& ledger);
+
 // What a look at a task's folder and ledger finds: the dialog's look before the worker has said anything, or when an
 // image may have come since its last pass.
 QueueState ofFolder(const QString& taskId, const QString& folder, const UploadLedger& ledger);

@@ -89,6 +89,14 @@ QString QueueState::linkText(Link link)
 QueueState::Summary QueueState::summary() const
 {
     Summary summary;
+    // Another copy drains the folder: who uploads is what this one can say, whatever the counts. The counts and the
+    // states are the queue window's rows; a count here would read as this copy's own queue, stuck.
+    if (link == Link::OtherCopy) {
+        summary.kind = Kind::Uploading;
+        summary.shortText = linkText(link);
+        summary.fullText = summary.shortText;
+        return summary;
+    }
     const int waiting = pending();
     const int refusedCount = refused();
     QStringList parts;

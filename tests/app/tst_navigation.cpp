@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include <QAction>
 #include <QApplication>
 #include <QJsonArray>
@@ -13,6 +15,7 @@
 #include "FakeProcessPlatform.h"
 #include "TestUtils.h"
 #include "app/AmbrelClient.h"
+#include "app/HandOver.h"
 #include "app/Housekeeping.h"
 #include "app/QueueModel.h"
 #include "app/QueueWindow.h"
@@ -26,8 +29,10 @@
 #include "pages/HomePage.h"
 #include "pages/PhotoTableWidgetItem.h"
 #include "pages/ReTakePhoto.h"
+#include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
 #include "upload/UploadLedger.h"
+#include "upload/WaitingQueuePublisher.h"
 #include "viewer/ViewPhoto.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
@@ -162,6 +167,7 @@ private slots:
     void closingWithoutANotificationArea();
     void queueStatusOpensTheQueueWindowAndRetries();
     void refusedSheetOpensNoDialogAndIsSetAside();
+    void waitingCopyListsTheFolderAsItDrains();
 };
 
 void TestNavigation::initTestCase()
@@ -552,6 +558,81 @@ void TestNavigation::refusedSheetOpensNoDialogAndIsSetAside()
     QTRY_VERIFY(status->isHidden());
     QTRY_COMPARE(rows->rowCount(), 0);
     QCOMPARE(dialogs, 0);
+    queue->accept();
+}
+
+// A copy started while another one holds the working folder does not upload, but its queue window lists the folder's
+// sheets as the other copy drains it: a sheet dropped in, one the other copy sent, one stored and not yet announced.
+// Once the other copy lets go, this copy's worker takes over, and the waiting copy's looks publish nothing more.
+void TestNavigation::waitingCopyListsTheFolderAsItDrains()
+{
+    ScopedWorkingDirectory work;
+    ServiceEmulator::Options options;
+    options.port = quint16(CloudUploader::globalUploadUrl().port(0));
+    EmulatorFixture emulator(options);
+    QVERIFY(emulator.isRunning());
+    // This process's worker, left running by an earlier window, is stopped as a waiting copy's is; made now, when
+    // this test runs alone, it sends to the emulator's store.
+    HttpCommunicationThread::getInstance()->requestInterruption();
+    QVERIFY(HttpCommunicationThread::getInstance()->wait(30000));
+    setProofread(emulator, 5, 5);
+    // Held by a copy on another machine, refreshed moments ago.
+    const QString lock = QDir::current().filePath(QLatin1String(HandOver::LockFileName));
+    QVERIFY(TestUtils::writeFile(lock, "99999\nAmbrelClient\npc-lab1\n"));
+    const TaskFolders folders = TaskFolders::inWorkingFolder(QStringLiteral("T1"));
+    QVERIFY(folders.ensure());
+    const auto sheet = [&folders](const char* name) -> QString { return folders.imageFolder() + QLatin1String(name); };
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+        QVERIFY(TestUtils::writeFile(sheet(name), TestUtils::patternJpeg(2000, quint32(qHash(QByteArray(name))))));
+    {
+        // The other copy stored c.jpg and waits for the service to take it.
+        UploadLedger ledger;
+        QVERIFY(ledger.openForTask(folders));
+        const QFileInfo info(sheet("c.jpg"));
+        const UploadLedger::Identity c{info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()};
+        QVERIFY(ledger.recordSending(c, QStringLiteral("paper/origin/u9/T1/1.jpg"), 1));
+        QVERIFY(ledger.markStored(c));
+    }
+    AmbrelClient window("x//T1_tok_u9_Title/");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* status = window.findChild<QPushButton*>(QStringLiteral("queueStatusButton"));
+    QVERIFY(status && status->isVisible());
+    QTest::mouseClick(status, Qt::LeftButton);
+    auto* queue = window.findChild<QueueWindow*>();
+    QVERIFY(queue && queue->isVisible());
+    const auto rows = [queue] {
+        QStringList named;
+        for (int row = 0; row < queue->model()->rowCount(); ++row)
+            named << cell(*queue, row, QueueModel::NameColumn) + QLatin1Char(' ') +
+                         cell(*queue, row, QueueModel::StateColumn);
+        named.sort();
+        return named;
+    };
+    QTRY_COMPARE(rows(), (QStringList{"a.jpg 等待上传", "b.jpg 等待上传", "c.jpg 已上传，等待服务确认"}));
+    QCOMPARE(cell(*queue, 0, QueueModel::TaskColumn), QStringLiteral("Title"));
+
+    // The teacher drops a sheet in; the other copy sends a.jpg and deletes it.
+    QVERIFY(TestUtils::writeFile(sheet("d.jpg"), TestUtils::patternJpeg(2000, 4)));
+    QTRY_COMPARE(rows().size(), 4);
+    QVERIFY(QFile::remove(sheet("a.jpg")));
+    QTRY_COMPARE(rows(), (QStringList{"b.jpg 等待上传", "c.jpg 已上传，等待服务确认", "d.jpg 等待上传"}));
+    QCOMPARE(status->text(), QStringLiteral("另一个窗口正在上传"));
+    QCOMPARE(emulator->storedKeys().size(), 0);
+    // The waiting copy's looks have ended by the time the worker starts: the two never publish at once.
+    auto* looks = window.findChild<WaitingQueuePublisher*>();
+    QVERIFY(looks && looks->isRunning());
+    std::atomic<int> looksAtWorkerStart{-1};
+    connect(
+        HttpCommunicationThread::getInstance(), &QThread::started, looks,
+        [&looksAtWorkerStart, looks] { looksAtWorkerStart = looks->isRunning() ? 1 : 0; }, Qt::DirectConnection);
+
+    // The other copy ends: this one owns the folder within a retry, and its worker empties it.
+    QVERIFY(QFile::remove(lock));
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->requestCount(Endpoint::Analyse), 3, 30000);
+    QTRY_COMPARE(rows(), QStringList());
+    QTRY_VERIFY(status->isHidden());
+    QCOMPARE(looksAtWorkerStart.load(), 0);
     queue->accept();
 }
 

@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QJsonObject>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -10,11 +11,13 @@
 #include "FakeProcessPlatform.h"
 #include "TestUtils.h"
 #include "app/AmbrelClient.h"
+#include "app/HandOver.h"
 #include "app/Housekeeping.h"
 #include "app/ShutDownDialog.h"
 #include "app/TrayProgramManager.h"
 #include "pages/HomePage.h"
 #include "service/HttpCommunicationThread.h"
+#include "upload/QueueStatus.h"
 
 namespace {
 
@@ -188,9 +191,13 @@ void TestTray::quitWaitsForProofreading_data()
     QTest::addColumn<QString>("buttonName");
     QTest::addColumn<int>("exits");
     QTest::addColumn<bool>("homeShown");
+    // Another copy holds the working folder and drains it; two sheets wait in it.
+    QTest::addColumn<bool>("otherCopy");
 
-    QTest::newRow("关闭窗口 ends the program") << "continueButton" << 1 << false;
-    QTest::newRow("继续拍照 keeps it running on the home page") << "waitButton" << 0 << true;
+    QTest::newRow("关闭窗口 ends the program") << "continueButton" << 1 << false << false;
+    QTest::newRow("继续拍照 keeps it running on the home page") << "waitButton" << 0 << true << false;
+    QTest::newRow("another copy uploads: every place says so, 关闭窗口 ends this copy")
+        << "continueButton" << 1 << false << true;
 }
 
 void TestTray::quitWaitsForProofreading()
@@ -198,12 +205,22 @@ void TestTray::quitWaitsForProofreading()
     QFETCH(QString, buttonName);
     QFETCH(int, exits);
     QFETCH(bool, homeShown);
+    QFETCH(bool, otherCopy);
 
     ScopedWorkingDirectory work;
     EmulatorFixture emulator;
     QVERIFY(emulator.isRunning());
     emulator->setCannedData(ServiceEmulator::Endpoint::ZeroProofread,
                             QJsonObject{{"proofreadImageCount", 2}, {"totalImageCount", 5}});
+    if (otherCopy) {
+        // This process's worker, left running by an earlier window, is stopped as a waiting copy's is.
+        HttpCommunicationThread::getInstance()->requestInterruption();
+        QVERIFY(HttpCommunicationThread::getInstance()->wait(30000));
+        // Held by a copy on another machine, refreshed moments ago.
+        QVERIFY(TestUtils::writeFile(QLatin1String(HandOver::LockFileName), "99999\nAmbrelClient\npc-lab1\n"));
+        QVERIFY(TestUtils::writeFile(QStringLiteral("image/T1/a.jpg"), TestUtils::patternJpeg(2000, 1)));
+        QVERIFY(TestUtils::writeFile(QStringLiteral("image/T1/b.jpg"), TestUtils::patternJpeg(2000, 2)));
+    }
     const QWidgetList before = QApplication::topLevelWidgets();
     AmbrelClient window("x//T1_tok_u9_Title/");
     TrayProgramManager* tray = TestUtils::newTopLevel<TrayProgramManager>(before);
@@ -213,10 +230,20 @@ void TestTray::quitWaitsForProofreading()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.toTakePhotoUi();
+    if (otherCopy) {
+        // The tooltip is set from the published state only: once it is there, the folder's state has reached the
+        // title bar.
+        auto* status = window.findChild<QPushButton*>(QStringLiteral("queueStatusButton"));
+        QTRY_COMPARE(status->toolTip(), QStringLiteral("另一个窗口正在上传\n点击查看每张照片"));
+        QCOMPARE(status->text(), QStringLiteral("另一个窗口正在上传"));
+        QCOMPARE(QueueStatus::instance()->current().pending(), 2);
+        QTRY_COMPARE(tray->trayIcon()->toolTip(), QStringLiteral("岚栖\n另一个窗口正在上传"));
+    }
 
     // The service calls wait in local event loops: watch for the dialog without blocking, and click once it shows.
     bool clicked = false;
     int exitsWhileOpen = -1;
+    QStringList dialogTexts;
     QTimer watcher;
     watcher.setInterval(10);
     connect(&watcher, &QTimer::timeout, dialog, [&] {
@@ -224,6 +251,9 @@ void TestTray::quitWaitsForProofreading()
             return;
         clicked = true;
         exitsWhileOpen = s_exitCalls;
+        dialogTexts = QStringList{dialog->findChild<QLabel*>(QStringLiteral("titleLabel"))->text(),
+                                  dialog->findChild<QPushButton*>(QStringLiteral("waitButton"))->text(),
+                                  dialog->findChild<QPushButton*>(buttonName)->text()};
         QTest::mouseClick(dialog->findChild<QPushButton*>(buttonName), Qt::LeftButton);
     });
     watcher.start();
@@ -233,6 +263,9 @@ void TestTray::quitWaitsForProofreading()
 
     QVERIFY(clicked);
     QCOMPARE(exitsWhileOpen, 0);
+    if (otherCopy)
+        QCOMPARE(dialogTexts, (QStringList{QStringLiteral("另一个窗口正在上传"), QStringLiteral("继续拍照"),
+                                           QStringLiteral("关闭窗口")}));
     QCOMPARE(s_exitCalls, exits);
     if (exits)
         QCOMPARE(s_exitStatus, 0);
