@@ -16,6 +16,8 @@ constexpr int kCachedThumbnails = 4000;
 
 const QColor kWarning(255, 82, 82);
 const QColor kAction(253, 167, 56);
+const QColor kUnavailable(128, 128, 128);
+const char kActionsElsewhere[] = "另一个窗口正在上传，请在那个窗口中操作";
 
 // The strip's preview copy when there is one (small and already decoded once), else the image itself.
 QString thumbnailSource(const QString& taskId, const QString& path)
@@ -163,12 +165,34 @@ bool QueueModel::isAction(const QModelIndex& index) const
     switch (index.column()) {
     case RetryColumn:
     case SetAsideColumn:
-        return image.state == QueueState::ImageState::Refused && !m_requested.contains(keyOf(image));
+        return m_actionsHere && isRefusedRowAction(image);
     case OpenFolderColumn:
         return true;
     default:
         return false;
     }
+}
+
+void QueueModel::setActionsHere(bool here)
+{
+    if (here == m_actionsHere)
+        return;
+    m_actionsHere = here;
+    if (!m_images.isEmpty())
+        emitChanged(0, m_images.size() - 1);
+}
+
+bool QueueModel::isRefusedRowAction(const QueueState::Image& image) const
+{
+    return image.state == QueueState::ImageState::Refused && !m_requested.contains(keyOf(image));
+}
+
+bool QueueModel::isActionElsewhere(const QModelIndex& index) const
+{
+    if (m_actionsHere || !index.isValid() || index.row() >= m_images.size())
+        return false;
+    return (index.column() == RetryColumn || index.column() == SetAsideColumn) &&
+           isRefusedRowAction(m_images.at(index.row()));
 }
 
 void QueueModel::markRequested(int row, const QString& text)
@@ -202,6 +226,8 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
             return kWarning;
         if (isAction(index))
             return kAction;
+        if (isActionElsewhere(index))
+            return kUnavailable;
         return QVariant();
     }
     if (role == Qt::ToolTipRole) {
@@ -209,6 +235,8 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
             return image.reason;
         if (column == SetAsideColumn && isAction(index))
             return QStringLiteral("移到“未上传”文件夹，不删除");
+        if (isActionElsewhere(index))
+            return QString::fromUtf8(kActionsElsewhere);
         return QVariant();
     }
     if (role != Qt::DisplayRole)
@@ -225,9 +253,9 @@ QVariant QueueModel::data(const QModelIndex& index, int role) const
     case ReasonColumn:
         return image.reason;
     case RetryColumn:
-        return isAction(index) ? QStringLiteral("重试") : QString();
+        return isAction(index) || isActionElsewhere(index) ? QStringLiteral("重试") : QString();
     case SetAsideColumn:
-        return isAction(index) ? QStringLiteral("不再上传") : QString();
+        return isAction(index) || isActionElsewhere(index) ? QStringLiteral("不再上传") : QString();
     case OpenFolderColumn:
         return QStringLiteral("打开文件夹");
     default:

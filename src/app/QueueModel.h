@@ -45,6 +45,9 @@ public:
     const QueueState::Image& image(int row) const;
     // Whether the column's cell of the row is an action the teacher can take now.
     bool isAction(const QModelIndex& index) const;
+    // Whether this copy sends the images: while another copy does, a refused row's "重试" and "不再上传" would only
+    // be carried out once this one takes over, so they are shown greyed, with where to take them instead.
+    void setActionsHere(bool here);
     // The teacher asked for something on a refused row: its state says so, and its actions are gone, until the
     // worker's next state tells what became of it.
     void markRequested(int row, const QString& text);
@@ -63,6 +66,10 @@ private:
     static const QString& keyOf(const QueueState::Image& image);
     static QString thumbnailKeyOf(const QueueState::Image& image);
     void emitChanged(int first, int last);
+    // "重试" and "不再上传" of a refused row not asked for yet.
+    bool isRefusedRowAction(const QueueState::Image& image) const;
+    // Such an action that the copy sending the images takes, not this one.
+    bool isActionElsewhere(const QModelIndex& index) const;
     QVariant thumbnail(int row) const;
 
     QList<QueueState::Image> m_images;
@@ -70,6 +77,7 @@ private:
     QHash<QString, int> m_rowOf;
     QHash<QString, QString> m_titles;
     QHash<QString, QString> m_requested;
+    bool m_actionsHere = true;
     mutable QCache<QString, QPixmap> m_thumbnails;
     mutable QSet<QString> m_loading;
     mutable QThreadPool m_pool;

@@ -132,6 +132,7 @@ void QueueWindow::showState()
     if (total > m_state.images.size())
         text += QStringLiteral("\n仅列出前 %1 张，共 %2 张").arg(m_state.images.size()).arg(total);
     m_summaryLabel->setText(text);
+    m_model->setActionsHere(m_state.link != QueueState::Link::OtherCopy);
     m_model->setImages(m_state.images);
 }
 

@@ -31,6 +31,7 @@
 #include "pages/ReTakePhoto.h"
 #include "service/HttpCommunicationThread.h"
 #include "upload/CloudUploader.h"
+#include "upload/QueueStatus.h"
 #include "upload/UploadLedger.h"
 #include "upload/WaitingQueuePublisher.h"
 #include "viewer/ViewPhoto.h"
@@ -582,16 +583,19 @@ void TestNavigation::waitingCopyListsTheFolderAsItDrains()
     const TaskFolders folders = TaskFolders::inWorkingFolder(QStringLiteral("T1"));
     QVERIFY(folders.ensure());
     const auto sheet = [&folders](const char* name) -> QString { return folders.imageFolder() + QLatin1String(name); };
-    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "e.jpg"})
         QVERIFY(TestUtils::writeFile(sheet(name), TestUtils::patternJpeg(2000, quint32(qHash(QByteArray(name))))));
     {
-        // The other copy stored c.jpg and waits for the service to take it.
+        // The other copy stored c.jpg and waits for the service to take it; the service refused e.jpg.
         UploadLedger ledger;
         QVERIFY(ledger.openForTask(folders));
-        const QFileInfo info(sheet("c.jpg"));
-        const UploadLedger::Identity c{info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()};
-        QVERIFY(ledger.recordSending(c, QStringLiteral("paper/origin/u9/T1/1.jpg"), 1));
-        QVERIFY(ledger.markStored(c));
+        const auto identity = [&sheet](const char* name) {
+            const QFileInfo info(sheet(name));
+            return UploadLedger::Identity{info.fileName(), info.size(), info.lastModified().toMSecsSinceEpoch()};
+        };
+        QVERIFY(ledger.recordSending(identity("c.jpg"), QStringLiteral("paper/origin/u9/T1/1.jpg"), 1));
+        QVERIFY(ledger.markStored(identity("c.jpg")));
+        QVERIFY(ledger.markRefused(identity("e.jpg"), QStringLiteral("不是答题卡")));
     }
     AmbrelClient window("x//T1_tok_u9_Title/");
     window.show();
@@ -609,8 +613,29 @@ void TestNavigation::waitingCopyListsTheFolderAsItDrains()
         named.sort();
         return named;
     };
-    QTRY_COMPARE(rows(), (QStringList{"a.jpg 等待上传", "b.jpg 等待上传", "c.jpg 已上传，等待服务确认"}));
+    QTRY_COMPARE(rows(),
+                 (QStringList{"a.jpg 等待上传", "b.jpg 等待上传", "c.jpg 已上传，等待服务确认", "e.jpg 无法上传"}));
     QCOMPARE(cell(*queue, 0, QueueModel::TaskColumn), QStringLiteral("Title"));
+    // The refused sheet's "重试" belongs to the copy that sends: here it is no action and says where to take it, and
+    // a click asks nothing of a worker that does not run.
+    int refusedRow = -1;
+    for (int row = 0; row < queue->model()->rowCount(); ++row) {
+        if (cell(*queue, row, QueueModel::NameColumn) == QLatin1String("e.jpg"))
+            refusedRow = row;
+    }
+    QVERIFY(refusedRow >= 0);
+    const QModelIndex retry = queue->model()->index(refusedRow, QueueModel::RetryColumn);
+    QCOMPARE(retry.data().toString(), QStringLiteral("重试"));
+    QVERIFY(!queue->model()->isAction(retry));
+    QCOMPARE(retry.data(Qt::ToolTipRole).toString(), QStringLiteral("另一个窗口正在上传，请在那个窗口中操作"));
+    clickCell(*queue, refusedRow, QueueModel::RetryColumn);
+    clickCell(*queue, refusedRow, QueueModel::SetAsideColumn);
+    QVERIFY(QueueStatus::instance()->takeRetryRequests(QStringLiteral("T1")).isEmpty());
+    QVERIFY(QueueStatus::instance()->takeSetAsideRequests(QStringLiteral("T1")).isEmpty());
+    QVERIFY(QFileInfo::exists(sheet("e.jpg")));
+    // The teacher takes it away by hand: this test's own copy takes over below with three sheets to send.
+    QVERIFY(QFile::remove(sheet("e.jpg")));
+    QTRY_COMPARE(rows().size(), 3);
 
     // The teacher drops a sheet in; the other copy sends a.jpg and deletes it.
     QVERIFY(TestUtils::writeFile(sheet("d.jpg"), TestUtils::patternJpeg(2000, 4)));
