@@ -6,6 +6,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 
+#include "WindowsChecks.h"
 #include "app/AccountIdentity.h"
 
 // Who runs the program, as the channel between its copies is named from it, against the system's own calls. A
@@ -13,25 +14,8 @@
 // "N passed, N failed".
 namespace {
 
-int s_passed = 0;
-int s_failed = 0;
-
-void check(bool ok, const char* what)
-{
-    if (ok) {
-        ++s_passed;
-    } else {
-        ++s_failed;
-        std::printf("FAIL  %s\n", what);
-    }
-}
-
-std::wstring ownPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
+using WindowsChecks::check;
+using WindowsChecks::ownPath;
 
 std::wstring tempFolder()
 {
@@ -153,6 +137,5 @@ int main(int argc, char** argv)
     DeleteFileW(file.c_str());
     RemoveDirectoryW(folder.c_str());
 
-    std::printf("%d passed, %d failed\n", s_passed, s_failed);
-    return s_failed == 0 ? 0 : 1;
+    return WindowsChecks::report();
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "WindowsChecks.h"
 #include "app/ProcessPlatform.h"
 #include "app/ProcessSearch.h"
 
@@ -10,25 +11,8 @@
 // cross-compile it): it prints one line per failed check and then "N passed, N failed".
 namespace {
 
-int s_passed = 0;
-int s_failed = 0;
-
-void check(bool ok, const char* what)
-{
-    if (ok) {
-        ++s_passed;
-    } else {
-        ++s_failed;
-        std::printf("FAIL  %s\n", what);
-    }
-}
-
-std::wstring ownPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
-}
+using WindowsChecks::check;
+using WindowsChecks::ownPath;
 
 std::wstring fileName(const std::wstring& path)
 {
@@ -125,6 +109,5 @@ int main(int argc, char** argv)
     // Without the logged-in user's shell nothing is started.
     check(!platform.startProcess(module, L"", nullptr), "no start without the user's shell");
 
-    std::printf("%d passed, %d failed\n", s_passed, s_failed);
-    return s_failed == 0 ? 0 : 1;
+    return WindowsChecks::report();
 }
