@@ -77,7 +77,7 @@ OldDownloads::Removed removeDownloads(const TaskFolders& task)
 QList<OldDownloads::Removed> OldDownloads::sweep(const TaskFolders& opened, int keepDays, qint64 nowMs)
 {
     // On a task's first start its save folder may not be there yet.
-    if (opened.isValid() && QDir().mkpath(opened.saveFolder()))
+    if (opened.ensureSaveFolder())
         markOpened(opened, nowMs);
     QList<Removed> all;
     if (keepDays <= 0)

@@ -126,6 +126,16 @@ bool TaskFolders::ensureStudentFolder(const QString& folderKey) const
     return isValid() && QDir().mkpath(studentFolder(folderKey));
 }
 
+bool TaskFolders::ensureSaveFolder() const
+{
+    return isValid() && QDir().mkpath(saveFolder());
+}
+
+bool TaskFolders::ensureSetAsideFolder() const
+{
+    return isValid() && QDir().mkpath(setAsideFolder());
+}
+
 bool TaskFolders::ensureUnCollectionFolder() const
 {
     return QDir().mkpath(unCollectionFolder());

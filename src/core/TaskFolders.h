@@ -34,8 +34,8 @@ public:
     QString setAsideFolder() const;
 
     // Makes what is missing of the roots ("image/", "save/") and of the task's image, preview and save folders,
-    // parents first; false when one cannot be made, or without a task (then nothing is made). With the three below,
-    // the one place where folders of the working folder are made.
+    // parents first; false when one cannot be made, or without a task (then nothing is made). With those below, the
+    // one place where folders of the working folder are made.
     bool ensure() const;
     // The task's image folder alone, one level: made again when it was removed, but never its parent, so that a
     // working folder taken away is not rebuilt behind the teacher's back. False when it is not there afterwards.
@@ -46,6 +46,10 @@ public:
     // parents when missing; false when it cannot be made (or no task).
     bool ensureStudentFolder(const QString& folderKey) const;
     bool ensureUnCollectionFolder() const;
+    // The task's save folder, and the folder of sheets set aside below it, made with their parents when missing;
+    // false when one cannot be made (or no task).
+    bool ensureSaveFolder() const;
+    bool ensureSetAsideFolder() const;
 
     // The working folder's roots, each ending in "/".
     QString imageRoot() const;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -130,7 +129,7 @@ bool UploadLoop::setAside(const QString& fileName)
     for (int n = 2; QFileInfo::exists(moved); ++n)
         moved = target + file.completeBaseName() + QStringLiteral(" (%1).").arg(n) + file.suffix();
     const bool listingCurrent = !m_state.folderChangedSinceListing();
-    if (!QDir().mkpath(target) || !QFile::rename(file.filePath(), moved)) {
+    if (!m_folders.ensureSetAsideFolder() || !QFile::rename(file.filePath(), moved)) {
         AppLog::write(QStringLiteral("upload: refused image could not be set aside, left in the folder: %1 -> %2")
                           .arg(file.filePath(), moved));
         m_state.failed(fileName, QStringLiteral("无法移到“未上传”文件夹"));
