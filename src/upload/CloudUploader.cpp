@@ -62,6 +62,7 @@ struct Exchange
     QByteArray answer;
     bool answerTooLarge = false;
     int timeoutMs = 0;
+    const std::function<void()>* whileSending = nullptr;
     curl_off_t lastMoved = -1;
     SteadyClock::time_point lastMovedAt = SteadyClock::now();
 };
@@ -97,6 +98,8 @@ size_t keepAnswer(char* buffer, size_t size, size_t count, void* data)
 int watchProgress(void* data, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
 {
     auto* exchange = static_cast<Exchange*>(data);
+    if (exchange->whileSending && *exchange->whileSending)
+        (*exchange->whileSending)();
     const SteadyClock::time_point now = SteadyClock::now();
     if (downloaded + uploaded != exchange->lastMoved) {
         exchange->lastMoved = downloaded + uploaded;
@@ -154,6 +157,11 @@ CloudUploader::~CloudUploader()
     removeClient();
 }
 
+void CloudUploader::setWhileSending(std::function<void()> whileSending)
+{
+    m_whileSending = std::move(whileSending);
+}
+
 int CloudUploader::clientCount()
 {
     return s_clientCount;
@@ -181,6 +189,7 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     Exchange exchange;
     exchange.file = &file;
     exchange.timeoutMs = m_timeoutMs;
+    exchange.whileSending = &m_whileSending;
 
     curl_mime* form = curl_mime_init(curl);
     const QByteArray token = uploadToken.toUtf8();

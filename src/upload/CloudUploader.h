@@ -38,12 +38,15 @@ public:
     // store's certificate was refused (nothing was sent).
     int putFile(const QString& uploadToken, const QString& key, const QString& localPath) override;
 
+    void setWhileSending(std::function<void()> whileSending) override;
+
     static int clientCount();
     static QUrl globalUploadUrl();
 
 private:
     QUrl m_uploadUrl;
     int m_timeoutMs;
+    std::function<void()> m_whileSending;
     // curl's handle (a CURL*), made on the first upload; it holds the kept-alive connection.
     void* m_handle = nullptr;
 };

@@ -51,11 +51,29 @@ void QueuePublisher::sleep(int ms)
         left -= piece;
         if (left <= 0)
             break;
-        const bool folderChanged = std::any_of(
-            m_loops.begin(), m_loops.end(), [](const UploadLoop* loop) { return loop->folderChangedSinceListing(); });
-        if (folderChanged)
-            publishNow();
+        publishChangedFolder();
     }
+}
+
+void QueuePublisher::whileSending()
+{
+    const qint64 now = m_clock.monotonicMSecs();
+    if (m_lastLookMs >= 0 && now - m_lastLookMs < LookEveryMs)
+        return;
+    m_lastLookMs = now;
+    // What the worker said just before sending (this image on its way) is shown too.
+    if (m_pending)
+        publishNow();
+    else
+        publishChangedFolder();
+}
+
+void QueuePublisher::publishChangedFolder()
+{
+    const bool folderChanged = std::any_of(m_loops.begin(), m_loops.end(),
+                                           [](const UploadLoop* loop) { return loop->folderChangedSinceListing(); });
+    if (folderChanged)
+        publishNow();
 }
 
 void QueuePublisher::waitForChange(const QString& folder, int ms)

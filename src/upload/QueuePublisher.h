@@ -31,12 +31,17 @@ public:
     void changed();
     // Publishes now when something is left unpublished.
     void flush();
+    // While an image is being sent, at most every LookEveryMs: what is left unpublished, or else a folder that
+    // changed, is published, as between two pieces of a pause.
+    void whileSending();
 
     void sleep(int ms) override;
     void waitForChange(const QString& folder, int ms) override;
 
 private:
     void publishNow();
+    // Publishes when a watched folder changed since its loop listed it.
+    void publishChangedFolder();
 
     Sleeper& m_sleeper;
     const Clock& m_clock;
@@ -44,5 +49,6 @@ private:
     int m_intervalMs;
     QList<const UploadLoop*> m_loops;
     qint64 m_lastPublishedMs = -1;
+    qint64 m_lastLookMs = -1;
     bool m_pending = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
 // What the upload loop is given to work with: the pause, the object store and the service. The worker hands it the
@@ -44,6 +46,9 @@ public:
 
     virtual ~Uploader() = default;
     virtual int putFile(const QString& uploadToken, const QString& key, const QString& localPath) = 0;
+    // Called now and then on the calling thread while a file is being sent (a large photograph over a slow link
+    // takes minutes), so that the queue the teacher reads can follow the folder meanwhile. Empty: nothing is called.
+    virtual void setWhileSending(std::function<void()> whileSending) { (void)whileSending; }
 };
 
 // The two service calls the worker makes, and the credentials the token call leaves behind.

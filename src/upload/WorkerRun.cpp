@@ -23,6 +23,23 @@ struct OtherTask
     std::unique_ptr<UploadLoop> loop;
 };
 
+// A photograph that takes minutes to send does not hold the count the teacher reads: sheets dropped in meanwhile are
+// published as they come. The store outlives the run, so it is let go of when the run ends.
+class SendingWatch
+{
+public:
+    SendingWatch(Uploader& store, QueuePublisher& publisher) : m_store(store)
+    {
+        store.setWhileSending([&publisher] { publisher.whileSending(); });
+    }
+    ~SendingWatch() { m_store.setWhileSending(nullptr); }
+    SendingWatch(const SendingWatch&) = delete;
+    SendingWatch& operator=(const SendingWatch&) = delete;
+
+private:
+    Uploader& m_store;
+};
+
 void takeRequestsOf(UploadLoop& loop, const QString& taskId)
 {
     loop.setTakeRetries([taskId] { return QueueStatus::instance()->takeRetryRequests(taskId); });
@@ -63,6 +80,7 @@ void run(const TaskFolders& folders, const QString& uid, Uploader& store, Sleepe
     takeRequestsOf(loop, folders.taskId());
     for (const auto& other : others)
         takeRequestsOf(*other->loop, other->folders.taskId());
+    const SendingWatch watch(store, sleeper);
     AppLog::write(QStringLiteral("upload: worker running for task %1 and %2 other task(s)")
                       .arg(folders.taskId())
                       .arg(others.size()));

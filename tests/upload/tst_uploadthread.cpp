@@ -94,6 +94,17 @@ void TestUploadThread::workerThreadEndToEnd()
     QVERIFY(QFileInfo::exists(folder + "{e5f6}.jpg"));
     QCOMPARE(QueueStatus::instance()->current().link, QueueState::Link::Ok);
 
+    // A photograph that takes long to send (the store answers after 8 s, as a large one over a slow link): sheets
+    // dropped in meanwhile are counted while it is still on its way, not once it has arrived.
+    emulator->addFault(Endpoint::Upload, ServiceEmulator::Fault{ServiceEmulator::Fault::Delay, 8000, 1});
+    QVERIFY(UploadFolder::placeBytes(folder, "{a7b8}.jpg", TestUtils::patternJpeg(20000, 6)));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStatus::instance()->current().inFlight(), 1, 5000);
+    QVERIFY(UploadFolder::placeBytes(folder, "{c9d0}.jpg", TestUtils::patternJpeg(20000, 7)));
+    QVERIFY(UploadFolder::placeBytes(folder, "{e1f2}.jpg", TestUtils::patternJpeg(20000, 8)));
+    QTRY_COMPARE_WITH_TIMEOUT(QueueStatus::instance()->current().pending(), 3, 5000);
+    QCOMPARE(QueueStatus::instance()->current().inFlight(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(emulator->storedKeys().size(), 5, 20000);
+
     worker->requestInterruption();
     QVERIFY(worker->wait(10000));
 }
