@@ -1,11 +1,22 @@
 # Pieces shared by the scripts that run the client or the service emulator: sourced, never run on its own.
 
 # A new client asks the running copy of its process table to hand over: sets `namespace` to the command prefix that
-# gives it a
-# process table of its own (inside a user namespace where plain unshare is not allowed).
+# gives it a process table of its own (inside a user namespace where plain unshare is not allowed).
 private_process_table() {
     namespace=(unshare --pid --fork --mount-proc)
     "${namespace[@]}" true 2>/dev/null || namespace=(unshare --user --map-root-user --pid --fork --mount-proc)
+}
+
+# in_own_process_table MARKER COMMAND...: runs COMMAND (the calling script again) in a process table of its own and
+# does not return, unless the environment variable MARKER says this already is that run. So a client a script starts
+# never hands over from, or to, a client someone else runs on this machine.
+in_own_process_table() {
+    local marker=$1
+    shift
+    [[ -n ${!marker:-} ]] && return 0
+    private_process_table
+    export "$marker=1"
+    exec "${namespace[@]}" "$@"
 }
 
 # start_emulator PROGRAM OUTPUT_FILE ARGUMENTS...: starts the service emulator in the background with its output in

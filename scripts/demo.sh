@@ -10,12 +10,7 @@ RUN_DIR="$ROOT/demo-run"
 mkdir -p "$RUN_DIR"
 
 source "$ROOT/scripts/common.sh"
-# A new client asks the running copy of its process table to hand its folder over: run everything in a process
-# table of its own, so that a client someone else runs on this machine is left alone.
-if [[ -z ${AMBREL_DEMO_NAMESPACE:-} ]]; then
-    private_process_table
-    AMBREL_DEMO_NAMESPACE=1 exec "${namespace[@]}" "$0" "$BUILD_DIR"
-fi
+in_own_process_table AMBREL_DEMO_NAMESPACE "$0" "$BUILD_DIR"
 
 export AMBREL_CAMERA=${AMBREL_CAMERA:-virtual}
 export AMBREL_LOG_FILE=${AMBREL_LOG_FILE:-$RUN_DIR/log.txt}

@@ -11,11 +11,7 @@ BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 OUT=${SCREENSHOT_DIR:-$ROOT/docs/screenshots}
 
 source "$ROOT/scripts/common.sh"
-# A new client asks the running copy of its process table to hand over: run everything in a process table of its own.
-if [[ -z ${AMBREL_SCREENSHOTS_NAMESPACE:-} ]]; then
-    private_process_table
-    AMBREL_SCREENSHOTS_NAMESPACE=1 exec "${namespace[@]}" "$0" "$BUILD"
-fi
+in_own_process_table AMBREL_SCREENSHOTS_NAMESPACE "$0" "$BUILD"
 
 work=$(mktemp -d)
 pids=()

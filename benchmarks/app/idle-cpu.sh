@@ -12,11 +12,7 @@ SETTLE=${SETTLE_SECONDS:-15}
 MEASURE=${MEASURE_SECONDS:-60}
 
 source "$ROOT/scripts/common.sh"
-# The client ends other running copies of itself at start: it runs in a process table of its own.
-if [[ -z ${AMBREL_IDLE_NAMESPACE:-} ]]; then
-    private_process_table
-    AMBREL_IDLE_NAMESPACE=1 exec "${namespace[@]}" "$0" "$@"
-fi
+in_own_process_table AMBREL_IDLE_NAMESPACE "$0" "$@"
 
 RUN_DIR=$(mktemp -d)
 pids=()

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include "core/AppLog.h"
 #include "core/SecureTransport.h"
 #include "core/Settings.h"
 
@@ -182,8 +183,12 @@ int CloudUploader::putFile(const QString& uploadToken, const QString& key, const
     if (!m_handle)
         m_handle = curl_easy_init();
     CURL* curl = static_cast<CURL*>(m_handle);
-    if (!curl)
+    // Out of memory: the file stays and is sent on a later attempt, which makes the handle again.
+    if (!curl) {
+        AppLog::write(
+            QStringLiteral("upload: no transfer could be set up for %1, kept for a later attempt").arg(localPath));
         return NotStored;
+    }
     curl_easy_reset(curl);
 
     Exchange exchange;
